@@ -1,0 +1,2 @@
+#include "image.h"
+// Placeholder until the engine lands.

@@ -1,0 +1,83 @@
+// The resampling engine: one decoded picture as packed 8-bit RGB and the
+// seven ways pixloom reduces it. No GUI calls live here; the two messages the
+// engine may raise go through the callback installed with setMessageCallback.
+#pragma once
+
+#include <wx/image.h>
+#include <wx/string.h>
+
+#include <atomic>
+#include <functional>
+
+// Receives the engine's user-facing messages ("縮小専用です",
+// "undefined LCD type!"). It is called on the thread that runs the resize.
+using MessageCallback = std::function<void(const wxString& text)>;
+
+// Installs the message receiver; an empty callback restores the default,
+// which writes the message to standard error.
+void setMessageCallback(MessageCallback callback);
+
+class Image {
+public:
+    // Empty image: 0 x 0, no buffer.
+    Image();
+    // Loads a file through the toolkit's registered handlers; a file that
+    // cannot be decoded gives the empty image. Alpha is dropped.
+    Image(const wxString& path, int quarterTurns, long type, int index);
+    // Blank image; zero-filled when clear is true.
+    Image(int width, int height, bool clear);
+    Image(const Image& other);
+    Image& operator=(const Image&) = delete;
+    ~Image();
+
+    // A new toolkit image holding a copy of the pixels, owned by the caller;
+    // null when the copy cannot be allocated or the image is empty.
+    wxImage* createImage() const;
+
+    // Get-or-set accessors: -1 queries, anything else stores and returns.
+    int lcdSetting(int type);
+    int softnessSetting(int level);
+
+    // May be called from any thread; every pass then leaves the image as it
+    // was before that pass.
+    void cancel();
+
+    const unsigned char* pixelData() const { return pixels; }
+    int getWidth() const { return width; }
+    int getHeight() const { return height; }
+    bool isEmpty() const { return pixels == nullptr || width < 1 || height < 1; }
+
+    void resize(int width, int height, bool keepRatio, bool percent);
+    void resizeNearest(int width, int height, bool keepRatio, bool percent);
+    void resampleVertical(int newHeight);
+    void resampleHorizontal(int newWidth);
+
+    void foldSubpixelBox();
+    void foldSubpixelWeighted();
+    void foldSubpixelAdaptive();
+
+    static double lanczos3(double x);
+    static const double softnessFactors[5];
+
+    // How many threads one pass may use (at least 1). Results are the same
+    // for any count. The default is the number of cores.
+    static void setThreadCount(int count);
+    static int threadCount();
+
+private:
+    struct Size {
+        int width;
+        int height;
+    };
+    Size targetSize(int width, int height, bool keepRatio, bool percent) const;
+    double softnessFactor() const;
+    void install(unsigned char* buffer, int newWidth, int newHeight);
+    template <class Fold> void foldSubpixel(Fold fold);
+
+    std::atomic<bool> cancelRequested{false};
+    unsigned char* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    int softnessLevel = 0;
+    int lcdType = 0;
+};

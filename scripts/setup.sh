@@ -1,0 +1,28 @@
+#!/bin/sh
+# Installs every Debian package that building, running and testing pixloom need.
+# Idempotent: when everything is already there it only checks and returns.
+set -eu
+
+PACKAGES="build-essential cmake pkg-config libwxgtk3.2-dev libgtest-dev googletest \
+xvfb xauth xdotool fonts-ipaexfont-gothic"
+
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+
+if [ -z "$missing" ]; then
+    exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+echo "installing:$missing"
+$SUDO apt-get -o DPkg::Lock::Timeout=300 update -qq
+# shellcheck disable=SC2086
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+    -o DPkg::Lock::Timeout=300 $missing

@@ -1,0 +1,53 @@
+// The main window's behaviour: file list, option panel, settings and the
+// conversion run, as overrides of GUIFrame's handlers.
+#pragma once
+
+#include "GUIFrame.h"
+
+#include <wx/arrstr.h>
+
+#include <functional>
+#include <string>
+#include <unordered_set>
+
+class pixloomFrame : public GUIFrame {
+public:
+    explicit pixloomFrame(wxWindow* parent);
+    ~pixloomFrame() override;
+
+    // File list (filelist.cpp)
+    void addFiles(wxListBox* list, const wxArrayString& paths);
+    static bool isImageFile(const wxString& path);
+
+    // Conversion run (convert/)
+    bool validateInputs();
+    void runConversion();
+    void convertFirstFile();
+
+    // The folder chooser behind "..."; tests replace it. It gets the prompt
+    // and returns the chosen folder, or an empty string on cancel.
+    using FolderChooser = std::function<wxString(const wxString& message)>;
+    void setFolderChooser(FolderChooser chooser);
+
+protected:
+    void onFrameClose(wxCloseEvent& event) override;
+    void onClearList(wxCommandEvent& event) override;
+    void onHelpSize(wxCommandEvent& event) override;
+    void onSelectSize(wxCommandEvent& event) override;
+    void onHelpMethod(wxCommandEvent& event) override;
+    void onHelpFiletype(wxCommandEvent& event) override;
+    void onSelectFiletype(wxCommandEvent& event) override;
+    void onHelpSaveto(wxCommandEvent& event) override;
+    void onSelectDst(wxCommandEvent& event) override;
+    void onBrowseSaveDir(wxCommandEvent& event) override;
+    void onStartStop(wxCommandEvent& event) override;
+
+private:
+    friend struct FrameProbe;  // tests read and drive the controls
+
+    // Settings (settings.cpp)
+    void loadSettings();
+    void saveSettings();
+
+    FolderChooser folderChooser;
+};
