@@ -5,14 +5,7 @@ pixloomFrame::pixloomFrame(wxWindow* parent)
     : GUIFrame(parent, wxID_ANY, wxT("画像縮小ツール pixloom (resize image for LCD)"),
                wxDefaultPosition, wxSize(590, 595), wxDEFAULT_FRAME_STYLE | wxTAB_TRAVERSAL) {}
 pixloomFrame::~pixloomFrame() = default;
-void pixloomFrame::addFiles(wxListBox*, const wxArrayString&) {}
-bool pixloomFrame::isImageFile(const wxString&) { return false; }
-bool pixloomFrame::validateInputs() { return false; }
-void pixloomFrame::runConversion() {}
-void pixloomFrame::convertFirstFile() {}
 void pixloomFrame::setFolderChooser(FolderChooser chooser) { folderChooser = std::move(chooser); }
-void pixloomFrame::onFrameClose(wxCloseEvent& event) { event.Skip(); }
-void pixloomFrame::onClearList(wxCommandEvent& event) { event.Skip(); }
 void pixloomFrame::onHelpSize(wxCommandEvent& event) { event.Skip(); }
 void pixloomFrame::onSelectSize(wxCommandEvent& event) { event.Skip(); }
 void pixloomFrame::onHelpMethod(wxCommandEvent& event) { event.Skip(); }
@@ -21,6 +14,3 @@ void pixloomFrame::onSelectFiletype(wxCommandEvent& event) { event.Skip(); }
 void pixloomFrame::onHelpSaveto(wxCommandEvent& event) { event.Skip(); }
 void pixloomFrame::onSelectDst(wxCommandEvent& event) { event.Skip(); }
 void pixloomFrame::onBrowseSaveDir(wxCommandEvent& event) { event.Skip(); }
-void pixloomFrame::onStartStop(wxCommandEvent& event) { event.Skip(); }
-void pixloomFrame::loadSettings() {}
-void pixloomFrame::saveSettings() {}
