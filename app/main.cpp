@@ -1,18 +1,10 @@
-#include "pixloomFrame.h"
+#include "commandline.h"
 
-#include <wx/app.h>
-#include <wx/image.h>
+#include <wx/init.h>
 
-class pixloomApp : public wxApp {
-public:
-    bool OnInit() override {
-        wxInitAllImageHandlers();
-        auto* frame = new pixloomFrame(nullptr);
-        frame->Show();
-        return true;
-    }
-};
-
-wxIMPLEMENT_APP_NO_MAIN(pixloomApp);
-
-int main(int argc, char** argv) { return wxEntry(argc, argv); }
+int main(int argc, char** argv) {
+    // Keep the raw bytes before wx converts argv: file names that are not
+    // valid in the current encoding would be dropped or garbled there.
+    setCommandLineArguments(argc, argv);
+    return wxEntry(argc, argv);
+}

@@ -1,8 +1,268 @@
 #include "GUIFrame.h"
 
-// Placeholder until the layout lands.
+#include <wx/font.h>
+#include <wx/valtext.h>
+
+namespace {
+
+// Headings of the six steps and the start button.
+wxFont headingFont() {
+    return wxFont(9, wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_BOLD, false,
+                  wxT("MS UI Gothic"));
+}
+
+wxStaticText* makeHeading(wxWindow* parent, const wxString& text) {
+    auto* heading = new wxStaticText(parent, wxID_ANY, text);
+    heading->Wrap(-1);
+    heading->SetFont(headingFont());
+    return heading;
+}
+
+wxStaticText* makeLabel(wxWindow* parent, const wxString& text, int wrap, bool enabled) {
+    auto* label = new wxStaticText(parent, wxID_ANY, text);
+    label->Wrap(wrap);
+    if (!enabled) label->Enable(false);
+    return label;
+}
+
+wxButton* makeHelpButton(wxWindow* parent) {
+    auto* button = new wxButton(parent, wxID_ANY, wxT("Help"));
+    button->SetMinSize(wxSize(48, -1));
+    return button;
+}
+
+// The spin controls start disabled; their selection handlers enable them.
+wxSpinCtrl* makeSpin(wxWindow* parent, const wxString& text, int min, int max, int value,
+                     int minWidth) {
+    auto* spin = new wxSpinCtrl(parent, wxID_ANY, text, wxDefaultPosition, wxDefaultSize,
+                                wxSP_ARROW_KEYS, min, max, value);
+    spin->Enable(false);
+    spin->SetMinSize(wxSize(minWidth, -1));
+    return spin;
+}
+
+template <size_t N>
+wxRadioBox* makeRadioBox(wxWindow* parent, const wxString& label, const wxString (&items)[N],
+                         int majorDim, long style, int selection) {
+    auto* box = new wxRadioBox(parent, wxID_ANY, label, wxDefaultPosition, wxDefaultSize,
+                               static_cast<int>(N), items, majorDim, style);
+    box->SetSelection(selection);
+    return box;
+}
+
+// A step's heading row: the heading on the left, its help button after it.
+wxBoxSizer* headingRow(wxStaticText* heading, int headingFlags, wxButton* help) {
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(heading, 0, headingFlags, 5);
+    row->Add(help, 0, 0, 5);
+    return row;
+}
+
+}  // namespace
+
 GUIFrame::GUIFrame(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
                    const wxSize& size, long style)
-    : wxFrame(parent, id, title, pos, size, style) {}
+    : wxFrame(parent, id, title, pos, size, style) {
+    SetSizeHints(wxSize(650, 600), wxDefaultSize);
+    auto* szFrame = new wxBoxSizer(wxHORIZONTAL);
+    pnlMain = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxSize(600, 480), wxTAB_TRAVERSAL);
 
-GUIFrame::~GUIFrame() = default;
+    auto* szMain = new wxBoxSizer(wxVERTICAL);
+    addStep1(szMain);
+    addStep2(szMain);
+    addStep3(szMain);
+    addStep4(szMain);
+    addStep5(szMain);
+    addStep6(szMain);
+    pnlMain->SetSizer(szMain);
+    pnlMain->Layout();
+
+    szFrame->Add(pnlMain, 1, wxEXPAND, 0);
+    SetSizer(szFrame);
+    Layout();
+    connectEvents();
+}
+
+GUIFrame::~GUIFrame() { disconnectEvents(); }
+
+void GUIFrame::addStep1(wxBoxSizer* szMain) {
+    auto* szStep1 = new wxBoxSizer(wxHORIZONTAL);
+    lblStep1 = makeHeading(pnlMain, wxT("1. 画像ファイルをドロップして下さい (Drop files here):"));
+    szStep1->Add(lblStep1, 1, wxALIGN_BOTTOM | wxLEFT, 5);
+    btnClearList = new wxButton(pnlMain, wxID_ANY, wxT("リストをクリア(Clear list)"));
+    btnClearList->SetDefault();
+    // No wxALIGN_RIGHT: a row ignores horizontal alignment (wx 3.2 asserts on
+    // it); the stretching heading already pushes the button to the right edge.
+    szStep1->Add(btnClearList, 0, wxRIGHT, 5);
+    szMain->Add(szStep1, 0, wxEXPAND | wxLEFT, 0);
+
+    lstFiles = new wxListBox(pnlMain, wxID_ANY, wxDefaultPosition, wxDefaultSize, 0, nullptr, 0);
+    szMain->Add(lstFiles, 1, wxEXPAND | wxBOTTOM | wxRIGHT | wxLEFT, 5);
+}
+
+void GUIFrame::addStep2(wxBoxSizer* szMain) {
+    lblStep2 = makeHeading(pnlMain, wxT("2. 画像サイズを指定して下さい (Set image size):"));
+    btnHelpSize = makeHelpButton(pnlMain);
+    szMain->Add(headingRow(lblStep2, wxTOP | wxRIGHT | wxLEFT, btnHelpSize), 0, wxEXPAND, 5);
+
+    const wxString sizes[] = {wxT("64x64"),     wxT("320x320"),   wxT("1024x768"),
+                              wxT("1280x1024"), wxT("1920x1080"), wxT("Other")};
+    optSize = makeRadioBox(pnlMain, wxT("画像サイズ(Image size):"), sizes, 7, wxRA_SPECIFY_COLS, 1);
+    szMain->Add(optSize, 0, wxEXPAND | wxBOTTOM | wxRIGHT | wxLEFT, 5);
+
+    auto* szOther = new wxBoxSizer(wxHORIZONTAL);
+    lblOther = makeLabel(pnlMain, wxT("Other:"), 0, false);
+    szOther->Add(lblOther, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
+    spnWidth = makeSpin(pnlMain, wxT("320"), 1, 65535, 320, 96);
+    szOther->Add(spnWidth, 0, wxALIGN_CENTER_VERTICAL, 0);
+    lblTimes = makeLabel(pnlMain, wxT("x"), 0, false);
+    szOther->Add(lblTimes, 0, wxALIGN_CENTER_VERTICAL, 0);
+    spnHeight = makeSpin(pnlMain, wxT("320"), 1, 65535, 320, 96);
+    szOther->Add(spnHeight, 0, wxALIGN_CENTER_VERTICAL, 0);
+    lblUnit = makeLabel(pnlMain, wxT("単位(unit):"), 0, false);
+    szOther->Add(lblUnit, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
+
+    const wxString units[] = {wxT("px"), wxT("%")};
+    selUnits = new wxChoice(pnlMain, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                            WXSIZEOF(units), units, 0);
+    selUnits->SetSelection(0);
+    selUnits->Enable(false);
+    szOther->Add(selUnits, 0, 0, 0);
+    chkFixRatio = new wxCheckBox(pnlMain, wxID_ANY, wxT("縦横比固定(fix ratio)"));
+    chkFixRatio->SetValue(true);
+    chkFixRatio->Enable(false);
+    szOther->Add(chkFixRatio, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
+    szMain->Add(szOther, 0, wxEXPAND, 0);
+}
+
+void GUIFrame::addStep3(wxBoxSizer* szMain) {
+    lblStep3 = makeHeading(pnlMain, wxT("3. リサイズ方式を選択して下さい (Select method):"));
+    btnHelpMethod = makeHelpButton(pnlMain);
+    szMain->Add(headingRow(lblStep3, wxTOP | wxLEFT, btnHelpMethod), 0, wxEXPAND | wxTOP, 5);
+
+    const wxString methods[] = {wxT("Nearest"),  wxT("Lanczos3"), wxT("LCD(low)"), wxT("LCD(mid)"),
+                                wxT("LCD(hi)"),  wxT("LCD(ex)"),  wxT("LCD(max)")};
+    optMethod = makeRadioBox(pnlMain, wxT("リサイズ方式(resize method):"), methods, 7,
+                             wxRA_SPECIFY_COLS, 4);
+    szMain->Add(optMethod, 0, wxEXPAND | wxRIGHT | wxLEFT, 5);
+}
+
+void GUIFrame::addStep4(wxBoxSizer* szMain) {
+    lblStep4 = makeHeading(pnlMain, wxT("4. ファイル形式を選択して下さい (Select filetype):"));
+    btnHelpFiletype = makeHelpButton(pnlMain);
+    szMain->Add(headingRow(lblStep4, wxTOP | wxLEFT, btnHelpFiletype), 0, wxEXPAND, 5);
+
+    auto* szFiletype = new wxBoxSizer(wxHORIZONTAL);
+    const wxString types[] = {wxT("BMP"), wxT("PNG"), wxT("JPEG")};
+    optFiletype = makeRadioBox(pnlMain, wxT("ファイル形式(filetype):"), types, 3, wxRA_SPECIFY_COLS, 1);
+    szFiletype->Add(optFiletype, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT | wxLEFT, 5);
+    lblQuality = makeLabel(pnlMain, wxT("品質(quality):"), -1, false);
+    szFiletype->Add(lblQuality, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    spnQuality = makeSpin(pnlMain, wxT("90"), 0, 100, 90, 64);
+    szFiletype->Add(spnQuality, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 0);
+    lblLimit = makeLabel(pnlMain, wxT("サイズ上限(limit size):"), -1, false);
+    szFiletype->Add(lblLimit, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 10);
+
+    cmbLimit = new wxComboBox(pnlMain, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                              0, nullptr, 0);
+    for (const wchar_t* limit : {L"", L"100", L"300", L"500", L"1024", L"2048", L"10240"})
+        cmbLimit->Append(limit);
+    cmbLimit->SetValidator(wxTextValidator(wxFILTER_NUMERIC));
+    cmbLimit->Enable(false);
+    cmbLimit->SetMinSize(wxSize(96, -1));
+    szFiletype->Add(cmbLimit, 0, wxALIGN_CENTER_VERTICAL | wxTOP | wxBOTTOM | wxLEFT, 5);
+    lblKB = makeLabel(pnlMain, wxT("KB"), -1, false);
+    szFiletype->Add(lblKB, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    szMain->Add(szFiletype, 0, wxEXPAND, 0);
+}
+
+void GUIFrame::addStep5(wxBoxSizer* szMain) {
+    lblStep5 = makeHeading(pnlMain, wxT("5. 保存先を指定して下さい (Set save folder):"));
+    btnHelpSaveto = makeHelpButton(pnlMain);
+    szMain->Add(headingRow(lblStep5, wxTOP | wxLEFT, btnHelpSaveto), 0, wxEXPAND, 5);
+
+    auto* szSaveto = new wxBoxSizer(wxHORIZONTAL);
+    const wxString destinations[] = {wxT("Same Folder"), wxT("Other Folder")};
+    optDst = makeRadioBox(pnlMain, wxT("保存先(Save to):"), destinations, 2, wxRA_SPECIFY_ROWS, 0);
+    szSaveto->Add(optDst, 0, wxRIGHT | wxLEFT, 5);
+
+    auto* szSavetoFields = new wxBoxSizer(wxVERTICAL);
+    auto* szSuffix = new wxBoxSizer(wxHORIZONTAL);
+    lblSuffix = makeLabel(pnlMain, wxT("ファイル名の最後に追加する文字列(Suffix):"), 0, true);
+    szSuffix->Add(lblSuffix, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
+    txtSuffix = new wxTextCtrl(pnlMain, wxID_ANY, wxT("_res"));
+    szSuffix->Add(txtSuffix, 0, wxALIGN_CENTER_VERTICAL, 0);
+    szSavetoFields->Add(szSuffix, 1, wxEXPAND, 0);
+
+    auto* szSaveDir = new wxBoxSizer(wxHORIZONTAL);
+    lblSaveDir = makeLabel(pnlMain, wxT("Other Folder:"), -1, false);
+    szSaveDir->Add(lblSaveDir, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
+    txtSaveDir = new wxTextCtrl(pnlMain, wxID_ANY, wxEmptyString);
+    txtSaveDir->Enable(false);
+    szSaveDir->Add(txtSaveDir, 1, wxALIGN_CENTER_VERTICAL, 0);
+    btnSaveDir = new wxButton(pnlMain, wxID_ANY, wxT("..."));
+    btnSaveDir->SetDefault();
+    btnSaveDir->Enable(false);
+    szSaveDir->Add(btnSaveDir, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 5);
+    szSavetoFields->Add(szSaveDir, 1, wxEXPAND, 0);
+
+    szSaveto->Add(szSavetoFields, 1, wxEXPAND, 0);
+    szMain->Add(szSaveto, 0, wxEXPAND, 0);
+}
+
+void GUIFrame::addStep6(wxBoxSizer* szMain) {
+    btnStart = new wxButton(pnlMain, wxID_ANY, wxT("6. 変換開始(Start convert)"));
+    btnStart->SetDefault();
+    btnStart->SetFont(headingFont());
+    szMain->Add(btnStart, 0, wxEXPAND | wxALL, 5);
+}
+
+// Handlers are named through the base's virtual members, so the derived
+// frame's overrides run. Button and radio box events name this frame as sink.
+void GUIFrame::connectEvents() {
+    Connect(wxEVT_CLOSE_WINDOW, wxCloseEventHandler(GUIFrame::onFrameClose));
+    btnClearList->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
+                          wxCommandEventHandler(GUIFrame::onClearList), nullptr, this);
+    btnHelpSize->Connect(wxEVT_COMMAND_BUTTON_CLICKED, wxCommandEventHandler(GUIFrame::onHelpSize),
+                         nullptr, this);
+    optSize->Connect(wxEVT_COMMAND_RADIOBOX_SELECTED, wxCommandEventHandler(GUIFrame::onSelectSize),
+                     nullptr, this);
+    btnHelpMethod->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
+                           wxCommandEventHandler(GUIFrame::onHelpMethod), nullptr, this);
+    btnHelpFiletype->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
+                             wxCommandEventHandler(GUIFrame::onHelpFiletype), nullptr, this);
+    optFiletype->Connect(wxEVT_COMMAND_RADIOBOX_SELECTED,
+                         wxCommandEventHandler(GUIFrame::onSelectFiletype), nullptr, this);
+    btnHelpSaveto->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
+                           wxCommandEventHandler(GUIFrame::onHelpSaveto), nullptr, this);
+    optDst->Connect(wxEVT_COMMAND_RADIOBOX_SELECTED, wxCommandEventHandler(GUIFrame::onSelectDst),
+                    nullptr, this);
+    btnSaveDir->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
+                        wxCommandEventHandler(GUIFrame::onBrowseSaveDir), nullptr, this);
+    btnStart->Connect(wxEVT_COMMAND_BUTTON_CLICKED, wxCommandEventHandler(GUIFrame::onStartStop),
+                      nullptr, this);
+}
+
+void GUIFrame::disconnectEvents() {
+    Disconnect(wxEVT_CLOSE_WINDOW, wxCloseEventHandler(GUIFrame::onFrameClose));
+    btnClearList->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
+                             wxCommandEventHandler(GUIFrame::onClearList), nullptr, this);
+    btnHelpSize->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
+                            wxCommandEventHandler(GUIFrame::onHelpSize), nullptr, this);
+    optSize->Disconnect(wxEVT_COMMAND_RADIOBOX_SELECTED,
+                        wxCommandEventHandler(GUIFrame::onSelectSize), nullptr, this);
+    btnHelpMethod->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
+                              wxCommandEventHandler(GUIFrame::onHelpMethod), nullptr, this);
+    btnHelpFiletype->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
+                                wxCommandEventHandler(GUIFrame::onHelpFiletype), nullptr, this);
+    optFiletype->Disconnect(wxEVT_COMMAND_RADIOBOX_SELECTED,
+                            wxCommandEventHandler(GUIFrame::onSelectFiletype), nullptr, this);
+    btnHelpSaveto->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
+                              wxCommandEventHandler(GUIFrame::onHelpSaveto), nullptr, this);
+    optDst->Disconnect(wxEVT_COMMAND_RADIOBOX_SELECTED,
+                       wxCommandEventHandler(GUIFrame::onSelectDst), nullptr, this);
+    btnSaveDir->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
+                           wxCommandEventHandler(GUIFrame::onBrowseSaveDir), nullptr, this);
+    btnStart->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
+                         wxCommandEventHandler(GUIFrame::onStartStop), nullptr, this);
+}

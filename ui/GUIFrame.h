@@ -11,6 +11,7 @@
 #include <wx/listbox.h>
 #include <wx/panel.h>
 #include <wx/radiobox.h>
+#include <wx/sizer.h>
 #include <wx/spinctrl.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -70,4 +71,15 @@ protected:
     virtual void onSelectDst(wxCommandEvent& event) { event.Skip(); }
     virtual void onBrowseSaveDir(wxCommandEvent& event) { event.Skip(); }
     virtual void onStartStop(wxCommandEvent& event) { event.Skip(); }
+
+private:
+    // The six numbered steps, each built into its rows of the main sizer.
+    void addStep1(wxBoxSizer* szMain);
+    void addStep2(wxBoxSizer* szMain);
+    void addStep3(wxBoxSizer* szMain);
+    void addStep4(wxBoxSizer* szMain);
+    void addStep5(wxBoxSizer* szMain);
+    void addStep6(wxBoxSizer* szMain);
+    void connectEvents();
+    void disconnectEvents();
 };

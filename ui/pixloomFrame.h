@@ -49,5 +49,8 @@ private:
     void loadSettings();
     void saveSettings();
 
+    // Start-up: lists the paths named on the command line.
+    void listCommandLinePaths();
+
     FolderChooser folderChooser;
 };

@@ -1,0 +1,16 @@
+#include "pixloomApp.h"
+
+#include "pixloomFrame.h"
+
+#include <wx/image.h>
+
+// main() is our own (it keeps the raw argv first), so no wx main here.
+wxIMPLEMENT_APP_NO_MAIN(pixloomApp);
+
+bool pixloomApp::OnInit() {
+    // Loading the inputs and writing BMP, PNG and JPEG depend on these.
+    wxInitAllImageHandlers();
+    auto* frame = new pixloomFrame(nullptr);
+    frame->Show();
+    return true;
+}
