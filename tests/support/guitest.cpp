@@ -6,8 +6,10 @@
 #include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
+#include <wx/toplevel.h>
 #include <wx/utils.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -29,8 +31,9 @@ protected:
             shown.message = box->GetMessage();
             shown.caption = box->GetTitle();
             shown.style = box->GetMessageDialogStyle();
-        } else if (dynamic_cast<wxDirDialog*>(dialog)) {
+        } else if (auto* chooser = dynamic_cast<wxDirDialog*>(dialog)) {
             shown.kind = "dir";
+            shown.message = chooser->GetMessage();
             answer = wxID_CANCEL;
         } else {
             shown.kind = dialog->GetClassInfo()->GetClassName();
@@ -49,12 +52,13 @@ void failOnAssert(const wxString& file, int line, const wxString& func, const wx
                   << func.utf8_str() << ": " << cond.utf8_str() << " " << msg.utf8_str();
 }
 
+}  // namespace
+
+// Outside the anonymous namespace: the app macro defines wxGetApp() for it.
 class TestApp : public wxApp {
 public:
     bool OnInit() override { return true; }
 };
-
-}  // namespace
 
 bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -97,6 +101,27 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
+}
+
+TempHome::TempHome() {
+    if (const char* previous = std::getenv("HOME")) {
+        hadHome = true;
+        savedHome = previous;
+    }
+    setenv("HOME", home.path().c_str(), 1);
+}
+
+TempHome::~TempHome() {
+    if (hadHome)
+        setenv("HOME", savedHome.c_str(), 1);
+    else
+        unsetenv("HOME");
+}
+
+bool destroyAllWindows(std::chrono::milliseconds timeout) {
+    const std::vector<wxWindow*> windows(wxTopLevelWindows.begin(), wxTopLevelWindows.end());
+    for (wxWindow* window : windows) window->Destroy();
+    return pumpUntil([] { return wxTopLevelWindows.empty(); }, timeout);
 }
 
 }  // namespace guitest

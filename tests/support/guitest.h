@@ -21,7 +21,7 @@ void pumpFor(std::chrono::milliseconds duration);
 // A modal dialog the hook answered instead of showing it.
 struct ShownDialog {
     wxString kind;     // "message", "dir" or the dialog's class name
-    wxString message;  // text of a message box
+    wxString message;  // text of a message box, prompt of a folder chooser
     wxString caption;
     long style = 0;
 };
@@ -49,5 +49,25 @@ public:
 private:
     std::string dir;
 };
+
+// Points $HOME at a fresh empty folder while it lives, so that nothing reads
+// or writes the real ~/.pixloom (wxFileConfig follows $HOME).
+class TempHome {
+public:
+    TempHome();
+    ~TempHome();
+    TempHome(const TempHome&) = delete;
+    TempHome& operator=(const TempHome&) = delete;
+    const TempDir& dir() const { return home; }
+
+private:
+    TempDir home;
+    bool hadHome = false;
+    std::string savedHome;
+};
+
+// Destroys every top-level window and pumps until they are gone; returns
+// whether they went within the timeout.
+bool destroyAllWindows(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 }  // namespace guitest
