@@ -1,2 +1,351 @@
 #include "image.h"
-// Placeholder until the engine lands.
+
+#include "filter.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+std::mutex messageMutex;
+MessageCallback messageCallback;
+
+void showMessage(const wxString& text) {
+    MessageCallback callback;
+    {
+        std::lock_guard<std::mutex> lock(messageMutex);
+        callback = messageCallback;
+    }
+    if (callback) {
+        callback(text);
+    } else {
+        std::fprintf(stderr, "%s\n", static_cast<const char*>(text.utf8_str()));
+    }
+}
+
+int defaultThreadCount() {
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
+}
+
+std::atomic<int> passThreads{defaultThreadCount()};
+
+// 3 x width x height in bytes, or false when that does not fit a size_t or
+// the sides do not fit the image's int fields.
+bool rgbByteCount(long long width, long long height, std::size_t& bytes) {
+    if (width < 0 || height < 0 || width > INT_MAX || height > INT_MAX) return false;
+    std::size_t pixels;
+    if (__builtin_mul_overflow(static_cast<std::size_t>(width), static_cast<std::size_t>(height),
+                               &pixels))
+        return false;
+    return !__builtin_mul_overflow(pixels, std::size_t{3}, &bytes);
+}
+
+unsigned char* copyBuffer(const unsigned char* source, int width, int height) {
+    std::size_t bytes;
+    if (!source || !rgbByteCount(width, height, bytes) || bytes == 0) return nullptr;
+    auto* copy = static_cast<unsigned char*>(std::malloc(bytes));
+    if (copy) std::memcpy(copy, source, bytes);
+    return copy;
+}
+
+long long clampToInt(long long value) {
+    return std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, value));
+}
+
+// The toolkit computes image byte counts in int; larger images are refused
+// on the paths that go through it.
+bool fitsToolkitImage(long long width, long long height) {
+    std::size_t bytes;
+    return rgbByteCount(width, height, bytes) && bytes <= static_cast<std::size_t>(INT_MAX);
+}
+
+}  // namespace
+
+void setMessageCallback(MessageCallback callback) {
+    std::lock_guard<std::mutex> lock(messageMutex);
+    messageCallback = std::move(callback);
+}
+
+const double Image::softnessFactors[5] = {1.0, 1.1830127025, 1.366025405, 1.5490381075,
+                                          1.73205081};
+
+Image::Image() = default;
+
+Image::Image(const wxString& path, int quarterTurns, long type, int index) {
+    wxImage loaded(path, static_cast<wxBitmapType>(type), index);
+    if (!loaded.IsOk()) return;
+    if (quarterTurns > 0) {
+        loaded = loaded.Rotate90(true);
+        if (quarterTurns == 2) loaded = loaded.Rotate90(true);
+    }
+    width = loaded.GetWidth();
+    height = loaded.GetHeight();
+    pixels = copyBuffer(loaded.GetData(), width, height);
+}
+
+Image::Image(int width, int height, bool clear) {
+    std::size_t bytes;
+    if (width < 1 || height < 1 || !rgbByteCount(width, height, bytes)) return;
+    pixels = static_cast<unsigned char*>(clear ? std::calloc(bytes, 1) : std::malloc(bytes));
+    if (!pixels) return;
+    this->width = width;
+    this->height = height;
+}
+
+Image::Image(const Image& other)
+    : pixels(copyBuffer(other.pixels, other.width, other.height)),
+      width(other.width),
+      height(other.height),
+      softnessLevel(other.softnessLevel),
+      lcdType(other.lcdType) {}
+
+Image::~Image() { std::free(pixels); }
+
+wxImage* Image::createImage() const {
+    if (isEmpty()) return nullptr;
+    unsigned char* copy = copyBuffer(pixels, width, height);
+    if (!copy) return nullptr;
+    return new wxImage(width, height, copy, false);  // the toolkit frees the copy
+}
+
+int Image::lcdSetting(int type) {
+    if (type != -1) lcdType = type;
+    return lcdType;
+}
+
+int Image::softnessSetting(int level) {
+    if (level != -1) softnessLevel = level;
+    return softnessLevel;
+}
+
+void Image::cancel() { cancelRequested = true; }
+
+void Image::setThreadCount(int count) { passThreads = std::max(1, count); }
+
+int Image::threadCount() { return passThreads; }
+
+double Image::lanczos3(double x) { return resample::lanczos3(x); }
+
+double Image::softnessFactor() const {
+    return softnessLevel >= 0 && softnessLevel <= 4 ? softnessFactors[softnessLevel] : 1.0;
+}
+
+void Image::install(unsigned char* buffer, int newWidth, int newHeight) {
+    std::free(pixels);
+    pixels = buffer;
+    width = newWidth;
+    height = newHeight;
+}
+
+// The requested size after percentages, fitting and the lower bound of 1.
+// Worked in 64 bits: the same results as int arithmetic wherever that does
+// not overflow.
+Image::Size Image::targetSize(int requestedWidth, int requestedHeight, bool keepRatio,
+                              bool percent) const {
+    long long w = requestedWidth, h = requestedHeight;
+    const long long W = width, H = height;
+    if (percent) {
+        w = clampToInt(w * W / 100);
+        h = clampToInt(h * H / 100);
+    }
+    if (keepRatio) {
+        if (h * W <= w * H)
+            w = clampToInt(h * W / H);
+        else
+            h = clampToInt(w * H / W);
+    }
+    return Size{static_cast<int>(std::max<long long>(w, 1)),
+                static_cast<int>(std::max<long long>(h, 1))};
+}
+
+void Image::resizeNearest(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
+    if (isEmpty()) return;
+    Size target = targetSize(requestedWidth, requestedHeight, keepRatio, percent);
+    if (!fitsToolkitImage(width, height) || !fitsToolkitImage(target.width, target.height)) return;
+    unsigned char* copy = copyBuffer(pixels, width, height);
+    if (!copy) return;
+    wxImage source(width, height, copy, false);
+    wxImage scaled = source.Scale(target.width, target.height, wxIMAGE_QUALITY_NORMAL);
+    if (!scaled.IsOk()) return;
+    unsigned char* result = copyBuffer(scaled.GetData(), target.width, target.height);
+    if (!result) return;
+    install(result, target.width, target.height);
+}
+
+void Image::resize(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
+    if (cancelRequested || isEmpty()) return;
+    Size target = targetSize(requestedWidth, requestedHeight, keepRatio, percent);
+    int type = std::max(lcdType, 0);
+    long long tripleWidth = 3LL * target.width;
+    if (type > 0 && tripleWidth > INT_MAX) return;
+    resampleVertical(target.height);
+    if (type == 0) {
+        resampleHorizontal(target.width);
+        return;
+    }
+    resampleHorizontal(static_cast<int>(tripleWidth));
+    // Fold only what the pass produced: after a failed pass the width could
+    // still be a multiple of 3 and would be folded to the wrong size.
+    if (width != tripleWidth) return;
+    switch (type) {
+    case 1:
+    case 4:
+        foldSubpixelBox();
+        break;
+    case 2:
+    case 5:
+        foldSubpixelAdaptive();
+        break;
+    case 3:
+    case 6:
+        foldSubpixelWeighted();
+        break;
+    default:
+        showMessage(wxT("undefined LCD type!"));
+    }
+}
+
+void Image::resampleVertical(int newHeight) {
+    if (cancelRequested) return;
+    if (height < 1 || !pixels) {
+        // Nothing to reduce: the filter has no taps here.
+        if (height < 1) showMessage(wxT("縮小専用です"));
+        return;
+    }
+    long long target = std::max(newHeight, 1);
+    std::size_t bytes;
+    if (!rgbByteCount(width, target, bytes)) return;
+    resample::WeightTable table;
+    auto geometry = resample::verticalGeometry(height, target, softnessFactor());
+    if (!resample::buildVerticalWeights(geometry, table)) return;
+    auto* result = static_cast<unsigned char*>(std::malloc(bytes));
+    if (!result) return;
+    std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
+    if (!resample::applyVertical(pixels, rowBytes, table, result, cancelRequested, threadCount())) {
+        std::free(result);
+        return;
+    }
+    install(result, width, static_cast<int>(target));
+}
+
+void Image::resampleHorizontal(int newWidth) {
+    if (cancelRequested || width < 1 || height < 1 || !pixels) return;
+    long long target = std::max(newWidth, 1);
+    std::size_t bytes;
+    if (!rgbByteCount(target, height, bytes)) return;
+    int widening = lcdType >= 1 && lcdType <= 3 ? 3 : 1;
+    resample::WeightTable table;
+    auto geometry = resample::horizontalGeometry(width, target, widening, softnessFactor());
+    if (!resample::buildHorizontalWeights(geometry, table)) return;
+    auto* result = static_cast<unsigned char*>(std::malloc(bytes));
+    if (!result) return;
+    if (!resample::applyHorizontal(pixels, width, height, table, result, cancelRequested,
+                                   threadCount())) {
+        std::free(result);
+        return;
+    }
+    install(result, static_cast<int>(target), height);
+}
+
+// ---------------------------------------------------------------------------
+// Sub-pixel folds: every three columns of a triple-width row become one
+// pixel, red from around the left column, green the middle, blue the right.
+
+namespace {
+
+using Row = const unsigned char*;
+inline int R(Row row, long long s) { return row[3 * s]; }
+inline int G(Row row, long long s) { return row[3 * s + 1]; }
+inline int B(Row row, long long s) { return row[3 * s + 2]; }
+
+inline void put(unsigned char* out, long long n, int red, int green, int blue) {
+    out[3 * n] = static_cast<unsigned char>(red);
+    out[3 * n + 1] = static_cast<unsigned char>(green);
+    out[3 * n + 2] = static_cast<unsigned char>(blue);
+}
+
+// The first pixel of the box and weighted folds. A row of one pixel has no
+// column 3; its edge sample is taken twice instead.
+void foldFirstPixel(Row row, unsigned char* out, long long pixels) {
+    int blue = pixels > 1 ? (B(row, 1) + B(row, 2) + B(row, 3)) / 3 : (B(row, 1) + 2 * B(row, 2)) / 3;
+    put(out, 0, (2 * R(row, 0) + R(row, 1)) / 3, (G(row, 0) + G(row, 1) + G(row, 2)) / 3, blue);
+}
+
+void foldBoxRow(Row row, unsigned char* out, long long pixels) {
+    foldFirstPixel(row, out, pixels);
+    for (long long n = 1; n < pixels; ++n) {
+        long long c = 3 * n;
+        int red = (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3;
+        int green = (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3;
+        int blue = n < pixels - 1 ? (B(row, c + 1) + B(row, c + 2) + B(row, c + 3)) / 3
+                                  : (B(row, c + 1) + 2 * B(row, c + 2)) / 3;
+        put(out, n, red, green, blue);
+    }
+}
+
+void foldWeightedRow(Row row, unsigned char* out, long long pixels) {
+    foldFirstPixel(row, out, pixels);
+    for (long long n = 1; n < pixels; ++n) {
+        long long c = 3 * n;
+        int green = n < pixels - 1 ? (G(row, c) + 4 * G(row, c + 1) + G(row, c + 2)) / 6
+                                   : (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3;
+        put(out, n, (2 * R(row, c) + R(row, c + 1)) / 3, green,
+            (B(row, c + 1) + 2 * B(row, c + 2)) / 3);
+    }
+}
+
+// The sharp weighting unless it strays more than 31 from the box mean.
+inline int sharpUnlessFar(int sharp, int box) { return std::abs(sharp - box) <= 31 ? sharp : box; }
+
+void foldAdaptiveMean(Row row, unsigned char* out, long long n) {
+    long long c = 3 * n;
+    put(out, n, (R(row, c) + R(row, c + 1) + R(row, c + 2)) / 3,
+        (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3,
+        (B(row, c) + B(row, c + 1) + B(row, c + 2)) / 3);
+}
+
+void foldAdaptiveRow(Row row, unsigned char* out, long long pixels) {
+    foldAdaptiveMean(row, out, 0);
+    for (long long n = 1; n < pixels - 1; ++n) {
+        long long c = 3 * n;
+        int red = sharpUnlessFar((2 * R(row, c) + R(row, c + 1)) / 3,
+                                 (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3);
+        int blue = sharpUnlessFar((B(row, c + 1) + 2 * B(row, c + 2)) / 3,
+                                  (B(row, c + 1) + B(row, c + 2) + B(row, c + 3)) / 3);
+        put(out, n, red, (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3, blue);
+    }
+    if (pixels > 1) foldAdaptiveMean(row, out, pixels - 1);
+}
+
+}  // namespace
+
+template <class Fold>
+void Image::foldSubpixel(Fold foldRow) {
+    if (cancelRequested || isEmpty() || width % 3 != 0) return;
+    int folded = width / 3;
+    std::size_t bytes;
+    if (!rgbByteCount(folded, height, bytes)) return;
+    auto* result = static_cast<unsigned char*>(std::malloc(bytes));
+    if (!result) return;
+    std::size_t sourceRow = 3 * static_cast<std::size_t>(width), targetRow = sourceRow / 3;
+    for (long long r = 0; r < height; ++r) {
+        if (r > 0 && cancelRequested) break;
+        foldRow(pixels + r * sourceRow, result + r * targetRow, folded);
+    }
+    if (cancelRequested) {
+        std::free(result);
+        return;
+    }
+    install(result, folded, height);
+}
+
+void Image::foldSubpixelBox() { foldSubpixel(foldBoxRow); }
+void Image::foldSubpixelWeighted() { foldSubpixel(foldWeightedRow); }
+void Image::foldSubpixelAdaptive() { foldSubpixel(foldAdaptiveRow); }

@@ -1,0 +1,62 @@
+// Lanczos3 passes of the engine: weight tables built once per pass, and the
+// loops that apply them. Internal to resample/.
+//
+// Determinism: every output sample is the sum of its taps' products added in
+// tap order, divided by the weight sum of those taps, whatever the loop
+// nesting, vector width or thread count. This unit must be compiled without
+// fast-math and with -ffp-contract=off.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace resample {
+
+double lanczos3(double x);
+
+// What a pass along one axis computes from the source and target lengths.
+struct PassGeometry {
+    long long source = 0;  // S
+    long long target = 0;  // D
+    double scale = 0;      // D / S
+    double kernelScale = 0;  // f
+    double shift = 0;        // δ
+    long long halfWidth = 0;  // N
+};
+
+PassGeometry verticalGeometry(long long source, long long target, double softness);
+PassGeometry horizontalGeometry(long long source, long long target, int widening, double softness);
+
+// The taps of one output line: source lines first .. first + count - 1, with
+// their weights in the order they are summed, and the sum of those weights.
+struct TapSpan {
+    long long first = 0;
+    long long count = 0;
+    std::size_t weightOffset = 0;
+    double weightSum = 0;
+};
+
+struct WeightTable {
+    std::vector<TapSpan> spans;  // one per output line
+    std::vector<double> weights;
+};
+
+// Fill the table; false when memory runs out.
+bool buildVerticalWeights(const PassGeometry& geometry, WeightTable& table);
+bool buildHorizontalWeights(const PassGeometry& geometry, WeightTable& table);
+
+// Apply a vertical table: source has table.spans.size() output rows' worth
+// of taps over rows of rowBytes bytes. Returns false when cancelled.
+bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const WeightTable& table,
+                   std::uint8_t* target, const std::atomic<bool>& cancel, int threads);
+
+// Apply a horizontal table to every row: source rows have sourceWidth
+// pixels, target rows table.spans.size() pixels. Returns false when
+// cancelled or out of memory.
+bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long long rows,
+                     const WeightTable& table, std::uint8_t* target,
+                     const std::atomic<bool>& cancel, int threads);
+
+}  // namespace resample
