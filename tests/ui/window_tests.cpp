@@ -484,6 +484,25 @@ TEST_F(WindowTest, EachHelpButtonShowsItsOwnText) {
     }
 }
 
+// The dependent controls follow the restored selections at start.
+TEST_F(WindowTest, RestoredSelectionsSetTheDependentControls) {
+    std::ofstream(home.dir() / ".pixloom") << "[Size]\noptSize=Other\nspnWidth=800\nspnHeight=600\n"
+                                              "selUnits=%\nchkFixRatio=0\n"
+                                              "[Filetype]\noptFiletype=JPEG\n"
+                                              "[Saveto]\noptDst=Other Folder\n";
+    FrameProbe other(*makeFrame());
+    EXPECT_EQ(sizeFields(other), (SizeFields{800, 600, "%", false}));
+    EXPECT_EQ(sizeFieldsEnabled(other), allOn);
+    EXPECT_EQ(jpegFieldsEnabled(other), jpegOn);
+    EXPECT_TRUE(other.txtSaveDir->IsEnabled());
+    EXPECT_FALSE(other.txtSuffix->IsEnabled());
+
+    std::ofstream(home.dir() / ".pixloom") << "[Size]\noptSize=1920x1080\nspnWidth=800\n";
+    FrameProbe preset(*makeFrame());
+    EXPECT_EQ(sizeFields(preset), (SizeFields{1920, 1080, "px", true}));  // the preset wins
+    EXPECT_EQ(sizeFieldsEnabled(preset), allOff);
+}
+
 TEST_F(WindowTest, CommandLineFilesAndFoldersAreListedOnce) {
     guitest::TempDir dir;
     std::filesystem::create_directories(dir / "folder/sub");
