@@ -1,7 +1,181 @@
+// The conversion run as members of the window: the start/stop button, the
+// input checks, and the loop that the worker runs over the file list.
 #include "pixloomFrame.h"
 
-// Placeholder until the conversion run lands.
-bool pixloomFrame::validateInputs() { return false; }
-void pixloomFrame::runConversion() {}
-void pixloomFrame::convertFirstFile() {}
-void pixloomFrame::onStartStop(wxCommandEvent& event) { event.Skip(); }
+#include "image.h"
+#include "run_link.h"
+
+#include <wx/filename.h>
+#include <wx/intl.h>
+#include <wx/msgdlg.h>
+
+#include <cstdio>
+
+namespace {
+
+const wchar_t* const startLabel = L"6. 変換開始(Start convert)";
+const wchar_t* const processingLabel = L"Processing... (Click to Stop)";
+
+bool inputError(const wchar_t* message) {
+    wxMessageBox(wxGetTranslation(message), wxGetTranslation(L"Error"), wxICON_ERROR, nullptr);
+    return false;
+}
+
+// The folder part of a path typed as a file path: up to its last separator,
+// or all of it when it ends with one.
+bool folderPartExists(const wxString& text) {
+    wxFileName path(text, wxPATH_NATIVE);
+    return wxDirExists(path.GetPath(wxPATH_GET_VOLUME));
+}
+
+// The engine's messages, shown by the window's thread while the worker
+// waits; on standard error once the window is gone.
+void showEngineMessages(const std::shared_ptr<RunLink>& link) {
+    std::weak_ptr<RunLink> weak = link;
+    setMessageCallback([weak](const wxString& text) {
+        const wxString message(text.wc_str());  // a copy of its own for the other thread
+        auto run = weak.lock();
+        bool shown = run && run->onWindow<bool>([message](pixloomFrame&) {
+            wxMessageBox(message);
+            return true;
+        });
+        if (!shown) fprintf(stderr, "pixloom: %s\n", static_cast<const char*>(message.utf8_str()));
+    });
+}
+
+wxString failureSummary(const std::vector<FileFailure>& failures) {
+    const size_t shown = 20;
+    wxString text = wxT("変換できなかったファイルがあります。\nSome files could not be converted:\n");
+    for (size_t i = 0; i < failures.size() && i < shown; ++i)
+        text += wxT("\n") + failures[i].source + wxT(": ") + failures[i].reason;
+    if (failures.size() > shown) text += wxString::Format(wxT("\n... (%lu more)"), static_cast<unsigned long>(failures.size() - shown));
+    return text;
+}
+
+ConversionHooks hooksFor(const std::shared_ptr<RunLink>& link) {
+    ConversionHooks hooks;
+    hooks.track = [link](Image* image) { link->track(image); };
+    hooks.abandoned = [link] { return link->windowGone(); };
+    return hooks;
+}
+
+}  // namespace
+
+void pixloomFrame::onStartStop(wxCommandEvent&) {
+    if (!validateInputs()) return;
+    if (btnStart->GetLabel() == startLabel)
+        startRun();
+    else
+        requestStop();
+}
+
+bool pixloomFrame::validateInputs() {
+    if (lstFiles->IsEmpty()) return inputError(L"画像ファイルを指定してください。\nSet image file.");
+    if (txtSuffix->IsEnabled() && txtSuffix->GetValue().empty())
+        return inputError(L"Suffixを指定してください。\nSet suffix.");
+    if (txtSaveDir->IsEnabled() && !folderPartExists(txtSaveDir->GetValue()))
+        return inputError(L"保存先を指定してください。\nSet save directory.");
+    return true;
+}
+
+void pixloomFrame::startRun() {
+    if (run.link) {
+        // A stopped run still finishes its file. Unless it is already on its
+        // way out, the click takes the stop back: one worker per list.
+        if (run.link->ending) return;
+        btnStart->SetLabel(wxGetTranslation(processingLabel));
+        run.link->stopRequested = false;
+        return;
+    }
+    btnStart->SetLabel(wxGetTranslation(processingLabel));
+    run.link = std::make_shared<RunLink>(this);
+    registerConversionRun(run.link);
+    showEngineMessages(run.link);
+    auto* thread = new MyThread(run.link);
+    if (thread->Create(0) != wxTHREAD_NO_ERROR || thread->Run() != wxTHREAD_NO_ERROR) {
+        delete thread;
+        run.link->finish(0);
+        run.link.reset();
+        btnStart->SetLabel(startLabel);
+        wxMessageBox(wxT("変換を開始できません。\nCannot start the conversion."), wxT("Error"), wxICON_ERROR);
+    }
+}
+
+void pixloomFrame::requestStop() {
+    btnStart->SetLabel(startLabel);
+    if (run.link) run.link->stopRequested = true;
+}
+
+void pixloomFrame::abandonRun() {
+    if (run.link) run.link->windowClosing();
+}
+
+void pixloomFrame::runConversion(const std::shared_ptr<RunLink>& link) {
+    std::vector<FileFailure> failures;
+    while (convertFirstFile(link, failures)) {
+    }
+    link->onWindow<bool>([failures](pixloomFrame& window) {
+        window.endRun(failures);
+        return true;
+    });
+    link->finish(failures.empty() ? 0 : 1);
+}
+
+bool pixloomFrame::convertFirstFile(const std::shared_ptr<RunLink>& link, std::vector<FileFailure>& failures) {
+    auto taken = link->onWindow<std::optional<FileJob>>([](pixloomFrame& window) { return window.takeFile(); });
+    if (!taken || !*taken) return false;
+    const FileJob job = **taken;
+    fileTaken(job.source);
+
+    FileOutcome outcome = convertFile(job.source, job.settings, hooksFor(link));
+    if (outcome.kind == FileOutcome::Abandoned) return false;
+    if (outcome.kind == FileOutcome::Failed) {
+        fprintf(stderr, "pixloom: %s: %s\n", static_cast<const char*>(job.source.utf8_str()),
+                static_cast<const char*>(outcome.reason.utf8_str()));
+        failures.push_back({job.source, outcome.reason});
+    }
+    const wxString source = job.source;
+    auto removed = link->onWindow<bool>([source](pixloomFrame& window) {
+        window.forgetFile(source);
+        return true;
+    });
+    return removed.has_value();
+}
+
+std::optional<FileJob> pixloomFrame::takeFile() {
+    // One step on the window's thread: the list is checked before the stop
+    // request, and the entry taken heads the list that was found not empty.
+    if (lstFiles->IsEmpty() || !run.link || run.link->stopRequested) {
+        if (run.link) run.link->ending = true;
+        return std::nullopt;
+    }
+    return FileJob{lstFiles->GetString(0), readRunSettings()};
+}
+
+RunSettings pixloomFrame::readRunSettings() const {
+    RunSettings settings;
+    settings.typeLabel = optFiletype->GetStringSelection();
+    settings.methodLabel = optMethod->GetStringSelection();
+    settings.percent = selUnits->GetStringSelection() == wxT("%");
+    settings.keepRatio = chkFixRatio->IsChecked();
+    settings.height = spnHeight->GetValue();
+    settings.width = spnWidth->GetValue();
+    settings.quality = spnQuality->GetValue();
+    settings.limitText = cmbLimit->GetValue();
+    settings.sameFolder = txtSuffix->IsEnabled();
+    settings.suffix = txtSuffix->GetValue();
+    settings.saveDir = txtSaveDir->GetValue();
+    return settings;
+}
+
+void pixloomFrame::forgetFile(const wxString& source) {
+    // The head may have changed meanwhile; remove the entry of this source
+    // only, wherever it is, and nothing when it is gone.
+    int index = lstFiles->FindString(source, true);
+    if (index != wxNOT_FOUND) lstFiles->Delete(static_cast<unsigned>(index));
+}
+
+void pixloomFrame::endRun(const std::vector<FileFailure>& failures) {
+    if (!failures.empty()) wxMessageBox(failureSummary(failures), wxT("Error"), wxOK | wxICON_ERROR);
+    Close();
+}

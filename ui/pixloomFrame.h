@@ -3,6 +3,7 @@
 #pragma once
 
 #include "GUIFrame.h"
+#include "run_link.h"
 
 #include <wx/arrstr.h>
 
@@ -19,10 +20,11 @@ public:
     void addFiles(wxListBox* list, const wxArrayString& paths);
     static bool isImageFile(const wxString& path);
 
-    // Conversion run (convert/)
+    // Conversion run (convert/). The last two run on the worker and reach
+    // the window only through the link.
     bool validateInputs();
-    void runConversion();
-    void convertFirstFile();
+    static void runConversion(const std::shared_ptr<RunLink>& link);
+    static bool convertFirstFile(const std::shared_ptr<RunLink>& link, std::vector<FileFailure>& failures);
 
     // The folder chooser behind "..."; tests replace it. It gets the prompt
     // and returns the chosen folder, or an empty string on cancel.
@@ -53,4 +55,14 @@ private:
     void listCommandLinePaths();
 
     FolderChooser folderChooser;
+
+    // Conversion run, the window's side (convert/run.cpp)
+    RunHandle run;
+    void startRun();
+    void requestStop();
+    void abandonRun();
+    std::optional<FileJob> takeFile();
+    RunSettings readRunSettings() const;
+    void forgetFile(const wxString& source);
+    void endRun(const std::vector<FileFailure>& failures);
 };

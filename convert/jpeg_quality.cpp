@@ -1,0 +1,50 @@
+#include "jpeg_quality.h"
+
+#include <wx/mstream.h>
+
+#include <algorithm>
+#include <climits>
+#include <map>
+
+int fitJpegQuality(int limit, int maxQuality, const EncodedSize& sizeAt) {
+    if (maxQuality <= 1 || limit <= 0) return maxQuality;
+    int q = maxQuality;
+    int step = maxQuality / 2;
+    long long bestFit = -1;  // largest size seen below the limit
+    int highestFit = 0;      // highest quality seen within the limit
+    std::map<int, int> visits;
+    for (;;) {
+        const long long size = sizeAt(q);
+        ++visits[q];
+        if (size <= limit && q == maxQuality) return maxQuality;
+        if (size == bestFit || size == limit) return q;
+        if (size > limit && q == 1) return 1;
+        if (size <= limit) highestFit = std::max(highestFit, q);
+
+        int next = size < limit ? std::min(q + step, maxQuality) : std::max(q - step, 1);
+        step = std::max(step / 2, 1);
+        if (size < limit && size > bestFit) bestFit = size;
+        // A size that grows with the quality visits no quality a third time;
+        // any other would make the walk alternate for ever.
+        if (visits[next] >= 2) return highestFit > 0 ? highestFit : 1;
+        q = next;
+    }
+}
+
+long long jpegSize(wxImage& image, int quality) {
+    image.SetOption(wxIMAGE_OPTION_QUALITY, quality);
+    wxMemoryOutputStream stream;
+    if (!image.SaveFile(stream, wxBITMAP_TYPE_JPEG)) return 0;
+    return static_cast<long long>(stream.GetLength());
+}
+
+int fitJpegQuality(wxImage* image, int limit, int maxQuality) {
+    return fitJpegQuality(limit, maxQuality, [image](int quality) { return jpegSize(*image, quality); });
+}
+
+int limitBytes(const wxString& kilobytesText) {
+    long kilobytes = -1;
+    kilobytesText.ToLong(&kilobytes, 10);  // the value left counts, success or not
+    if (kilobytes <= 0 || kilobytes > INT_MAX / 1024) return 0;
+    return static_cast<int>(kilobytes * 1024);
+}

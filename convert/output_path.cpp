@@ -1,0 +1,76 @@
+#include "output_path.h"
+
+#include <wx/filename.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace {
+
+const wxString separator = wxFileName::GetPathSeparator();
+
+// Beside the source: its folder, or the working folder for a bare name.
+wxString besideSource(const wxFileName& source, const wxString& name) {
+    wxString folder = source.GetPath(wxPATH_GET_VOLUME);
+    if (folder.empty()) return name;
+    if (folder.EndsWith(separator)) return folder + name;  // the root
+    return folder + separator + name;
+}
+
+wxString plainPath(const wxFileName& source, const OutputNaming& naming) {
+    if (naming.sameFolder) return besideSource(source, source.GetName() + naming.suffix + naming.extension);
+    return naming.saveDir + separator + source.GetName() + naming.extension;
+}
+
+// The collision rule: the same place, with a suffix that can't be empty.
+wxString suffixedPath(const wxFileName& source, const OutputNaming& naming) {
+    wxString suffix = naming.suffix.empty() ? wxString(wxT("_res")) : naming.suffix;
+    wxString name = source.GetName() + suffix + naming.extension;
+    if (naming.sameFolder) return besideSource(source, name);
+    return naming.saveDir + separator + name;
+}
+
+std::filesystem::path normalised(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error) return std::filesystem::path(path).lexically_normal();
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, error);
+    if (error) return absolute.lexically_normal();
+    return resolved;
+}
+
+}  // namespace
+
+wxString extensionForType(const wxString& typeLabel) {
+    if (typeLabel == wxT("JPEG")) return wxT(".jpg");
+    if (typeLabel == wxT("PNG")) return wxT(".png");
+    if (typeLabel == wxT("BMP")) return wxT(".bmp");
+    return wxString();
+}
+
+OutputPath outputPathFor(const wxString& source, const OutputNaming& naming) {
+    // An empty folder text would put files at the root of the file system.
+    if (!naming.sameFolder && naming.saveDir.empty()) return {wxString(), wxT("no save folder is set")};
+    wxFileName sourceName(source);
+    wxString path = plainPath(sourceName, naming);
+    if (!namesSameFile(path, source)) return {path, wxString()};
+    path = suffixedPath(sourceName, naming);
+    if (!namesSameFile(path, source)) return {path, wxString()};
+    return {wxString(), wxT("the output would replace the source file")};
+}
+
+bool namesSameFile(const wxString& a, const wxString& b) {
+    if (a == b) return true;
+    const std::string nativeA = nativePath(a), nativeB = nativePath(b);
+    struct stat statA, statB;
+    if (stat(nativeA.c_str(), &statA) == 0 && stat(nativeB.c_str(), &statB) == 0)
+        return statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
+    return normalised(nativeA) == normalised(nativeB);
+}
+
+std::string nativePath(const wxString& path) {
+    wxCharBuffer bytes = wxConvFileName->cWX2MB(path.wc_str());
+    if (bytes.data()) return std::string(bytes.data(), bytes.length());
+    return std::string(path.utf8_str());
+}
