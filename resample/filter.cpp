@@ -197,7 +197,7 @@ namespace {
 // Apply loops. Source samples are converted to doubles once (exact) and then
 // reused by every output line whose taps reach them.
 
-constexpr std::size_t kStripLanes = 256;          // bytes of a row filtered together
+constexpr std::size_t kStripLanes = 512;          // bytes of a row filtered together
 constexpr std::size_t kStripCacheBytes = 4 << 20;  // cap on one thread's cached strip rows
 constexpr int kBlockRows = 8;                      // rows filtered together horizontally
 constexpr int kBlockColumn = 3 * kBlockRows;       // doubles per source column of a block
@@ -247,19 +247,18 @@ void horizontalColumnGeneric(const double* first, const double* w, long long cou
 #define PIXLOOM_AVX2 __attribute__((target("avx2")))
 
 // The output conversion of toSample() on four lanes: 0 below 0.49999 (and
-// for NaN), 255 above 254.5, otherwise rounded half away from zero, which is
-// trunc plus one when the remainder is at least a half.
+// for NaN), 255 above 254.5, otherwise rounded half away from zero, which on
+// [0.49999, 254.5] is trunc plus one when the remainder is at least a half.
+// Lanes outside that range are replaced before the final conversion.
 PIXLOOM_AVX2 inline void store4Avx2(std::uint8_t* out, __m256d accumulated, __m256d weightSum) {
-    const __m256d zero = _mm256_setzero_pd();
     __m256d v = _mm256_div_pd(accumulated, weightSum);
-    __m256d inRange = _mm256_min_pd(_mm256_max_pd(v, zero), _mm256_set1_pd(255.0));
-    __m256d whole = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(inRange));
-    __m256d roundUp = _mm256_cmp_pd(_mm256_sub_pd(inRange, whole), _mm256_set1_pd(0.5), _CMP_GE_OQ);
+    __m256d whole = _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    __m256d roundUp = _mm256_cmp_pd(_mm256_sub_pd(v, whole), _mm256_set1_pd(0.5), _CMP_GE_OQ);
     __m256d rounded = _mm256_add_pd(whole, _mm256_and_pd(roundUp, _mm256_set1_pd(1.0)));
     __m256d high = _mm256_cmp_pd(v, _mm256_set1_pd(254.5), _CMP_GT_OQ);
     __m256d low = _mm256_cmp_pd(v, _mm256_set1_pd(0.49999), _CMP_NGE_UQ);
     rounded = _mm256_blendv_pd(rounded, _mm256_set1_pd(255.0), high);
-    rounded = _mm256_blendv_pd(rounded, zero, low);
+    rounded = _mm256_andnot_pd(low, rounded);
     __m128i ints = _mm256_cvttpd_epi32(rounded);
     __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(ints, ints), ints);
     std::uint32_t packed = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
@@ -436,21 +435,50 @@ bool verticalRows(const VerticalJob& job, long long begin, long long end) {
 // Horizontal pass -----------------------------------------------------------
 
 // Up to eight rows as doubles, interleaved so that one source column's
-// samples lie together: (channel * 8 + row) within column j. Missing rows
-// are 0 and never written back.
-void transposeBlock(const std::uint8_t* rows, std::size_t rowBytes, int rowCount, long long width,
-                    double* block) {
-    if (rowCount < kBlockRows)
-        std::fill(block, block + static_cast<std::size_t>(width) * kBlockColumn, 0.0);
+// samples lie together: byte b of row k goes to block[b * 8 + k], which puts
+// channel c of pixel j at (j * 3 + c) * 8 + k. Missing rows are 0 and never
+// written back.
+void transposeBlockGeneric(const std::uint8_t* rows, std::size_t rowBytes, int rowCount,
+                           double* block) {
+    if (rowCount < kBlockRows) std::fill(block, block + rowBytes * kBlockRows, 0.0);
     for (int k = 0; k < rowCount; ++k) {
         const std::uint8_t* row = rows + k * rowBytes;
-        double* column = block + k;
-        for (long long j = 0; j < width; ++j, row += 3, column += kBlockColumn) {
-            column[0] = row[0];
-            column[kBlockRows] = row[1];
-            column[2 * kBlockRows] = row[2];
+        for (std::size_t b = 0; b < rowBytes; ++b) block[b * kBlockRows + k] = row[b];
+    }
+}
+
+#ifdef PIXLOOM_HAVE_AVX2_KERNELS
+// Eight full rows, eight bytes at a time: an 8 x 8 byte transpose by
+// unpacking, then each column of eight widened to doubles.
+PIXLOOM_AVX2
+void transposeBlockAvx2(const std::uint8_t* rows, std::size_t rowBytes, double* block) {
+    std::size_t b = 0;
+    for (; b + 8 <= rowBytes; b += 8) {
+        __m128i r[8];
+        for (int k = 0; k < 8; ++k)
+            r[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows + k * rowBytes + b));
+        __m128i rows01 = _mm_unpacklo_epi8(r[0], r[1]), rows23 = _mm_unpacklo_epi8(r[2], r[3]);
+        __m128i rows45 = _mm_unpacklo_epi8(r[4], r[5]), rows67 = _mm_unpacklo_epi8(r[6], r[7]);
+        __m128i low03 = _mm_unpacklo_epi16(rows01, rows23), high03 = _mm_unpackhi_epi16(rows01, rows23);
+        __m128i low47 = _mm_unpacklo_epi16(rows45, rows67), high47 = _mm_unpackhi_epi16(rows45, rows67);
+        __m128i pairs[4] = {_mm_unpacklo_epi32(low03, low47), _mm_unpackhi_epi32(low03, low47),
+                            _mm_unpacklo_epi32(high03, high47), _mm_unpackhi_epi32(high03, high47)};
+        double* out = block + b * kBlockRows;
+        for (__m128i pair : pairs) {  // two columns of eight rows each
+            for (int quarter = 0; quarter < 4; ++quarter, pair = _mm_srli_si128(pair, 4), out += 4)
+                _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(pair)));
         }
     }
+    for (; b < rowBytes; ++b)
+        for (int k = 0; k < kBlockRows; ++k) block[b * kBlockRows + k] = rows[k * rowBytes + b];
+}
+#endif
+
+void transposeBlock(const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block) {
+#ifdef PIXLOOM_HAVE_AVX2_KERNELS
+    if (rowCount == kBlockRows && cpuHasAvx2()) return transposeBlockAvx2(rows, rowBytes, block);
+#endif
+    transposeBlockGeneric(rows, rowBytes, rowCount, block);
 }
 
 // Writes one output column of a block back to its rows.
@@ -515,7 +543,7 @@ bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long lon
                 long long firstRow = b * kBlockRows;
                 int rowCount = static_cast<int>(std::min<long long>(kBlockRows, rows - firstRow));
                 transposeBlock(source + firstRow * sourceRowBytes, sourceRowBytes, rowCount,
-                               sourceWidth, block.data());
+                               block.data());
                 horizontalBlock(block.data(), table, rowCount, target + firstRow * targetRowBytes,
                                 targetRowBytes);
             }
