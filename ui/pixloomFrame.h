@@ -19,6 +19,10 @@ public:
     // File list (filelist.cpp)
     void addFiles(wxListBox* list, const wxArrayString& paths);
     static bool isImageFile(const wxString& path);
+    // Entries of lstFiles leave only through these two (GUI thread only), so
+    // that the index of listed paths stays in step with the list.
+    bool removeListEntry(const wxString& path);  // the entry equal to path; false if none
+    void clearFileList();
 
     // Conversion run (convert/). The last two run on the worker and reach
     // the window only through the link.
@@ -53,6 +57,9 @@ private:
 
     // Start-up: lists the paths named on the command line.
     void listCommandLinePaths();
+
+    // lstFiles' entries, case-folded, for the duplicate check (filelist.cpp)
+    std::unordered_set<std::wstring> listedPaths;
 
     FolderChooser folderChooser;
 
