@@ -52,29 +52,6 @@ inline void store4(std::uint8_t* out, const Vec4& accumulated, double weightSum)
     std::memcpy(out, &bytes, sizeof bytes);
 }
 
-// Runs body(begin, end) over [0, count) split into contiguous slices, one
-// per thread; the calling thread takes the first slice.
-template <class Body>
-void parallelFor(long long count, int threads, Body&& body) {
-    long long slices = std::max<long long>(1, std::min<long long>(threads, count));
-    std::vector<std::thread> pool;
-    try {
-        pool.reserve(static_cast<std::size_t>(slices - 1));
-    } catch (const std::bad_alloc&) {
-        slices = 1;
-    }
-    for (long long k = 1; k < slices; ++k) {
-        long long begin = count * k / slices, end = count * (k + 1) / slices;
-        try {
-            pool.emplace_back([&body, begin, end] { body(begin, end); });
-        } catch (...) {
-            body(begin, end);  // no thread to be had: do the slice here
-        }
-    }
-    body(0, count / slices);
-    for (auto& thread : pool) thread.join();
-}
-
 long long clampToLong(double value) {
     constexpr double kLimit = 4.0e18;
     if (!(value > -kLimit)) return static_cast<long long>(-kLimit);

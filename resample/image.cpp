@@ -278,27 +278,33 @@ void foldFirstPixel(Row row, unsigned char* out, long long pixels) {
     put(out, 0, (2 * R(row, 0) + R(row, 1)) / 3, (G(row, 0) + G(row, 1) + G(row, 2)) / 3, blue);
 }
 
+// Each channel the mean of three samples centred on its own stripe; the
+// last pixel's blue takes its edge sample twice.
 void foldBoxRow(Row row, unsigned char* out, long long pixels) {
     foldFirstPixel(row, out, pixels);
+    if (pixels < 2) return;
     for (long long n = 1; n < pixels; ++n) {
         long long c = 3 * n;
-        int red = (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3;
-        int green = (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3;
-        int blue = n < pixels - 1 ? (B(row, c + 1) + B(row, c + 2) + B(row, c + 3)) / 3
-                                  : (B(row, c + 1) + 2 * B(row, c + 2)) / 3;
-        put(out, n, red, green, blue);
+        put(out, n, (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3,
+            (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3,
+            (B(row, c + 1) + B(row, c + 2) + B(row, c + 3 - (n == pixels - 1))) / 3);
     }
 }
 
+// Weights inside the pixel only; the last pixel's green is the plain mean.
 void foldWeightedRow(Row row, unsigned char* out, long long pixels) {
     foldFirstPixel(row, out, pixels);
-    for (long long n = 1; n < pixels; ++n) {
+    if (pixels < 2) return;
+    auto weighted = [&](long long n, int green) {
         long long c = 3 * n;
-        int green = n < pixels - 1 ? (G(row, c) + 4 * G(row, c + 1) + G(row, c + 2)) / 6
-                                   : (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3;
-        put(out, n, (2 * R(row, c) + R(row, c + 1)) / 3, green,
-            (B(row, c + 1) + 2 * B(row, c + 2)) / 3);
+        put(out, n, (2 * R(row, c) + R(row, c + 1)) / 3, green, (B(row, c + 1) + 2 * B(row, c + 2)) / 3);
+    };
+    for (long long n = 1; n < pixels - 1; ++n) {
+        long long c = 3 * n;
+        weighted(n, (G(row, c) + 4 * G(row, c + 1) + G(row, c + 2)) / 6);
     }
+    long long c = 3 * (pixels - 1);
+    weighted(pixels - 1, (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3);
 }
 
 // The sharp weighting unless it strays more than 31 from the box mean.
@@ -335,10 +341,12 @@ void Image::foldSubpixel(Fold foldRow) {
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
     if (!result) return;
     std::size_t sourceRow = 3 * static_cast<std::size_t>(width), targetRow = sourceRow / 3;
-    for (long long r = 0; r < height; ++r) {
-        if (r > 0 && cancelRequested) break;
-        foldRow(pixels + r * sourceRow, result + r * targetRow, folded);
-    }
+    resample::parallelFor(height, threadCount(), [&](long long begin, long long end) {
+        for (long long r = begin; r < end; ++r) {
+            if (r > 0 && cancelRequested) return;
+            foldRow(pixels + r * sourceRow, result + r * targetRow, folded);
+        }
+    });
     if (cancelRequested) {
         std::free(result);
         return;
