@@ -398,3 +398,45 @@ TEST_F(RunTest, EngineMessagesReachTheUserFromTheWindowsThread) {
     ASSERT_TRUE(runEnded());
     EXPECT_EQ(messages(), std::vector<wxString>{wxString(L"縮小専用です")});
 }
+
+TEST_F(RunTest, ClicksDropsClearsAndSettingChangesDuringARunAreSafe) {
+    // Meant to be run under ThreadSanitizer too: the window's thread keeps
+    // changing what the worker reads while files are converted.
+    std::vector<std::string> names, extras;
+    for (int i = 0; i < 6; ++i) {
+        names.push_back("a" + std::to_string(i) + ".png");
+        extras.push_back("x" + std::to_string(i) + ".png");
+    }
+    probe->add(images(names, 160, 120));
+    const auto later = images(extras, 160, 120);
+    start();
+    const wxString types[] = {wxT("BMP"), wxT("PNG"), wxT("JPEG")};
+    const wxString methods[] = {wxT("Nearest"), wxT("Lanczos3"), wxT("LCD(low)"), wxT("LCD(max)")};
+    for (int step = 0; step < 3000 && !wxTopLevelWindows.empty(); ++step) {
+        switch (step % 6) {
+        case 0: probe->fileType(types[step / 6 % 3]); break;
+        case 1: probe->method(methods[step / 6 % 4]); break;
+        case 2: probe->suffix()->SetValue(step % 4 ? wxT("_s") : wxT("_t")); break;
+        case 3: probe->drop(later); break;
+        case 4:  // stop, then take the stop back
+            probe->clickStart();
+            probe->clickStart();
+            break;
+        case 5:
+            probe->limit()->SetValue(step % 4 ? wxT("3") : wxT(""));
+            if (step > 300) probe->clearList();
+            break;
+        }
+        guitest::pumpFor(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(runEnded());
+    EXPECT_EQ(link->exitStatus(), 0);
+    int written = 0;
+    for (const std::string& name : testfiles::namesIn(dir.path())) {
+        EXPECT_NE(name[0], '.') << "temporary left: " << name;
+        if (name.find("_s.") == std::string::npos && name.find("_t.") == std::string::npos) continue;
+        ++written;
+        EXPECT_EQ(sizeOf(name), wxSize(320, 240)) << name;
+    }
+    EXPECT_GE(written, 6);
+}
