@@ -126,7 +126,7 @@ void expectAgreement(const Case& c) {
 TEST(Agreement, SmallRandomPicturesMatchTheReferenceExactly) {
     MessageLog quiet;  // type 7 speaks; that is tested elsewhere
     std::mt19937 random(20240611);
-    for (int n = 0; n < 1500; ++n) {
+    for (int n = 0; n < 4000; ++n) {
         expectAgreement(randomCase(random, 40));
         if (HasFatalFailure()) return;
     }
@@ -135,7 +135,7 @@ TEST(Agreement, SmallRandomPicturesMatchTheReferenceExactly) {
 TEST(Agreement, LargerRandomPicturesMatchTheReferenceExactly) {
     MessageLog quiet;
     std::mt19937 random(77);
-    for (int n = 0; n < 40; ++n) {
+    for (int n = 0; n < 80; ++n) {
         Case c = randomCase(random, 400);
         c.softness = 0;
         expectAgreement(c);
@@ -153,6 +153,8 @@ TEST(Agreement, TypicalReductionsMatchTheReferenceExactly) {
         {640, 960, Content::smooth, 4, 333, 500, false, false, 5, 0},
         {999, 333, Content::noise, 5, 50, 50, false, true, 3, 0},
         {500, 700, Content::blocks, 6, 1024, 768, true, false, 6, 0},
+        {6000, 4000, Content::noise, 7, 1920, 1280, false, false, 0, 0},
+        {6000, 4000, Content::noise, 8, 1920, 1280, false, false, 4, 0},
     };
     for (const Case& c : cases) {
         expectAgreement(c);
