@@ -171,8 +171,7 @@ RunSettings pixloomFrame::readRunSettings() const {
 void pixloomFrame::forgetFile(const wxString& source) {
     // The head may have changed meanwhile; remove the entry of this source
     // only, wherever it is, and nothing when it is gone.
-    int index = lstFiles->FindString(source, true);
-    if (index != wxNOT_FOUND) lstFiles->Delete(static_cast<unsigned>(index));
+    removeListEntry(source);
 }
 
 void pixloomFrame::endRun(const std::vector<FileFailure>& failures) {
