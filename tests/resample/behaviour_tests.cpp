@@ -375,8 +375,16 @@ INSTANTIATE_TEST_SUITE_P(Ratios, ExtremeRatio,
                                            Extreme{60000, 1, 1, 1, 4}, Extreme{1, 1, 60000, 1, 4},
                                            Extreme{60000, 3, 2, 1, 1}, Extreme{2, 60000, 60000, 2, 5}));
 
-TEST(ImpossibleSizes, BlankImageTooLargeToAddressIsEmpty) {
-    for (auto size : {std::pair<int, int>{INT_MAX, INT_MAX}, {INT_MAX, 1 << 22}, {1 << 22, INT_MAX}}) {
+TEST(BlankImage, IsClearedOnRequest) {
+    const Image blank(4, 3, true);
+    EXPECT_EQ(blank.getWidth(), 4);
+    EXPECT_EQ(blank.getHeight(), 3);
+    EXPECT_EQ(fromEngine(blank).rgb, Picture(4, 3).rgb);
+}
+
+TEST(ImpossibleSizes, BlankImageTooLargeToAddressOrNegativeIsEmpty) {
+    for (auto size : {std::pair<int, int>{INT_MAX, INT_MAX}, {INT_MAX, 1 << 22}, {1 << 22, INT_MAX}, {-5, 3},
+                      {3, -5}, {INT_MIN, INT_MIN}}) {
         Image image(size.first, size.second, false);
         EXPECT_TRUE(image.isEmpty()) << size.first << "x" << size.second;
         EXPECT_EQ(image.pixelData(), nullptr);
