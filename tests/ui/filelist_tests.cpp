@@ -265,14 +265,4 @@ TEST_F(FileListTest, ClearingAndRemovingKeepTheDuplicateCheckInStep) {
     EXPECT_EQ(entries(frame.list), (std::vector<std::string>{dir / "a.png", dir / "c.png", dir / "b.png"}));
 }
 
-TEST_F(FileListTest, StartUpListsAFolderAndAFileFromTheCommandLineInOrder) {
-    for (const char* name : {"folder/a.png", "folder/sub/b.jpg", "z.gif"}) touch(dir / name);
-    const std::string folder = dir / "folder", file = dir / "z.gif";
-    const char* argv[] = {"pixloom", folder.c_str(), file.c_str()};
-    setCommandLineArguments(3, argv);
-
-    FrameProbe frame = makeFrame();
-    EXPECT_EQ(entries(frame.list), (std::vector<std::string>{folder + "/sub/b.jpg", folder + "/a.png", file}));
-}
-
 }  // namespace
