@@ -60,7 +60,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 make_input "$work/in.jpg"
 echo "input: 6000x4000 JPEG, $(stat -c %s "$work/in.jpg") bytes; median of $REPS runs; JPEG quality $QUALITY"
-"$JOB_BENCH" "$work/in.jpg" "$work/check.jpg" 1920 1280 Lanczos3 "$QUALITY" | sed 's/^/pixloom: /'
+for ext in jpg png; do
+    "$JOB_BENCH" "$work/in.jpg" "$work/check.$ext" 1920 1280 Lanczos3 "$QUALITY" | sed 's/^/pixloom: /'
+done
 
 for ext in jpg png; do
     pixloom=$(median_seconds "$JOB_BENCH" "$work/in.jpg" "$work/pixloom.$ext" 1920 1280 Lanczos3 "$QUALITY")
@@ -70,4 +72,6 @@ for ext in jpg png; do
     vips=$(median_seconds "$VIPS" resize "$work/in.jpg" "$vips_out" 0.32 --kernel lanczos3)
     echo "$ext output: pixloom ${pixloom}s, ImageMagick ${magick}s, vips ${vips}s;" \
         "pixloom/ImageMagick $(ratio "$pixloom" "$magick"), pixloom/vips $(ratio "$pixloom" "$vips")"
+    echo "$ext sizes: pixloom $(stat -c %s "$work/pixloom.$ext"), ImageMagick $(stat -c %s "$work/magick.$ext")," \
+        "vips $(stat -c %s "$work/vips.$ext") bytes"
 done
