@@ -1,6 +1,7 @@
 #include "pixloomApp.h"
 
 #include "pixloomFrame.h"
+#include "run_link.h"
 
 #include <wx/image.h>
 
@@ -13,4 +14,9 @@ bool pixloomApp::OnInit() {
     auto* frame = new pixloomFrame(nullptr);
     frame->Show();
     return true;
+}
+
+int pixloomApp::OnExit() {
+    waitForConversionRuns();
+    return wxApp::OnExit();
 }

@@ -94,7 +94,7 @@ void pixloomFrame::startRun() {
     auto* thread = new MyThread(run.link);
     if (thread->Create(0) != wxTHREAD_NO_ERROR || thread->Run() != wxTHREAD_NO_ERROR) {
         delete thread;
-        run.link->finish(0);
+        run.link->threadGone();
         run.link.reset();
         btnStart->SetLabel(startLabel);
         wxMessageBox(wxT("変換を開始できません。\nCannot start the conversion."), wxT("Error"), wxICON_ERROR);

@@ -66,6 +66,10 @@ void RunLink::track(Image* image) {
 void RunLink::finish(int exitStatus) {
     std::lock_guard<std::mutex> lock(mutex);
     status = exitStatus;
+}
+
+void RunLink::threadGone() {
+    std::lock_guard<std::mutex> lock(mutex);
     done = true;
     changed.notify_all();
 }
@@ -85,6 +89,20 @@ int RunLink::exitStatus() const {
     return status;
 }
 
+namespace {
+
+// Destroyed when the worker thread exits, after the toolkit has done its
+// own bookkeeping for the thread: only then may the toolkit be torn down.
+struct LeavingThread {
+    std::shared_ptr<RunLink> link;
+    ~LeavingThread() {
+        if (link) link->threadGone();
+    }
+};
+thread_local LeavingThread leaving;
+
+}  // namespace
+
 MyThread::MyThread(std::shared_ptr<RunLink> link) : wxThread(wxTHREAD_DETACHED), link(std::move(link)) {}
 
 wxThread::ExitCode MyThread::Entry() {
@@ -94,6 +112,7 @@ wxThread::ExitCode MyThread::Entry() {
     // The toolkit's image log would end up in dialogs; failures are
     // reported by the run itself. wxLogNull holds for this thread only.
     wxLogNull quiet;
+    leaving.link = link;
     pixloomFrame::runConversion(link);
     return nullptr;
 }

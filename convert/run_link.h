@@ -54,8 +54,10 @@ public:
     // The image being resized, cancelled when the window closes.
     void track(Image* image);
     void finish(int exitStatus);
+    // The worker thread has left the toolkit's thread code for good.
+    void threadGone();
 
-    // Any thread.
+    // Any thread. Finished once the worker thread is gone.
     bool finished() const;
     bool waitFinished(std::chrono::milliseconds timeout) const;
     int exitStatus() const;  // 0 when every file taken was written, else 1
