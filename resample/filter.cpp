@@ -18,6 +18,8 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kPiSquared = 9.869604401089358;
 constexpr double kSupport = 3.0;
 
+std::atomic<bool> portableOnly{false};  // tests take the portable kernels
+
 // The hot loops come in a portable version and an AVX2 version picked at
 // run time, so the binary runs on any x86-64. Vector width changes nothing in
 // the result: each lane does the same IEEE operations in the same order as
@@ -98,6 +100,8 @@ void windowRange(long long centre, const PassGeometry& g, long long& low, long l
 }
 
 }  // namespace
+
+void usePortableKernels(bool portable) { portableOnly = portable; }
 
 double lanczos3(double x) {
     if (x == 0) return 1.0;
@@ -298,7 +302,7 @@ void widenAvx2(const std::uint8_t* bytes, std::size_t count, double* out) {
 bool cpuHasAvx2() {
 #ifdef PIXLOOM_HAVE_AVX2_KERNELS
     static const bool has = __builtin_cpu_supports("avx2");
-    return has;
+    return has && !portableOnly.load(std::memory_order_relaxed);
 #else
     return false;
 #endif

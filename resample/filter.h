@@ -41,6 +41,10 @@ void parallelFor(long long count, int threads, Body&& body) {
 
 double lanczos3(double x);
 
+// Makes the passes use their portable kernels even where the processor has
+// faster ones (the results are the same either way); for tests.
+void usePortableKernels(bool portable);
+
 // What a pass along one axis computes from the source and target lengths.
 struct PassGeometry {
     long long source = 0;  // S

@@ -109,7 +109,7 @@ Image::Image(const Image& other)
 Image::~Image() { std::free(pixels); }
 
 wxImage* Image::createImage() const {
-    if (isEmpty()) return nullptr;
+    if (isEmpty() || !fitsToolkitImage(width, height)) return nullptr;
     unsigned char* copy = copyBuffer(pixels, width, height);
     if (!copy) return nullptr;
     return new wxImage(width, height, copy, false);  // the toolkit frees the copy
@@ -222,11 +222,16 @@ void Image::resampleVertical(int newHeight) {
     long long target = std::max(newHeight, 1);
     std::size_t bytes;
     if (!rgbByteCount(width, target, bytes)) return;
-    resample::WeightTable table;
-    auto geometry = resample::verticalGeometry(height, target, softnessFactor());
-    if (!resample::buildVerticalWeights(geometry, table)) return;
+    // The buffer first: a size no memory can hold is refused before any
+    // table is built for it.
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
     if (!result) return;
+    resample::WeightTable table;
+    auto geometry = resample::verticalGeometry(height, target, softnessFactor());
+    if (!resample::buildVerticalWeights(geometry, table)) {
+        std::free(result);
+        return;
+    }
     std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
     if (!resample::applyVertical(pixels, rowBytes, table, result, cancelRequested, threadCount())) {
         std::free(result);
@@ -241,11 +246,14 @@ void Image::resampleHorizontal(int newWidth) {
     std::size_t bytes;
     if (!rgbByteCount(target, height, bytes)) return;
     int widening = lcdType >= 1 && lcdType <= 3 ? 3 : 1;
-    resample::WeightTable table;
-    auto geometry = resample::horizontalGeometry(width, target, widening, softnessFactor());
-    if (!resample::buildHorizontalWeights(geometry, table)) return;
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
     if (!result) return;
+    resample::WeightTable table;
+    auto geometry = resample::horizontalGeometry(width, target, widening, softnessFactor());
+    if (!resample::buildHorizontalWeights(geometry, table)) {
+        std::free(result);
+        return;
+    }
     if (!resample::applyHorizontal(pixels, width, height, table, result, cancelRequested,
                                    threadCount())) {
         std::free(result);

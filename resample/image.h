@@ -31,7 +31,8 @@ public:
     ~Image();
 
     // A new toolkit image holding a copy of the pixels, owned by the caller;
-    // null when the copy cannot be allocated or the image is empty.
+    // null when the image is empty, too large for the toolkit (over 2 GiB of
+    // samples), or the copy cannot be allocated.
     wxImage* createImage() const;
 
     // Get-or-set accessors: -1 queries, anything else stores and returns.

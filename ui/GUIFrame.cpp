@@ -1,5 +1,7 @@
 #include "GUIFrame.h"
 
+#include <algorithm>
+
 #include <wx/font.h>
 #include <wx/valtext.h>
 
@@ -37,7 +39,9 @@ wxSpinCtrl* makeSpin(wxWindow* parent, const wxString& text, int min, int max, i
     auto* spin = new wxSpinCtrl(parent, wxID_ANY, text, wxDefaultPosition, wxDefaultSize,
                                 wxSP_ARROW_KEYS, min, max, value);
     spin->Enable(false);
-    spin->SetMinSize(wxSize(minWidth, -1));
+    // GTK 3 draws the -/+ buttons beside the field; below its natural width
+    // the control loses its "+" button, so the width given is only a floor.
+    spin->SetMinSize(wxSize(std::max(minWidth, spin->GetBestSize().x), -1));
     return spin;
 }
 

@@ -2,6 +2,8 @@
 // pictures and requests, with one, two and three threads.
 #include "support.h"
 
+#include "filter.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -214,3 +216,18 @@ TEST(Agreement, KernelAgreesToTheBit) {
 }
 
 }  // namespace
+
+// Processors without AVX2 take the portable kernels: they must give the
+// same samples.
+TEST(Agreement, PortableKernelsMatchTheReferenceExactly) {
+    struct Portable {
+        Portable() { resample::usePortableKernels(true); }
+        ~Portable() { resample::usePortableKernels(false); }
+    } portable;
+    std::mt19937 random(4242);
+    for (int n = 0; n < 600; ++n) {
+        expectAgreement(randomCase(random, 60));
+        if (HasFatalFailure()) return;
+    }
+    expectAgreement({1200, 800, Content::noise, 9, 640, 480, true, false, 4, 0});
+}
