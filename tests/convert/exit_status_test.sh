@@ -1,0 +1,51 @@
+#!/bin/sh
+# The program itself, started with files on its command line: a click on the
+# start button converts them, the window closes, and the exit status is 0
+# when every file was written, 1 when one was not (after its message box).
+# Runs on a display of its own, so that clicks reach no other test's window.
+# usage: exit_status_test.sh PROGRAM
+set -eu
+if [ -z "${PIXLOOM_OWN_DISPLAY:-}" ]; then
+    PIXLOOM_OWN_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+program=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+echo 'iVBORw0KGgoAAAANSUhEUgAAABAAAAAMCAIAAADkharWAAABo0lEQVR42g3MEcItIRQA4IM/BsHFMAwHgnDw4GAQDIYHw4EgHDx4MQguhmELCGYJs4T3vgV8AAAC/hQIAx8HCkF7MBG2BK7AzoAVjg5+wvlAfIEA5J+QQsmPkcpJjdJ4uUXpktyLRJZHlb7Lc8r4SHplAtBC6I/SymjttEG9ee2i3pPGog/Wvuqz6zg1PTq9+gKwH2GVstpY4+yG1nm7R4vJHsV6tme1sVuaNj32em0BQCVQKzQGN4cOcfeIEY+EvuDJGCtSxzTxerC8eAMELYJRYTPBubBjQB+OGHwKZwmRA9WQerhmKE+438AAZARtipyh3REiHZ58pDNRLERMqdLVqUy6H+KXvgB5E9mpvJuMLh+Yvc9nzDFlKjlxvmouPd8z85O/b64A7ATvitHw4dgjn55j/D9zKnwxl8p3Z578fbi+/ANou2io2mGad+3EFn2j2FJqV2mF210b9/adrT7t97YOMFCMQw1vxulGxEF+pDiuNEoZNw+u49tHneP3jP6OAbAOsbxap1nRLcKV/LriKmndZTGvb121r99c/VnjXfMfaVH6gb2kxXkAAAAASUVORK5CYII=' \
+    | base64 -d > good.png
+echo 'not a picture' > broken.png
+
+# Starts the program on the given files, clicks start, presses Return for
+# each message box, and prints the exit status.
+run() {
+    HOME=$work "$program" "$@" >/dev/null 2>&1 &
+    pid=$!
+    window=$(timeout 30 xdotool search --sync --onlyvisible --classname pixloom | head -1)
+    sleep 0.5
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    # The start button spans the bottom of the window.
+    xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT - 18)) click 1
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 1
+        # Return only while a message box is up beside the window: on the
+        # window itself it would be a click on the start button.
+        windows=$(xdotool search --onlyvisible --classname pixloom 2>/dev/null | wc -l)
+        [ "$windows" -lt 2 ] || xdotool key Return
+    done
+    status=0
+    wait "$pid" || status=$?
+    echo "$status"
+}
+
+fail() { echo "FAILED: $*"; exit 1; }
+
+[ "$(run good.png)" = 0 ] || fail "a run that wrote every file must exit with 0"
+[ -f good_res.png ] || fail "good_res.png was not written"
+[ -f .pixloom ] || fail "the run's close did not save the settings"
+rm good_res.png
+[ "$(run good.png broken.png)" = 1 ] || fail "a run with a failed file must exit with 1"
+[ -f good_res.png ] || fail "good_res.png was not written beside the failed file"
+[ ! -e broken_res.png ] || fail "the undecodable file was written"
+echo "exit statuses as expected"
