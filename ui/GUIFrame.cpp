@@ -7,6 +7,13 @@
 
 namespace {
 
+// GTK 3 draws spin controls (-/+ beside the field) and combo boxes wider than
+// the widths this layout was made for; below its natural width a control is
+// cut off, so the width given is only a floor.
+void setMinWidth(wxWindow* control, int width) {
+    control->SetMinSize(wxSize(std::max(width, control->GetBestSize().x), -1));
+}
+
 // Headings of the six steps and the start button.
 wxFont headingFont() {
     return wxFont(9, wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_BOLD, false,
@@ -39,9 +46,7 @@ wxSpinCtrl* makeSpin(wxWindow* parent, const wxString& text, int min, int max, i
     auto* spin = new wxSpinCtrl(parent, wxID_ANY, text, wxDefaultPosition, wxDefaultSize,
                                 wxSP_ARROW_KEYS, min, max, value);
     spin->Enable(false);
-    // GTK 3 draws the -/+ buttons beside the field; below its natural width
-    // the control loses its "+" button, so the width given is only a floor.
-    spin->SetMinSize(wxSize(std::max(minWidth, spin->GetBestSize().x), -1));
+    setMinWidth(spin, minWidth);
     return spin;
 }
 
@@ -84,10 +89,22 @@ GUIFrame::GUIFrame(wxWindow* parent, wxWindowID id, const wxString& title, const
     szFrame->Add(pnlMain, 1, wxEXPAND, 0);
     SetSizer(szFrame);
     Layout();
+    keepEveryControlVisible();
     connectEvents();
 }
 
 GUIFrame::~GUIFrame() { disconnectEvents(); }
+
+// GTK 3 draws some controls wider than the 650 x 600 minimum allows for (the
+// spin controls put -/+ beside the field), which would cut off the end of the
+// file-type row; the minimum grows to what the rows need, never below it.
+void GUIFrame::keepEveryControlVisible() {
+    wxSize needed = ClientToWindowSize(pnlMain->GetSizer()->GetMinSize());
+    SetSizeHints(wxSize(std::max(650, needed.x), std::max(600, needed.y)), wxDefaultSize);
+    wxSize size = GetSize();
+    size.IncTo(GetMinSize());
+    SetSize(size);
+}
 
 void GUIFrame::addStep1(wxBoxSizer* szMain) {
     auto* szStep1 = new wxBoxSizer(wxHORIZONTAL);
@@ -173,7 +190,7 @@ void GUIFrame::addStep4(wxBoxSizer* szMain) {
         cmbLimit->Append(limit);
     cmbLimit->SetValidator(wxTextValidator(wxFILTER_NUMERIC));
     cmbLimit->Enable(false);
-    cmbLimit->SetMinSize(wxSize(96, -1));
+    setMinWidth(cmbLimit, 96);
     szFiletype->Add(cmbLimit, 0, wxALIGN_CENTER_VERTICAL | wxTOP | wxBOTTOM | wxLEFT, 5);
     lblKB = makeLabel(pnlMain, wxT("KB"), -1, false);
     szFiletype->Add(lblKB, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);

@@ -80,6 +80,7 @@ private:
     void addStep4(wxBoxSizer* szMain);
     void addStep5(wxBoxSizer* szMain);
     void addStep6(wxBoxSizer* szMain);
+    void keepEveryControlVisible();
     void connectEvents();
     void disconnectEvents();
 };

@@ -300,12 +300,18 @@ TEST_F(WindowTest, StartsWithTheSixStepsInTheirBuiltInStates) {
     EXPECT_EQ(frame->GetDefaultItem(), c.btnStart);  // the last of three SetDefault calls
 }
 
-TEST_F(WindowTest, FrameIsNeverSmallerThan650x600AndGrowsTheRightControls) {
+TEST_F(WindowTest, FrameIsNeverSmallerThan650x600NorCutsOffAControlAndGrowsTheRightControls) {
     pixloomFrame* frame = makeFrame();
     FrameProbe c(*frame);
     frame->Show();
     ASSERT_TRUE(pumpUntil([&] { return frame->IsShownOnScreen(); }));
-    EXPECT_EQ(frame->GetSize(), wxSize(650, 600));
+    const wxSize smallest = frame->GetSize();
+    EXPECT_GE(smallest.x, 650);
+    EXPECT_GE(smallest.y, 600);
+    EXPECT_EQ(frame->GetMinSize(), smallest);
+    for (wxWindow* end : {static_cast<wxWindow*>(c.lblKB), static_cast<wxWindow*>(c.chkFixRatio),
+                          static_cast<wxWindow*>(c.btnSaveDir)})
+        EXPECT_LE(end->GetRect().GetRight(), c.pnlMain->GetClientSize().x) << "cut off at the right";
 
     struct Geometry {
         wxRect list, size, start, saveDir, suffix, width, limit, clear;
@@ -317,8 +323,8 @@ TEST_F(WindowTest, FrameIsNeverSmallerThan650x600AndGrowsTheRightControls) {
                         c.cmbLimit->GetRect(),   c.btnClearList->GetRect(), c.pnlMain->GetSize()};
     };
     const Geometry before = measure();
-    frame->SetSize(900, 800);
-    ASSERT_TRUE(pumpUntil([&] { return c.pnlMain->GetSize() == wxSize(900, 800); }));
+    frame->SetSize(smallest.x + 250, smallest.y + 200);
+    ASSERT_TRUE(pumpUntil([&] { return c.pnlMain->GetSize() == frame->GetSize(); }));
     const Geometry after = measure();
 
     EXPECT_EQ(after.list.height - before.list.height, 200);  // all extra height to the list
@@ -328,10 +334,10 @@ TEST_F(WindowTest, FrameIsNeverSmallerThan650x600AndGrowsTheRightControls) {
         EXPECT_EQ((after.*member).width - (before.*member).width, 250);
     for (auto member : {&Geometry::suffix, &Geometry::width, &Geometry::limit})
         EXPECT_EQ((after.*member).width, (before.*member).width);
-    EXPECT_EQ(after.clear.GetRight() + 1, 900 - 5);  // kept at the right edge
+    EXPECT_EQ(after.clear.GetRight() + 1, smallest.x + 250 - 5);  // kept at the right edge
 
     frame->SetSize(300, 300);
-    ASSERT_TRUE(pumpUntil([&] { return frame->GetSize() == wxSize(650, 600); }));
+    ASSERT_TRUE(pumpUntil([&] { return frame->GetSize() == smallest; }));
 }
 
 TEST_F(WindowTest, BindingsReachTheDerivedHandlersAndGoWithTheWindow) {
