@@ -1,8 +1,9 @@
-// Small helpers for tests that make and inspect files.
+// Small helpers for tests that make and inspect image files.
 #pragma once
 
 #include <wx/image.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,11 +12,13 @@
 
 namespace testfiles {
 
+inline wxString wx(const std::string& path) { return wxString::FromUTF8(path.c_str()); }
+
 // A w x h image with a pattern that JPEG can't squeeze to nothing.
-inline wxImage pattern(int w, int h, unsigned seed = 1) {
+inline wxImage pattern(int w, int h) {
     wxImage image(w, h, false);
     unsigned char* data = image.GetData();
-    unsigned state = seed;
+    unsigned state = 1;
     for (int i = 0; i < w * h * 3; ++i) {
         state = state * 1103515245u + 12345u;
         data[i] = static_cast<unsigned char>((i / 3 % w) * 255 / w / 2 + (state >> 24) / 2);
@@ -23,8 +26,13 @@ inline wxImage pattern(int w, int h, unsigned seed = 1) {
     return image;
 }
 
-inline void save(const wxImage& image, const std::string& path, wxBitmapType type) {
-    if (!image.SaveFile(wxString::FromUTF8(path.c_str()), type)) throw std::runtime_error("cannot write " + path);
+inline void savePng(const std::string& path, int w = 64, int h = 48) {
+    if (!pattern(w, h).SaveFile(wx(path), wxBITMAP_TYPE_PNG)) throw std::runtime_error("cannot write " + path);
+}
+
+inline wxSize sizeOf(const std::string& path, wxBitmapType type = wxBITMAP_TYPE_ANY) {
+    wxImage image;
+    return image.LoadFile(wx(path), type) ? image.GetSize() : wxSize(-1, -1);
 }
 
 inline std::string readAll(const std::string& path) {
@@ -42,12 +50,10 @@ inline std::vector<std::string> namesIn(const std::string& folder) {
 }
 
 // A fresh empty folder, removed with everything in it.
-class Folder {
-public:
+struct Folder {
+    std::string dir = (std::filesystem::temp_directory_path() / "pixloom-convert-XXXXXX").string();
     Folder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pixloom-convert-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        dir = pattern;
+        if (!mkdtemp(dir.data())) throw std::runtime_error("mkdtemp failed");
     }
     ~Folder() {
         std::error_code ignored;
@@ -55,14 +61,7 @@ public:
     }
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
-    const std::string& path() const { return dir; }
     std::string operator/(const std::string& name) const { return dir + "/" + name; }
-    wxString wx(const std::string& name = "") const {
-        return wxString::FromUTF8((name.empty() ? dir : dir + "/" + name).c_str());
-    }
-
-private:
-    std::string dir;
 };
 
 }  // namespace testfiles
