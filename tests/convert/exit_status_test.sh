@@ -1,9 +1,7 @@
 #!/bin/sh
-# The program started with files on its command line: a click on start
-# converts them, the window closes, and the exit status is 0 when every file
-# was written, 1 when one was not. Runs on a display of its own, so that the
-# clicks reach no other test's window.
-# usage: exit_status_test.sh PROGRAM
+# usage: exit_status_test.sh PROGRAM. The program started on files: a click on
+# start converts them and the exit status is 0 when every file was written, 1
+# when one was not. On a display of its own, so that no other test gets the clicks.
 set -eu
 if [ -z "${PIXLOOM_OWN_DISPLAY:-}" ]; then
     PIXLOOM_OWN_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
@@ -16,8 +14,7 @@ echo 'iVBORw0KGgoAAAANSUhEUgAAABAAAAAMCAIAAADkharWAAABo0lEQVR42g3MEcItIRQA4IM/Bs
     | base64 -d > good.png
 echo 'not a picture' > broken.png
 
-# Starts the program on the files, clicks start, answers each message box
-# with Return and prints the exit status.
+# Runs the program on the files, clicks start, answers message boxes; prints the status.
 run() {
     HOME=$work "$program" "$@" >/dev/null 2>&1 &
     pid=$!
@@ -28,12 +25,10 @@ run() {
     for _ in 1 2 3 4 5 6 7 8 9 10; do
         kill -0 "$pid" 2>/dev/null || break
         sleep 1
-        # Return on the window itself would click start again: only with a box up.
+        # Return only with a box up: on the window itself it would click start.
         [ "$(xdotool search --onlyvisible --classname pixloom 2>/dev/null | wc -l)" -lt 2 ] || xdotool key Return
     done
-    status=0
-    wait "$pid" || status=$?
-    echo "$status"
+    wait "$pid" && echo 0 || echo $?
 }
 
 fail() { echo "FAILED: $*"; exit 1; }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -26,18 +25,14 @@ inline wxImage pattern(int w, int h) {
     return image;
 }
 
-inline void savePng(const std::string& path, int w = 64, int h = 48) {
+inline wxString savePng(const std::string& path, int w, int h) {
     if (!pattern(w, h).SaveFile(wx(path), wxBITMAP_TYPE_PNG)) throw std::runtime_error("cannot write " + path);
+    return wx(path);
 }
 
 inline wxSize sizeOf(const std::string& path, wxBitmapType type = wxBITMAP_TYPE_ANY) {
     wxImage image;
     return image.LoadFile(wx(path), type) ? image.GetSize() : wxSize(-1, -1);
-}
-
-inline std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
@@ -52,15 +47,9 @@ inline std::vector<std::string> namesIn(const std::string& folder) {
 // A fresh empty folder, removed with everything in it.
 struct Folder {
     std::string dir = (std::filesystem::temp_directory_path() / "pixloom-convert-XXXXXX").string();
-    Folder() {
-        if (!mkdtemp(dir.data())) throw std::runtime_error("mkdtemp failed");
-    }
-    ~Folder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
+    Folder() { if (!mkdtemp(dir.data())) throw std::runtime_error("mkdtemp failed"); }
+    ~Folder() { std::error_code ignored; std::filesystem::remove_all(dir, ignored); }
     Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
     std::string operator/(const std::string& name) const { return dir + "/" + name; }
 };
 
