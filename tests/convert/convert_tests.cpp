@@ -16,11 +16,8 @@
 using namespace testfiles;
 
 TEST(OutputPath, SameFolderOtherFolderAndTheSourcesOwnFolder) {
-    const struct {
-        const wchar_t* source;
-        OutputNaming naming;  // sameFolder, suffix, saveDir, extension
-        const wchar_t* expected;  // "": no path, an error
-    } cases[] = {
+    // Naming: sameFolder, suffix, saveDir, extension. Expected "": no path but an error.
+    const struct { const wchar_t* source; OutputNaming naming; const wchar_t* expected; } cases[] = {
         {L"/photos/cat.png", {true, L"_res", L"", L".png"}, L"/photos/cat_res.png"},
         {L"/photos/cat.png", {true, L"_res", L"", L".jpg"}, L"/photos/cat_res.jpg"},
         {L"/photos/cat.png", {true, L"_res", L"", L".bmp"}, L"/photos/cat_res.bmp"},
