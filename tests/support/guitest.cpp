@@ -7,49 +7,33 @@
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/toplevel.h>
-#include <wx/utils.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 namespace guitest {
 namespace {
 
-std::mutex dialogsMutex;
-std::vector<ShownDialog> dialogs;
-int asserts = 0;
+std::vector<ShownDialog> dialogs;  // the hook runs on the window thread, as the tests do
 
 class RecordingHook : public wxModalDialogHook {
 protected:
     int Enter(wxDialog* dialog) override {
-        ShownDialog shown;
-        int answer = wxID_OK;
-        if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
-            shown.kind = "message";
-            shown.message = box->GetMessage();
-            shown.caption = box->GetTitle();
-            shown.style = box->GetMessageDialogStyle();
-        } else if (auto* chooser = dynamic_cast<wxDirDialog*>(dialog)) {
-            shown.kind = "dir";
-            shown.message = chooser->GetMessage();
-            answer = wxID_CANCEL;
-        } else {
-            shown.kind = dialog->GetClassInfo()->GetClassName();
-        }
-        std::lock_guard<std::mutex> lock(dialogsMutex);
+        ShownDialog shown{dialog->GetClassInfo()->GetClassName(), "", "", 0};
+        if (auto* box = dynamic_cast<wxMessageDialog*>(dialog))
+            shown = {"message", box->GetMessage(), box->GetTitle(), box->GetMessageDialogStyle()};
+        else if (auto* chooser = dynamic_cast<wxDirDialog*>(dialog))
+            shown = {"dir", chooser->GetMessage(), "", 0};
         dialogs.push_back(shown);
-        return answer;
+        return shown.kind == "dir" ? wxID_CANCEL : wxID_OK;
     }
     void Exit(wxDialog*) override {}
 };
 
-void failOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
-                  const wxString& msg) {
-    ++asserts;
-    ADD_FAILURE() << "wx assert at " << file.utf8_str() << ":" << line << " in "
-                  << func.utf8_str() << ": " << cond.utf8_str() << " " << msg.utf8_str();
+void failOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond, const wxString& msg) {
+    ADD_FAILURE() << "wx assert at " << file.utf8_str() << ":" << line << " in " << func.utf8_str() << ": "
+                  << cond.utf8_str() << " " << msg.utf8_str();
 }
 
 }  // namespace
@@ -61,68 +45,39 @@ public:
 };
 
 bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         wxYield();
         wxTheApp->ProcessPendingEvents();
-        while (wxTheApp->ProcessIdle()) {
-        }
+        while (wxTheApp->ProcessIdle()) continue;
         if (condition()) return true;
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
-void pumpFor(std::chrono::milliseconds duration) {
-    pumpUntil([] { return false; }, duration);
+void pumpFor(std::chrono::milliseconds duration) { pumpUntil([] { return false; }, duration); }
+
+bool destroyAllWindows(std::chrono::milliseconds timeout) {
+    for (wxWindow* window : std::vector<wxWindow*>(wxTopLevelWindows.begin(), wxTopLevelWindows.end()))
+        window->Destroy();
+    return pumpUntil([] { return wxTopLevelWindows.empty(); }, timeout);
 }
 
-std::vector<ShownDialog> shownDialogs() {
-    std::lock_guard<std::mutex> lock(dialogsMutex);
-    return dialogs;
-}
+std::vector<ShownDialog> shownDialogs() { return dialogs; }
+void clearShownDialogs() { dialogs.clear(); }
 
-void clearShownDialogs() {
-    std::lock_guard<std::mutex> lock(dialogsMutex);
-    dialogs.clear();
-    asserts = 0;
-}
-
-int assertCount() { return asserts; }
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pixloom-test-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
-    dir = buffer.data();
+TempDir::TempDir() : path((std::filesystem::temp_directory_path() / "pixloom-test-XXXXXX").string()) {
+    if (!mkdtemp(path.data())) throw std::runtime_error("mkdtemp failed");
 }
 
 TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
+    std::error_code ignored;  // a test that failed half-way may have left anything
+    std::filesystem::remove_all(path, ignored);
 }
 
-TempHome::TempHome() {
-    if (const char* previous = std::getenv("HOME")) {
-        hadHome = true;
-        savedHome = previous;
-    }
-    setenv("HOME", home.path().c_str(), 1);
-}
-
-TempHome::~TempHome() {
-    if (hadHome)
-        setenv("HOME", savedHome.c_str(), 1);
-    else
-        unsetenv("HOME");
-}
-
-bool destroyAllWindows(std::chrono::milliseconds timeout) {
-    const std::vector<wxWindow*> windows(wxTopLevelWindows.begin(), wxTopLevelWindows.end());
-    for (wxWindow* window : windows) window->Destroy();
-    return pumpUntil([] { return wxTopLevelWindows.empty(); }, timeout);
-}
+TempHome::TempHome() : saved(std::getenv("HOME") ? std::getenv("HOME") : "") { setenv("HOME", path.c_str(), 1); }
+TempHome::~TempHome() { saved.empty() ? unsetenv("HOME") : setenv("HOME", saved.c_str(), 1); }
 
 }  // namespace guitest
 
@@ -140,7 +95,7 @@ int main(int argc, char** argv) {
     static guitest::RecordingHook hook;
     hook.Register();
     wxLog::SetActiveTarget(new wxLogStderr);
-    int rc = RUN_ALL_TESTS();
+    const int rc = RUN_ALL_TESTS();
     wxTheApp->OnExit();
     wxEntryCleanup();
     return rc;

@@ -10,64 +10,37 @@
 
 namespace guitest {
 
-// Runs the event loop's pending work (events, CallAfter, idle handlers)
-// until the condition holds or the timeout passes; returns the condition.
-bool pumpUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
-// Runs pending work for roughly the given time.
+// Runs pending events, CallAfter and idle work until the condition holds or the
+// timeout passes; returns the condition.
+bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 void pumpFor(std::chrono::milliseconds duration);
+// Destroys every top-level window; true when all went within the timeout.
+bool destroyAllWindows(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-// A modal dialog the hook answered instead of showing it.
+// A modal dialog that the hook answered (wxID_OK, folder choosers wxID_CANCEL) instead of showing it.
 struct ShownDialog {
     wxString kind;     // "message", "dir" or the dialog's class name
-    wxString message;  // text of a message box, prompt of a folder chooser
+    wxString message;  // a message box's text, a folder chooser's prompt
     wxString caption;
     long style = 0;
 };
-
-// Every modal dialog shown since the last clear, in order. The hook answers
-// each with wxID_OK (wxID_CANCEL for folder choosers).
-std::vector<ShownDialog> shownDialogs();
+std::vector<ShownDialog> shownDialogs();  // in order, since the last clear
 void clearShownDialogs();
 
-// Failed wx asserts since the last clear; the harness fails the running test
-// on each one as it happens.
-int assertCount();
-
-// A fresh empty folder below the system temp folder, removed by the caller's
-// TempDir destructor.
-class TempDir {
-public:
+// A fresh empty folder below the system temp folder, removed with the object.
+struct TempDir {
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return dir; }
-    std::string operator/(const std::string& name) const { return dir + "/" + name; }
-
-private:
-    std::string dir;
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    std::string path;
 };
 
-// Points $HOME at a fresh empty folder while it lives, so that nothing reads
-// or writes the real ~/.pixloom (wxFileConfig follows $HOME).
-class TempHome {
-public:
+// $HOME points at a fresh empty folder while it lives: nothing touches the real ~/.pixloom.
+struct TempHome : TempDir {
     TempHome();
     ~TempHome();
-    TempHome(const TempHome&) = delete;
-    TempHome& operator=(const TempHome&) = delete;
-    const TempDir& dir() const { return home; }
-
-private:
-    TempDir home;
-    bool hadHome = false;
-    std::string savedHome;
+    std::string saved;  // empty: HOME was unset
 };
-
-// Destroys every top-level window and pumps until they are gone; returns
-// whether they went within the timeout.
-bool destroyAllWindows(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 }  // namespace guitest
