@@ -67,17 +67,18 @@ bool destroyAllWindows(std::chrono::milliseconds timeout) {
 std::vector<ShownDialog> shownDialogs() { return dialogs; }
 void clearShownDialogs() { dialogs.clear(); }
 
-TempDir::TempDir() : path((std::filesystem::temp_directory_path() / "pixloom-test-XXXXXX").string()) {
+TempHome::TempHome()
+    : path((std::filesystem::temp_directory_path() / "pixloom-test-XXXXXX").string()),
+      saved(std::getenv("HOME") ? std::getenv("HOME") : "") {
     if (!mkdtemp(path.data())) throw std::runtime_error("mkdtemp failed");
+    setenv("HOME", path.c_str(), 1);
 }
 
-TempDir::~TempDir() {
+TempHome::~TempHome() {
+    saved.empty() ? unsetenv("HOME") : setenv("HOME", saved.c_str(), 1);
     std::error_code ignored;  // a test that failed half-way may have left anything
     std::filesystem::remove_all(path, ignored);
 }
-
-TempHome::TempHome() : saved(std::getenv("HOME") ? std::getenv("HOME") : "") { setenv("HOME", path.c_str(), 1); }
-TempHome::~TempHome() { saved.empty() ? unsetenv("HOME") : setenv("HOME", saved.c_str(), 1); }
 
 }  // namespace guitest
 

@@ -27,20 +27,15 @@ struct ShownDialog {
 std::vector<ShownDialog> shownDialogs();  // in order, since the last clear
 void clearShownDialogs();
 
-// A fresh empty folder below the system temp folder, removed with the object.
-struct TempDir {
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-    std::string path;
-};
-
-// $HOME points at a fresh empty folder while it lives: nothing touches the real ~/.pixloom.
-struct TempHome : TempDir {
+// Points $HOME at a fresh empty folder below the system temp folder while it lives, and removes the
+// folder after: nothing touches the real ~/.pixloom, and tests may keep their files there too.
+struct TempHome {
     TempHome();
     ~TempHome();
-    std::string saved;  // empty: HOME was unset
+    TempHome(const TempHome&) = delete;
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    std::string path;
+    std::string saved;  // the previous $HOME; empty when it was unset
 };
 
 }  // namespace guitest

@@ -98,24 +98,29 @@ struct FrameProbe {
 };
 
 namespace {
+
 void touch(const std::string& path) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path) << "x";
 }
+
 Strings under(const std::string& folder, const Strings& names) {
     Strings paths;
     for (const std::string& name : names) paths.push_back(folder + "/" + name);
     return paths;
 }
+
 std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
+
 std::string on(Windows windows) {
     std::string states;
     for (wxWindow* window : windows) states += window->IsEnabled() ? '1' : '0';
     return states;
 }
+
 // The size fields, then which size, JPEG and folder controls are enabled.
 std::string state(const FrameProbe& c) {
     return std::to_string(c.spnWidth->GetValue()) + "x" + std::to_string(c.spnHeight->GetValue()) + " " +
@@ -125,22 +130,53 @@ std::string state(const FrameProbe& c) {
            on({c.lblSuffix, c.txtSuffix, c.lblSaveDir, c.txtSaveDir, c.btnSaveDir});
 }
 
+using Values = Strings;  // the twelve settings in key order
+const Values builtIn{"320x320", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", ""};
+const Values stored{"Other", "800", "600", "%", "0", "Lanczos3", "JPEG", "70", "300", "Other Folder", "_s", "/tmp/写真 A"};
+
+Values shown(const FrameProbe& c) {
+    return {utf8(c.optSize->GetStringSelection()), std::to_string(c.spnWidth->GetValue()),
+            std::to_string(c.spnHeight->GetValue()), utf8(c.selUnits->GetStringSelection()),
+            c.chkFixRatio->GetValue() ? "1" : "0", utf8(c.optMethod->GetStringSelection()),
+            utf8(c.optFiletype->GetStringSelection()), std::to_string(c.spnQuality->GetValue()),
+            utf8(c.cmbLimit->GetValue()), utf8(c.optDst->GetStringSelection()), utf8(c.txtSuffix->GetValue()),
+            utf8(c.txtSaveDir->GetValue())};
+}
+
+std::string fileText(const Values& v) {
+    return "[Size]\noptSize=" + v[0] + "\nspnWidth=" + v[1] + "\nspnHeight=" + v[2] + "\nselUnits=" + v[3] +
+           "\nchkFixRatio=" + v[4] + "\n[Method]\noptMethod=" + v[5] + "\n[Filetype]\noptFiletype=" + v[6] +
+           "\nspnQuality=" + v[7] + "\ncmbLimit=" + v[8] + "\n[Saveto]\noptDst=" + v[9] + "\ntxtSuffix=" + v[10] +
+           "\ntxtSaveDir=" + v[11] + "\n";
+}
+
+Values with(Values values, const std::vector<std::pair<int, std::string>>& changes) {
+    for (const auto& [key, value] : changes) values[key] = value;
+    return values;
+}
+
 class UiTest : public ::testing::Test {
 protected:
-    void SetUp() override { guitest::clearShownDialogs(), setCommandLineArguments(0, nullptr); }
-    void TearDown() override { EXPECT_TRUE(guitest::destroyAllWindows()), setCommandLineArguments(0, nullptr); }
+    void SetUp() override {
+        guitest::clearShownDialogs();
+        setCommandLineArguments(0, nullptr);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(guitest::destroyAllWindows());
+        setCommandLineArguments(0, nullptr);
+    }
     FrameProbe start() const { return FrameProbe(new pixloomFrame(nullptr)); }
     bool close(const FrameProbe& c) {  // as the user does; a veto would keep the window
         return c.window->Close() && pumpUntil([] { return wxTopLevelWindows.empty(); });
     }
     void store(const std::string& text) { std::ofstream(settingsFile, std::ios::binary) << text; }
 
-    guitest::TempHome home;  // before any frame: no settings file, and none written elsewhere
-    guitest::TempDir dir;
+    guitest::TempHome home;  // before any frame: no settings file; the tests' files go there too
     const std::string settingsFile = home / ".pixloom";
 };
 using WindowTest = UiTest;
 using FileListTest = UiTest;
+using SettingsTest = UiTest;
 
 #define RECORD(handler, Event) \
     void handler(Event&) override { calls.push_back(#handler); }
@@ -313,21 +349,21 @@ TEST_F(FileListTest, CommandLineAndDropsListNewImagesInOrderWithFoldersWalkedSub
                              "pics.png/notes.txt", "pics.png/.hidden.png", "pics.png/.cache/c.png", "pics.png/sub/b.jpg",
                              "pics.png/sub/deeper/d.gif", "x/a.png", "x/A.png", "b.png", "c.bmp", "d.png", "mixed/a.png",
                              "mixed/sub/b.jpg", "ÉCOLE.png", "école.png", "写真/caf\xe9.png", "写真/フォルダ/猫.JPG"})
-        touch(dir / name);
-    fs::create_symlink(dir / "old.bmp", dir / "link.bmp");
-    fs::create_symlink(dir / "nowhere.png", dir / "dangling.png");
-    ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
-    Strings args = under(dir.path, {"photo.PNG", "photo.Jpg", "scan.tiff", "anim.GIF", "old.bmp", "link.bmp",
-                                    "caf\xe9.png", "写真.png", "photo.jpeg", "scan.tif", "README", ".png", "v1.png/README",
-                                    "dangling.png", "pipe.png", "missing.png", "pics.png", "pics.png/a.png", "old.bmp"});
+        touch(home / name);
+    fs::create_symlink(home / "old.bmp", home / "link.bmp");
+    fs::create_symlink(home / "nowhere.png", home / "dangling.png");
+    ASSERT_EQ(mkfifo((home / "pipe.png").c_str(), 0600), 0);
+    Strings args = under(home.path, {"photo.PNG", "photo.Jpg", "scan.tiff", "anim.GIF", "old.bmp", "link.bmp",
+                                     "caf\xe9.png", "写真.png", "photo.jpeg", "scan.tif", "README", ".png", "v1.png/README",
+                                     "dangling.png", "pipe.png", "missing.png", "pics.png", "pics.png/a.png", "old.bmp"});
     std::vector<const char*> argv{"pixloom"};
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     setCommandLineArguments(static_cast<int>(argv.size()), argv.data());
     args[0][0] = 'X';  // the arguments were copied
     const FrameProbe c = start();
-    Strings listed = under(dir.path, {"photo.PNG", "photo.Jpg", "scan.tiff", "anim.GIF", "old.bmp", "link.bmp",
-                                      "caf\xe9.png", "写真.png", "pics.png/sub/deeper/d.gif", "pics.png/sub/b.jpg",
-                                      "pics.png/a.png"});
+    Strings listed = under(home.path, {"photo.PNG", "photo.Jpg", "scan.tiff", "anim.GIF", "old.bmp", "link.bmp",
+                                       "caf\xe9.png", "写真.png", "pics.png/sub/deeper/d.gif", "pics.png/sub/b.jpg",
+                                       "pics.png/a.png"});
     EXPECT_EQ(c.entries(), listed);
 
     const std::pair<Strings, Strings> drops[] = {  // dropped, added; nothing dropped: a click on Clear
@@ -337,30 +373,31 @@ TEST_F(FileListTest, CommandLineAndDropsListNewImagesInOrderWithFoldersWalkedSub
         {{"missing.png", "x"}, {}},  // nothing new: the drop is still taken
         {{"c.bmp", "mixed", "d.png", "mixed/a.png"}, {"c.bmp", "mixed/sub/b.jpg", "mixed/a.png", "d.png"}},
         {{"pics.png", "pics.png/"}, {}}, {{"写真"}, {"写真/フォルダ/猫.JPG", "写真/caf\xe9.png"}}, {{}, {}}, {{}, {}},
-        {{"pics.png//", "ÉCOLE.png", "写真.png", "b.png"},
-         {"pics.png/sub/deeper/d.gif", "pics.png/sub/b.jpg", "pics.png/a.png", "ÉCOLE.png", "写真.png", "b.png"}}};
+        {{"pics.png//", "ÉCOLE.png", "写真.png", "caf\xe9.png", "b.png"},
+         {"pics.png/sub/deeper/d.gif", "pics.png/sub/b.jpg", "pics.png/a.png", "ÉCOLE.png", "写真.png", "caf\xe9.png",
+          "b.png"}}};
     for (const auto& [dropped, added] : drops) {
         SCOPED_TRACE(dropped.empty() ? "clear" : dropped.front());
         if (dropped.empty()) c.click(c.btnClearList), listed.clear();
-        EXPECT_TRUE(dropped.empty() || c.drop(under(dir.path, dropped)));
-        for (const std::string& path : under(dir.path, added)) listed.push_back(path);
+        EXPECT_TRUE(dropped.empty() || c.drop(under(home.path, dropped)));
+        for (const std::string& path : under(home.path, added)) listed.push_back(path);
         EXPECT_EQ(c.entries(), listed);
     }
     for (const wxString& entry : c.lstFiles->GetStrings()) EXPECT_TRUE(wxFileExists(entry)) << bytesOf(entry);
-    EXPECT_NE(c.lstFiles->FindString(wxString::FromUTF8((dir / "写真.png").c_str()), true), wxNOT_FOUND);
-    EXPECT_TRUE(c.frame()->removeListEntry(fileName(dir / "b.png")));  // as a run does: listed again when dropped
+    EXPECT_NE(c.lstFiles->FindString(wxString::FromUTF8((home / "写真.png").c_str()), true), wxNOT_FOUND);
+    EXPECT_TRUE(c.frame()->removeListEntry(fileName(home / "b.png")));  // as a run does: listed again when dropped
     // Beyond ASCII, a name counts as listed exactly when the list box's own find says so.
-    const bool found = c.lstFiles->FindString(fileName(dir / "école.png")) != wxNOT_FOUND;
-    EXPECT_TRUE(c.drop({dir / "b.png", dir / "école.png"}));
-    if (!found) listed.push_back(dir / "école.png");
+    const bool found = c.lstFiles->FindString(fileName(home / "école.png")) != wxNOT_FOUND;
+    EXPECT_TRUE(c.drop({home / "b.png", home / "école.png"}));
+    if (!found) listed.push_back(home / "école.png");
     EXPECT_EQ(c.entries(), listed);
 }
 
 TEST_F(FileListTest, SymbolicLinksNeitherLoopNorListAFileTwice) {
-    const std::string root = dir / "root";
-    for (const char* name : {"root/a.png", "root/sub/b.png", "elsewhere/c.png"}) touch(dir / name);
+    const std::string root = home / "root";
+    for (const char* name : {"root/a.png", "root/sub/b.png", "elsewhere/c.png"}) touch(home / name);
     for (const auto& [target, link] : {std::pair<std::string, std::string>{"..", "sub/up"}, {".", "sub/self"},
-                                       {root, "sub/again"}, {root + "/sub", "twin"}, {dir / "elsewhere", "outside"}})
+                                       {root, "sub/again"}, {root + "/sub", "twin"}, {home / "elsewhere", "outside"}})
         fs::create_directory_symlink(target, root + "/" + link);
     const FrameProbe c = start();
     EXPECT_TRUE(c.drop({root}));
@@ -373,11 +410,12 @@ TEST_F(FileListTest, SymbolicLinksNeitherLoopNorListAFileTwice) {
 }
 
 TEST_F(FileListTest, TwentyThousandFilesFromOneFolderAreListedOnceAndQuickly) {
-    for (int file = 0; file < 20000; ++file) touch(dir / ("many/d" + std::to_string(file / 1000) + "/f" + std::to_string(file) + ".png"));
-    touch(dir / "many/notes.txt");
+    for (int file = 0; file < 20000; ++file)
+        touch(home / ("many/d" + std::to_string(file / 1000) + "/f" + std::to_string(file) + ".png"));
+    touch(home / "many/notes.txt");
     const FrameProbe c = start();
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_TRUE(c.drop({dir / "many"}) && c.drop({dir / "many"}));
+    EXPECT_TRUE(c.drop({home / "many"}) && c.drop({home / "many"}));
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
     std::printf("20000 files: two drops of the folder took %.3f s\n", took.count());
     EXPECT_LT(took.count(), 5.0);
@@ -390,36 +428,6 @@ TEST_F(FileListTest, TwentyThousandFilesFromOneFolderAreListedOnceAndQuickly) {
         EXPECT_TRUE(before == fs::path(listed[i]).parent_path() || finished.insert(before).second) << before;
     }
 }
-
-namespace {
-
-using SettingsTest = UiTest;
-using Values = Strings;  // the twelve settings in key order
-const Values builtIn{"320x320", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", ""};
-const Values stored{"Other", "800", "600", "%", "0", "Lanczos3", "JPEG", "70", "300", "Other Folder", "_s", "/tmp/写真 A"};
-
-Values shown(const FrameProbe& c) {
-    return {utf8(c.optSize->GetStringSelection()), std::to_string(c.spnWidth->GetValue()),
-            std::to_string(c.spnHeight->GetValue()), utf8(c.selUnits->GetStringSelection()),
-            c.chkFixRatio->GetValue() ? "1" : "0", utf8(c.optMethod->GetStringSelection()),
-            utf8(c.optFiletype->GetStringSelection()), std::to_string(c.spnQuality->GetValue()),
-            utf8(c.cmbLimit->GetValue()), utf8(c.optDst->GetStringSelection()), utf8(c.txtSuffix->GetValue()),
-            utf8(c.txtSaveDir->GetValue())};
-}
-
-std::string fileText(const Values& v) {
-    return "[Size]\noptSize=" + v[0] + "\nspnWidth=" + v[1] + "\nspnHeight=" + v[2] + "\nselUnits=" + v[3] +
-           "\nchkFixRatio=" + v[4] + "\n[Method]\noptMethod=" + v[5] + "\n[Filetype]\noptFiletype=" + v[6] +
-           "\nspnQuality=" + v[7] + "\ncmbLimit=" + v[8] + "\n[Saveto]\noptDst=" + v[9] + "\ntxtSuffix=" + v[10] +
-           "\ntxtSaveDir=" + v[11] + "\n";
-}
-
-Values with(Values values, const std::vector<std::pair<int, std::string>>& changes) {
-    for (const auto& [key, value] : changes) values[key] = value;
-    return values;
-}
-
-}  // namespace
 
 // What a start shows for a stored file (none, whole, with a preset, missing, empty or unknown values),
 // and what the close after it writes: all twelve keys in four groups.
@@ -465,7 +473,8 @@ TEST_F(SettingsTest, ADamagedTruncatedOrFolderSettingsFileStartsWithUsableContro
     std::mt19937 random(7);
     Strings files{std::string(4000, '\0')};
     for (char& byte : files[0]) byte = static_cast<char>(random());
-    for (size_t length = 0; length < fileText(stored).size(); length += 9) files.push_back(fileText(stored).substr(0, length));
+    for (size_t length = 0; length < fileText(stored).size(); length += 9)
+        files.push_back(fileText(stored).substr(0, length));
     for (const std::string& file : files) {
         SCOPED_TRACE(file);
         store(file);
