@@ -230,9 +230,6 @@ TEST(Resize, CancelledOrImpossibleLeavesTheImageAsItWas) {
         {false, [](Image& i) { i.resizeNearest(INT_MAX, INT_MAX, false, false); }},
     };
     for (std::size_t n = 0; n < std::size(steps); ++n) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-        if (!steps[n].first) continue;  // the sanitizer aborts on a refused operator new instead of throwing
-#endif
         auto image = toEngine(picture);
         if (steps[n].first) image->cancel();
         steps[n].second(*image);
