@@ -8,6 +8,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
 #include <cwctype>
 #include <iterator>
 
@@ -80,12 +83,36 @@ wxDirTraverseResult wxDirTraverserSimple::OnDir(const wxString& path) {
     return enter(path) ? wxDIR_CONTINUE : wxDIR_IGNORE;
 }
 
+namespace {
+
+std::string resolvedPath(const char* path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path, nullptr), &std::free);
+    return resolved ? std::string(resolved.get()) : std::string();
+}
+
+bool isLink(const char* path) {
+    struct stat info;
+    return lstat(path, &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool isWithin(const std::string& path, const std::string& folder) {
+    if (path.empty() || folder.empty()) return false;
+    if (folder == "/" || path == folder) return true;
+    return path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+}
+
+}  // namespace
+
 bool wxDirTraverserSimple::enter(const wxString& folder) {
     // The file-name converter gives back the original bytes of names that
     // are not valid text (fn_str() does not).
     const wxCharBuffer name = wxConvFileName->cWX2MB(folder.wc_str());
     struct stat info;
     if (!name.data() || stat(name.data(), &info) != 0) return false;
+    if (root.empty())
+        root = resolvedPath(name.data());  // the first folder entered is the one dropped
+    else if (isLink(name.data()) && !isWithin(resolvedPath(name.data()), root))
+        return false;  // a link out of the dropped folder: its images are not the user's choice
     return entered.insert({info.st_dev, info.st_ino}).second;
 }
 

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <set>
+#include <string>
 #include <utility>
 
 // Hands files and folders dropped anywhere on the window to the list.
@@ -24,7 +25,8 @@ private:
 // Collects the file paths of a folder walk. The toolkit's walk follows
 // symbolic links to folders, so a link back up the tree would never end and a
 // folder reached by two roads would be reported twice: each folder, told by
-// device and inode, is entered once only.
+// device and inode, is entered once only. Links are followed only to folders
+// inside the walked one.
 class wxDirTraverserSimple : public wxDirTraverser {
 public:
     explicit wxDirTraverserSimple(wxArrayString& files) : files(files) {}
@@ -39,6 +41,7 @@ public:
 
 private:
     wxArrayString& files;
+    std::string root;  // the walked folder, links resolved
     std::set<std::pair<dev_t, ino_t>> entered;
 };
 

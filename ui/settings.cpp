@@ -14,7 +14,9 @@ class SettingsFile : public wxFileConfig {
 public:
     SettingsFile()
         : wxFileConfig(wxEmptyString, wxEmptyString, wxFileConfig::GetLocalFileName(wxT("pixloom")),
-                       wxEmptyString, wxCONFIG_USE_LOCAL_FILE, wxConvAuto()) {}
+                       wxEmptyString, wxCONFIG_USE_LOCAL_FILE, wxConvAuto()) {
+        SetExpandEnvVars(false);  // a folder or suffix with "$" comes back as stored
+    }
 
     wxString text(const wxString& key) const { return Read(key, wxString()); }
 };
