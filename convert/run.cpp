@@ -35,8 +35,8 @@ void showEngineMessages(const std::shared_ptr<RunLink>& link) {
     setMessageCallback([weak](const wxString& text) {
         const wxString message(text.wc_str());  // a copy of its own for the other thread
         auto run = weak.lock();
-        bool shown = run && run->onWindow<bool>([message](pixloomFrame&) {
-            wxMessageBox(message);
+        bool shown = run && run->onWindow<bool>([message](pixloomFrame& window) {
+            window.modal([&] { wxMessageBox(message); });
             return true;
         });
         if (!shown) fprintf(stderr, "pixloom: %s\n", static_cast<const char*>(message.utf8_str()));
@@ -70,11 +70,12 @@ void pixloomFrame::onStartStop(wxCommandEvent&) {
 }
 
 bool pixloomFrame::validateInputs() {
-    if (lstFiles->IsEmpty()) return inputError(L"画像ファイルを指定してください。\nSet image file.");
+    auto fail = [this](const wchar_t* message) { return modal([message] { return inputError(message); }); };
+    if (lstFiles->IsEmpty()) return fail(L"画像ファイルを指定してください。\nSet image file.");
     if (txtSuffix->IsEnabled() && txtSuffix->GetValue().empty())
-        return inputError(L"Suffixを指定してください。\nSet suffix.");
+        return fail(L"Suffixを指定してください。\nSet suffix.");
     if (txtSaveDir->IsEnabled() && !folderPartExists(txtSaveDir->GetValue()))
-        return inputError(L"保存先を指定してください。\nSet save directory.");
+        return fail(L"保存先を指定してください。\nSet save directory.");
     return true;
 }
 
@@ -97,7 +98,7 @@ void pixloomFrame::startRun() {
         run.link->threadGone();
         run.link.reset();
         btnStart->SetLabel(startLabel);
-        wxMessageBox(wxT("変換を開始できません。\nCannot start the conversion."), wxT("Error"), wxICON_ERROR);
+        modal([] { wxMessageBox(wxT("変換を開始できません。\nCannot start the conversion."), wxT("Error"), wxICON_ERROR); });
     }
 }
 
@@ -175,6 +176,19 @@ void pixloomFrame::forgetFile(const wxString& source) {
 }
 
 void pixloomFrame::endRun(const std::vector<FileFailure>& failures) {
-    if (!failures.empty()) wxMessageBox(failureSummary(failures), wxT("Error"), wxOK | wxICON_ERROR);
+    if (openDialogs > 0) {
+        // Closing now would destroy the window under the open dialog.
+        endedRunFailures = failures;
+        Bind(wxEVT_IDLE, &pixloomFrame::endRunWhenNoDialogIsOpen, this);
+        return;
+    }
+    if (!failures.empty()) modal([&] { wxMessageBox(failureSummary(failures), wxT("Error"), wxOK | wxICON_ERROR); });
     Close();
+}
+
+void pixloomFrame::endRunWhenNoDialogIsOpen(wxIdleEvent& event) {
+    event.Skip();
+    if (openDialogs > 0) return;
+    Unbind(wxEVT_IDLE, &pixloomFrame::endRunWhenNoDialogIsOpen, this);
+    if (!IsBeingDeleted()) endRun(endedRunFailures);  // unless the user closed it first
 }

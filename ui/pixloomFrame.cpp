@@ -118,11 +118,20 @@ void pixloomFrame::onSelectDst(wxCommandEvent&) {
 }
 
 void pixloomFrame::onBrowseSaveDir(wxCommandEvent&) {
-    const wxString folder = folderChooser(wxGetTranslation(wxT("保存先を選択してください(Choose a folder)")));
+    const wxString folder =
+        modal([this] { return folderChooser(wxGetTranslation(wxT("保存先を選択してください(Choose a folder)"))); });
     if (!folder.empty()) txtSaveDir->SetValue(folder);
 }
 
-void pixloomFrame::onHelpSize(wxCommandEvent&) { showHelp(helpSize); }
-void pixloomFrame::onHelpMethod(wxCommandEvent&) { showHelp(helpMethod); }
-void pixloomFrame::onHelpFiletype(wxCommandEvent&) { showHelp(helpFiletype); }
-void pixloomFrame::onHelpSaveto(wxCommandEvent&) { showHelp(helpSaveto); }
+void pixloomFrame::onHelpSize(wxCommandEvent&) {
+    modal([] { showHelp(helpSize); });
+}
+void pixloomFrame::onHelpMethod(wxCommandEvent&) {
+    modal([] { showHelp(helpMethod); });
+}
+void pixloomFrame::onHelpFiletype(wxCommandEvent&) {
+    modal([] { showHelp(helpFiletype); });
+}
+void pixloomFrame::onHelpSaveto(wxCommandEvent&) {
+    modal([] { showHelp(helpSaveto); });
+}

@@ -5,6 +5,7 @@
 #include "GUIFrame.h"
 #include "run_link.h"
 
+#include <wx/app.h>
 #include <wx/arrstr.h>
 
 #include <functional>
@@ -34,6 +35,20 @@ public:
     // and returns the chosen folder, or an empty string on cancel.
     using FolderChooser = std::function<wxString(const wxString& message)>;
     void setFolderChooser(FolderChooser chooser);
+
+    // Shows one of this window's modal dialogs. Their loops go on running the
+    // worker's requests, so the end of a run waits for every such dialog to
+    // close before it closes the window.
+    template <class Show>
+    auto modal(Show show) {
+        struct Open {
+            int& count;
+            ~Open() {
+                if (--count == 0) wxWakeUpIdle();  // a run that ended meanwhile can close now
+            }
+        } open{++openDialogs};
+        return show();
+    }
 
 protected:
     void onFrameClose(wxCloseEvent& event) override;
@@ -72,4 +87,7 @@ private:
     RunSettings readRunSettings() const;
     void forgetFile(const wxString& source);
     void endRun(const std::vector<FileFailure>& failures);
+    void endRunWhenNoDialogIsOpen(wxIdleEvent& event);
+    int openDialogs = 0;
+    std::vector<FileFailure> endedRunFailures;
 };

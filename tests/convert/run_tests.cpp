@@ -22,7 +22,7 @@ struct FrameProbe {
     explicit FrameProbe(pixloomFrame* f)
         : frame(f), list(f->lstFiles), start(f->btnStart), clear(f->btnClearList), type(f->optFiletype),
           method(f->optMethod), dst(f->optDst), suffix(f->txtSuffix), saveDir(f->txtSaveDir), limit(f->cmbLimit),
-          units(f->selUnits), width(f->spnWidth), height(f->spnHeight) {}
+          units(f->selUnits), width(f->spnWidth), height(f->spnHeight), browse(f->btnSaveDir) {}
     std::shared_ptr<RunLink> runLink() const { return frame->run.link; }
     pixloomFrame* frame;
     wxListBox* list;
@@ -32,6 +32,7 @@ struct FrameProbe {
     wxComboBox* limit;
     wxChoice* units;
     wxSpinCtrl *width, *height;
+    wxButton* browse;
 };
 
 namespace {
@@ -268,4 +269,23 @@ TEST_F(RunTest, ClicksDropsClearsAndSettingChangesDuringARunAreSafe) {
         EXPECT_EQ(sizeOf(dir / name), name.find('_') == std::string::npos ? wxSize(160, 120) : wxSize(320, 240)) << name;
     }
     EXPECT_GE(names.size(), 12u + 6u);
+}
+
+TEST_F(RunTest, ARunEndingWhileADialogIsOpenClosesTheWindowOnlyAfterIt) {
+    // A modal dialog's loop runs the worker's requests; the run's end must not
+    // destroy the window under the dialog.
+    add(images({"a.png"}));
+    ui.frame->setFolderChooser([this](const wxString&) {
+        startRun(false);
+        EXPECT_TRUE(pumpUntil([this] { return link->finished(); }));  // the whole run, inside the dialog
+        guitest::pumpFor(std::chrono::milliseconds(100));
+        return wx(dir.dir);
+    });
+    select(ui.dst, "Other Folder");
+    ui.saveDir->SetValue(wx(dir.dir));
+    click(ui.browse);
+    ASSERT_FALSE(wxTopLevelWindows.empty());
+    EXPECT_EQ(ui.saveDir->GetValue(), wx(dir.dir));
+    EXPECT_TRUE(windowClosed());
+    EXPECT_EQ(namesIn(dir.dir), (std::vector<std::string>{"a.png", "a_res.png"}));
 }
