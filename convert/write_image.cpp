@@ -93,6 +93,10 @@ wxString writeImageFile(const wxImage& image, const wxString& path, const std::f
     if (!encode(image, path, bytes, reason)) return reason;
 
     const std::string target = nativePath(path);
+    // Replacing by rename would get past a write-protected file; writing in
+    // place would not, and the user protected it for a reason.
+    if (access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0)
+        return wxT("the existing output file is write-protected: ") + systemError(errno);
     std::string temporary;
     int fd = createTemporary(target, temporary, reason);
     if (fd < 0) return reason;

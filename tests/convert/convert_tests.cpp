@@ -11,6 +11,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace testfiles;
@@ -135,6 +136,23 @@ TEST(WriteImage, ReplacesWholeOrNotAtAll) {
     EXPECT_NE(writeImageFile(pattern(9, 9), wx(folder / "a.bmp"), [] { return true; }), "");
     EXPECT_EQ(sizeOf(folder / "a.bmp", wxBITMAP_TYPE_BMP), wxSize(8, 8));  // the file written first
     EXPECT_EQ(namesIn(folder.dir), std::vector<std::string>{"a.bmp"});  // no temporary left
+}
+
+TEST(WriteImage, WriteProtectedFileIsLeftAlone) {
+    Folder folder;
+    writeText(folder / "a.bmp", "old");
+    ASSERT_EQ(chmod((folder / "a.bmp").c_str(), 0444), 0);
+    ASSERT_EQ(chmod(folder.dir.c_str(), 0777), 0);  // the folder itself is writable
+    const pid_t child = fork();  // as another user when root, whom no permission stops
+    if (child == 0) {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(2);
+        _exit(writeImageFile(pattern(8, 8), wx(folder / "a.bmp")).empty());
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the protected file was replaced";
+    std::ifstream in(folder / "a.bmp");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old");
 }
 
 int main(int argc, char** argv) {
