@@ -18,17 +18,20 @@ wxString besideSource(const wxFileName& source, const wxString& name) {
     return folder + separator + name;
 }
 
+// A file name in the mode's folder: beside the source, or in the other folder.
+wxString placed(const wxFileName& source, const OutputNaming& naming, const wxString& name) {
+    return naming.sameFolder ? besideSource(source, name) : naming.saveDir + separator + name;
+}
+
 wxString plainPath(const wxFileName& source, const OutputNaming& naming) {
-    if (naming.sameFolder) return besideSource(source, source.GetName() + naming.suffix + naming.extension);
-    return naming.saveDir + separator + source.GetName() + naming.extension;
+    const wxString suffix = naming.sameFolder ? naming.suffix : wxString();
+    return placed(source, naming, source.GetName() + suffix + naming.extension);
 }
 
 // The collision rule: the same place, with a suffix that can't be empty.
 wxString suffixedPath(const wxFileName& source, const OutputNaming& naming) {
-    wxString suffix = naming.suffix.empty() ? wxString(wxT("_res")) : naming.suffix;
-    wxString name = source.GetName() + suffix + naming.extension;
-    if (naming.sameFolder) return besideSource(source, name);
-    return naming.saveDir + separator + name;
+    const wxString suffix = naming.suffix.empty() ? wxString(wxT("_res")) : naming.suffix;
+    return placed(source, naming, source.GetName() + suffix + naming.extension);
 }
 
 std::filesystem::path normalised(const std::string& path) {

@@ -238,52 +238,28 @@ void GUIFrame::addStep6(wxBoxSizer* szMain) {
     szMain->Add(btnStart, 0, wxEXPAND | wxALL, 5);
 }
 
-// Handlers are named through the base's virtual members, so the derived
-// frame's overrides run. Button and radio box events name this frame as sink.
+// The eleven bindings, in the order they are made and removed. Handlers are
+// named through the base's virtual members, so the derived frame's overrides
+// run; buttons and radio boxes name this frame as sink, the close event none.
+std::vector<GUIFrame::Binding> GUIFrame::bindings() {
+    const wxEventType click = wxEVT_COMMAND_BUTTON_CLICKED, select = wxEVT_COMMAND_RADIOBOX_SELECTED;
+    return {{this, wxEVT_CLOSE_WINDOW, wxCloseEventHandler(GUIFrame::onFrameClose), nullptr},
+            {btnClearList, click, wxCommandEventHandler(GUIFrame::onClearList), this},
+            {btnHelpSize, click, wxCommandEventHandler(GUIFrame::onHelpSize), this},
+            {optSize, select, wxCommandEventHandler(GUIFrame::onSelectSize), this},
+            {btnHelpMethod, click, wxCommandEventHandler(GUIFrame::onHelpMethod), this},
+            {btnHelpFiletype, click, wxCommandEventHandler(GUIFrame::onHelpFiletype), this},
+            {optFiletype, select, wxCommandEventHandler(GUIFrame::onSelectFiletype), this},
+            {btnHelpSaveto, click, wxCommandEventHandler(GUIFrame::onHelpSaveto), this},
+            {optDst, select, wxCommandEventHandler(GUIFrame::onSelectDst), this},
+            {btnSaveDir, click, wxCommandEventHandler(GUIFrame::onBrowseSaveDir), this},
+            {btnStart, click, wxCommandEventHandler(GUIFrame::onStartStop), this}};
+}
+
 void GUIFrame::connectEvents() {
-    Connect(wxEVT_CLOSE_WINDOW, wxCloseEventHandler(GUIFrame::onFrameClose));
-    btnClearList->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
-                          wxCommandEventHandler(GUIFrame::onClearList), nullptr, this);
-    btnHelpSize->Connect(wxEVT_COMMAND_BUTTON_CLICKED, wxCommandEventHandler(GUIFrame::onHelpSize),
-                         nullptr, this);
-    optSize->Connect(wxEVT_COMMAND_RADIOBOX_SELECTED, wxCommandEventHandler(GUIFrame::onSelectSize),
-                     nullptr, this);
-    btnHelpMethod->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
-                           wxCommandEventHandler(GUIFrame::onHelpMethod), nullptr, this);
-    btnHelpFiletype->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
-                             wxCommandEventHandler(GUIFrame::onHelpFiletype), nullptr, this);
-    optFiletype->Connect(wxEVT_COMMAND_RADIOBOX_SELECTED,
-                         wxCommandEventHandler(GUIFrame::onSelectFiletype), nullptr, this);
-    btnHelpSaveto->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
-                           wxCommandEventHandler(GUIFrame::onHelpSaveto), nullptr, this);
-    optDst->Connect(wxEVT_COMMAND_RADIOBOX_SELECTED, wxCommandEventHandler(GUIFrame::onSelectDst),
-                    nullptr, this);
-    btnSaveDir->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
-                        wxCommandEventHandler(GUIFrame::onBrowseSaveDir), nullptr, this);
-    btnStart->Connect(wxEVT_COMMAND_BUTTON_CLICKED, wxCommandEventHandler(GUIFrame::onStartStop),
-                      nullptr, this);
+    for (const Binding& b : bindings()) b.source->Connect(b.type, b.handler, nullptr, b.sink);
 }
 
 void GUIFrame::disconnectEvents() {
-    Disconnect(wxEVT_CLOSE_WINDOW, wxCloseEventHandler(GUIFrame::onFrameClose));
-    btnClearList->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
-                             wxCommandEventHandler(GUIFrame::onClearList), nullptr, this);
-    btnHelpSize->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
-                            wxCommandEventHandler(GUIFrame::onHelpSize), nullptr, this);
-    optSize->Disconnect(wxEVT_COMMAND_RADIOBOX_SELECTED,
-                        wxCommandEventHandler(GUIFrame::onSelectSize), nullptr, this);
-    btnHelpMethod->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
-                              wxCommandEventHandler(GUIFrame::onHelpMethod), nullptr, this);
-    btnHelpFiletype->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
-                                wxCommandEventHandler(GUIFrame::onHelpFiletype), nullptr, this);
-    optFiletype->Disconnect(wxEVT_COMMAND_RADIOBOX_SELECTED,
-                            wxCommandEventHandler(GUIFrame::onSelectFiletype), nullptr, this);
-    btnHelpSaveto->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
-                              wxCommandEventHandler(GUIFrame::onHelpSaveto), nullptr, this);
-    optDst->Disconnect(wxEVT_COMMAND_RADIOBOX_SELECTED,
-                       wxCommandEventHandler(GUIFrame::onSelectDst), nullptr, this);
-    btnSaveDir->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
-                           wxCommandEventHandler(GUIFrame::onBrowseSaveDir), nullptr, this);
-    btnStart->Disconnect(wxEVT_COMMAND_BUTTON_CLICKED,
-                         wxCommandEventHandler(GUIFrame::onStartStop), nullptr, this);
+    for (const Binding& b : bindings()) b.source->Disconnect(b.type, b.handler, nullptr, b.sink);
 }

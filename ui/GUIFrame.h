@@ -16,6 +16,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <vector>
+
 class GUIFrame : public wxFrame {
 public:
     GUIFrame(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
@@ -81,6 +83,13 @@ private:
     void addStep5(wxBoxSizer* szMain);
     void addStep6(wxBoxSizer* szMain);
     void keepEveryControlVisible();
+    struct Binding {
+        wxEvtHandler* source;
+        wxEventType type;
+        wxObjectEventFunction handler;
+        wxEvtHandler* sink;
+    };
+    std::vector<Binding> bindings();
     void connectEvents();
     void disconnectEvents();
 };

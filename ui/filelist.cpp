@@ -1,9 +1,9 @@
 #include "filelist.h"
 
+#include "output_path.h"
 #include "pixloomFrame.h"
 
 #include <wx/filename.h>
-#include <wx/strconv.h>
 
 #include <sys/stat.h>
 
@@ -104,14 +104,12 @@ bool isWithin(const std::string& path, const std::string& folder) {
 }  // namespace
 
 bool wxDirTraverserSimple::enter(const wxString& folder) {
-    // The file-name converter gives back the original bytes of names that
-    // are not valid text (fn_str() does not).
-    const wxCharBuffer name = wxConvFileName->cWX2MB(folder.wc_str());
+    const std::string name = nativePath(folder);  // the original bytes, also of names that aren't text
     struct stat info;
-    if (!name.data() || stat(name.data(), &info) != 0) return false;
+    if (stat(name.c_str(), &info) != 0) return false;
     if (root.empty())
-        root = resolvedPath(name.data());  // the first folder entered is the one dropped
-    else if (isLink(name.data()) && !isWithin(resolvedPath(name.data()), root))
+        root = resolvedPath(name.c_str());  // the first folder entered is the one dropped
+    else if (isLink(name.c_str()) && !isWithin(resolvedPath(name.c_str()), root))
         return false;  // a link out of the dropped folder: its images are not the user's choice
     return entered.insert({info.st_dev, info.st_ino}).second;
 }
