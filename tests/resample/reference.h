@@ -1,31 +1,96 @@
-// A deliberately plain second reading of the resampling rules, to check the
-// engine sample for sample: one output line at a time, taps summed in window
-// order, double precision. Written for clarity, not speed.
+// A deliberately plain second reading of the resampling rules, to check the engine sample for sample:
+// one output line at a time, taps summed in window order, double precision. Clarity, not speed.
 #pragma once
 
-#include <cstddef>
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace reference {
 
-// Packed RGB rows, top to bottom, no padding.
-struct Picture {
-    int width = 0, height = 0;
+struct Picture {  // packed RGB rows, top to bottom
+    int width, height;
     std::vector<unsigned char> rgb;
-    Picture(int w, int h) : width(w), height(h), rgb(3 * std::size_t(w) * std::size_t(h), 0) {}
+    Picture(int w, int h) : width(w), height(h), rgb(3 * std::size_t(w) * std::size_t(h)) {}
     unsigned char& at(long long x, long long y, int c) { return rgb[std::size_t((y * width + x) * 3 + c)]; }
-    unsigned char at(long long x, long long y, int c) const { return rgb[std::size_t((y * width + x) * 3 + c)]; }
+    int at(long long x, long long y, int c) const { return rgb[std::size_t((y * width + x) * 3 + c)]; }
 };
 
-enum class Fold { box, weighted, adaptive };
+inline double lanczos3(double x) {
+    const double pi = 3.141592653589793, piSquared = 9.869604401089358;
+    return x == 0 ? 1 : std::fabs(x) < 3 ? 3 * std::sin(pi * x) * std::sin(pi * x / 3) / (piSquared * x * x) : 0;
+}
 
-double lanczos3(double x);
-// One Lanczos pass to newLength rows (vertical) or columns.
-Picture resample(const Picture& source, int newLength, bool horizontal, int lcdType, int softnessLevel);
-// A width that is not a multiple of 3 comes back unchanged.
-Picture fold(const Picture& wide, Fold rule);
+// One pass to newLength columns (horizontal) or rows.
+inline Picture resample(const Picture& src, int newLength, bool horizontal, int lcdType, int softnessLevel) {
+    const long long S = horizontal ? src.width : src.height, D = std::max(newLength, 1);
+    const long long across = horizontal ? src.height : src.width;
+    const double scale = double(D) / double(S), widening = horizontal && lcdType >= 1 && lcdType <= 3 ? 3 : 1;
+    const double softness[5] = {1.0, 1.1830127025, 1.366025405, 1.5490381075, 1.73205081};
+    const double t = softnessLevel >= 0 && softnessLevel < 5 ? softness[softnessLevel] : 1.0;
+    const double f = std::min(1.0, scale / widening / t), delta = D < S ? f / 3 - 0.4 : 0.0;
+    const long long N = std::lrint(D < S ? (horizontal ? 6.0 : 3.0) * S / D : 3.0 * D / S);
+    Picture out(horizontal ? int(D) : src.width, horizontal ? src.height : int(D));
+    for (long long o = 0; o < D; ++o) {
+        // Vertical: centred on the nearest row. Horizontal: on the pixel holding the position rounded to a third.
+        const double p = horizontal ? 3.0 * o / scale : o / scale;
+        const long long z = horizontal ? std::lrint(p) / 3 : std::lrint(p);
+        std::vector<double> acc(3 * std::size_t(across));
+        double sum = 0;
+        for (long long i = std::max(-N, -z); i <= std::min(N - 1, S - 1 - z); ++i) {  // taps -N..N-1 inside 0..S-1
+            const double w = lanczos3(horizontal ? (i - (p - 3 * z) / 3) * f + delta : (i - p + z) * f + delta);
+            sum += w;
+            for (long long r = 0; r < across; ++r)
+                for (int c = 0; c < 3; ++c)
+                    acc[3 * r + c] += w * (horizontal ? src.at(z + i, r, c) : src.at(r, z + i, c));
+        }
+        for (long long r = 0; r < across; ++r)
+            for (int c = 0; c < 3; ++c) {
+                const double v = sum == 0 ? 0 : acc[3 * r + c] / sum;
+                (horizontal ? out.at(o, r, c) : out.at(r, o, c)) = v < 0.49999 ? 0 : v > 254.5 ? 255 : std::round(v);
+            }
+    }
+    return out;
+}
+
+// Three columns to a pixel, by the type's rule; beyond the row's ends, the end sample again.
+inline Picture fold(const Picture& wide, int lcdType) {
+    const bool adaptive = lcdType % 3 == 2, weighted = lcdType % 3 == 0;  // else the box
+    Picture out(wide.width / 3, wide.height);
+    for (int y = 0; y < wide.height; ++y)
+        for (int n = 0, c = 0; n < out.width; ++n, c += 3) {
+            auto R = [&](int s) { return wide.at(std::max(s, 0), y, 0); };
+            auto G = [&](int s) { return wide.at(s, y, 1); };
+            auto B = [&](int s) { return wide.at(std::min(s, wide.width - 1), y, 2); };
+            auto sharpUnlessFar = [](int sharp, int box) { return std::abs(sharp - box) <= 31 ? sharp : box; };
+            const bool first = n == 0, last = n == out.width - 1;
+            int r = (R(c - 1) + R(c) + R(c + 1)) / 3, g = (G(c) + G(c + 1) + G(c + 2)) / 3;
+            int b = (B(c + 1) + B(c + 2) + B(c + 3)) / 3;
+            if (adaptive && (first || last)) {
+                r = (R(c) + R(c + 1) + R(c + 2)) / 3, b = (B(c) + B(c + 1) + B(c + 2)) / 3;
+            } else if (adaptive) {
+                r = sharpUnlessFar((2 * R(c) + R(c + 1)) / 3, r), b = sharpUnlessFar((B(c + 1) + 2 * B(c + 2)) / 3, b);
+            } else if (weighted && !first) {
+                r = (2 * R(c) + R(c + 1)) / 3, b = (B(c + 1) + 2 * B(c + 2)) / 3;
+                if (!last) g = (G(c) + 4 * G(c + 1) + G(c + 2)) / 6;
+            }
+            out.at(n, y, 0) = r, out.at(n, y, 1) = g, out.at(n, y, 2) = b;
+        }
+    return out;
+}
+
 // Negative types count as 0; 7 and above leave the triple-width picture.
-Picture resize(const Picture& source, int width, int height, bool keepRatio, bool percent, int lcdType,
-               int softnessLevel);
+inline Picture resize(const Picture& source, int width, int height, bool keepRatio, bool percent, int lcdType,
+                      int softnessLevel) {
+    const long long W = source.width, H = source.height;  // 64 bits: no overflow
+    long long w = width, h = height;
+    if (percent) w = w * W / 100, h = h * H / 100;
+    if (keepRatio && h * W <= w * H) w = h * W / H;
+    else if (keepRatio) h = w * H / W;
+    w = std::max(w, 1LL), h = std::max(h, 1LL);
+    const Picture tall = resample(source, int(h), false, lcdType, softnessLevel);
+    const Picture wide = resample(tall, int(lcdType > 0 ? 3 * w : w), true, lcdType, softnessLevel);
+    return lcdType <= 0 || lcdType > 6 ? wide : fold(wide, lcdType);
+}
 
 }  // namespace reference
