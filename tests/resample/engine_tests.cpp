@@ -117,6 +117,7 @@ TEST(Resize, EmptyImageAndMessages) {
     auto triple = toEngine(noise(20, 10, 5));
     triple->lcdSetting(7);
     triple->resize(5, 4, false, false);  // no fold: three times as wide
+    EXPECT_EQ(triple->lcdSetting(-1), 7);  // -1 only asks
     EXPECT_EQ(sizeOf(*triple), Size(15, 4));
     EXPECT_EQ(messages, (std::vector<wxString>{wxString::FromUTF8("縮小専用です"), wxT("undefined LCD type!")}));
 }
@@ -154,7 +155,7 @@ TEST(Resize, CancelledOrImpossibleLeavesTheImageAsItWas) {
     }
 }
 
-// A 3 x 2 PNG with alpha, turned 0 to 3 quarters clockwise and handed back; then a file that is no picture.
+// A 3 x 2 PNG with alpha, turned 0, 1, 2 and 3 (above 2: one) quarters clockwise and handed back; then a non-image.
 TEST(Files, LoadingAndHandingBack) {
     const wxString path = wxFileName::CreateTempFileName(wxT("pixloom-test"));
     const Picture source = noise(3, 2, 14);
