@@ -14,7 +14,6 @@
 
 namespace guitest {
 namespace {
-
 std::vector<ShownDialog> dialogs;  // the hook runs on the window thread, as the tests do
 
 class RecordingHook : public wxModalDialogHook {
@@ -35,16 +34,9 @@ void failOnAssert(const wxString& file, int line, const wxString& func, const wx
     ADD_FAILURE() << "wx assert at " << file.utf8_str() << ":" << line << " in " << func.utf8_str() << ": "
                   << cond.utf8_str() << " " << msg.utf8_str();
 }
-
 }  // namespace
 
-// Outside the anonymous namespace: the app macro defines wxGetApp() for it.
-class TestApp : public wxApp {
-public:
-    bool OnInit() override { return true; }
-};
-
-bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+bool pumpUntil(const std::function<bool()>& condition, milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         wxYield();
@@ -52,13 +44,13 @@ bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         while (wxTheApp->ProcessIdle()) continue;
         if (condition()) return true;
         if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(milliseconds(5));
     }
 }
 
-void pumpFor(std::chrono::milliseconds duration) { pumpUntil([] { return false; }, duration); }
+void pumpFor(milliseconds duration) { pumpUntil([] { return false; }, duration); }
 
-bool destroyAllWindows(std::chrono::milliseconds timeout) {
+bool destroyAllWindows(milliseconds timeout) {
     for (wxWindow* window : std::vector<wxWindow*>(wxTopLevelWindows.begin(), wxTopLevelWindows.end()))
         window->Destroy();
     return pumpUntil([] { return wxTopLevelWindows.empty(); }, timeout);
@@ -79,25 +71,18 @@ TempHome::~TempHome() {
     std::error_code ignored;  // a test that failed half-way may have left anything
     std::filesystem::remove_all(path, ignored);
 }
-
 }  // namespace guitest
-
-wxIMPLEMENT_APP_NO_MAIN(guitest::TestApp);
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();  // listing needs no display
     wxSetAssertHandler(guitest::failOnAssert);
-    if (!wxEntryStart(argc, argv)) {
-        fprintf(stderr, "cannot start the toolkit (no display?)\n");
-        return 1;
-    }
-    wxTheApp->CallOnInit();
+    wxApp::SetInstance(new wxApp);  // a plain app: each test builds its own windows
+    if (!wxEntryStart(argc, argv)) return fprintf(stderr, "cannot start the toolkit (no display?)\n"), 1;
     static guitest::RecordingHook hook;
     hook.Register();
     wxLog::SetActiveTarget(new wxLogStderr);
     const int rc = RUN_ALL_TESTS();
-    wxTheApp->OnExit();
     wxEntryCleanup();
     return rc;
 }

@@ -9,33 +9,28 @@
 #include <vector>
 
 namespace guitest {
+using std::chrono::milliseconds;
 
-// Runs pending events, CallAfter and idle work until the condition holds or the
-// timeout passes; returns the condition.
-bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-void pumpFor(std::chrono::milliseconds duration);
-// Destroys every top-level window; true when all went within the timeout.
-bool destroyAllWindows(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Runs events, CallAfter and idle work until the condition holds or the timeout passes; returns the condition.
+bool pumpUntil(const std::function<bool()>& condition, milliseconds timeout = std::chrono::seconds(10));
+void pumpFor(milliseconds duration);
+bool destroyAllWindows(milliseconds timeout = std::chrono::seconds(10));  // true when all went in time
 
 // A modal dialog that the hook answered (wxID_OK, folder choosers wxID_CANCEL) instead of showing it.
 struct ShownDialog {
-    wxString kind;     // "message", "dir" or the dialog's class name
-    wxString message;  // a message box's text, a folder chooser's prompt
-    wxString caption;
+    wxString kind;              // "message", "dir" or the dialog's class name
+    wxString message, caption;  // a folder chooser's prompt as its message
     long style = 0;
 };
 std::vector<ShownDialog> shownDialogs();  // in order, since the last clear
 void clearShownDialogs();
 
-// Points $HOME at a fresh empty folder below the system temp folder while it lives, and removes the
-// folder after: nothing touches the real ~/.pixloom, and tests may keep their files there too.
+// $HOME at a fresh temporary folder while it lives, so nothing touches the real ~/.pixloom; removed after.
 struct TempHome {
     TempHome();
     ~TempHome();
     TempHome(const TempHome&) = delete;
     std::string operator/(const std::string& name) const { return path + "/" + name; }
-    std::string path;
-    std::string saved;  // the previous $HOME; empty when it was unset
+    std::string path, saved;  // saved: the previous $HOME, empty when it was unset
 };
-
 }  // namespace guitest
