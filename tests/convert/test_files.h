@@ -6,28 +6,21 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace testfiles {
-
 inline wxString wx(const std::string& path) { return wxString::FromUTF8(path.c_str()); }
 
-// A w x h image with a pattern that JPEG can't squeeze to nothing.
+// A w x h image with noise that JPEG can't squeeze to nothing.
 inline wxImage pattern(int w, int h) {
     wxImage image(w, h, false);
-    unsigned char* data = image.GetData();
     unsigned state = 1;
     for (int i = 0; i < w * h * 3; ++i) {
         state = state * 1103515245u + 12345u;
-        data[i] = static_cast<unsigned char>((i / 3 % w) * 255 / w / 2 + (state >> 24) / 2);
+        image.GetData()[i] = static_cast<unsigned char>((i / 3 % w) * 255 / w / 2 + (state >> 24) / 2);
     }
     return image;
-}
-
-inline wxString savePng(const std::string& path, int w, int h) {
-    if (!pattern(w, h).SaveFile(wx(path), wxBITMAP_TYPE_PNG)) throw std::runtime_error("cannot write " + path);
-    return wx(path);
 }
 
 inline wxSize sizeOf(const std::string& path, wxBitmapType type = wxBITMAP_TYPE_ANY) {
@@ -37,7 +30,7 @@ inline wxSize sizeOf(const std::string& path, wxBitmapType type = wxBITMAP_TYPE_
 
 inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-inline std::vector<std::string> namesIn(const std::string& folder) {
+inline std::vector<std::string> namesIn(const std::string& folder) {  // sorted
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
@@ -49,8 +42,5 @@ struct Folder {
     std::string dir = (std::filesystem::temp_directory_path() / "pixloom-convert-XXXXXX").string();
     Folder() { if (!mkdtemp(dir.data())) throw std::runtime_error("mkdtemp failed"); }
     ~Folder() { std::error_code ignored; std::filesystem::remove_all(dir, ignored); }
-    Folder(const Folder&) = delete;
     std::string operator/(const std::string& name) const { return dir + "/" + name; }
 };
-
-}  // namespace testfiles
