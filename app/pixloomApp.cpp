@@ -1,7 +1,8 @@
 #include "pixloomApp.h"
 
 #include "pixloomFrame.h"
-#include "run_link.h"
+#include "run_thread.h"
+#include "stderr_log.h"
 
 #include <wx/image.h>
 
@@ -9,6 +10,8 @@
 wxIMPLEMENT_APP_NO_MAIN(pixloomApp);
 
 bool pixloomApp::OnInit() {
+    // The toolkit installs its log boxes while starting up: take them back.
+    logToStandardError("pixloom");
     // Loading the inputs and writing BMP, PNG and JPEG depend on these.
     wxInitAllImageHandlers();
     auto* frame = new pixloomFrame(nullptr);

@@ -8,7 +8,7 @@
 // usage: run_bench [FILES]   (needs a display: run it under xvfb-run -a)
 #include "image.h"
 #include "pixloomFrame.h"
-#include "run_link.h"
+#include "run_thread.h"
 
 #include <wx/app.h>
 #include <wx/image.h>

@@ -5,89 +5,129 @@
 #include "output_path.h"
 #include "write_image.h"
 
-#include <memory>
+#include <climits>
 
 namespace {
 
-struct MethodRow {
-    const wchar_t* label;
-    int lcdType;
+// Forgets the tracked image however the conversion leaves.
+struct Tracking {
+    const FileContext& context;
+    Tracking(const FileContext& context, Image* image) : context(context) {
+        if (context.track) context.track(image);
+    }
+    ~Tracking() {
+        if (context.track) context.track(nullptr);
+    }
 };
 
-// In the order the labels are compared; no label selects LCD type 2.
-const MethodRow methods[] = {
-    {L"Nearest", 0}, {L"Lanczos3", 0}, {L"LCD(low)", 1}, {L"LCD(mid)", 3},
-    {L"LCD(hi)", 4}, {L"LCD(ex)", 5},  {L"LCD(max)", 6},
-};
+bool abandoned(const FileContext& context) { return context.abandoned && context.abandoned(); }
 
-OutputNaming namingFor(const RunSettings& settings) {
-    OutputNaming naming;
-    naming.sameFolder = settings.sameFolder;
-    naming.suffix = settings.suffix;
-    naming.saveDir = settings.saveDir;
-    naming.extension = extensionForType(settings.typeLabel);
-    return naming;
+FileOutcome failed(const wxString& output, const wxString& problem) { return {FileOutcome::Failed, output, problem, {}}; }
+
+wxString sizeText(const Image::Size& size) { return wxString::Format(wxT("%dx%d"), size.width, size.height); }
+
+// Sizes the program cannot produce: the toolkit image that is written holds
+// at most INT_MAX bytes, and an LCD pass widens the rows threefold first.
+bool tooLarge(const Image::Size& target, const Method& method) {
+    const long long bytes = 3LL * target.width * target.height;
+    const bool widened = !method.nearest && method.lcdType > 0;
+    return bytes > INT_MAX || (widened && 3LL * target.width > INT_MAX);
 }
 
-void resize(Image& image, const RunSettings& settings) {
-    Method method;
-    if (methodForLabel(settings.methodLabel, method)) image.lcdSetting(method.lcdType);
-    if (method.nearest)
+void reduce(Image& image, const RunSettings& settings) {
+    image.lcdSetting(settings.method.lcdType);
+    if (settings.method.nearest)
         image.resizeNearest(settings.width, settings.height, settings.keepRatio, settings.percent);
     else
         image.resize(settings.width, settings.height, settings.keepRatio, settings.percent);
 }
 
-// Forgets the tracked image however the conversion leaves.
-struct Tracking {
-    const ConversionHooks& hooks;
-    Tracking(const ConversionHooks& hooks, Image* image) : hooks(hooks) {
-        if (hooks.track) hooks.track(image);
-    }
-    ~Tracking() {
-        if (hooks.track) hooks.track(nullptr);
-    }
-};
+wxString kilobytes(long long bytes) { return wxString::Format(wxT("%lld KB"), (bytes + 1023) / 1024); }
 
-bool abandoned(const ConversionHooks& hooks) { return hooks.abandoned && hooks.abandoned(); }
+// Encodes the reduced image, for JPEG at the highest quality within the
+// limit; problem tells when even quality 1 is over it.
+wxString encode(wxImage& result, const RunSettings& settings, const FileContext& context, std::vector<char>& bytes,
+                wxString& problem) {
+    int quality = settings.quality;
+    if (settings.type == FileType::JPEG) {
+        // Once abandoned, every try "fits", which ends the walk at once.
+        auto sizeAt = [&](int q) { return abandoned(context) ? 0 : jpegSize(result, q); };
+        quality = fitJpegQuality(settings.limitBytes, settings.quality, sizeAt);
+        result.SetOption(wxIMAGE_OPTION_QUALITY, quality);
+    }
+    wxString reason = encodeImage(result, extensionFor(settings.type).Mid(1), bytes);
+    const long long size = static_cast<long long>(bytes.size());
+    if (reason.empty() && settings.type == FileType::JPEG && settings.limitBytes > 0 && size > settings.limitBytes)
+        problem = kilobytes(size) + wxString::Format(wxT(" at quality %d, over the "), quality) +
+                  kilobytes(settings.limitBytes) + wxT(" limit");
+    return reason;
+}
 
-FileOutcome failed(const wxString& output, const wxString& reason) { return {FileOutcome::Failed, output, reason}; }
+// The planned path, or its first variant that is neither a source of the
+// run nor written by it. A file an earlier run left there is replaced.
+wxString freeName(const wxString& planned, const FileContext& context) {
+    if (!context.isProtected || !context.isProtected(planned)) return planned;
+    for (int n = 2;; ++n) {
+        const wxString variant = variantPath(planned, n);
+        if (!context.isProtected(variant)) return variant;
+    }
+}
 
 }  // namespace
 
-bool methodForLabel(const wxString& label, Method& method) {
-    for (const MethodRow& row : methods) {
-        if (label == row.label) {
-            method.lcdType = row.lcdType;
-            method.nearest = label == wxT("Nearest");
-            return true;
-        }
+LoadedSource::LoadedSource() = default;
+LoadedSource::LoadedSource(LoadedSource&&) noexcept = default;
+LoadedSource& LoadedSource::operator=(LoadedSource&&) noexcept = default;
+LoadedSource::~LoadedSource() = default;
+
+LoadedSource loadSource(const wxString& path) {
+    LoadedSource loaded;
+    loaded.image = std::make_unique<Image>(path, 0, wxBITMAP_TYPE_ANY, -1);
+    if (loaded.image->isEmpty()) {
+        loaded.image.reset();
+        loaded.error = wxT("not a readable image");
     }
-    return false;
+    return loaded;
 }
 
-FileOutcome convertFile(const wxString& source, const RunSettings& settings, const ConversionHooks& hooks) {
-    const OutputPath output = outputPathFor(source, namingFor(settings));
-    if (output.path.empty()) return failed(output.path, output.error);
+FileOutcome convertFile(const wxString& source, const RunSettings& settings, const FileContext& context) {
+    const OutputPath planned = outputPathFor(source, namingFor(settings));
+    if (planned.path.empty()) return failed(planned.path, planned.error);
 
-    Image image(source, 0, wxBITMAP_TYPE_ANY, -1);
-    if (image.isEmpty()) return failed(output.path, wxT("not a readable image"));
+    LoadedSource loaded = context.load ? context.load() : loadSource(source);
+    if (!loaded.image) return failed(planned.path, loaded.error);
+    Image& image = *loaded.image;
+    const Image::Size target = image.targetSize(settings.width, settings.height, settings.keepRatio, settings.percent);
+    if (tooLarge(target, settings.method)) return failed(planned.path, sizeText(target) + wxT(" is too large"));
     {
-        Tracking tracking(hooks, &image);
-        resize(image, settings);
+        Tracking tracking(context, &image);
+        reduce(image, settings);
     }
-    if (abandoned(hooks)) return {FileOutcome::Abandoned, output.path, wxT("abandoned")};
+    if (abandoned(context)) return {FileOutcome::Abandoned, planned.path, wxT("abandoned"), {}};
+    const Image::Size reached{image.getWidth(), image.getHeight()};
+    if (reached.width != target.width || reached.height != target.height)
+        return failed(planned.path, wxT("not enough memory to reduce it to ") + sizeText(target));
 
     std::unique_ptr<wxImage> result(image.createImage());
-    if (!result) return failed(output.path, wxT("out of memory"));
-    if (settings.typeLabel == wxT("JPEG")) {
-        // Once abandoned, every try "fits", which ends the walk at once.
-        auto sizeAt = [&](int quality) { return abandoned(hooks) ? 0 : jpegSize(*result, quality); };
-        int quality = fitJpegQuality(limitBytes(settings.limitText), settings.quality, sizeAt);
-        result->SetOption(wxIMAGE_OPTION_QUALITY, quality);
-    }
-    wxString reason = writeImageFile(*result, output.path, hooks.abandoned);
-    if (reason.empty()) return {FileOutcome::Written, output.path, wxString()};
-    if (abandoned(hooks)) return {FileOutcome::Abandoned, output.path, reason};
-    return failed(output.path, reason);
+    loaded.image.reset();  // the source's pixels are no longer needed
+    if (!result) return failed(planned.path, wxT("not enough memory"));
+    FileOutcome outcome{FileOutcome::Written, planned.path, wxString(), loaded.notes};
+    std::vector<char> bytes;
+    wxString reason = encode(*result, settings, context, bytes, outcome.problem);
+    if (!reason.empty()) return failed(planned.path, reason);
+
+    outcome.output = freeName(planned.path, context);
+    if (outcome.output != planned.path)
+        outcome.notes.push_back(wxT("written as ") + outcome.output + wxT(", since ") + planned.path +
+                                wxT(" is another file of this run"));
+    reason = writeFileAtomically(bytes, outcome.output, context.abandoned);
+    if (reason.empty()) return outcome;
+    return {abandoned(context) ? FileOutcome::Abandoned : FileOutcome::Failed, outcome.output, reason, outcome.notes};
+}
+
+std::vector<wxString> reportLines(const wxString& source, const FileOutcome& outcome) {
+    std::vector<wxString> lines;
+    for (const wxString& note : outcome.notes) lines.push_back(source + wxT(": ") + note);
+    if (outcome.failed() && !outcome.problem.empty()) lines.push_back(source + wxT(": ") + outcome.problem);
+    return lines;
 }

@@ -45,11 +45,15 @@ std::filesystem::path normalised(const std::string& path) {
 
 }  // namespace
 
-wxString extensionForType(const wxString& typeLabel) {
-    if (typeLabel == wxT("JPEG")) return wxT(".jpg");
-    if (typeLabel == wxT("PNG")) return wxT(".png");
-    if (typeLabel == wxT("BMP")) return wxT(".bmp");
-    return wxString();
+OutputNaming namingFor(const RunSettings& settings) {
+    return {settings.sameFolder, settings.suffix, settings.saveDir, extensionFor(settings.type)};
+}
+
+wxString variantPath(const wxString& path, int n) {
+    const size_t nameStart = path.find_last_of(separator) == wxString::npos ? 0 : path.find_last_of(separator) + 1;
+    size_t dot = path.find_last_of(wxT('.'));
+    if (dot == wxString::npos || dot <= nameStart) dot = path.length();  // no extension, or a leading dot only
+    return path.substr(0, dot) + wxString::Format(wxT("-%d"), n) + path.substr(dot);
 }
 
 OutputPath outputPathFor(const wxString& source, const OutputNaming& naming) {

@@ -2,6 +2,8 @@
 // another folder; never over the source itself.
 #pragma once
 
+#include "run_settings.h"
+
 #include <wx/string.h>
 
 #include <string>
@@ -19,13 +21,16 @@ struct OutputPath {
     wxString error;
 };
 
-// ".jpg" for "JPEG", ".png" for "PNG", ".bmp" for "BMP"; empty otherwise.
-wxString extensionForType(const wxString& typeLabel);
+OutputNaming namingFor(const RunSettings& settings);
 
 // The output path of one source. When the plain path would name the source
 // itself, the suffix (or "_res" when it is empty) is added; when even that
 // names the source, there is no path.
 OutputPath outputPathFor(const wxString& source, const OutputNaming& naming);
+
+// The n-th name variant of path: "-n" added to the base name before the
+// extension ("cat_res.png" -> "cat_res-2.png").
+wxString variantPath(const wxString& path, int n);
 
 // True when both paths name one file: the same text, the same device and
 // inode when both exist, else the same absolute path once "." and ".."

@@ -3,6 +3,7 @@
 #include "output_path.h"
 
 #include <wx/filename.h>
+#include <wx/log.h>
 #include <wx/mstream.h>
 
 #include <fcntl.h>
@@ -13,39 +14,23 @@
 #include <atomic>
 #include <cerrno>
 #include <system_error>
-#include <vector>
 
 namespace {
 
+std::atomic<bool> namedTemporaries{false};
+
 wxString systemError(int error) { return wxString::FromUTF8(std::system_category().message(error).c_str()); }
 
-bool encode(const wxImage& image, const wxString& path, std::vector<char>& bytes, wxString& reason) {
-    if (!image.IsOk()) {
-        reason = wxT("there is no image to write");
-        return false;
-    }
-    const wxString extension = wxFileName(path).GetExt().Lower();
-    wxImageHandler* handler = wxImage::FindHandler(extension, wxBITMAP_TYPE_ANY);
-    if (!handler) {
-        reason = wxT("no image writer for \"") + extension + wxT("\"");
-        return false;
-    }
-    wxMemoryOutputStream stream;
-    if (!image.SaveFile(stream, handler->GetType()) || stream.GetLength() == 0) {
-        reason = wxT("the image could not be encoded");
-        return false;
-    }
-    bytes.resize(stream.GetLength());
-    stream.CopyTo(bytes.data(), bytes.size());
-    return true;
+std::string folderOf(const std::string& target) {
+    const std::string::size_type slash = target.rfind('/');
+    return slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
 }
 
-// A new hidden file in the folder of target, opened for writing.
-int createTemporary(const std::string& target, std::string& temporary, wxString& reason) {
+// A new hidden file beside target, opened for writing.
+int createHidden(const std::string& target, std::string& temporary, wxString& reason) {
     static std::atomic<unsigned> counter{0};
-    const std::string::size_type slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string folder = folderOf(target);
+    std::string name = target.substr(folder.size());
     name.resize(std::min<size_t>(name.size(), 200));  // room for the tail within NAME_MAX
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary = folder + "." + name + ".pixloom-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
@@ -59,6 +44,13 @@ int createTemporary(const std::string& target, std::string& temporary, wxString&
     }
     reason = wxT("cannot create a temporary file in the destination folder");
     return -1;
+}
+
+// An unnamed file in target's folder, or -1 where the file system has none.
+int createUnnamed(const std::string& target) {
+    if (namedTemporaries) return -1;
+    const std::string folder = folderOf(target);
+    return open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
 }
 
 bool writeAll(int fd, const std::vector<char>& bytes, wxString& reason) {
@@ -85,35 +77,97 @@ void keepPermissions(int fd, const std::string& target) {
     if (stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) fchmod(fd, existing.st_mode & 0777);
 }
 
+// Gives the unnamed file fd the name path: at once when nothing is there,
+// else under a hidden name first, renamed over the old file.
+bool nameUnnamed(int fd, const std::string& target, wxString& reason) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) {
+        reason = wxT("cannot name the output file: ") + systemError(errno);
+        return false;
+    }
+    std::string temporary;
+    for (unsigned attempt = 0;; ++attempt) {
+        temporary = folderOf(target) + ".pixloom-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+        if (errno != EEXIST || attempt == 100) {
+            reason = wxT("cannot name the output file: ") + systemError(errno);
+            return false;
+        }
+    }
+    if (rename(temporary.c_str(), target.c_str()) == 0) return true;
+    reason = wxT("cannot replace the output file: ") + systemError(errno);
+    unlink(temporary.c_str());
+    return false;
+}
+
+void syncFolder(const std::string& target) {
+    const std::string folder = folderOf(target);
+    int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);  // some file systems refuse to sync folders; the file itself is synced
+    close(fd);
+}
+
+bool closeFile(int fd, bool complete, wxString& reason) {
+    if (close(fd) == 0 || !complete) return complete;
+    reason = wxT("write failed: ") + systemError(errno);
+    return false;
+}
+
+bool stillWanted(const std::function<bool()>& abandoned, wxString& reason) {
+    if (!abandoned || !abandoned()) return true;
+    reason = wxT("abandoned");
+    return false;
+}
+
 }  // namespace
 
-wxString writeImageFile(const wxImage& image, const wxString& path, const std::function<bool()>& abandoned) {
-    wxString reason;
-    std::vector<char> bytes;
-    if (!encode(image, path, bytes, reason)) return reason;
+void useNamedTemporaryFiles(bool named) { namedTemporaries = named; }
 
+wxString encodeImage(const wxImage& image, const wxString& extension, std::vector<char>& bytes) {
+    if (!image.IsOk()) return wxT("there is no image to write");
+    wxImageHandler* handler = wxImage::FindHandler(extension.Lower(), wxBITMAP_TYPE_ANY);
+    if (!handler) return wxT("no image writer for \"") + extension + wxT("\"");
+    wxLogNull quiet;  // a failure is reported with the file's name by the caller
+    wxMemoryOutputStream stream;
+    if (!image.SaveFile(stream, handler->GetType()) || stream.GetLength() == 0)
+        return wxT("the image could not be encoded");
+    bytes.resize(stream.GetLength());
+    stream.CopyTo(bytes.data(), bytes.size());
+    return wxString();
+}
+
+wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& path,
+                             const std::function<bool()>& abandoned) {
     const std::string target = nativePath(path);
     // Replacing by rename would get past a write-protected file; writing in
     // place would not, and the user protected it for a reason.
     if (access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0)
         return wxT("the existing output file is write-protected: ") + systemError(errno);
-    std::string temporary;
-    int fd = createTemporary(target, temporary, reason);
-    if (fd < 0) return reason;
+    wxString reason;
+    std::string temporary;  // empty while the file has no name
+    int fd = createUnnamed(target);
+    if (fd < 0 && (fd = createHidden(target, temporary, reason)) < 0) return reason;
     keepPermissions(fd, target);
-    bool complete = writeAll(fd, bytes, reason);
-    if (close(fd) != 0 && complete) {
-        reason = wxT("write failed: ") + systemError(errno);
-        complete = false;
+    bool complete = writeAll(fd, bytes, reason) && stillWanted(abandoned, reason);
+    if (temporary.empty()) {
+        complete = complete && nameUnnamed(fd, target, reason);
+        complete = closeFile(fd, complete, reason);
+    } else {
+        complete = closeFile(fd, complete, reason);
+        if (complete && rename(temporary.c_str(), target.c_str()) != 0) {
+            reason = wxT("cannot replace the output file: ") + systemError(errno);
+            complete = false;
+        }
+        if (!complete) unlink(temporary.c_str());
     }
-    if (complete && abandoned && abandoned()) {
-        reason = wxT("abandoned");
-        complete = false;
-    }
-    if (complete && rename(temporary.c_str(), target.c_str()) != 0) {
-        reason = wxT("cannot replace the output file: ") + systemError(errno);
-        complete = false;
-    }
-    if (!complete) unlink(temporary.c_str());
+    if (complete) syncFolder(target);
     return complete ? wxString() : reason;
+}
+
+wxString writeImageFile(const wxImage& image, const wxString& path, const std::function<bool()>& abandoned) {
+    std::vector<char> bytes;
+    wxString reason = encodeImage(image, wxFileName(path).GetExt(), bytes);
+    return reason.empty() ? writeFileAtomically(bytes, path, abandoned) : reason;
 }

@@ -65,12 +65,14 @@ public:
     static void setThreadCount(int count);
     static int threadCount();
 
-private:
+    // The size resize and resizeNearest reduce to for these arguments.
     struct Size {
         int width;
         int height;
     };
     Size targetSize(int width, int height, bool keepRatio, bool percent) const;
+
+private:
     double softnessFactor() const;
     void install(unsigned char* buffer, int newWidth, int newHeight);
     template <class Fold> void foldSubpixel(Fold fold);

@@ -2,26 +2,17 @@
 
 #include "commandline.h"
 #include "filelist.h"
+#include "saved_settings.h"
 
 #include <wx/dirdlg.h>
+#include <wx/display.h>
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
 
+#include <algorithm>
 #include <initializer_list>
 
 namespace {
-
-struct SizePreset {
-    const wchar_t* label;
-    int width;
-    int height;
-};
-
-const SizePreset sizePresets[] = {{L"64x64", 64, 64},
-                                  {L"320x320", 320, 320},
-                                  {L"1024x768", 1024, 768},
-                                  {L"1280x1024", 1280, 1024},
-                                  {L"1920x1080", 1920, 1080}};
 
 const wchar_t helpSize[] =
     L"縮小したいサイズを選択してください。\n"
@@ -78,6 +69,27 @@ pixloomFrame::pixloomFrame(wxWindow* parent)
     onSelectSize(event);
     onSelectFiletype(event);
     onSelectDst(event);
+    // Wholly on screen and centred, at the size the layout needs. A window
+    // manager may place a new window by a size it does not have yet (its top
+    // left corner then lands in the screen's centre), so the window is
+    // centred once it is shown, by the size it asks for.
+    wxSize size = GetSize();
+    size.IncTo(GetMinSize());
+    SetSize(size);
+    Bind(wxEVT_SHOW, &pixloomFrame::centreWhenShown, this);
+}
+
+void pixloomFrame::centreWhenShown(wxShowEvent& event) {
+    event.Skip();
+    if (!event.IsShown()) return;
+    Unbind(wxEVT_SHOW, &pixloomFrame::centreWhenShown, this);
+    CallAfter([this] {
+        wxSize size = GetSize();
+        size.IncTo(GetMinSize());
+        const int display = wxDisplay::GetFromWindow(this);
+        const wxRect area = wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
+        Move(area.x + std::max(0, (area.width - size.x) / 2), area.y + std::max(0, (area.height - size.y) / 2));
+    });
 }
 
 pixloomFrame::~pixloomFrame() = default;
@@ -97,7 +109,7 @@ void pixloomFrame::onSelectSize(wxCommandEvent&) {
     const wxString selected = optSize->GetStringSelection();
     enableAll({lblOther, spnWidth, lblTimes, spnHeight, lblUnit, selUnits, chkFixRatio},
               selected == wxGetTranslation(wxT("Other")));
-    for (const SizePreset& preset : sizePresets) {
+    for (const SizePreset& preset : sizePresets()) {
         if (selected != preset.label) continue;
         spnWidth->SetValue(preset.width);
         spnHeight->SetValue(preset.height);

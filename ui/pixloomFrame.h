@@ -3,6 +3,8 @@
 #pragma once
 
 #include "GUIFrame.h"
+#include "file_listing.h"
+#include "file_set.h"
 #include "run_link.h"
 
 #include <wx/app.h>
@@ -25,11 +27,14 @@ public:
     bool removeListEntry(const wxString& path);  // the entry equal to path; false if none
     void clearFileList();
 
-    // Conversion run (convert/). The last two run on the worker and reach
-    // the window only through the link.
+    // Conversion run, the window's side (run_window.cpp)
     bool validateInputs();
-    static void runConversion(const std::shared_ptr<RunLink>& link);
-    static bool convertFirstFile(const std::shared_ptr<RunLink>& link, std::vector<FileFailure>& failures);
+    // The steps the worker hands to the window's thread through its link.
+    std::optional<FileJob> takeFile();
+    std::optional<wxString> peekFile(const wxString& current) const;
+    bool isListed(const wxString& path) const;
+    void forgetFile(const wxString& source);
+    void endRun(const std::vector<FileFailure>& failures);
 
     // The folder chooser behind "..."; tests replace it. It gets the prompt
     // and returns the chosen folder, or an empty string on cancel.
@@ -72,21 +77,23 @@ private:
 
     // Start-up: lists the paths named on the command line.
     void listCommandLinePaths();
+    void centreWhenShown(wxShowEvent& event);
 
-    // lstFiles' entries, case-folded, for the duplicate check (filelist.cpp)
-    std::unordered_set<std::wstring> listedPaths;
+
+    // lstFiles' entries: for the duplicate check, and as files a run must
+    // not write over (filelist.cpp)
+    FileListing listedPaths;
+    FileSet listedFiles;
 
     FolderChooser folderChooser;
 
-    // Conversion run, the window's side (convert/run.cpp)
     RunHandle run;
     void startRun();
     void requestStop();
     void abandonRun();
-    std::optional<FileJob> takeFile();
     RunSettings readRunSettings() const;
-    void forgetFile(const wxString& source);
-    void endRun(const std::vector<FileFailure>& failures);
+    void updateProgress();  // the title shows the files done of all
+    unsigned filesDone = 0;
     void endRunWhenNoDialogIsOpen(wxIdleEvent& event);
     int openDialogs = 0;
     std::vector<FileFailure> endedRunFailures;

@@ -1,6 +1,11 @@
-// The conversion pieces that need no display: output names, JPEG quality and limit, atomic writes.
+// The conversion without a display: output names, JPEG quality and limit, atomic writes, listing folders,
+// and whole runs over a list as the command line makes them.
+#include "conversion_run.h"
+#include "file_listing.h"
+#include "image.h"
 #include "jpeg_quality.h"
 #include "output_path.h"
+#include "queue_client.h"
 #include "test_files.h"
 #include "write_image.h"
 
@@ -8,6 +13,7 @@
 #include <wx/init.h>
 
 #include <csignal>
+#include <map>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,6 +34,9 @@ TEST(OutputPath, SameFolderOtherFolderAndTheSourceInAnyForm) {
         {L"/photos/cat.png", {false, L"-small", L"/photos", L".png"}, L"/photos/cat-small.png"},
         {L"/photos/cat.PNG", {false, L"_res", L"/photos", L".png"}, L"/photos/cat.png"},  // another file
     };
+    const std::pair<const char*, const char*> variants[] = {{"/p/cat_res.png", "/p/cat_res-2.png"},
+        {"a.b.png", "a.b-2.png"}, {"/p.q/name", "/p.q/name-2"}, {"/p/.png", "/p/.png-2"}};
+    for (const auto& [path, second] : variants) EXPECT_EQ(variantPath(path, 2), second);
     for (const auto& c : cases) {
         OutputPath output = outputPathFor(c.source, c.naming);
         EXPECT_EQ(output.path, c.expected) << wxString(c.source).utf8_str() << " to " << c.naming.saveDir.utf8_str();
@@ -100,6 +109,167 @@ TEST(WriteImage, ReplacesWholeOrNotAtAll) {
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << "1: a write error unnoticed, 2: the protected file replaced";
     EXPECT_EQ(sizeOf(file, wxBITMAP_TYPE_BMP), wxSize(8, 8));          // the file written first
     EXPECT_EQ(namesIn(folder.dir), std::vector<std::string>{"a.bmp"});  // no temporary left
+    for (bool named : {false, true}) {  // killed before the new file is named: nothing else is left, where it can be
+        useNamedTemporaryFiles(named);
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t writer = fork();
+        if (writer == 0) {
+            writeImageFile(pattern(99, 99), wx(folder / "b.bmp"), [&] { return write(ready[1], "x", 1), pause(), true; });
+            _exit(0);
+        }
+        char byte;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        kill(writer, SIGKILL);
+        waitpid(writer, &status, 0);
+        close(ready[0]), close(ready[1]);
+        EXPECT_EQ(namesIn(folder.dir).size(), named ? 2u : 1u) << "named temporaries: " << named;
+    }
+    useNamedTemporaryFiles(false);
+}
+
+TEST(Listing, FoldersAreWalkedSubFoldersFirstInNaturalNameOrder) {
+    Folder dir;
+    for (const char* name : {"img10.png", "img2.png", "Img1.png", "img02.png", "b10/x.png", "b9/y.png", "b9/a/z.png", "a.txt"}) {
+        std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
+        writeText(dir / name, "x");
+    }
+    wxArrayString walked = walkFolder(wx(dir.dir) + "/");
+    std::vector<std::string> names;
+    for (const wxString& path : walked) names.push_back(std::string(path.Mid(wx(dir.dir).length() + 1).utf8_str()));
+    EXPECT_EQ(names, (std::vector<std::string>{"b9/a/z.png", "b9/y.png", "b10/x.png", "a.txt", "Img1.png", "img02.png",
+                                               "img2.png", "img10.png"}));
+    FileListing listing;  // then the image files once, whatever the spelling
+    EXPECT_EQ(listing.add(wxArrayString(1, wx(dir / "img2.png"))).size(), 1u);
+    EXPECT_EQ(listing.add(wxArrayString(1, wx(dir.dir))).size(), 6u);
+    EXPECT_EQ(listing.add(wxArrayString(1, wx(dir / "IMG10.PNG"))).size(), 0u);
+}
+
+// Runs over a fixed list, as the command line makes them: what is written, what is reported, what is left alone.
+struct RunOutcome {
+    int status;
+    std::vector<std::string> names;  // in the folder afterwards
+    std::vector<std::string> lines;  // for standard error
+};
+
+RunOutcome runOver(const Folder& dir, const std::vector<std::string>& list, const RunSettings& settings) {
+    wxArrayString files;
+    for (const std::string& name : list) files.Add(wx(dir / name));
+    QueueClient client(files, settings);
+    std::vector<std::string> lines;
+    client.onFileDone = [&](const wxString& source, const FileOutcome& outcome) {
+        for (wxString line : reportLines(source, outcome)) {
+            line.Replace(wx(dir.dir) + "/", "");
+            lines.push_back(std::string(line.utf8_str()));
+        }
+    };
+    ConversionRun run(client);
+    const int status = run.runConversion();
+    EXPECT_EQ(client.filesDone(), list.size());
+    EXPECT_EQ(client.failures().size(), status ? client.failures().size() : 0u);
+    return {status, namesIn(dir.dir), lines};
+}
+
+RunSettings sized(int width, int height, FileType type = FileType::PNG) {
+    RunSettings settings;
+    settings.width = width, settings.height = height, settings.type = type;
+    return settings;
+}
+
+RunSettings intoFolder(RunSettings settings, const std::string& folder, const char* suffix = "_res") {
+    settings.sameFolder = false, settings.saveDir = wx(folder), settings.suffix = suffix;
+    return settings;
+}
+
+struct RunCase {
+    const char* name;
+    std::vector<std::string> sources;  // made as 64x48 pictures, each its own
+    std::vector<std::string> list;     // in the order listed; the sources when empty
+    std::function<RunSettings(const Folder&)> settings;
+    std::vector<std::string> written;  // besides the sources
+    std::vector<std::string> lines;
+    int status = 0;
+};
+void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
+class Runs : public ::testing::TestWithParam<RunCase> {};
+
+TEST_P(Runs, NeverReplaceASourceOrAnEarlierOutputAndReportWhatWasNotDone) {
+    const RunCase& c = GetParam();
+    Folder dir;
+    std::map<std::string, std::string> before;
+    for (const std::string& name : c.sources) {
+        std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
+        ASSERT_TRUE(pattern(64, 48, static_cast<unsigned>(before.size() + 1)).SaveFile(wx(dir / name)));
+        before[name] = readFile(dir / name);
+    }
+    const RunSettings settings = c.settings(dir);
+    std::vector<std::string> expected = c.written;
+    for (const auto& source : before) expected.push_back(source.first);
+    std::sort(expected.begin(), expected.end());
+    for (int time = 1; time <= 2; ++time) {  // a second run writes the same names again
+        SCOPED_TRACE(time);
+        const RunOutcome run = runOver(dir, c.list.empty() ? c.sources : c.list, settings);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.names, expected);
+        EXPECT_EQ(run.lines, c.lines);
+        for (const auto& [name, bytes] : before) EXPECT_EQ(readFile(dir / name), bytes) << name << " was changed";
+    }
+}
+
+const auto sameFolder = [](const Folder&) { return sized(32, 32); };
+const auto ownFolder = [](const Folder& dir) { return intoFolder(sized(32, 32), dir.dir); };
+const RunCase runCases[] = {
+    {"AnotherSourceListedLaterIsNotReplaced", {"photo.jpg", "photo.png"}, {}, ownFolder,
+     {"photo-2.png", "photo_res.png"}, {"photo.jpg: written as photo-2.png, since photo.png is another file of this run"}},
+    {"AnotherSourceTakenEarlierIsNotReplaced", {"photo.jpg", "photo.png"}, {"photo.png", "photo.jpg"}, ownFolder,
+     {"photo-2.png", "photo_res.png"}, {"photo.jpg: written as photo-2.png, since photo.png is another file of this run"}},
+    {"ASourceNamedLikeAnOutputIsNotReplaced", {"cat.png", "cat_res.png"}, {}, sameFolder,
+     {"cat_res-2.png", "cat_res_res.png"}, {"cat.png: written as cat_res-2.png, since cat_res.png is another file of this run"}},
+    {"ASourceNamedLikeAnOutputTakenFirst", {"cat.png", "cat_res.png"}, {"cat_res.png", "cat.png"}, sameFolder,
+     {"cat_res-2.png", "cat_res_res.png"}, {"cat.png: written as cat_res-2.png, since cat_res.png is another file of this run"}},
+    {"OutputsOfOneNameAreNumbered", {"cat.png", "cat.jpg", "cat.bmp"}, {}, sameFolder,
+     {"cat_res-2.png", "cat_res-3.png", "cat_res.png"},
+     {"cat.jpg: written as cat_res-2.png, since cat_res.png is another file of this run",
+      "cat.bmp: written as cat_res-3.png, since cat_res.png is another file of this run"}},
+    {"SameNamesFromTwoFoldersIntoOne", {"a/IMG_0001.jpg", "b/IMG_0001.jpg"}, {},
+     [](const Folder& dir) { std::filesystem::create_directory(dir / "out"); return intoFolder(sized(32, 32), dir / "out"); },
+     {"out/IMG_0001-2.png", "out/IMG_0001.png"},
+     {"b/IMG_0001.jpg: written as out/IMG_0001-2.png, since out/IMG_0001.png is another file of this run"}},
+    {"ASizeTheToolkitCannotHoldFails", {"a.png", "b.png"}, {},
+     [](const Folder&) { auto s = sized(50000, 50000); s.keepRatio = false, s.method = {0, true}; return s; }, {},
+     {"a.png: 50000x50000 is too large", "b.png: 50000x50000 is too large"}, 1},
+    {"AnLcdSizeTooWideFails", {"a.png"}, {},
+     [](const Folder&) { auto s = sized(40000, 20000); s.keepRatio = false; return s; }, {}, {"a.png: 40000x20000 is too large"}, 1},
+    {"AJpegLimitOutOfReachIsWrittenAndReported", {"a.png"}, {},
+     [](const Folder&) { auto s = sized(640, 480, FileType::JPEG); s.keepRatio = false, s.limitBytes = 1024; return s; },
+     {"a_res.jpg"}, {"a.png: 7 KB at quality 1, over the 1 KB limit"}, 1},
+};
+INSTANTIATE_TEST_SUITE_P(Safety, Runs, ::testing::ValuesIn(runCases), [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Runs, AReductionShortOfMemoryWritesNothingAndSaysSo) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a limit on the address space defeats the sanitizers' own memory";
+#endif
+    Folder dir;
+    ASSERT_TRUE(pattern(640, 480).SaveFile(wx(dir / "a.png")));
+    const pid_t child = fork();
+    if (child == 0) {  // room for the source and the first pass, not for 8000x6000
+        Image::setThreadCount(1);
+        std::ifstream status("/proc/self/statm");
+        long pages = 0;
+        status >> pages;
+        const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (100 << 20);
+        const rlimit limit{room, room};
+        RunSettings settings = sized(8000, 6000);
+        settings.keepRatio = false;
+        const bool limited = setrlimit(RLIMIT_AS, &limit) == 0;
+        const RunOutcome run = runOver(dir, {"a.png"}, settings);
+        const bool reported = run.lines == std::vector<std::string>{"a.png: not enough memory to reduce it to 8000x6000"};
+        _exit(limited && run.status == 1 && reported && run.names.size() == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 int main(int argc, char** argv) {

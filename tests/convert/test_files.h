@@ -13,9 +13,9 @@
 inline wxString wx(const std::string& path) { return wxString::FromUTF8(path.c_str()); }
 
 // A w x h image with noise that JPEG can't squeeze to nothing.
-inline wxImage pattern(int w, int h) {
+inline wxImage pattern(int w, int h, unsigned seed = 1) {
     wxImage image(w, h, false);
-    unsigned state = 1;
+    unsigned state = seed;
     for (int i = 0; i < w * h * 3; ++i) {
         state = state * 1103515245u + 12345u;
         image.GetData()[i] = static_cast<unsigned char>((i / 3 % w) * 255 / w / 2 + (state >> 24) / 2);
@@ -30,11 +30,17 @@ inline wxSize sizeOf(const std::string& path, wxBitmapType type = wxBITMAP_TYPE_
 
 inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-inline std::vector<std::string> namesIn(const std::string& folder) {  // sorted
+inline std::vector<std::string> namesIn(const std::string& folder) {  // sorted, files in sub-folders as "sub/name"
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (!entry.is_directory()) names.push_back(entry.path().lexically_relative(folder));
     std::sort(names.begin(), names.end());
     return names;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A fresh empty folder, removed with everything in it.

@@ -62,7 +62,7 @@ struct FrameProbe : ::testing::Test {
         ASSERT_TRUE(link = runLink());
         ASSERT_TRUE(!untilFirstFile || pumpUntil([this] { return taken >= 1; }));
     }
-    std::shared_ptr<RunLink> runLink() const { return frame->run.link; }
+    std::shared_ptr<ConversionRun> runLink() const { return frame->run.run; }
     bool windowClosed() { return pumpUntil([] { return wxTopLevelWindows.empty(); }); }
     bool runEnded() { return windowClosed() && pumpUntil([this] { return link->finished(); }); }
 
@@ -73,7 +73,7 @@ struct FrameProbe : ::testing::Test {
     wxRadioBox *type = frame->optFiletype, *method = frame->optMethod, *dst = frame->optDst;
     wxTextCtrl *suffix = frame->txtSuffix, *saveDir = frame->txtSaveDir;
     wxComboBox* limit = frame->cmbLimit;
-    std::shared_ptr<RunLink> link;
+    std::shared_ptr<ConversionRun> link;
     std::atomic<int> taken{0}, niceness{0};
     std::atomic<bool> open{false};
 };

@@ -1,9 +1,10 @@
-// The conversion run as members of the window: the start/stop button, the
-// input checks, and the loop that the worker runs over the file list.
+// The window's side of the conversion run: the start/stop button, the input
+// checks, and the steps the worker hands to the window's thread.
 #include "pixloomFrame.h"
 
 #include "image.h"
-#include "run_link.h"
+#include "jpeg_quality.h"
+#include "run_thread.h"
 
 #include <wx/filename.h>
 #include <wx/intl.h>
@@ -30,8 +31,8 @@ bool folderPartExists(const wxString& text) {
 
 // The engine's messages, shown by the window's thread while the worker
 // waits; on standard error once the window is gone.
-void showEngineMessages(const std::shared_ptr<RunLink>& link) {
-    std::weak_ptr<RunLink> weak = link;
+void showEngineMessages(const std::shared_ptr<WindowLink>& link) {
+    std::weak_ptr<WindowLink> weak = link;
     setMessageCallback([weak](const wxString& text) {
         const wxString message(text.wc_str());  // a copy of its own for the other thread
         auto run = weak.lock();
@@ -52,21 +53,14 @@ wxString failureSummary(const std::vector<FileFailure>& failures) {
     return text;
 }
 
-ConversionHooks hooksFor(const std::shared_ptr<RunLink>& link) {
-    ConversionHooks hooks;
-    hooks.track = [link](Image* image) { link->track(image); };
-    hooks.abandoned = [link] { return link->windowGone(); };
-    return hooks;
-}
-
 }  // namespace
 
 void pixloomFrame::onStartStop(wxCommandEvent&) {
-    if (!validateInputs()) return;
-    if (btnStart->GetLabel() == startLabel)
-        startRun();
-    else
+    // A stop needs no valid inputs: they only guard the start.
+    if (btnStart->GetLabel() != startLabel)
         requestStop();
+    else if (validateInputs())
+        startRun();
 }
 
 bool pixloomFrame::validateInputs() {
@@ -89,14 +83,14 @@ void pixloomFrame::startRun() {
         return;
     }
     btnStart->SetLabel(wxGetTranslation(processingLabel));
-    run.link = std::make_shared<RunLink>(this);
-    registerConversionRun(run.link);
+    run.link = std::make_shared<WindowLink>(this);
+    run.run = std::make_shared<ConversionRun>(*run.link);
     showEngineMessages(run.link);
-    auto* thread = new MyThread(run.link);
-    if (thread->Create(0) != wxTHREAD_NO_ERROR || thread->Run() != wxTHREAD_NO_ERROR) {
-        delete thread;
-        run.link->threadGone();
+    updateProgress();
+    if (!startConversionThread(run.link, run.run)) {
+        run.link->windowClosing();
         run.link.reset();
+        run.run.reset();
         btnStart->SetLabel(startLabel);
         modal([] { wxMessageBox(wxT("変換を開始できません。\nCannot start the conversion."), wxT("Error"), wxICON_ERROR); });
     }
@@ -107,41 +101,7 @@ void pixloomFrame::requestStop() {
     if (run.link) run.link->stopRequested = true;
 }
 
-void pixloomFrame::abandonRun() {
-    if (run.link) run.link->windowClosing();
-}
-
-void pixloomFrame::runConversion(const std::shared_ptr<RunLink>& link) {
-    std::vector<FileFailure> failures;
-    while (convertFirstFile(link, failures)) {
-    }
-    link->onWindow<bool>([failures](pixloomFrame& window) {
-        window.endRun(failures);
-        return true;
-    });
-    link->finish(failures.empty() ? 0 : 1);
-}
-
-bool pixloomFrame::convertFirstFile(const std::shared_ptr<RunLink>& link, std::vector<FileFailure>& failures) {
-    auto taken = link->onWindow<std::optional<FileJob>>([](pixloomFrame& window) { return window.takeFile(); });
-    if (!taken || !*taken) return false;
-    const FileJob job = **taken;
-    fileTaken(job.source);
-
-    FileOutcome outcome = convertFile(job.source, job.settings, hooksFor(link));
-    if (outcome.kind == FileOutcome::Abandoned) return false;
-    if (outcome.kind == FileOutcome::Failed) {
-        fprintf(stderr, "pixloom: %s: %s\n", static_cast<const char*>(job.source.utf8_str()),
-                static_cast<const char*>(outcome.reason.utf8_str()));
-        failures.push_back({job.source, outcome.reason});
-    }
-    const wxString source = job.source;
-    auto removed = link->onWindow<bool>([source](pixloomFrame& window) {
-        window.forgetFile(source);
-        return true;
-    });
-    return removed.has_value();
-}
+void pixloomFrame::abandonRun() { run.abandon(); }
 
 std::optional<FileJob> pixloomFrame::takeFile() {
     // One step on the window's thread: the list is checked before the stop
@@ -153,16 +113,24 @@ std::optional<FileJob> pixloomFrame::takeFile() {
     return FileJob{lstFiles->GetString(0), readRunSettings()};
 }
 
+std::optional<wxString> pixloomFrame::peekFile(const wxString& current) const {
+    for (unsigned i = 0; i < lstFiles->GetCount() && i < 2; ++i)
+        if (lstFiles->GetString(i) != current) return lstFiles->GetString(i);
+    return std::nullopt;
+}
+
+bool pixloomFrame::isListed(const wxString& path) const { return listedFiles.names(path); }
+
 RunSettings pixloomFrame::readRunSettings() const {
     RunSettings settings;
-    settings.typeLabel = optFiletype->GetStringSelection();
-    settings.methodLabel = optMethod->GetStringSelection();
+    fileTypeForLabel(optFiletype->GetStringSelection(), settings.type);
+    methodForLabel(optMethod->GetStringSelection(), settings.method);
     settings.percent = selUnits->GetStringSelection() == wxT("%");
     settings.keepRatio = chkFixRatio->IsChecked();
     settings.height = spnHeight->GetValue();
     settings.width = spnWidth->GetValue();
     settings.quality = spnQuality->GetValue();
-    settings.limitText = cmbLimit->GetValue();
+    settings.limitBytes = limitBytes(cmbLimit->GetValue());
     settings.sameFolder = txtSuffix->IsEnabled();
     settings.suffix = txtSuffix->GetValue();
     settings.saveDir = txtSaveDir->GetValue();
@@ -173,6 +141,15 @@ void pixloomFrame::forgetFile(const wxString& source) {
     // The head may have changed meanwhile; remove the entry of this source
     // only, wherever it is, and nothing when it is gone.
     removeListEntry(source);
+    ++filesDone;
+    updateProgress();
+}
+
+void pixloomFrame::updateProgress() {
+    wxString title = wxT("画像縮小ツール pixloom (resize image for LCD)");
+    if (run.link)
+        title += wxString::Format(wxT(" — %u / %u"), filesDone, filesDone + lstFiles->GetCount());
+    if (GetTitle() != title) SetTitle(title);
 }
 
 void pixloomFrame::endRun(const std::vector<FileFailure>& failures) {

@@ -1,0 +1,96 @@
+// The conversion run: takes files from the head of a list, one after
+// another, and converts each with the settings of the moment. It knows
+// nothing of windows: whoever holds the list serves it through RunClient.
+#pragma once
+
+#include "convert_file.h"
+#include "file_set.h"
+#include "run_settings.h"
+
+#include <wx/string.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class Image;
+
+// One file taken from the head of the list, with the settings of the moment.
+struct FileJob {
+    wxString source;
+    RunSettings settings;
+};
+
+struct FileFailure {
+    wxString source;
+    wxString reason;
+};
+
+// The holder of a run's list, called on the run's thread, one call at a time.
+class RunClient {
+public:
+    virtual ~RunClient() = default;
+    // The head of a list that is not empty, with the settings of the moment;
+    // nothing ends the run (an empty list, a stop, a closed window).
+    virtual std::optional<FileJob> takeFile() = 0;
+    // The file takeFile will give after `current` as things stand, if any.
+    virtual std::optional<wxString> peekFile(const wxString& current) = 0;
+    // Whether path names a file still waiting in the list.
+    virtual bool isWaiting(const wxString& path) = 0;
+    // The file taken is done with: it leaves the list, written or not.
+    virtual void fileDone(const wxString& source, const FileOutcome& outcome) = 0;
+    // The run is over; failures lists every file not done as asked.
+    virtual void runEnded(const std::vector<FileFailure>& failures) = 0;
+};
+
+class ConversionRun {
+public:
+    explicit ConversionRun(RunClient& client);
+    ConversionRun(const ConversionRun&) = delete;
+    ConversionRun& operator=(const ConversionRun&) = delete;
+    ~ConversionRun();
+
+    // Converts file after file until the client gives none or the run is
+    // cancelled, then tells the client the run has ended. Returns the exit
+    // status it calls for: 0 when every file taken was done as asked, else 1.
+    int runConversion();
+    // Takes and converts the head of the list; false when there was none.
+    bool convertFirstFile();
+
+    // Any thread: the file in progress is given up (nothing written) and no
+    // other is taken.
+    void cancel();
+    bool cancelled() const { return stopped; }
+
+    // Any thread: the end of the run as whoever waits for it sees it.
+    void finish(int exitStatus);  // the worker, once the thread is done with the toolkit
+    bool finished() const;
+    bool waitFinished(std::chrono::milliseconds timeout) const;
+    int exitStatus() const;
+
+private:
+    bool isProtected(const wxString& path);
+    void track(Image* image);
+    FileContext contextFor();
+
+    RunClient& client;
+    FileSet taken;    // the sources taken so far
+    FileSet written;  // the files written so far
+    std::vector<FileFailure> failures;
+    std::atomic<bool> stopped{false};
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    Image* current = nullptr;  // the image being reduced, cancelled with the run
+    bool done = false;
+    int status = 0;
+};
+
+// Tests only: called on the run's thread with each file taken, before it is
+// converted. Set it while no run is active.
+void setFileTakenHook(std::function<void(const wxString& source)> hook);
+void fileTaken(const wxString& source);

@@ -1,0 +1,173 @@
+#include "file_listing.h"
+
+#include "output_path.h"
+
+#include <wx/filename.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cwctype>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// The per-character folding of the list box's own case-insensitive find
+// (wxString::CmpNoCase).
+std::wstring foldCase(const wxString& path) {
+    std::wstring key = path.ToStdWstring();
+    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
+    return key;
+}
+
+std::string resolvedPath(const char* path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path, nullptr), &std::free);
+    return resolved ? std::string(resolved.get()) : std::string();
+}
+
+bool isLink(const char* path) {
+    struct stat info;
+    return lstat(path, &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool isWithin(const std::string& path, const std::string& folder) {
+    if (path.empty() || folder.empty()) return false;
+    if (folder == "/" || path == folder) return true;
+    return path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+}
+
+bool isDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+// Compares the digit runs starting at i and j by value; advances both.
+int compareNumbers(const wxString& a, size_t& i, const wxString& b, size_t& j) {
+    while (i < a.length() && a[i] == L'0') ++i;  // leading zeros don't change the value
+    while (j < b.length() && b[j] == L'0') ++j;
+    const size_t startA = i, startB = j;
+    while (i < a.length() && isDigit(a[i])) ++i;
+    while (j < b.length() && isDigit(b[j])) ++j;
+    if (i - startA != j - startB) return i - startA < j - startB ? -1 : 1;
+    const int order = a.compare(startA, i - startA, b.substr(startB, j - startB));
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
+int naturalCompare(const wxString& a, const wxString& b) {
+    size_t i = 0, j = 0;
+    while (i < a.length() && j < b.length()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            if (int order = compareNumbers(a, i, b, j)) return order;
+            continue;
+        }
+        const wint_t x = std::towlower(static_cast<wint_t>(a[i].GetValue()));
+        const wint_t y = std::towlower(static_cast<wint_t>(b[j].GetValue()));
+        if (x != y) return x < y ? -1 : 1;
+        ++i, ++j;
+    }
+    if (i < a.length() || j < b.length()) return i < a.length() ? 1 : -1;
+    return 0;
+}
+
+// Walk order for paths below one folder: at the first name in which two
+// paths differ, a folder comes before a file, else natural order decides.
+bool walkOrder(const wxArrayString& a, const wxArrayString& b) {
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t k = 0; k < common; ++k) {
+        if (a[k] == b[k]) continue;
+        const bool folderA = k + 1 < a.size(), folderB = k + 1 < b.size();
+        if (folderA != folderB) return folderA;
+        return naturalLess(a[k], b[k]);
+    }
+    return a.size() < b.size();
+}
+
+}  // namespace
+
+bool isImageFilePath(const wxString& path) {
+    static const wchar_t* const extensions[] = {L"png", L"jpg", L"tiff", L"gif", L"bmp"};
+    // wxFileName gives a name whose only dot leads (".png") no extension.
+    const wxString extension = wxFileName(path).GetExt().Lower();
+    const bool known = std::any_of(std::begin(extensions), std::end(extensions),
+                                   [&](const wchar_t* candidate) { return extension == candidate; });
+    // The name first: it costs no file-system call. wxFileExists follows
+    // links and accepts regular files only (no folders, devices or pipes).
+    return known && wxFileExists(path);
+}
+
+bool naturalLess(const wxString& a, const wxString& b) {
+    const int order = naturalCompare(a, b);
+    return order != 0 ? order < 0 : a < b;
+}
+
+wxDirTraverseResult wxDirTraverserSimple::OnFile(const wxString& path) {
+    files.Add(path);
+    return wxDIR_CONTINUE;
+}
+
+wxDirTraverseResult wxDirTraverserSimple::OnDir(const wxString& path) {
+    return enter(path) ? wxDIR_CONTINUE : wxDIR_IGNORE;
+}
+
+bool wxDirTraverserSimple::enter(const wxString& folder) {
+    const std::string name = nativePath(folder);  // the original bytes, also of names that aren't text
+    struct stat info;
+    if (stat(name.c_str(), &info) != 0) return false;
+    if (root.empty())
+        root = resolvedPath(name.c_str());  // the first folder entered is the one dropped
+    else if (isLink(name.c_str()) && !isWithin(resolvedPath(name.c_str()), root))
+        return false;  // a link out of the dropped folder: its images are not the user's choice
+    return entered.insert({info.st_dev, info.st_ino}).second;
+}
+
+wxArrayString walkFolder(const wxString& folder) {
+    wxString root = folder;
+    while (root.length() > 1 && root.Last() == wxFILE_SEP_PATH) root.RemoveLast();
+    wxArrayString files;
+    wxDir dir(root);  // a folder that cannot be opened gives nothing
+    if (!dir.IsOpened()) return files;
+    wxDirTraverserSimple traverser(files);
+    // Without wxDIR_HIDDEN: dot-files are not listed, dot-folders not entered.
+    if (traverser.enter(root)) dir.Traverse(traverser, wxEmptyString, wxDIR_FILES | wxDIR_DIRS);
+
+    // The walk comes in the order the file system lists each folder; put it
+    // in name order, so that runs over a folder are repeatable.
+    const size_t prefix = root.length() + (root.EndsWith(wxFILE_SEP_PATH) ? 0 : 1);
+    std::vector<std::pair<wxArrayString, wxString>> keyed;
+    keyed.reserve(files.size());
+    for (const wxString& file : files)
+        keyed.emplace_back(wxSplit(file.Mid(prefix), wxFILE_SEP_PATH, wxT('\0')), file);
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return walkOrder(a.first, b.first); });
+    wxArrayString ordered;
+    ordered.reserve(keyed.size());
+    for (const auto& entry : keyed) ordered.Add(entry.second);
+    return ordered;
+}
+
+wxArrayString FileListing::add(const wxArrayString& paths) {
+    wxArrayString added;
+    for (const wxString& path : paths) {
+        if (contains(path)) continue;
+        if (isImageFilePath(path)) {
+            list(path, added);
+        } else if (wxDirExists(path)) {
+            for (const wxString& file : walkFolder(path))
+                if (!contains(file) && isImageFilePath(file)) list(file, added);
+        }
+    }
+    return added;
+}
+
+void FileListing::list(const wxString& path, wxArrayString& added) {
+    listed.insert(foldCase(path));
+    added.Add(path);
+}
+
+bool FileListing::contains(const wxString& path) const { return listed.count(foldCase(path)) != 0; }
+
+void FileListing::forget(const wxString& path) { listed.erase(foldCase(path)); }
+
+void FileListing::reset(const wxArrayString& entries) {
+    listed.clear();
+    for (const wxString& entry : entries) listed.insert(foldCase(entry));
+}

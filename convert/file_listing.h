@@ -1,0 +1,68 @@
+// Which files a drop or a command line names: image files as given, and the
+// image files below folders, each listed once.
+#pragma once
+
+#include <wx/arrstr.h>
+#include <wx/dir.h>
+
+#include <sys/types.h>
+
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <utility>
+
+// An existing regular file whose extension, in any case, is png, jpg, tiff,
+// gif or bmp. A name whose only dot leads (".png") has no extension.
+bool isImageFilePath(const wxString& path);
+
+// Natural name order: runs of digits compare by value ("img2" < "img10"),
+// the rest without regard to case, ties broken by the exact text.
+bool naturalLess(const wxString& a, const wxString& b);
+
+// Collects the file paths of a folder walk. The toolkit's walk follows
+// symbolic links to folders, so a link back up the tree would never end and a
+// folder reached by two roads would be reported twice: each folder, told by
+// device and inode, is entered once only. Links are followed only to folders
+// inside the walked one.
+class wxDirTraverserSimple : public wxDirTraverser {
+public:
+    explicit wxDirTraverserSimple(wxArrayString& files) : files(files) {}
+    ~wxDirTraverserSimple() override = default;
+
+    wxDirTraverseResult OnFile(const wxString& path) override;
+    wxDirTraverseResult OnDir(const wxString& path) override;
+
+    // Records the folder as entered; false if it was entered before or
+    // cannot be identified.
+    bool enter(const wxString& folder);
+
+private:
+    wxArrayString& files;
+    std::string root;  // the walked folder, links resolved
+    std::set<std::pair<dev_t, ino_t>> entered;
+};
+
+// Every file below the folder, skipping hidden entries: in each folder its
+// sub-folders first, each completely, then its files, both in natural name
+// order. Paths start with the folder as given, without a trailing separator.
+wxArrayString walkFolder(const wxString& folder);
+
+// The paths of a list, for its duplicate check: a path is listed once,
+// compared without regard to letter case.
+class FileListing {
+public:
+    // The image files among paths and below the folders among them, in
+    // order, that are not listed yet; they are listed from now on.
+    wxArrayString add(const wxArrayString& paths);
+    bool contains(const wxString& path) const;
+    void forget(const wxString& path);
+    void clear() { listed.clear(); }
+    // Lists exactly these entries.
+    void reset(const wxArrayString& entries);
+    size_t size() const { return listed.size(); }
+
+private:
+    void list(const wxString& path, wxArrayString& added);
+    std::unordered_set<std::wstring> listed;  // case-folded
+};

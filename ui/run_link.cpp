@@ -1,0 +1,84 @@
+#include "run_link.h"
+
+#include "pixloomFrame.h"
+
+#include <wx/app.h>
+
+#include <cstdio>
+
+WindowLink::WindowLink(pixloomFrame* window) : frame(window) {}
+
+pixloomFrame* WindowLink::window() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return frame;
+}
+
+void WindowLink::windowClosing() {
+    stopRequested = true;
+    std::lock_guard<std::mutex> lock(mutex);
+    frame = nullptr;
+    changed.notify_all();
+}
+
+bool WindowLink::windowGone() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return frame == nullptr;
+}
+
+bool WindowLink::runOnWindow(std::function<void(pixloomFrame&)> task) {
+    if (wxThread::IsMain()) {  // already there: waiting for ourselves would never end
+        pixloomFrame* here = window();
+        if (here) task(*here);
+        return here != nullptr;
+    }
+    struct Call {
+        bool over = false;
+        bool ran = false;
+    };
+    auto call = std::make_shared<Call>();
+    if (windowGone()) return false;
+    auto self = shared_from_this();
+    wxTheApp->CallAfter([self, call, task] {
+        pixloomFrame* there = self->window();  // null once closing: never touch it then
+        if (there) task(*there);
+        std::lock_guard<std::mutex> lock(self->mutex);
+        call->over = true;
+        call->ran = there != nullptr;
+        self->changed.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return call->over || frame == nullptr; });
+    return call->over && call->ran;
+}
+
+std::optional<FileJob> WindowLink::takeFile() {
+    auto taken = onWindow<std::optional<FileJob>>([](pixloomFrame& window) { return window.takeFile(); });
+    return taken ? *taken : std::nullopt;
+}
+
+std::optional<wxString> WindowLink::peekFile(const wxString& current) {
+    auto next = onWindow<std::optional<wxString>>([current](pixloomFrame& window) { return window.peekFile(current); });
+    return next ? *next : std::nullopt;
+}
+
+bool WindowLink::isWaiting(const wxString& path) {
+    // Once the window is gone nothing more is written; claiming the name
+    // waits is the safe answer meanwhile.
+    return onWindow<bool>([path](pixloomFrame& window) { return window.isListed(path); }).value_or(true);
+}
+
+void WindowLink::fileDone(const wxString& source, const FileOutcome& outcome) {
+    for (const wxString& line : reportLines(source, outcome))
+        std::fprintf(stderr, "pixloom: %s\n", static_cast<const char*>(line.utf8_str()));
+    onWindow<bool>([source](pixloomFrame& window) {
+        window.forgetFile(source);
+        return true;
+    });
+}
+
+void WindowLink::runEnded(const std::vector<FileFailure>& failures) {
+    onWindow<bool>([failures](pixloomFrame& window) {
+        window.endRun(failures);
+        return true;
+    });
+}
