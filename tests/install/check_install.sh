@@ -47,6 +47,10 @@ grep -qx "#define PIXLOOM_VERSION \"$VERSION\"" "$BUILD/version/pixloom_version.
     fail "pixloom_version.h does not define PIXLOOM_VERSION \"$VERSION\""
 grep -q "<release version=\"$VERSION\"" "$BUILD/data/$ID.metainfo.xml" ||
     fail "the metainfo has no release $VERSION"
+for page in pixloom pixloom-batch; do
+    head -n 1 "$BUILD/data/man/$page.1" | grep -q "\"pixloom $VERSION\"" ||
+        fail "$page.1 is not marked pixloom $VERSION"
+done
 
 expect_empty "desktop-file-validate" desktop-file-validate "$SRC/data/$ID.desktop"
 if ! appstreamcli validate --no-net --pedantic "$BUILD/data/$ID.metainfo.xml" >"$WORK/out" 2>&1; then
@@ -79,7 +83,9 @@ expected_files >"$WORK/expected"
 diff -u "$WORK/expected" "$WORK/installed" >"$WORK/out" || { fail "installed files (- missing, + extra):"; cat "$WORK/out"; }
 
 for program in pixloom pixloom-batch; do
-    [ -e "$PREFIX/bin/$program" ] && { [ -x "$PREFIX/bin/$program" ] || fail "bin/$program is not executable"; }
+    if [ -e "$PREFIX/bin/$program" ] && [ ! -x "$PREFIX/bin/$program" ]; then
+        fail "bin/$program is not executable"
+    fi
 done
 # The menu entry starts an installed program and shows an installed icon.
 exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$PREFIX/share/applications/$ID.desktop")
@@ -112,7 +118,7 @@ grep -q "^WM_CLASS(STRING) = \"$wm_class\"" "$WORK/window" ||
 
 # Both pages render with every warning on (warnings go to standard error),
 # as built and as installed.
-man_warnings() { man --warnings -l "$1" 2>&1 >/dev/null; }
+man_warnings() { LC_ALL=C.UTF-8 man --warnings -l "$1" 2>&1 >/dev/null; }
 for page in pixloom pixloom-batch; do
     expect_empty "man $page.1" man_warnings "$BUILD/data/man/$page.1"
     installed="$PREFIX/share/man/man1/$page.1"
