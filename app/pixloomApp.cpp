@@ -1,5 +1,6 @@
 #include "pixloomApp.h"
 
+#include "app_icon.h"
 #include "pixloomFrame.h"
 #include "run_thread.h"
 #include "stderr_log.h"
@@ -15,6 +16,7 @@ bool pixloomApp::OnInit() {
     // Loading the inputs and writing BMP, PNG and JPEG depend on these.
     wxInitAllImageHandlers();
     auto* frame = new pixloomFrame(nullptr);
+    frame->SetIcons(pixloomIcons());
     frame->Show();
     return true;
 }
