@@ -7,6 +7,7 @@ QueueClient::QueueClient(const wxArrayString& files, const RunSettings& settings
 
 std::optional<FileJob> QueueClient::takeFile() {
     if (waiting.empty()) return std::nullopt;
+    if (onFileTaken) onFileTaken(waiting.front());
     return FileJob{waiting.front(), settings};
 }
 

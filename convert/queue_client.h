@@ -13,7 +13,8 @@ class QueueClient : public RunClient {
 public:
     QueueClient(const wxArrayString& files, const RunSettings& settings);
 
-    // Called as each file is done with, before the next is taken.
+    // Called as each file is taken, and as it is done with.
+    std::function<void(const wxString& source)> onFileTaken;
     std::function<void(const wxString& source, const FileOutcome& outcome)> onFileDone;
 
     std::optional<FileJob> takeFile() override;

@@ -45,8 +45,14 @@ std::unique_ptr<wxFileConfig> openSettingsFile() {
 
 // The damage as the toolkit words it, without the file's name it repeats.
 wxString damageText(const wxString& message) {
-    const int line = message.Find(wxT("', line "));
-    return line == wxNOT_FOUND ? message : message.Mid(line + 3);
+    wxString text = message;
+    const int line = text.Find(wxT("', line "));
+    const int colon = text.Find(wxT("': "));
+    if (line != wxNOT_FOUND) text = text.Mid(line + 3);
+    else if (colon != wxNOT_FOUND) text = text.Mid(colon + 3);
+    text.Trim();
+    if (text.EndsWith(wxT("."))) text.RemoveLast();
+    return text;
 }
 
 wxString keepDamagedCopy() {

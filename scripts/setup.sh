@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="build-essential cmake pkg-config libwxgtk3.2-dev libgtest-dev googletest \
-xvfb xauth xdotool fonts-ipaexfont-gothic desktop-file-utils appstream man-db x11-utils"
+xvfb xauth xdotool fonts-ipaexfont-gothic desktop-file-utils appstream man-db x11-utils openbox"
 
 missing=""
 for p in $PACKAGES; do

@@ -18,12 +18,25 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
 on_display ctest --test-dir build --no-tests=error --output-on-failure -j"$(nproc)"
 
-# The worker and the window's thread share each run: check it for races.
-# GTK and its libraries are not instrumented; the suppressions cover their
-# internals only.
+# The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer
+# (leaks included: the suppressions name only the toolkit's and the system's
+# libraries).
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXLOOM_SANITIZE=address \
+    -DPIXLOOM_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$(nproc)"
+ASAN_OPTIONS="detect_leaks=1"
+LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+export ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+on_display ctest --test-dir build-asan --no-tests=error --output-on-failure -j"$(nproc)"
+
+# The worker and the window's thread share each run: check the run's tests
+# for races. GTK and its libraries are not instrumented; the suppressions
+# cover their internals only.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXLOOM_SANITIZE=thread \
     -DPIXLOOM_BENCH=OFF >/dev/null
-cmake --build build-tsan -j"$(nproc)" --target convert_tests run_tests
-TSAN_OPTIONS="suppressions=$PWD/tests/convert/tsan.supp"
+cmake --build build-tsan -j"$(nproc)" --target convert_tests window_run_tests
+TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1"
 export TSAN_OPTIONS
-on_display ctest --test-dir build-tsan/tests/convert --no-tests=error --output-on-failure -j"$(nproc)"
+build-tsan/tests/convert/convert_tests
+on_display build-tsan/tests/ui/window_run_tests

@@ -117,6 +117,7 @@ TEST_P(RunCaseTest, WritesWhatTheSettingsOfEachFileSay) {
     select(type, c.type);
     startRun(true);
     EXPECT_EQ(start->GetLabel(), processingText);
+    EXPECT_TRUE(frame->GetTitle().EndsWith(L" — 0 / 3")) << frame->GetTitle().utf8_str();  // files done of all
     if (c.during) c.during(*this);
     open = true;
     ASSERT_TRUE(runEnded());
@@ -142,6 +143,8 @@ const RunCase runCases[] = {
     {"UndecodableFileIsSkippedAndReported", "PNG", nullptr, 3, {"a_res.png", "c_res.png"}, 1},
     {"StopWritesOnlyTheCurrentFile", "PNG",
      [](RunTest& t) { t.click(t.start); EXPECT_NE(t.start->GetLabel(), processingText); }, 1, {"a_res.png"}},
+    {"StopNeedsNoValidInputs", "PNG",  // a stop with the suffix emptied: the checks only guard the start
+     [](RunTest& t) { t.suffix->SetValue(""); t.click(t.start); EXPECT_EQ(messages().size(), 0u); }, 1, {"a_res.png"}},
     {"StartWhileStoppingTakesTheStopBack", "PNG",  // with no second worker
      [](RunTest& t) { t.click(t.start); t.click(t.start); EXPECT_TRUE(t.runLink() == t.link); }, 3, allPng},
     {"ClearEndsTheRunAfterTheCurrentFile", "PNG", [](RunTest& t) { t.click(t.clear); }, 1, {"a_res.png"}},

@@ -1,0 +1,197 @@
+#include "batch_options.h"
+
+#include <wx/cmdline.h>
+#include <wx/filename.h>
+#include <wx/msgout.h>
+
+#include <algorithm>
+#include <climits>
+#include <map>
+
+namespace {
+
+const wxCmdLineEntryDesc options[] = {
+    {wxCMD_LINE_OPTION, nullptr, "size", "target box WxH", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "pixels", "--size in pixels", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "percent", "--size in percent", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "fit", "keep the aspect ratio", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "stretch", "fill the box", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_OPTION, nullptr, "method", "method", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_OPTION, nullptr, "type", "output type", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_OPTION, nullptr, "quality", "JPEG quality", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_OPTION, nullptr, "limit", "JPEG size limit in KB", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_OPTION, nullptr, "suffix", "beside the sources", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_OPTION, nullptr, "out", "into a folder", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "help", "help", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "version", "version", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_PARAM, nullptr, nullptr, "file or folder", wxCMD_LINE_VAL_STRING,
+     wxCMD_LINE_PARAM_OPTIONAL | wxCMD_LINE_PARAM_MULTIPLE},
+    wxCMD_LINE_DESC_END};
+
+// The parser's own complaints, kept to be told the program's way.
+class Captured : public wxMessageOutput {
+public:
+    Captured() : previous(wxMessageOutput::Set(this)) {}
+    ~Captured() override { wxMessageOutput::Set(previous); }
+    wxString text;
+
+protected:
+    void Output(const wxString& message) override { text += message; }
+
+private:
+    wxMessageOutput* previous;
+};
+
+// The toolkit drops or garbles arguments it cannot convert; it gets stand-ins
+// for those, and the values come back from the bytes as file names.
+class RawArguments {
+public:
+    explicit RawArguments(const std::vector<std::string>& arguments) : given{"pixloom-batch"} {
+        for (size_t i = 0; i < arguments.size(); ++i) {
+            const std::string& raw = arguments[i];
+            const bool plain = std::all_of(raw.begin(), raw.end(), [](char c) { return c > 0 && c < 0x7f; });
+            if (plain) {
+                given.push_back(raw);
+                continue;
+            }
+            const std::string standIn = "@pixloom-argument-" + std::to_string(i) + "@";
+            standIns[wxString::FromAscii(standIn.c_str())] = wxString(raw.c_str(), *wxConvFileName);
+            given.push_back(standIn);
+        }
+        for (std::string& argument : given) pointers.push_back(argument.data());
+    }
+    int count() const { return static_cast<int>(given.size()); }
+    char** vector() { return pointers.data(); }
+    wxString restore(const wxString& value) const {
+        auto found = standIns.find(value);
+        return found == standIns.end() ? value : found->second;
+    }
+
+private:
+    std::vector<std::string> given;
+    std::vector<char*> pointers;
+    std::map<wxString, wxString> standIns;
+};
+
+bool readNumber(const wxString& text, long low, long high, long& value) {
+    return text.ToLong(&value, 10) && value >= low && value <= high;
+}
+
+bool readSize(const wxString& text, RunSettings& settings) {
+    const wxString size = text.Lower();  // "1920X1080" too
+    long width, height;
+    if (size.Freq(wxT('x')) != 1 || !readNumber(size.BeforeFirst(wxT('x')), 1, 65535, width) ||
+        !readNumber(size.AfterFirst(wxT('x')), 1, 65535, height))
+        return false;
+    settings.width = static_cast<int>(width), settings.height = static_cast<int>(height);
+    return true;
+}
+
+bool readMethod(const wxString& text, Method& method) {
+    static const wchar_t* const aliases[] = {L"nearest", L"lanczos3", L"lcd-low", L"lcd-mid", L"lcd-hi", L"lcd-ex", L"lcd-max"};
+    const std::vector<MethodLabel>& labels = methodLabels();
+    for (size_t i = 0; i < labels.size(); ++i) {
+        if (text.CmpNoCase(labels[i].label) != 0 && text.CmpNoCase(aliases[i]) != 0) continue;
+        method = labels[i].method;
+        return true;
+    }
+    return false;
+}
+
+bool readType(const wxString& text, FileType& type) {
+    const wxString name = text.Lower();
+    if (name == wxT("bmp")) type = FileType::BMP;
+    else if (name == wxT("png")) type = FileType::PNG;
+    else if (name == wxT("jpeg") || name == wxT("jpg")) type = FileType::JPEG;
+    else return false;
+    return true;
+}
+
+bool bad(wxString& error, const wxString& message) {
+    error = message;
+    return false;
+}
+
+bool readChoices(const wxCmdLineParser& parser, RunSettings& settings, wxString& error) {
+    if (parser.Found(wxT("pixels")) && parser.Found(wxT("percent")))
+        return bad(error, wxT("--pixels and --percent exclude each other"));
+    if (parser.Found(wxT("fit")) && parser.Found(wxT("stretch")))
+        return bad(error, wxT("--fit and --stretch exclude each other"));
+    if (parser.Found(wxT("suffix")) && parser.Found(wxT("out")))
+        return bad(error, wxT("--suffix and --out exclude each other"));
+    if (parser.Found(wxT("pixels"))) settings.percent = false;
+    if (parser.Found(wxT("percent"))) settings.percent = true;
+    if (parser.Found(wxT("fit"))) settings.keepRatio = true;
+    if (parser.Found(wxT("stretch"))) settings.keepRatio = false;
+    return true;
+}
+
+bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSettings& settings, wxString& error) {
+    wxString text;
+    long number;
+    if (parser.Found(wxT("size"), &text) && !readSize(text, settings))
+        return bad(error, wxT("--size wants WIDTHxHEIGHT, each 1 to 65535, not \"") + text + wxT("\""));
+    if (parser.Found(wxT("method"), &text) && !readMethod(text, settings.method))
+        return bad(error, wxT("unknown --method \"") + text + wxT("\" (nearest, lanczos3, lcd-low, lcd-mid, lcd-hi, lcd-ex, lcd-max)"));
+    if (parser.Found(wxT("type"), &text) && !readType(text, settings.type))
+        return bad(error, wxT("unknown --type \"") + text + wxT("\" (bmp, png, jpeg)"));
+    if (parser.Found(wxT("quality"), &text)) {
+        if (!readNumber(text, 1, 100, number)) return bad(error, wxT("--quality wants 1 to 100, not \"") + text + wxT("\""));
+        settings.quality = static_cast<int>(number);
+    }
+    if (parser.Found(wxT("limit"), &text)) {
+        if (!readNumber(text, 0, INT_MAX / 1024, number))
+            return bad(error, wxT("--limit wants kilobytes, 0 for none, not \"") + text + wxT("\""));
+        settings.limitBytes = static_cast<int>(number * 1024);
+    }
+    if (parser.Found(wxT("suffix"), &text)) {
+        if (text.empty()) return bad(error, wxT("--suffix must not be empty"));
+        settings.sameFolder = true, settings.suffix = raw.restore(text);
+    }
+    if (parser.Found(wxT("out"), &text)) {
+        const wxString folder = raw.restore(text);
+        if (!wxDirExists(folder)) return bad(error, wxT("--out: no such folder: ") + folder);
+        settings.sameFolder = false, settings.saveDir = folder;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parseBatchArguments(const std::vector<std::string>& arguments, const RunSettings& defaults,
+                         BatchRequest& request, wxString& error) {
+    RawArguments raw(arguments);
+    wxCmdLineParser parser(raw.count(), raw.vector());
+    parser.SetDesc(options);
+    parser.SetSwitchChars(wxT("-"));
+    {
+        Captured complaints;
+        if (parser.Parse(false) != 0) return bad(error, complaints.text.Trim());
+    }
+    request.settings = defaults;
+    request.help = parser.Found(wxT("help"));
+    request.version = parser.Found(wxT("version"));
+    if (request.help || request.version) return true;
+    if (!readChoices(parser, request.settings, error) || !readValues(parser, raw, request.settings, error)) return false;
+    for (size_t i = 0; i < parser.GetParamCount(); ++i) request.inputs.Add(raw.restore(parser.GetParam(i)));
+    if (request.inputs.empty()) return bad(error, wxT("no files or folders given"));
+    return true;
+}
+
+wxString batchUsage() {
+    return wxT(
+        "usage: pixloom-batch [OPTIONS] FILE_OR_FOLDER...\n"
+        "Reduces image files as the pixloom window does, starting from its saved settings.\n\n"
+        "  --size WxH             target box, e.g. 1920x1080\n"
+        "  --pixels | --percent   units of --size\n"
+        "  --fit | --stretch      keep the aspect ratio inside the box, or fill it\n"
+        "  --method NAME          nearest, lanczos3, lcd-low, lcd-mid, lcd-hi, lcd-ex, lcd-max\n"
+        "                         (or the window's labels: Nearest ... LCD(max), any case)\n"
+        "  --type bmp|png|jpeg    output type\n"
+        "  --quality 1-100        JPEG quality, the highest tried under a limit\n"
+        "  --limit KB             JPEG file size limit, 0 for none\n"
+        "  --suffix TEXT          write beside each source: name + TEXT + extension\n"
+        "  --out DIR              write into DIR: name + extension\n"
+        "  --help, --version\n\n"
+        "Exit status: 0 every file written, 1 a file failed, 2 a usage error, 130 interrupted.\n");
+}
