@@ -53,10 +53,16 @@ int createUnnamed(const std::string& target) {
     return open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
 }
 
-bool writeAll(int fd, const std::vector<char>& bytes, wxString& reason) {
+// In pieces, so that a file given up meanwhile is not written to its end.
+bool writeAll(int fd, const std::vector<char>& bytes, const std::function<bool()>& abandoned, wxString& reason) {
+    const size_t piece = size_t{8} << 20;
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (abandoned && abandoned()) {
+            reason = wxT("abandoned");
+            return false;
+        }
+        ssize_t n = write(fd, bytes.data() + done, std::min(piece, bytes.size() - done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             reason = wxT("write failed: ") + systemError(n < 0 ? errno : EIO);
@@ -150,7 +156,7 @@ wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& pat
     int fd = createUnnamed(target);
     if (fd < 0 && (fd = createHidden(target, temporary, reason)) < 0) return reason;
     keepPermissions(fd, target);
-    bool complete = writeAll(fd, bytes, reason) && stillWanted(abandoned, reason);
+    bool complete = writeAll(fd, bytes, abandoned, reason) && stillWanted(abandoned, reason);
     if (temporary.empty()) {
         complete = complete && nameUnnamed(fd, target, reason);
         complete = closeFile(fd, complete, reason);

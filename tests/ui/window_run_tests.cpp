@@ -202,3 +202,19 @@ TEST_F(RunTest, ARunEndingWhileADialogIsOpenClosesTheWindowOnlyAfterIt) {
     EXPECT_TRUE(windowClosed());
     EXPECT_EQ(namesIn(dir.dir), (std::vector<std::string>{"a.png", "a_res.png"}));
 }
+
+TEST_F(RunTest, TheCommandLineWritesTheWindowsBytesForTheSameSettings) {
+    add(images({"a.png", "b.png"}, 500, 400));
+    select(type, "JPEG");
+    select(method, "LCD(max)");
+    limit->SetValue("8");
+    click(start);
+    ASSERT_TRUE((link = runLink()) && runEnded());  // the close saved the settings the command line starts from
+    const std::string command = std::string(PIXLOOM_BATCH) + " --suffix _batch " + dir / "a.png" + " " + dir / "b.png";
+    ASSERT_EQ(std::system(("HOME=" + home.path + " " + command + " 2>/dev/null").c_str()), 0);
+    for (const char* name : {"a", "b"}) {
+        const std::string window = readFile(dir / (std::string(name) + "_res.jpg"));
+        EXPECT_FALSE(window.empty());
+        EXPECT_TRUE(window == readFile(dir / (std::string(name) + "_batch.jpg"))) << name;
+    }
+}

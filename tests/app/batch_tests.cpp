@@ -1,0 +1,163 @@
+// pixloom-batch as a user runs it, with no display: usage errors, options over the saved settings, exact
+// outputs, the JPEG search, failures, Ctrl-C.
+#include "image.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+#include <wx/init.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+struct Result {
+    int status;
+    std::string errors;  // standard error
+};
+
+// Runs the program in folder with HOME there; signalAfter > 0 sends Ctrl-C's signal after that long.
+Result batch(const Folder& folder, const std::vector<std::string>& arguments, int signalAfterMs = 0) {
+    const std::string errors = folder / ".stderr";
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(folder.dir.c_str()) != 0) _exit(99);
+        const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, STDERR_FILENO);
+        setenv("HOME", folder.dir.c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>(PIXLOOM_BATCH)};
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(PIXLOOM_BATCH, argv.data());
+        _exit(98);
+    }
+    if (signalAfterMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(signalAfterMs));
+        kill(child, SIGINT);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(errors)};
+    std::filesystem::remove(errors);
+    return result;
+}
+
+// The outputs beside the sources: every name in the folder but the sources and the settings.
+std::vector<std::string> outputs(const Folder& folder, const std::vector<std::string>& sources) {
+    std::vector<std::string> names;
+    for (const std::string& name : namesIn(folder.dir))
+        if (std::find(sources.begin(), sources.end(), name) == sources.end() && name.rfind(".pixloom", 0) != 0)
+            names.push_back(name);
+    return names;
+}
+
+wxImage load(const std::string& path) { return wxImage(wx(path)); }
+
+}  // namespace
+
+TEST(Batch, UsageErrorsWriteNothingAndSayWhatIsWrong) {
+    Folder folder;
+    ASSERT_TRUE(pattern(64, 48).SaveFile(wx(folder / "a.png")));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "no files or folders given"},
+        {{"--bogus", "a.png"}, "'bogus'"},
+        {{"--size", "10y4", "a.png"}, "--size"},
+        {{"--size", "0x10", "a.png"}, "--size"},
+        {{"--quality", "0", "a.png"}, "--quality"},
+        {{"--method", "bicubic", "a.png"}, "--method"},
+        {{"--type", "gif", "a.png"}, "--type"},
+        {{"--limit", "-1", "a.png"}, "--limit"},
+        {{"--pixels", "--percent", "a.png"}, "--pixels and --percent"},
+        {{"--fit", "--stretch", "a.png"}, "--fit and --stretch"},
+        {{"--suffix", "", "a.png"}, "--suffix"},
+        {{"--out", "nowhere", "a.png"}, "no such folder: nowhere"},
+        {{"--suffix", "_x", "--out", ".", "a.png"}, "exclude each other"},
+    };
+    for (const auto& [arguments, named] : cases) {
+        const Result result = batch(folder, arguments);
+        EXPECT_EQ(result.status, 2) << named;
+        EXPECT_NE(result.errors.find(named), std::string::npos) << result.errors;
+        EXPECT_EQ(outputs(folder, {"a.png"}), std::vector<std::string>{}) << named;
+    }
+    EXPECT_EQ(batch(folder, {"--help"}).status, 0);
+    EXPECT_EQ(batch(folder, {"--version"}).status, 0);
+}
+
+TEST(Batch, OptionsOverrideTheSavedSettingsOneByOne) {
+    Folder folder;
+    std::filesystem::create_directory(folder / "out");
+    ASSERT_TRUE(pattern(400, 300).SaveFile(wx(folder / "a.png")));
+    writeText(folder / ".pixloom", "[Size]\noptSize=Other\nspnWidth=50\nspnHeight=50\nselUnits=%\nchkFixRatio=1\n"
+                                   "[Method]\noptMethod=Lanczos3\n[Filetype]\noptFiletype=JPEG\nspnQuality=70\n"
+                                   "[Saveto]\noptDst=Other Folder\ntxtSaveDir=" + folder / "out" + "\n");
+    const std::string settings = readFile(folder / ".pixloom");
+    const struct { std::vector<std::string> options; std::string output; wxSize size; } cases[] = {
+        {{}, "out/a.jpg", {200, 150}},                                   // what the window would do
+        {{"--type", "PNG", "--suffix", "_s"}, "a_s.png", {200, 150}},    // beside the source, still 50 %
+        {{"--size", "100X100", "--pixels", "--type", "bmp"}, "out/a.bmp", {100, 75}},
+        {{"--size", "100x100", "--pixels", "--stretch", "--type", "bmp"}, "out/a.bmp", {100, 100}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = c.options;
+        arguments.push_back("a.png");
+        const Result result = batch(folder, arguments);
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_EQ(sizeOf(folder / c.output), c.size) << c.output;
+    }
+    EXPECT_EQ(readFile(folder / ".pixloom"), settings);  // never written
+}
+
+TEST(Batch, OutputsAreTheEnginesSampleForSampleInNameOrderAndFailuresAreReported) {
+    Folder folder;
+    for (const char* name : {"img10.png", "img2.png", "sub/b.png"}) {
+        std::filesystem::create_directories(std::filesystem::path(folder / name).parent_path());
+        ASSERT_TRUE(pattern(300, 200, static_cast<unsigned>(std::strlen(name))).SaveFile(wx(folder / name)));
+    }
+    writeText(folder / "broken.png", "not a picture");
+    const Result result = batch(folder, {"--method", "LCD(max)", "--size", "90x90", "--type", "png", ".", "missing.png"});
+    EXPECT_EQ(result.status, 1);
+    for (const char* told : {"broken.png: not a readable image", "missing.png: no such file or folder",
+                             "3 of 4 files written, 2 failed"})
+        EXPECT_NE(result.errors.find(told), std::string::npos) << result.errors;
+    for (const char* name : {"img10", "img2", "sub/b"}) {
+        Image expected(wx(folder / (std::string(name) + ".png")), 0, wxBITMAP_TYPE_ANY, -1);
+        expected.lcdSetting(6);
+        expected.resize(90, 90, true, false);
+        const wxImage written = load(folder / (std::string(name) + "_res.png"));
+        ASSERT_TRUE(written.IsOk()) << name;
+        ASSERT_EQ(written.GetSize(), wxSize(expected.getWidth(), expected.getHeight()));
+        EXPECT_EQ(std::memcmp(written.GetData(), expected.pixelData(), 3u * 90 * 60), 0) << name;
+    }
+    const Result limited = batch(folder, {"--type", "jpeg", "--quality", "95", "--limit", "3", "--size", "300x200",
+                                          "img2.png"});
+    EXPECT_EQ(limited.status, 0) << limited.errors;
+    EXPECT_LE(std::filesystem::file_size(folder / "img2_res.jpg"), 3u * 1024);
+    const Result missed = batch(folder, {"--type", "jpeg", "--limit", "1", "--size", "300x200", "img10.png"});
+    EXPECT_EQ(missed.status, 1);
+    EXPECT_NE(missed.errors.find("at quality 1, over the 1 KB limit"), std::string::npos) << missed.errors;
+}
+
+TEST(Batch, CtrlCGivesUpTheFileInProgressAndWritesNothingOfIt) {
+    Folder folder;
+    for (const char* name : {"a.png", "b.png", "c.png"}) ASSERT_TRUE(pattern(640, 480).SaveFile(wx(folder / name)));
+    const Result result = batch(folder, {"--size", "8000x6000", "--stretch", "--method", "lanczos3", "--type", "bmp",
+                                         "a.png", "b.png", "c.png"}, 700);
+    EXPECT_EQ(result.status, 130) << result.errors;
+    EXPECT_NE(result.errors.find("interrupted"), std::string::npos) << result.errors;
+    const std::vector<std::string> left = outputs(folder, {"a.png", "b.png", "c.png"});
+    EXPECT_LT(left.size(), 3u);  // what was written is whole; nothing else, no temporary file
+    for (const std::string& name : left) EXPECT_EQ(sizeOf(folder / name), wxSize(8000, 6000)) << name;
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    wxInitializer toolkit;
+    wxInitAllImageHandlers();
+    return toolkit.IsOk() ? RUN_ALL_TESTS() : 1;
+}
