@@ -1,5 +1,8 @@
 #include "decode.h"
 
+#include "filter.h"
+#include "image.h"
+
 #include <wx/image.h>
 #include <wx/log.h>
 #include <wx/stream.h>
@@ -167,12 +170,14 @@ public:
     bool active() const { return transform != nullptr; }
 
     // in: pixels in the source's layout; out: RGB (may be in itself for RGB).
+    // A transform may run on several threads at once; each slice is its own.
     void apply(const unsigned char* in, int inChannels, unsigned char* out, std::size_t pixels) const {
-        const std::size_t chunk = 1 << 20;
-        for (std::size_t done = 0; done < pixels; done += chunk) {
-            const std::size_t count = std::min(chunk, pixels - done);
-            cmsDoTransform(transform, in + done * inChannels, out + done * 3, static_cast<cmsUInt32Number>(count));
-        }
+        resample::parallelFor(static_cast<long long>(pixels), Image::threadCount(), [&](long long begin, long long end) {
+            const long long chunk = 1 << 20;
+            for (long long done = begin; done < end; done += chunk)
+                cmsDoTransform(transform, in + done * inChannels, out + done * 3,
+                               static_cast<cmsUInt32Number>(std::min(chunk, end - done)));
+        });
     }
 
 private:
@@ -182,32 +187,38 @@ private:
     }
 
     // Whether converting would leave every sample where it is: true for sRGB
-    // whatever its name or version (the built-in one, the IEC 61966-2.1 ones)
-    // and for grey profiles on sRGB's curve. Measured in floating point on a
-    // grid of colours; a quarter of a level is far below what rounding an
-    // 8-bit transform of a real sRGB profile moves, and far above what any
-    // other common working space stays within.
+    // whatever its name or version (the built-in one, the IEC 61966-2.1 ones,
+    // compact ones) and for grey profiles on sRGB's curve. Measured in
+    // floating point on a grid of colours, every level of the grey axis and
+    // of each primary: within one level everywhere counts as sRGB. Real sRGB
+    // profiles stay within about half a level of the built-in one; the
+    // nearest other working spaces (a plain 2.2 gamma, Display P3) move dark
+    // or saturated colours by several levels.
     bool leavesSamples(cmsHPROFILE source, cmsHPROFILE srgb, Samples samples) const {
         const bool grey = samples == Samples::Grey;
         cmsHTRANSFORM probe = cmsCreateTransformTHR(context, source, grey ? TYPE_GRAY_FLT : TYPE_RGB_FLT, srgb,
                                                     TYPE_RGB_FLT, INTENT_PERCEPTUAL, 0);
         if (!probe) return false;
-        std::vector<float> in, out;
-        const int steps = grey ? 256 : 9;
-        for (int r = 0; r < steps; ++r)
-            for (int g = 0; g < (grey ? 1 : steps); ++g)
-                for (int b = 0; b < (grey ? 1 : steps); ++b) {
-                    const float scale = 1.0f / float(steps - 1);
-                    if (grey) {
-                        in.push_back(r * scale);
-                    } else {
-                        in.push_back(r * scale);
-                        in.push_back(g * scale);
-                        in.push_back(b * scale);
-                    }
-                }
+        std::vector<float> in;
+        auto add = [&](int r, int g, int b) {
+            in.push_back(r / 255.0f);
+            if (grey) return;
+            in.push_back(g / 255.0f);
+            in.push_back(b / 255.0f);
+        };
+        for (int level = 0; level < 256; ++level) {
+            add(level, level, level);
+            if (grey) continue;
+            add(level, 0, 0);
+            add(0, level, 0);
+            add(0, 0, level);
+        }
+        if (!grey)
+            for (int r = 0; r <= 256; r += 32)
+                for (int g = 0; g <= 256; g += 32)
+                    for (int b = 0; b <= 256; b += 32) add(std::min(r, 255), std::min(g, 255), std::min(b, 255));
         const std::size_t count = grey ? in.size() : in.size() / 3;
-        out.resize(3 * count);
+        std::vector<float> out(3 * count);
         cmsDoTransform(probe, in.data(), out.data(), static_cast<cmsUInt32Number>(count));
         cmsDeleteTransform(probe);
         for (std::size_t i = 0; i < out.size(); ++i) {
@@ -217,7 +228,7 @@ private:
         return true;
     }
 
-    static constexpr float tolerance = 0.25f;  // in 8-bit levels
+    static constexpr float tolerance = 1.0f;  // in 8-bit levels
     std::string firstError;
     cmsContext context = nullptr;
     cmsHTRANSFORM transform = nullptr;
@@ -574,6 +585,7 @@ public:
         wxString reason = text;
         reason.Trim().Trim(false);
         while (reason.EndsWith(wxT("."))) reason.RemoveLast();
+        if (reason.length() > 1 && wxIslower(reason[1])) reason[0] = wxTolower(reason[0]);
         return reason.empty() ? wxString(wxT("not a readable image")) : reason;
     }
 
@@ -723,16 +735,19 @@ bool orientPicture(DecodedPicture& picture, int orientation) {
     if (!turned.pixels) return false;
     const unsigned char* const in = picture.pixels;
     unsigned char* const out = turned.pixels;
-    // In tiles, so that the rows written across stay in cache.
+    // In tiles, so that the rows written across stay in cache; bands of
+    // tiles on separate threads write separate pixels.
     const std::ptrdiff_t tile = 64;
-    for (std::ptrdiff_t ty = 0; ty < h; ty += tile)
-        for (std::ptrdiff_t tx = 0; tx < w; tx += tile)
-            for (std::ptrdiff_t y = ty; y < std::min(ty + tile, h); ++y) {
-                const unsigned char* source = in + 3 * (y * w + tx);
-                std::ptrdiff_t target = origin + tx * stepX + y * stepY;
-                for (std::ptrdiff_t x = tx; x < std::min(tx + tile, w); ++x, source += 3, target += stepX)
-                    std::memcpy(out + 3 * target, source, 3);
-            }
+    resample::parallelFor((h + tile - 1) / tile, Image::threadCount(), [&](long long firstBand, long long endBand) {
+        for (std::ptrdiff_t ty = firstBand * tile; ty < std::min<std::ptrdiff_t>(endBand * tile, h); ty += tile)
+            for (std::ptrdiff_t tx = 0; tx < w; tx += tile)
+                for (std::ptrdiff_t y = ty; y < std::min(ty + tile, h); ++y) {
+                    const unsigned char* source = in + 3 * (y * w + tx);
+                    std::ptrdiff_t target = origin + tx * stepX + y * stepY;
+                    for (std::ptrdiff_t x = tx; x < std::min(tx + tile, w); ++x, source += 3, target += stepX)
+                        std::memcpy(out + 3 * target, source, 3);
+                }
+    });
     std::free(picture.pixels);
     picture.pixels = turned.release();
     picture.width = static_cast<int>(outWidth);
