@@ -165,7 +165,7 @@ void writePng(const std::string& path, const Picture& p, const PngOptions& o = {
     std::fclose(f);
 }
 
-void writeTiff(const std::string& path, const Picture& p, int orientation) {
+void writeTiff(const std::string& path, const Picture& p, int orientation, const Bytes& profile = {}) {
     TIFF* t = TIFFOpen(path.c_str(), "w");
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
@@ -174,6 +174,7 @@ void writeTiff(const std::string& path, const Picture& p, int orientation) {
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
+    if (!profile.empty()) TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(profile.size()), profile.data());
     for (int y = 0; y < p.height; ++y)
         TIFFWriteScanline(t, const_cast<unsigned char*>(&p.samples[std::size_t(y) * p.width * 3]), y, 0);
     TIFFClose(t);
@@ -309,24 +310,27 @@ TEST(ColourProfiles, ConvertToSrgbAsLittleCmsDoes) {
     const Bytes asStored = colours.samples, asJpeg = toolkitSamples(place("untagged.jpg"));
     const struct {
         const char* name;
-        bool png;
+        char format;  // j, p or t
         Bytes profile;
         Bytes expected;
         const char* note;
         const Picture& picture = colours;
     } cases[] = {
-        {"adobe.png", true, adobe, transformed(adobe, false, asStored), nullptr},
-        {"adobe.jpg", false, adobe, transformed(adobe, false, asJpeg), nullptr},
-        {"srgb.png", true, srgb, asStored, nullptr},
-        {"srgb.jpg", false, srgb, asJpeg, nullptr},
-        {"grey.jpg", false, grey, transformed(grey, true, greySamples), nullptr, greys},
-        {"broken.jpg", false, broken(), asJpeg, "colour profile ignored: "},
-        {"broken.png", true, broken(), asStored, "colour profile ignored: "},
-        {"grey-on-colour.jpg", false, grey, asJpeg, "colour profile ignored: it is for grey pictures, this one is RGB"},
+        {"adobe.png", 'p', adobe, transformed(adobe, false, asStored), nullptr},
+        {"adobe.jpg", 'j', adobe, transformed(adobe, false, asJpeg), nullptr},
+        {"adobe.tif", 't', adobe, transformed(adobe, false, asStored), nullptr},
+        {"srgb.png", 'p', srgb, asStored, nullptr},
+        {"srgb.jpg", 'j', srgb, asJpeg, nullptr},
+        {"grey.jpg", 'j', grey, transformed(grey, true, greySamples), nullptr, greys},
+        {"grey.png", 'p', grey, transformed(grey, true, greys.samples), nullptr, greys},
+        {"broken.jpg", 'j', broken(), asJpeg, "colour profile ignored: "},
+        {"broken.png", 'p', broken(), asStored, "colour profile ignored: "},
+        {"grey-on-colour.jpg", 'j', grey, asJpeg, "colour profile ignored: it is for grey pictures, this one is RGB"},
     };
     for (const auto& c : cases) {
         const bool isGrey = c.picture.channels == 1;
-        if (c.png) writePng(place(c.name), c.picture, {PNG_COLOR_TYPE_RGB, {}, {}, c.profile});
+        if (c.format == 'p') writePng(place(c.name), c.picture, {isGrey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, {}, {}, c.profile});
+        else if (c.format == 't') writeTiff(place(c.name), c.picture, 1, c.profile);
         else writeJpeg(place(c.name), c.picture, {false, 0, c.profile, isGrey ? JCS_GRAYSCALE : JCS_RGB, 0});
         const DecodedPicture d = decodePicture(wxString(place(c.name)));
         EXPECT_EQ(rgbOf(d), c.expected) << c.name;
