@@ -76,11 +76,56 @@ cmsHPROFILE greyGamma22() {
     return profile;
 }
 
-Bytes transformed(const Bytes& profile, bool grey, const Bytes& samples) {
+// A printer-like CMYK profile: ink darkens its opposite colour, black darkens all.
+cmsHPROFILE cmykLike() {
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 2.1);  // a lone grid is a v2 lut16, not a v4 A-to-B table
+    cmsSetDeviceClass(profile, cmsSigOutputClass);
+    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 3, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(grid, [](const cmsUInt16Number in[], cmsUInt16Number out[], void*) -> cmsInt32Number {
+        double ink[4];
+        for (int i = 0; i < 4; ++i) ink[i] = in[i] / 65535.0;
+        const cmsCIELab lab = {100 * (1 - ink[3]) * (1 - 0.3 * (ink[0] + ink[1] + ink[2])), 60 * (ink[1] - ink[0]),
+                               60 * (ink[2] - ink[1])};
+        cmsFloat2LabEncoded(out, &lab);
+        return TRUE;
+    }, nullptr, 0);
+    cmsPipelineInsertStage(lut, cmsAT_BEGIN, grid);
+    cmsWriteTag(profile, cmsSigAToB0Tag, lut);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsPipelineFree(lut);
+    return profile;
+}
+
+Bytes storedInks(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    jpeg_decompress_struct d;
+    jpeg_error_mgr errors;
+    d.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&d);
+    jpeg_stdio_src(&d, f);
+    jpeg_read_header(&d, TRUE);
+    jpeg_start_decompress(&d);
+    Bytes inks(std::size_t(d.output_width) * d.output_height * 4);
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW row = &inks[std::size_t(d.output_scanline) * d.output_width * 4];
+        jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    std::fclose(f);
+    return inks;
+}
+
+// JPEG stores CMYK inverted, as Adobe writes it: hence the _REV layout.
+Bytes transformed(const Bytes& profile, cmsUInt32Number format, const Bytes& samples) {
     cmsHPROFILE from = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
     cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM t = cmsCreateTransform(from, grey ? TYPE_GRAY_8 : TYPE_RGB_8, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
-    const std::size_t pixels = grey ? samples.size() : samples.size() / 3;
+    cmsHTRANSFORM t = cmsCreateTransform(from, format, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    const std::size_t pixels = samples.size() / T_CHANNELS(format);
     Bytes out(3 * pixels);
     cmsDoTransform(t, samples.data(), out.data(), cmsUInt32Number(pixels));
     cmsDeleteTransform(t);
@@ -95,6 +140,7 @@ struct JpegOptions {
     Bytes profile;
     J_COLOR_SPACE space = JCS_RGB;
     int keepBytes = 0;  // > 0: the file cut to this many bytes
+    int chroma = 22;    // luma sampling factors, horizontal and vertical: 22 is 4:2:0, 21 4:2:2, 11 4:4:4
 };
 
 void writeJpeg(const std::string& path, const Picture& p, const JpegOptions& o = {}) {
@@ -109,6 +155,7 @@ void writeJpeg(const std::string& path, const Picture& p, const JpegOptions& o =
     c.in_color_space = o.space;
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, 92, TRUE);
+    if (o.space == JCS_RGB) c.comp_info[0].h_samp_factor = o.chroma / 10, c.comp_info[0].v_samp_factor = o.chroma % 10;
     if (o.progressive) jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
     if (o.exifOrientation) {
@@ -208,9 +255,11 @@ const Picture colours = noise(37, 23, 3, 1);
 
 TEST(PlainFiles, ComeOutAsTheToolkitReadsThemAndTurnAsBefore) {
     writeJpeg(place("baseline.jpg"), colours);
-    writeJpeg(place("progressive.jpg"), colours, {true, 0, {}, JCS_RGB, 0});
-    writeJpeg(place("grey.jpg"), noise(41, 17, 1, 2), {false, 0, {}, JCS_GRAYSCALE, 0});
-    writeJpeg(place("cmyk.jpg"), noise(67, 45, 4, 3), {false, 0, {}, JCS_CMYK, 0});
+    writeJpeg(place("progressive.jpg"), colours, {true, 0, {}, JCS_RGB, 0, 22});
+    writeJpeg(place("chroma-422.jpg"), colours, {false, 0, {}, JCS_RGB, 0, 21});
+    writeJpeg(place("chroma-444.jpg"), colours, {true, 0, {}, JCS_RGB, 0, 11});
+    writeJpeg(place("grey.jpg"), noise(41, 17, 1, 2), {false, 0, {}, JCS_GRAYSCALE, 0, 22});
+    writeJpeg(place("cmyk.jpg"), noise(67, 45, 4, 3), {false, 0, {}, JCS_CMYK, 0, 22});
     writePng(place("plain.png"), colours);
     wxImage toolkit(colours.width, colours.height, const_cast<unsigned char*>(colours.samples.data()), true);
     for (const char* name : {"plain.bmp", "plain.tif"}) ASSERT_TRUE(toolkit.SaveFile(wxString(place(name))));
@@ -222,7 +271,7 @@ TEST(PlainFiles, ComeOutAsTheToolkitReadsThemAndTurnAsBefore) {
     ASSERT_TRUE(gif.SaveFile(wxString(place("plain.gif"))));
 
     for (const char* name :
-         {"baseline.jpg", "progressive.jpg", "grey.jpg", "cmyk.jpg", "plain.png", "plain.bmp", "plain.tif", "plain.gif"}) {
+         {"baseline.jpg", "progressive.jpg", "chroma-422.jpg", "chroma-444.jpg", "grey.jpg", "cmyk.jpg", "plain.png", "plain.bmp", "plain.tif", "plain.gif"}) {
         const wxString path(place(name));
         const wxImage expected(path);
         ASSERT_TRUE(expected.IsOk()) << name;
@@ -242,7 +291,7 @@ TEST(Orientation, AllEightStandUpright) {
     const Picture storedJpeg{stored.width, stored.height, 3, toolkitSamples(place("untagged.jpg"))};
     for (int orientation = 1; orientation <= 8; ++orientation) {
         SCOPED_TRACE(orientation);
-        writeJpeg(place("tagged.jpg"), stored, {false, orientation, {}, JCS_RGB, 0});
+        writeJpeg(place("tagged.jpg"), stored, {false, orientation, {}, JCS_RGB, 0, 22});
         writeTiff(place("tagged.tif"), stored, orientation);
         for (const auto& [path, expected] : {std::pair{place("tagged.jpg"), shownAs(storedJpeg, orientation)},
                                              std::pair{place("tagged.tif"), shownAs(stored, orientation)}}) {
@@ -303,11 +352,14 @@ TEST(ColourProfiles, ConvertToSrgbAsLittleCmsDoes) {
     const Picture greys = noise(19, 11, 1, 7);
     writePng(place("untagged.png"), colours);
     writeJpeg(place("untagged.jpg"), colours);
-    writeJpeg(place("grey.jpg"), greys, {false, 0, {}, JCS_GRAYSCALE, 0});
+    writeJpeg(place("grey.jpg"), greys, {false, 0, {}, JCS_GRAYSCALE, 0, 22});
     Bytes greySamples;
     const Bytes greyRgb = toolkitSamples(place("grey.jpg"));
     for (std::size_t i = 0; i < greyRgb.size(); i += 3) greySamples.push_back(greyRgb[i]);
     const Bytes asStored = colours.samples, asJpeg = toolkitSamples(place("untagged.jpg"));
+    const Bytes cmyk = saved(cmykLike());
+    const Picture inks = noise(23, 13, 4, 12);
+    writeJpeg(place("untagged-cmyk.jpg"), inks, {false, 0, {}, JCS_CMYK, 0, 22});
     const struct {
         const char* name;
         char format;  // j, p or t
@@ -316,22 +368,23 @@ TEST(ColourProfiles, ConvertToSrgbAsLittleCmsDoes) {
         const char* note;
         const Picture& picture = colours;
     } cases[] = {
-        {"adobe.png", 'p', adobe, transformed(adobe, false, asStored), nullptr},
-        {"adobe.jpg", 'j', adobe, transformed(adobe, false, asJpeg), nullptr},
-        {"adobe.tif", 't', adobe, transformed(adobe, false, asStored), nullptr},
+        {"adobe.png", 'p', adobe, transformed(adobe, TYPE_RGB_8, asStored), nullptr},
+        {"adobe.jpg", 'j', adobe, transformed(adobe, TYPE_RGB_8, asJpeg), nullptr},
+        {"adobe.tif", 't', adobe, transformed(adobe, TYPE_RGB_8, asStored), nullptr},
         {"srgb.png", 'p', srgb, asStored, nullptr},
         {"srgb.jpg", 'j', srgb, asJpeg, nullptr},
-        {"grey.jpg", 'j', grey, transformed(grey, true, greySamples), nullptr, greys},
-        {"grey.png", 'p', grey, transformed(grey, true, greys.samples), nullptr, greys},
+        {"grey.jpg", 'j', grey, transformed(grey, TYPE_GRAY_8, greySamples), nullptr, greys},
+        {"grey.png", 'p', grey, transformed(grey, TYPE_GRAY_8, greys.samples), nullptr, greys},
         {"broken.jpg", 'j', broken(), asJpeg, "colour profile ignored: "},
         {"broken.png", 'p', broken(), asStored, "colour profile ignored: "},
         {"grey-on-colour.jpg", 'j', grey, asJpeg, "colour profile ignored: it is for grey pictures, this one is RGB"},
+        {"cmyk.jpg", 'j', cmyk, transformed(cmyk, TYPE_CMYK_8_REV, storedInks(place("untagged-cmyk.jpg"))), nullptr, inks},
     };
     for (const auto& c : cases) {
         const bool isGrey = c.picture.channels == 1;
         if (c.format == 'p') writePng(place(c.name), c.picture, {isGrey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, {}, {}, c.profile});
         else if (c.format == 't') writeTiff(place(c.name), c.picture, 1, c.profile);
-        else writeJpeg(place(c.name), c.picture, {false, 0, c.profile, isGrey ? JCS_GRAYSCALE : JCS_RGB, 0});
+        else writeJpeg(place(c.name), c.picture, {false, 0, c.profile, isGrey ? JCS_GRAYSCALE : c.picture.channels == 4 ? JCS_CMYK : JCS_RGB, 0, 22});
         const DecodedPicture d = decodePicture(wxString(place(c.name)));
         EXPECT_EQ(rgbOf(d), c.expected) << c.name;
         if (c.note) {
@@ -341,7 +394,7 @@ TEST(ColourProfiles, ConvertToSrgbAsLittleCmsDoes) {
             EXPECT_TRUE(d.notes.empty()) << c.name << ": " << d.notes[0];
         }
     }
-    EXPECT_NE(transformed(adobe, false, asStored), asStored);  // the conversion is no identity
+    EXPECT_NE(transformed(adobe, TYPE_RGB_8, asStored), asStored);  // the conversion is no identity
 }
 
 // Log messages that reach a target would become boxes in the program.
@@ -351,8 +404,8 @@ struct RecordingLog : wxLog {
 };
 
 TEST(DamagedFiles, FailWithAReasonAndSayNothingElsewhere) {
-    writeJpeg(place("cut.jpg"), noise(300, 200, 3, 8), {false, 0, {}, JCS_RGB, 9000});
-    writeJpeg(place("cut-progressive.jpg"), noise(300, 200, 3, 8), {true, 0, {}, JCS_RGB, 9000});
+    writeJpeg(place("cut.jpg"), noise(300, 200, 3, 8), {false, 0, {}, JCS_RGB, 9000, 22});
+    writeJpeg(place("cut-progressive.jpg"), noise(300, 200, 3, 8), {true, 0, {}, JCS_RGB, 9000, 22});
     writePng(place("whole.png"), noise(300, 200, 3, 9));
     {
         FILE* f = std::fopen(place("whole.png").c_str(), "rb");
@@ -400,7 +453,7 @@ TEST(DamagedFiles, FailWithAReasonAndSayNothingElsewhere) {
 }
 
 TEST(Threads, TwoDecodesAtOnceGiveWhatOneGives) {
-    writeJpeg(place("one.jpg"), noise(200, 150, 3, 10), {false, 6, saved(adobeLike()), JCS_RGB, 0});
+    writeJpeg(place("one.jpg"), noise(200, 150, 3, 10), {false, 6, saved(adobeLike()), JCS_RGB, 0, 22});
     writePng(place("two.png"), noise(150, 200, 4, 11), {PNG_COLOR_TYPE_RGB_ALPHA, {}, {}, saved(adobeLike())});
     const Picture one = decoded(place("one.jpg")), two = decoded(place("two.png"));
     auto repeat = [](const std::string& path, const Picture& expected) {
