@@ -250,6 +250,67 @@ void convertColours(const ColourConversion& conversion, DecodedPicture& picture,
 }
 
 // ---------------------------------------------------------------------------
+// Orientation: where each stored pixel goes in the upright picture.
+
+class Placement {
+public:
+    // For a stored picture of width x height and an EXIF/TIFF orientation.
+    Placement(int orientation, std::ptrdiff_t w, std::ptrdiff_t h)
+        : width(static_cast<int>(orientation >= 5 ? h : w)), height(static_cast<int>(orientation >= 5 ? w : h)),
+          storedWidth(w) {
+        const std::ptrdiff_t out = width;
+        switch (orientation) {
+        case 2:  // mirrored left to right
+            origin = w - 1, stepX = -1, stepY = out;
+            break;
+        case 3:  // half turn
+            origin = (h - 1) * out + w - 1, stepX = -1, stepY = -out;
+            break;
+        case 4:  // mirrored top to bottom
+            origin = (h - 1) * out, stepX = 1, stepY = -out;
+            break;
+        case 5:  // transposed
+            origin = 0, stepX = out, stepY = 1;
+            break;
+        case 6:  // a clockwise quarter turn
+            origin = h - 1, stepX = out, stepY = -1;
+            break;
+        case 7:  // transposed across the other diagonal
+            origin = (w - 1) * out + h - 1, stepX = -out, stepY = -1;
+            break;
+        case 8:  // an anticlockwise quarter turn
+            origin = (w - 1) * out, stepX = -out, stepY = 1;
+            break;
+        default:  // as stored
+            origin = 0, stepX = 1, stepY = out;
+        }
+    }
+
+    // Writes stored rows first .. first + count - 1 (RGB) into the upright
+    // picture; in tiles, so that the rows written across stay in cache.
+    void place(const unsigned char* const* rows, std::ptrdiff_t first, std::ptrdiff_t count,
+               unsigned char* upright) const {
+        const std::ptrdiff_t tile = 64;
+        for (std::ptrdiff_t tx = 0; tx < storedWidth; tx += tile) {
+            const std::ptrdiff_t end = std::min(tx + tile, storedWidth);
+            for (std::ptrdiff_t r = 0; r < count; ++r) {
+                const unsigned char* source = rows[r] + 3 * tx;
+                std::ptrdiff_t target = origin + tx * stepX + (first + r) * stepY;
+                for (std::ptrdiff_t x = tx; x < end; ++x, source += 3, target += stepX)
+                    std::memcpy(upright + 3 * target, source, 3);
+            }
+        }
+    }
+
+    const int width, height;  // upright
+
+private:
+    const std::ptrdiff_t storedWidth;
+    // Stored pixel (x, y) lands on origin + x * stepX + y * stepY.
+    std::ptrdiff_t origin = 0, stepX = 1, stepY = 0;
+};
+
+// ---------------------------------------------------------------------------
 // JPEG: decoded here with the library the toolkit uses, with its settings,
 // in one pass that keeps the EXIF and ICC markers.
 
@@ -335,40 +396,51 @@ struct Jpeg {
         return true;
     }
 
-    // Into rgb, or into side when it is set (as many channels as the output
-    // colour space has); CMYK without side goes to rgb as the toolkit
-    // converts it.
-    bool readSamples(unsigned char* rgb) {
+    // Decoded rows go into side when it is set (as many channels as the
+    // output colour space has, for the colour conversion); otherwise RGB
+    // rows go into rgb, turned upright on the way when there is a placement.
+    // CMYK without side is converted as the toolkit converts it.
+    bool readSamples(unsigned char* rgb, const Placement* placement) {
         if (setjmp(jump)) return false;
         jpeg_start_decompress(&info);
         const std::size_t width = info.output_width;
         const int channels = info.output_components;
-        unsigned char* target = side ? side : rgb;
-        JSAMPROW rows[4];
-        JSAMPARRAY cmykRow = nullptr;
-        const bool cmykToRgb = !side && info.out_color_space == JCS_CMYK;
-        if (cmykToRgb)
-            cmykRow = info.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                                             static_cast<JDIMENSION>(4 * width), 1);
+        const auto common = reinterpret_cast<j_common_ptr>(&info);
+        // Rows decoded before they are converted or placed, while in cache.
+        const int stripRows = 16;
+        JSAMPARRAY strip = nullptr, cmyk = nullptr;
+        if (placement && !side)
+            strip = info.mem->alloc_sarray(common, JPOOL_IMAGE, static_cast<JDIMENSION>(3 * width), stripRows);
+        if (!side && info.out_color_space == JCS_CMYK)
+            cmyk = info.mem->alloc_sarray(common, JPOOL_IMAGE, static_cast<JDIMENSION>(4 * width), stripRows);
+        JSAMPROW rows[stripRows];
         while (info.output_scanline < info.output_height) {
-            if (cmykToRgb) {
-                unsigned char* out = rgb + 3 * width * info.output_scanline;
-                jpeg_read_scanlines(&info, cmykRow, 1);
-                const unsigned char* in = cmykRow[0];
-                // Inverted CMYK as Adobe stores it: the ink scaled by the key,
-                // rounded up, as the toolkit does.
+            const JDIMENSION first = info.output_scanline;
+            const int count = std::min<int>(stripRows, static_cast<int>(info.output_height - first));
+            for (int r = 0; r < count; ++r)
+                rows[r] = side ? side + channels * width * (first + r) : strip ? strip[r] : rgb + 3 * width * (first + r);
+            JSAMPARRAY into = cmyk ? cmyk : rows;
+            for (int read = 0; read < count;) {
+                const JDIMENSION got = jpeg_read_scanlines(&info, into + read, static_cast<JDIMENSION>(count - read));
+                if (got == 0) {
+                    info.err->msg_code = JERR_INPUT_EOF;
+                    fail(common);
+                }
+                read += static_cast<int>(got);
+            }
+            // Inverted CMYK as Adobe stores it: the ink scaled by the key,
+            // rounded up, as the toolkit does.
+            for (int r = 0; cmyk && r < count; ++r) {
+                const unsigned char* in = cmyk[r];
+                unsigned char* out = rows[r];
                 for (std::size_t x = 0; x < width; ++x, in += 4, out += 3) {
                     const int k = in[3];
                     out[0] = static_cast<unsigned char>((in[0] * k + 254) / 255);
                     out[1] = static_cast<unsigned char>((in[1] * k + 254) / 255);
                     out[2] = static_cast<unsigned char>((in[2] * k + 254) / 255);
                 }
-                continue;
             }
-            const JDIMENSION first = info.output_scanline;
-            const int count = std::min<int>(4, static_cast<int>(info.output_height - first));
-            for (int r = 0; r < count; ++r) rows[r] = target + channels * width * (first + r);
-            jpeg_read_scanlines(&info, rows, static_cast<JDIMENSION>(count));
+            if (strip) placement->place(rows, first, count, rgb);
         }
         jpeg_finish_decompress(&info);
         return true;
@@ -421,14 +493,17 @@ void decodeJpeg(std::FILE* file, DecodedPicture& picture, DecodeTimes& times) {
     times.conversion = millisecondsSince(start);
 
     const long long width = info.image_width, height = info.image_height;
+    // Grey and CMYK samples with a profile are converted from what was
+    // stored, then turned; everything else is read as the toolkit reads it
+    // and turned upright row by row as it comes.
+    const bool throughSide = conversion.active() && samples != Samples::Rgb;
+    const Placement upright(throughSide ? 1 : orientation, width, height);
     picture.pixels = allocate(picture, width, height, 3);
     if (!picture.pixels) return;
-    picture.width = static_cast<int>(width);
-    picture.height = static_cast<int>(height);
-    // Grey and CMYK samples with a profile are converted from what was
-    // stored; everything else is read as the toolkit reads it.
+    picture.width = upright.width;
+    picture.height = upright.height;
     info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
-    if (conversion.active() && samples != Samples::Rgb) {
+    if (throughSide) {
         if (samples == Samples::Grey) info.out_color_space = JCS_GRAYSCALE;
         jpeg->side = allocate(picture, width, height, samples == Samples::Grey ? 1 : 4);
         if (!jpeg->side) {
@@ -437,7 +512,8 @@ void decodeJpeg(std::FILE* file, DecodedPicture& picture, DecodeTimes& times) {
         }
     }
     start = Clock::now();
-    if (!jpeg->readSamples(picture.pixels)) {
+    const bool placed = !throughSide && orientation >= 2 && orientation <= 8;
+    if (!jpeg->readSamples(picture.pixels, placed ? &upright : nullptr)) {
         std::free(picture.release());
         picture.error = jpeg->reason();
         return;
@@ -451,7 +527,7 @@ void decodeJpeg(std::FILE* file, DecodedPicture& picture, DecodeTimes& times) {
         else conversion.apply(jpeg->side, samples == Samples::Grey ? 1 : 4, picture.pixels, pixels);
     }
     jpeg.reset();
-    if (!orientPicture(picture, orientation)) {
+    if (throughSide && !orientPicture(picture, orientation)) {
         std::free(picture.release());
         picture.error = wxString::Format(wxT("not enough memory to turn a %lldx%lld picture"), width, height);
     }
@@ -703,54 +779,24 @@ DecodedPicture decodePicture(const wxString& path, DecodeTimes* times) {
 
 bool orientPicture(DecodedPicture& picture, int orientation) {
     if (orientation < 2 || orientation > 8 || !picture.pixels) return true;
-    const std::ptrdiff_t w = picture.width, h = picture.height;
-    const std::ptrdiff_t outWidth = orientation >= 5 ? h : w;
-    // Source pixel (x, y) lands on origin + x * stepX + y * stepY.
-    std::ptrdiff_t origin = 0, stepX = 1, stepY = outWidth;
-    switch (orientation) {
-    case 2:  // mirrored left to right
-        origin = w - 1, stepX = -1, stepY = outWidth;
-        break;
-    case 3:  // half turn
-        origin = (h - 1) * outWidth + w - 1, stepX = -1, stepY = -outWidth;
-        break;
-    case 4:  // mirrored top to bottom
-        origin = (h - 1) * outWidth, stepX = 1, stepY = -outWidth;
-        break;
-    case 5:  // transposed
-        origin = 0, stepX = outWidth, stepY = 1;
-        break;
-    case 6:  // a clockwise quarter turn
-        origin = h - 1, stepX = outWidth, stepY = -1;
-        break;
-    case 7:  // transposed across the other diagonal
-        origin = (w - 1) * outWidth + h - 1, stepX = -outWidth, stepY = -1;
-        break;
-    case 8:  // an anticlockwise quarter turn
-        origin = (w - 1) * outWidth, stepX = -outWidth, stepY = 1;
-        break;
-    }
+    const Placement placement(orientation, picture.width, picture.height);
     DecodedPicture turned;
-    turned.pixels = allocate(turned, w, h, 3);
+    turned.pixels = allocate(turned, picture.width, picture.height, 3);
     if (!turned.pixels) return false;
+    // Bands of rows on separate threads write separate pixels.
+    const std::ptrdiff_t band = 64, w = picture.width, h = picture.height;
     const unsigned char* const in = picture.pixels;
-    unsigned char* const out = turned.pixels;
-    // In tiles, so that the rows written across stay in cache; bands of
-    // tiles on separate threads write separate pixels.
-    const std::ptrdiff_t tile = 64;
-    resample::parallelFor((h + tile - 1) / tile, Image::threadCount(), [&](long long firstBand, long long endBand) {
-        for (std::ptrdiff_t ty = firstBand * tile; ty < std::min<std::ptrdiff_t>(endBand * tile, h); ty += tile)
-            for (std::ptrdiff_t tx = 0; tx < w; tx += tile)
-                for (std::ptrdiff_t y = ty; y < std::min(ty + tile, h); ++y) {
-                    const unsigned char* source = in + 3 * (y * w + tx);
-                    std::ptrdiff_t target = origin + tx * stepX + y * stepY;
-                    for (std::ptrdiff_t x = tx; x < std::min(tx + tile, w); ++x, source += 3, target += stepX)
-                        std::memcpy(out + 3 * target, source, 3);
-                }
+    resample::parallelFor((h + band - 1) / band, Image::threadCount(), [&](long long first, long long end) {
+        const unsigned char* rows[band];
+        for (std::ptrdiff_t y = first * band; y < std::min<std::ptrdiff_t>(end * band, h); y += band) {
+            const std::ptrdiff_t count = std::min(band, h - y);
+            for (std::ptrdiff_t r = 0; r < count; ++r) rows[r] = in + 3 * w * (y + r);
+            placement.place(rows, y, count, turned.pixels);
+        }
     });
     std::free(picture.pixels);
     picture.pixels = turned.release();
-    picture.width = static_cast<int>(outWidth);
-    picture.height = static_cast<int>(orientation >= 5 ? w : h);
+    picture.width = placement.width;
+    picture.height = placement.height;
     return true;
 }

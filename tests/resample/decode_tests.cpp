@@ -285,16 +285,29 @@ TEST(PlainFiles, ComeOutAsTheToolkitReadsThemAndTurnAsBefore) {
     }
 }
 
+J_COLOR_SPACE spaceOf(const Picture& p) { return p.channels == 1 ? JCS_GRAYSCALE : p.channels == 4 ? JCS_CMYK : JCS_RGB; }
+
+// JPEG: the stored picture is the same file decoded untagged (decoding itself is held to the toolkit elsewhere), in
+// colour, CMYK, and grey with a profile (converted before it is turned). TIFF: the samples written.
 TEST(Orientation, AllEightStandUpright) {
-    const Picture stored = noise(13, 7, 3, 4);
-    writeJpeg(place("untagged.jpg"), stored);
-    const Picture storedJpeg{stored.width, stored.height, 3, toolkitSamples(place("untagged.jpg"))};
+    const Picture colour = noise(13, 7, 3, 4), inks = noise(11, 6, 4, 5), greys = noise(9, 5, 1, 6);
+    const struct {
+        const char* name;
+        const Picture& picture;
+        Bytes profile;
+    } jpegs[] = {{"colour", colour, {}}, {"cmyk", inks, {}}, {"grey", greys, saved(greyGamma22())}};
     for (int orientation = 1; orientation <= 8; ++orientation) {
         SCOPED_TRACE(orientation);
-        writeJpeg(place("tagged.jpg"), stored, {false, orientation, {}, JCS_RGB, 0, 22});
-        writeTiff(place("tagged.tif"), stored, orientation);
-        for (const auto& [path, expected] : {std::pair{place("tagged.jpg"), shownAs(storedJpeg, orientation)},
-                                             std::pair{place("tagged.tif"), shownAs(stored, orientation)}}) {
+        std::vector<std::pair<std::string, Picture>> files;
+        for (const auto& j : jpegs) {
+            const std::string untagged = place((j.name + std::string("-untagged.jpg")).c_str()), tagged = place((j.name + std::string(".jpg")).c_str());
+            writeJpeg(untagged, j.picture, {false, 0, j.profile, spaceOf(j.picture), 0, 22});
+            writeJpeg(tagged, j.picture, {false, orientation, j.profile, spaceOf(j.picture), 0, 22});
+            files.emplace_back(tagged, shownAs(decoded(untagged), orientation));
+        }
+        writeTiff(place("tagged.tif"), colour, orientation);
+        files.emplace_back(place("tagged.tif"), shownAs(colour, orientation));
+        for (const auto& [path, expected] : files) {
             const Picture shown = decoded(path);
             EXPECT_EQ(std::make_pair(shown.width, shown.height), std::make_pair(expected.width, expected.height)) << path;
             EXPECT_EQ(shown.samples, expected.samples) << path;
@@ -384,7 +397,7 @@ TEST(ColourProfiles, ConvertToSrgbAsLittleCmsDoes) {
         const bool isGrey = c.picture.channels == 1;
         if (c.format == 'p') writePng(place(c.name), c.picture, {isGrey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, {}, {}, c.profile});
         else if (c.format == 't') writeTiff(place(c.name), c.picture, 1, c.profile);
-        else writeJpeg(place(c.name), c.picture, {false, 0, c.profile, isGrey ? JCS_GRAYSCALE : c.picture.channels == 4 ? JCS_CMYK : JCS_RGB, 0, 22});
+        else writeJpeg(place(c.name), c.picture, {false, 0, c.profile, spaceOf(c.picture), 0, 22});
         const DecodedPicture d = decodePicture(wxString(place(c.name)));
         EXPECT_EQ(rgbOf(d), c.expected) << c.name;
         if (c.note) {
