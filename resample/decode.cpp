@@ -407,7 +407,7 @@ struct Jpeg {
         const int channels = info.output_components;
         const auto common = reinterpret_cast<j_common_ptr>(&info);
         // Rows decoded before they are converted or placed, while in cache.
-        const int stripRows = 16;
+        const int stripRows = 32;
         JSAMPARRAY strip = nullptr, cmyk = nullptr;
         if (placement && !side)
             strip = info.mem->alloc_sarray(common, JPOOL_IMAGE, static_cast<JDIMENSION>(3 * width), stripRows);
@@ -708,6 +708,7 @@ void decodeWithToolkit(std::FILE* file, const unsigned char* magic, DecodedPictu
     const unsigned char* const alpha = image.HasAlpha() ? image.GetAlpha() : nullptr;
     if (!alpha && !image.HasMask()) {
         std::memcpy(pixels, data, 3 * count);
+        image.Destroy();
         times.samples = millisecondsSince(start);
         start = Clock::now();
     } else {
@@ -727,8 +728,8 @@ void decodeWithToolkit(std::FILE* file, const unsigned char* magic, DecodedPictu
             const int a = alpha ? alpha[i] : 255;
             for (int c = 0; c < 3; ++c) out[c] = static_cast<unsigned char>((in[c] * a + 255 * (255 - a) + 127) / 255);
         }
+        image.Destroy();
     }
-    image.Destroy();
 
     const Samples samples = metadata.grey ? Samples::Grey : Samples::Rgb;
     ColourConversion conversion(metadata.profile, samples, picture.notes);
