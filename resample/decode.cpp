@@ -109,7 +109,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 enum class Samples { Grey, Rgb, Cmyk };
 
-const wxChar* spaceName(cmsColorSpaceSignature space) {
+wxString spaceName(cmsColorSpaceSignature space) {
     switch (space) {
     case cmsSigGrayData:
         return wxT("grey");
@@ -117,8 +117,14 @@ const wxChar* spaceName(cmsColorSpaceSignature space) {
         return wxT("RGB");
     case cmsSigCmykData:
         return wxT("CMYK");
-    default:
-        return wxT("other");
+    default: {  // the signature's four letters ("Lab ", "HSV ")
+        wxString name;
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            const char letter = static_cast<char>((static_cast<unsigned>(space) >> shift) & 0xFF);
+            if (letter > ' ' && letter < 127) name += wxUniChar(letter);
+        }
+        return name.empty() ? wxString(wxT("other")) : name;
+    }
     }
 }
 
@@ -659,6 +665,10 @@ public:
     wxString reason() const {
         const wxString& text = !firstError.empty() ? firstError : firstWarning;
         wxString reason = text;
+        // libtiff's words come with the stream's name and the module.
+        reason.StartsWith(wxT("image: "), &reason);
+        const int module = reason.Find(wxT(" (in module"));
+        if (module != wxNOT_FOUND) reason.Truncate(module);
         reason.Trim().Trim(false);
         while (reason.EndsWith(wxT("."))) reason.RemoveLast();
         if (reason.length() > 1 && wxIslower(reason[1])) reason[0] = wxTolower(reason[0]);
