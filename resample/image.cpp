@@ -78,16 +78,23 @@ const double Image::softnessFactors[5] = {1.0, 1.1830127025, 1.366025405, 1.5490
 
 Image::Image() = default;
 
-Image::Image(const wxString& path, int quarterTurns, long type, int index) {
-    wxImage loaded(path, static_cast<wxBitmapType>(type), index);
-    if (!loaded.IsOk()) return;
-    if (quarterTurns > 0) {
-        loaded = loaded.Rotate90(true);
-        if (quarterTurns == 2) loaded = loaded.Rotate90(true);
-    }
-    width = loaded.GetWidth();
-    height = loaded.GetHeight();
-    pixels = copyBuffer(loaded.GetData(), width, height);
+namespace {
+
+DecodedPicture turnedClockwise(DecodedPicture picture, int quarterTurns) {
+    if (quarterTurns > 0 && !orientPicture(picture, quarterTurns == 2 ? 3 : 6)) return DecodedPicture();
+    return picture;
+}
+
+}  // namespace
+
+Image::Image(const wxString& path, int quarterTurns, long, int)
+    : Image(turnedClockwise(decodePicture(path), quarterTurns)) {}
+
+Image::Image(DecodedPicture&& picture) {
+    if (!picture.ok()) return;
+    width = picture.width;
+    height = picture.height;
+    pixels = picture.release();
 }
 
 Image::Image(int width, int height, bool clear) {

@@ -3,6 +3,8 @@
 // engine may raise go through the callback installed with setMessageCallback.
 #pragma once
 
+#include "decode.h"
+
 #include <wx/image.h>
 #include <wx/string.h>
 
@@ -21,9 +23,14 @@ class Image {
 public:
     // Empty image: 0 x 0, no buffer.
     Image();
-    // Loads a file through the toolkit's registered handlers; a file that
-    // cannot be decoded gives the empty image. Alpha is dropped.
+    // Loads a file through decodePicture (upright, opaque, sRGB), then turns
+    // it clockwise: a quarter turn when quarterTurns > 0, a half turn when it
+    // is 2. A file that cannot be decoded gives the empty image. The type and
+    // index are not used: the content tells the format, and the first
+    // picture of a file is taken.
     Image(const wxString& path, int quarterTurns, long type, int index);
+    // Takes the decoded buffer over; the empty image when it is not ok.
+    explicit Image(DecodedPicture&& picture);
     // Blank image; zero-filled when clear is true.
     Image(int width, int height, bool clear);
     Image(const Image& other);
