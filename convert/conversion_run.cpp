@@ -14,6 +14,7 @@ ConversionRun::~ConversionRun() = default;
 int ConversionRun::runConversion() {
     while (!stopped && convertFirstFile()) {
     }
+    ahead.drop();  // stopped, cleared or closed: the next file is not wanted
     client.runEnded(failures);
     return failures.empty() ? 0 : 1;
 }
@@ -23,7 +24,7 @@ bool ConversionRun::convertFirstFile() {
     if (!job || stopped) return false;
     taken.add(job->source);
     fileTaken(job->source);
-    FileOutcome outcome = convertFile(job->source, job->settings, contextFor());
+    FileOutcome outcome = convertFile(job->source, job->settings, contextFor(job->source));
     if (outcome.kind == FileOutcome::Abandoned) return false;
     if (outcome.kind == FileOutcome::Written) written.add(outcome.output);
     if (outcome.failed()) failures.push_back({job->source, outcome.problem});
@@ -31,8 +32,22 @@ bool ConversionRun::convertFirstFile() {
     return true;
 }
 
-FileContext ConversionRun::contextFor() {
+// The source, decoded ahead if it was and is unchanged since; then the
+// next file starts decoding while this one is reduced.
+LoadedSource ConversionRun::load(const wxString& source) {
+    std::optional<LoadedSource> loaded = ahead.take(source);
+    if (!loaded) {
+        loaded = loadSource(source);
+        sourceDecoded(source, false);
+    }
+    if (!stopped)
+        if (const std::optional<wxString> next = client.peekFile(source)) ahead.start(*next);
+    return std::move(*loaded);
+}
+
+FileContext ConversionRun::contextFor(const wxString& source) {
     FileContext context;
+    context.load = [this, source] { return load(source); };
     context.isProtected = [this](const wxString& path) { return isProtected(path); };
     context.track = [this](Image* image) { track(image); };
     context.abandoned = [this] { return cancelled(); };

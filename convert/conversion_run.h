@@ -4,6 +4,7 @@
 #pragma once
 
 #include "convert_file.h"
+#include "decode_ahead.h"
 #include "file_set.h"
 #include "run_settings.h"
 
@@ -75,12 +76,14 @@ public:
 private:
     bool isProtected(const wxString& path);
     void track(Image* image);
-    FileContext contextFor();
+    FileContext contextFor(const wxString& source);
+    LoadedSource load(const wxString& source);
 
     RunClient& client;
     FileSet taken;    // the sources taken so far
     FileSet written;  // the files written so far
     std::vector<FileFailure> failures;
+    DecodeAhead ahead;  // the next file, decoded while this one is reduced
     std::atomic<bool> stopped{false};
 
     mutable std::mutex mutex;

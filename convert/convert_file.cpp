@@ -1,5 +1,6 @@
 #include "convert_file.h"
 
+#include "decode.h"
 #include "image.h"
 #include "jpeg_quality.h"
 #include "output_path.h"
@@ -81,12 +82,12 @@ LoadedSource& LoadedSource::operator=(LoadedSource&&) noexcept = default;
 LoadedSource::~LoadedSource() = default;
 
 LoadedSource loadSource(const wxString& path) {
+    DecodedPicture picture = decodePicture(path);
     LoadedSource loaded;
-    loaded.image = std::make_unique<Image>(path, 0, wxBITMAP_TYPE_ANY, -1);
-    if (loaded.image->isEmpty()) {
-        loaded.image.reset();
-        loaded.error = wxT("not a readable image");
-    }
+    loaded.error = picture.error;
+    loaded.notes = std::move(picture.notes);
+    if (picture.ok()) loaded.image = std::make_unique<Image>(std::move(picture));
+    if (!loaded.image && loaded.error.empty()) loaded.error = wxT("not a readable image");
     return loaded;
 }
 

@@ -755,7 +755,68 @@ void decodeWithToolkit(std::FILE* file, const unsigned char* magic, DecodedPictu
     times.conversion = millisecondsSince(start);
 }
 
+unsigned littleEndian(const unsigned char* bytes, int count) {
+    unsigned value = 0;
+    for (int i = count - 1; i >= 0; --i) value = value << 8 | bytes[i];
+    return value;
+}
+
+unsigned bigEndian(const unsigned char* bytes, int count) {
+    unsigned value = 0;
+    for (int i = 0; i < count; ++i) value = value << 8 | bytes[i];
+    return value;
+}
+
+bool readTiffSize(std::FILE* file, long long& width, long long& height) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) return false;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, ignoreTiffMessage, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreTiffMessage, nullptr);
+    const int descriptor = dup(fileno(file));
+    TIFF* tiff = descriptor < 0 ? nullptr : TIFFFdOpenExt(descriptor, "", "rm", options);
+    TIFFOpenOptionsFree(options);
+    if (!tiff) {
+        if (descriptor >= 0) close(descriptor);
+        return false;
+    }
+    uint32_t w = 0, h = 0;
+    const bool known = TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &w) && TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h);
+    TIFFClose(tiff);
+    width = w, height = h;
+    return known;
+}
+
 }  // namespace
+
+bool readPictureSize(const wxString& path, long long& width, long long& height) {
+    const wxCharBuffer name = wxConvFileName->cWX2MB(path);
+    File file(name.data() ? std::fopen(name.data(), "rb") : nullptr);
+    unsigned char head[26] = {};
+    if (!file || std::fread(head, 1, sizeof head, file.get()) < sizeof head) return false;
+    std::rewind(file.get());
+    if (head[0] == 0xFF && head[1] == 0xD8) {
+        auto jpeg = std::make_unique<Jpeg>();
+        if (!jpeg->readHeader(file.get())) return false;
+        width = jpeg->info.image_width, height = jpeg->info.image_height;
+        return true;
+    }
+    if (std::memcmp(head, "\x89PNG", 4) == 0) {  // IHDR comes first
+        width = bigEndian(head + 16, 4), height = bigEndian(head + 20, 4);
+        return true;
+    }
+    if (std::memcmp(head, "GIF8", 4) == 0) {
+        width = littleEndian(head + 6, 2), height = littleEndian(head + 8, 2);
+        return true;
+    }
+    if (head[0] == 'B' && head[1] == 'M') {  // rows may be stored bottom up: a negative height
+        width = static_cast<int>(littleEndian(head + 18, 4));
+        height = std::llabs(static_cast<int>(littleEndian(head + 22, 4)));
+        return true;
+    }
+    if (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0)
+        return readTiffSize(file.get(), width, height);
+    return false;
+}
 
 DecodedPicture decodePicture(const wxString& path, DecodeTimes* times) {
     DecodedPicture picture;

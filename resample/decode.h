@@ -39,6 +39,10 @@ struct DecodeTimes {
 // Thread-safe: may run on two threads at once.
 DecodedPicture decodePicture(const wxString& path, DecodeTimes* times = nullptr);
 
+// The size a file's picture will have, from its header alone (the stored
+// size: before any turn). False when the header tells none.
+bool readPictureSize(const wxString& path, long long& width, long long& height);
+
 // Turns and mirrors the picture as an EXIF/TIFF orientation value says the
 // stored rows are to be shown (1: as stored, 3: half turn, 6: a clockwise
 // quarter turn, 8: an anticlockwise one, 2/4/5/7 the mirrored forms). Other

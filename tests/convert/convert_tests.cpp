@@ -13,7 +13,11 @@
 #include <wx/init.h>
 
 #include <csignal>
+#include <condition_variable>
+#include <deque>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -245,6 +249,85 @@ const RunCase runCases[] = {
      {"a_res.jpg"}, {"a.png: 7 KB at quality 1, over the 1 KB limit"}, 1},
 };
 INSTANTIATE_TEST_SUITE_P(Safety, Runs, ::testing::ValuesIn(runCases), [](const auto& info) { return std::string(info.param.name); });
+
+// A list the test changes after each file: the decode ahead must never convert what is no longer there or no
+// longer the same.
+struct ChangingList : RunClient {
+    std::deque<wxString> files;
+    RunSettings settings = sized(32, 32);
+    std::function<void(ChangingList&)> between;  // after each file is done
+    bool stopped = false;
+    std::optional<FileJob> takeFile() override {
+        if (stopped || files.empty()) return std::nullopt;
+        return FileJob{files.front(), settings};
+    }
+    std::optional<wxString> peekFile(const wxString& current) override {
+        for (size_t i = 0; i < files.size() && i < 2; ++i) if (files[i] != current) return files[i];
+        return std::nullopt;
+    }
+    bool isWaiting(const wxString& path) override { return std::count(files.begin(), files.end(), path) > 0; }
+    void fileDone(const wxString& source, const FileOutcome&) override {
+        if (!files.empty() && files.front() == source) files.pop_front();
+        if (between) between(*this);
+    }
+    void runEnded(const std::vector<FileFailure>&) override {}
+};
+
+TEST(DecodeAhead, TheNextFileIsDecodedWhileThisOneIsReducedAndUsedOnlyIfStillListedAndUnchanged) {
+    const struct { const char* name; std::function<void(ChangingList&, ConversionRun&, const Folder&)> change;
+                   std::vector<std::string> written; int decodesOfB; wxSize sizeOfB; } cases[] = {
+        {"Unchanged", nullptr, {"a_res.png", "b_res.png", "c_res.png"}, 1, {32, 24}},
+        {"Replaced", [](ChangingList&, ConversionRun&, const Folder& dir) {  // a new picture under the same name
+             ASSERT_TRUE(pattern(48, 48, 9).SaveFile(wx(dir / "b.png"))); },
+         {"a_res.png", "b_res.png", "c_res.png"}, 2, {32, 32}},
+        {"Removed", [](ChangingList& list, ConversionRun&, const Folder&) { list.files.erase(list.files.begin()); },
+         {"a_res.png", "c_res.png"}, 1, {}},
+        {"Cleared", [](ChangingList& list, ConversionRun&, const Folder&) { list.files.clear(); }, {"a_res.png"}, 1, {}},
+        {"Stopped", [](ChangingList& list, ConversionRun&, const Folder&) { list.stopped = true; }, {"a_res.png"}, 1, {}},
+        {"Closed", [](ChangingList&, ConversionRun& run, const Folder&) { run.cancel(); }, {"a_res.png"}, 1, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Folder dir;
+        ChangingList list;
+        for (const char* name : {"a.png", "b.png", "c.png"}) {
+            ASSERT_TRUE(pattern(64, 48, name[0]).SaveFile(wx(dir / name)));
+            list.files.push_back(wx(dir / name));
+        }
+        std::mutex mutex;
+        std::condition_variable decoded;
+        std::map<std::string, int> decodes, ahead;
+        setDecodeHook([&](const wxString& source, bool early) {
+            std::lock_guard<std::mutex> lock(mutex);
+            const std::string name = std::string(source.AfterLast('/').utf8_str());
+            ++decodes[name];
+            if (early) ++ahead[name];
+            decoded.notify_all();
+        });
+        ConversionRun run(list);
+        bool changed = false;
+        list.between = [&](ChangingList& changing) {
+            if (changed || !c.change) return;
+            std::unique_lock<std::mutex> lock(mutex);  // b is ahead before a is done with
+            ASSERT_TRUE(decoded.wait_for(lock, std::chrono::seconds(10), [&] { return ahead["b.png"] == 1; }));
+            lock.unlock();
+            c.change(changing, run, dir);
+            changed = true;
+        };
+        run.runConversion();
+        setDecodeHook(nullptr);
+        std::vector<std::string> expected = c.written;
+        for (const char* source : {"a.png", "b.png", "c.png"}) expected.push_back(source);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(namesIn(dir.dir), expected);
+        EXPECT_EQ(decodes["b.png"], c.decodesOfB);
+        EXPECT_EQ(ahead["b.png"], 1);
+        if (c.sizeOfB.x) {
+            EXPECT_EQ(sizeOf(dir / "b_res.png"), c.sizeOfB);
+        }
+        EXPECT_EQ(picturesAhead(), 0);  // nothing left held
+    }
+}
 
 TEST(Runs, AReductionShortOfMemoryWritesNothingAndSaysSo) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

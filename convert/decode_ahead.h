@@ -1,0 +1,61 @@
+// The file a run will take next, decoded on a thread of its own while the
+// current one is reduced and written: decoding is single-threaded, so on two
+// cores it would otherwise leave one idle for most of each file.
+#pragma once
+
+#include "convert_file.h"
+
+#include <wx/string.h>
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <thread>
+
+class DecodeAhead {
+public:
+    // Pictures above this many pixels are not decoded ahead: with the file
+    // in progress, at most 3 bytes a pixel more are held (300 MB).
+    static constexpr long long pixelCap = 100'000'000;
+
+    DecodeAhead() = default;
+    DecodeAhead(const DecodeAhead&) = delete;
+    DecodeAhead& operator=(const DecodeAhead&) = delete;
+    ~DecodeAhead() { drop(); }
+
+    // Starts decoding path, unless it is the one ahead already; any other
+    // picture ahead is dropped.
+    void start(const wxString& path);
+    // The picture decoded for path if the file is still the one that was
+    // decoded (device, inode, size and modification time); else nothing, and
+    // path is to be decoded again. Either way nothing is left ahead.
+    std::optional<LoadedSource> take(const wxString& path);
+    // Waits for a decode in progress and frees what it made.
+    void drop();
+
+private:
+    struct Stamp {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        long long modified = 0;  // nanoseconds
+        bool operator==(const Stamp& other) const {
+            return device == other.device && inode == other.inode && size == other.size && modified == other.modified;
+        }
+    };
+    static std::optional<Stamp> stampOf(const wxString& path);
+
+    std::thread decoder;
+    wxString path;
+    std::optional<Stamp> stamp;
+    LoadedSource picture;
+};
+
+// Tests only: called on the decoding thread with every source decoded, and
+// whether it was ahead of its turn. Set it while no run is active.
+void setDecodeHook(std::function<void(const wxString& source, bool ahead)> hook);
+void sourceDecoded(const wxString& source, bool ahead);
+// Pictures decoded ahead that no run has taken or dropped yet.
+int picturesAhead();
