@@ -2,6 +2,8 @@
 
 #include "image.h"
 
+#include <algorithm>
+
 namespace {
 std::mutex hookMutex;
 std::function<void(const wxString&)> takenHook;
@@ -42,6 +44,9 @@ LoadedSource ConversionRun::load(const wxString& source) {
     }
     if (!stopped)
         if (const std::optional<wxString> next = client.peekFile(source)) ahead.start(*next);
+    // Decoding is the longer part of a file and runs on one core: the
+    // reduction takes the others, so that neither waits for the other.
+    if (loaded->image && ahead.busy()) loaded->image->threadsSetting(std::max(1, Image::threadCount() - 1));
     return std::move(*loaded);
 }
 

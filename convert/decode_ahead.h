@@ -34,6 +34,8 @@ public:
     std::optional<LoadedSource> take(const wxString& path);
     // Waits for a decode in progress and frees what it made.
     void drop();
+    // Whether a file is being decoded or held ahead.
+    bool busy() const { return decoder.joinable(); }
 
 private:
     struct Stamp {

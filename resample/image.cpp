@@ -138,6 +138,11 @@ void Image::setThreadCount(int count) { passThreads = std::max(1, count); }
 
 int Image::threadCount() { return passThreads; }
 
+int Image::threadsSetting(int count) {
+    if (count != -1) threads = std::max(0, count);
+    return threads;
+}
+
 double Image::lanczos3(double x) { return resample::lanczos3(x); }
 
 double Image::softnessFactor() const {
@@ -240,7 +245,7 @@ void Image::resampleVertical(int newHeight) {
         return;
     }
     std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
-    if (!resample::applyVertical(pixels, rowBytes, table, result, cancelRequested, threadCount())) {
+    if (!resample::applyVertical(pixels, rowBytes, table, result, cancelRequested, threadsForPasses())) {
         std::free(result);
         return;
     }
@@ -262,7 +267,7 @@ void Image::resampleHorizontal(int newWidth) {
         return;
     }
     if (!resample::applyHorizontal(pixels, width, height, table, result, cancelRequested,
-                                   threadCount())) {
+                                   threadsForPasses())) {
         std::free(result);
         return;
     }
@@ -356,7 +361,7 @@ void Image::foldSubpixel(Fold foldRow) {
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
     if (!result) return;
     std::size_t sourceRow = 3 * static_cast<std::size_t>(width), targetRow = sourceRow / 3;
-    resample::parallelFor(height, threadCount(), [&](long long begin, long long end) {
+    resample::parallelFor(height, threadsForPasses(), [&](long long begin, long long end) {
         for (long long r = begin; r < end; ++r) {
             if (r > 0 && cancelRequested) return;
             foldRow(pixels + r * sourceRow, result + r * targetRow, folded);

@@ -71,6 +71,9 @@ public:
     // for any count. The default is the number of cores.
     static void setThreadCount(int count);
     static int threadCount();
+    // This image's passes only: get-or-set (-1 queries), 0 for the count
+    // above. Lets a caller leave a core to other work.
+    int threadsSetting(int count);
 
     // The size resize and resizeNearest reduce to for these arguments.
     struct Size {
@@ -90,4 +93,6 @@ private:
     int height = 0;
     int softnessLevel = 0;
     int lcdType = 0;
+    int threads = 0;
+    int threadsForPasses() const { return threads > 0 ? threads : threadCount(); }
 };
