@@ -20,6 +20,7 @@
 #include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -168,7 +169,16 @@ RunOutcome runOver(const Folder& dir, const std::vector<std::string>& list, cons
         }
     };
     ConversionRun run(client);
+    // Everything for standard error comes through the report: nothing else may print there.
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO), captured = open((dir / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(captured, STDERR_FILENO);
     const int status = run.runConversion();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved), close(captured);
+    EXPECT_EQ(readFile(dir / ".stderr"), "");
+    std::filesystem::remove(dir / ".stderr");
     EXPECT_EQ(client.filesDone(), list.size());
     EXPECT_EQ(client.failures().size(), status ? client.failures().size() : 0u);
     return {status, namesIn(dir.dir), lines};
@@ -187,7 +197,7 @@ RunSettings intoFolder(RunSettings settings, const std::string& folder, const ch
 
 struct RunCase {
     const char* name;
-    std::vector<std::string> sources;  // made as 64x48 pictures, each its own
+    std::vector<std::string> sources;  // made as 64x48 pictures, each its own; "cut…" ones cut short
     std::vector<std::string> list;     // in the order listed; the sources when empty
     std::function<RunSettings(const Folder&)> settings;
     std::vector<std::string> written;  // besides the sources
@@ -204,6 +214,7 @@ TEST_P(Runs, NeverReplaceASourceOrAnEarlierOutputAndReportWhatWasNotDone) {
     for (const std::string& name : c.sources) {
         std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
         ASSERT_TRUE(pattern(64, 48, static_cast<unsigned>(before.size() + 1)).SaveFile(wx(dir / name)));
+        if (name.rfind("cut", 0) == 0) std::filesystem::resize_file(dir / name, std::filesystem::file_size(dir / name) / 2);
         before[name] = readFile(dir / name);
     }
     const RunSettings settings = c.settings(dir);
@@ -244,6 +255,8 @@ const RunCase runCases[] = {
      {"a.png: 50000x50000 is too large", "b.png: 50000x50000 is too large"}, 1},
     {"AnLcdSizeTooWideFails", {"a.png"}, {},
      [](const Folder&) { auto s = sized(40000, 20000); s.keepRatio = false; return s; }, {}, {"a.png: 40000x20000 is too large"}, 1},
+    {"ATruncatedJpegFailsWithItsName", {"a.jpg", "cut.jpg"}, {}, sameFolder, {"a_res.png"},
+     {"cut.jpg: damaged JPEG data (Premature end of JPEG file)"}, 1},
     {"AJpegLimitOutOfReachIsWrittenAndReported", {"a.png"}, {},
      [](const Folder&) { auto s = sized(640, 480, FileType::JPEG); s.keepRatio = false, s.limitBytes = 1024; return s; },
      {"a_res.jpg"}, {"a.png: 7 KB at quality 1, over the 1 KB limit"}, 1},
