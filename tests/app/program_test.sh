@@ -4,7 +4,7 @@
 # names the locale cannot decode.
 set -eu
 program=$(readlink -f "$1") work=$(mktemp -d) servers=""
-trap 'for p in $servers; do kill $p 2>/dev/null; done; rm -rf "$work"' EXIT
+trap 'for p in $servers; do kill $p 2>/dev/null || true; done; rm -rf "$work"' EXIT
 cd "$work"
 fail() { echo "FAILED: $*"; exit 1; }
 
