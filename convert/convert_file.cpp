@@ -66,12 +66,13 @@ wxString encode(wxImage& result, const RunSettings& settings, const FileContext&
 
 // The planned path, or its first variant that is neither a source of the
 // run nor written by it. A file an earlier run left there is replaced.
+// Empty once the file is given up: a closed window protects every name.
 wxString freeName(const wxString& planned, const FileContext& context) {
-    if (!context.isProtected || !context.isProtected(planned)) return planned;
-    for (int n = 2;; ++n) {
-        const wxString variant = variantPath(planned, n);
-        if (!context.isProtected(variant)) return variant;
+    for (int n = 1; !abandoned(context); ++n) {
+        const wxString candidate = n == 1 ? planned : variantPath(planned, n);
+        if (!context.isProtected || !context.isProtected(candidate)) return candidate;
     }
+    return wxString();
 }
 
 }  // namespace
@@ -118,6 +119,7 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     if (!reason.empty()) return failed(planned.path, reason);
 
     outcome.output = freeName(planned.path, context);
+    if (outcome.output.empty()) return {FileOutcome::Abandoned, planned.path, wxT("abandoned"), {}};
     if (outcome.output != planned.path)
         outcome.notes.push_back(wxT("written as ") + outcome.output + wxT(", since ") + planned.path +
                                 wxT(" is another file of this run"));

@@ -278,7 +278,11 @@ struct ChangingList : RunClient {
         for (size_t i = 0; i < files.size() && i < 2; ++i) if (files[i] != current) return files[i];
         return std::nullopt;
     }
-    bool isWaiting(const wxString& path) override { return std::count(files.begin(), files.end(), path) > 0; }
+    std::function<void()> naming;  // while a name is chosen
+    bool isWaiting(const wxString& path) override {
+        if (naming) naming();
+        return naming || std::count(files.begin(), files.end(), path) > 0;  // a closed window keeps every name
+    }
     void fileDone(const wxString& source, const FileOutcome&) override {
         if (!files.empty() && files.front() == source) files.pop_front();
         if (between) between(*this);
@@ -298,6 +302,9 @@ TEST(DecodeAhead, TheNextFileIsDecodedWhileThisOneIsReducedAndUsedOnlyIfStillLis
         {"Cleared", [](ChangingList& list, ConversionRun&, const Folder&) { list.files.clear(); }, {"a_res.png"}, 1, {}},
         {"Stopped", [](ChangingList& list, ConversionRun&, const Folder&) { list.stopped = true; }, {"a_res.png"}, 1, {}},
         {"Closed", [](ChangingList&, ConversionRun& run, const Folder&) { run.cancel(); }, {"a_res.png"}, 1, {}},
+        {"ClosedWhileNaming", [](ChangingList& list, ConversionRun& run, const Folder&) {  // every name taken then
+             list.naming = [&run] { run.cancel(); }; },
+         {"a_res.png"}, 1, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
