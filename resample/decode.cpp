@@ -590,19 +590,23 @@ void readPngHeader(std::FILE* file, Metadata& metadata, std::vector<wxString>& n
 
 int ignoreTiffMessage(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
-void readTiffHeader(std::FILE* file, Metadata& metadata) {
+// The file's TIFF header, quietly; null when it has none. On a duplicate
+// descriptor: closing the TIFF closes it.
+TIFF* openTiff(std::FILE* file) {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (!options) return;
+    if (!options) return nullptr;
     TIFFOpenOptionsSetErrorHandlerExtR(options, ignoreTiffMessage, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreTiffMessage, nullptr);
-    // On a duplicate: closing the TIFF closes its descriptor.
     const int descriptor = dup(fileno(file));
     TIFF* tiff = descriptor < 0 ? nullptr : TIFFFdOpenExt(descriptor, "", "rm", options);
     TIFFOpenOptionsFree(options);
-    if (!tiff) {
-        if (descriptor >= 0) close(descriptor);
-        return;
-    }
+    if (!tiff && descriptor >= 0) close(descriptor);
+    return tiff;
+}
+
+void readTiffHeader(std::FILE* file, Metadata& metadata) {
+    TIFF* tiff = openTiff(file);
+    if (!tiff) return;
     // libtiff's RGBA reader, which the toolkit uses, applies the mirrorings
     // of the orientation but not the transposition of 5 to 8: 5 and 7 come
     // out stored as 1 and 3 would, 6 and 8 as 2 and 4. What remains:
@@ -768,17 +772,8 @@ unsigned bigEndian(const unsigned char* bytes, int count) {
 }
 
 bool readTiffSize(std::FILE* file, long long& width, long long& height) {
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (!options) return false;
-    TIFFOpenOptionsSetErrorHandlerExtR(options, ignoreTiffMessage, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreTiffMessage, nullptr);
-    const int descriptor = dup(fileno(file));
-    TIFF* tiff = descriptor < 0 ? nullptr : TIFFFdOpenExt(descriptor, "", "rm", options);
-    TIFFOpenOptionsFree(options);
-    if (!tiff) {
-        if (descriptor >= 0) close(descriptor);
-        return false;
-    }
+    TIFF* tiff = openTiff(file);
+    if (!tiff) return false;
     uint32_t w = 0, h = 0;
     const bool known = TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &w) && TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h);
     TIFFClose(tiff);
