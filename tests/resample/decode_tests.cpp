@@ -252,7 +252,7 @@ Picture decoded(const std::string& path) {
 // Odd sizes: partial MCUs and chroma blocks at both edges.
 const Picture colours = noise(37, 23, 3, 1);
 
-TEST(PlainFiles, ComeOutAsTheToolkitReadsThemAndTurnAsBefore) {
+TEST(PlainFiles, ComeOutAsTheToolkitReadsThemAndTurnAsBefore) {  // and their headers tell their size
     writeJpeg(place("baseline.jpg"), colours);
     writeJpeg(place("progressive.jpg"), colours, {true, 0, {}, 22});
     writeJpeg(place("chroma-422.jpg"), colours, {false, 0, {}, 21});
@@ -275,6 +275,9 @@ TEST(PlainFiles, ComeOutAsTheToolkitReadsThemAndTurnAsBefore) {
         const wxImage expected(path);
         ASSERT_TRUE(expected.IsOk()) << name;
         EXPECT_EQ(rgbOf(Image(path, 0, wxBITMAP_TYPE_ANY, -1)), rgbOf(expected)) << name;
+        long long width = 0, height = 0;  // what a header alone tells, for the decode ahead
+        EXPECT_TRUE(readPictureSize(path, width, height)) << name;
+        EXPECT_EQ(std::make_pair(width, height), std::make_pair<long long, long long>(expected.GetWidth(), expected.GetHeight())) << name;
         for (int turns : {1, 2, 3}) {
             const wxImage turned = turns == 2 ? expected.Rotate180() : expected.Rotate90(true);
             const Image image(path, turns, wxBITMAP_TYPE_ANY, -1);
