@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/dirdlg.h>
+#include <wx/image.h>
 #include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
     static guitest::RecordingHook hook;
     hook.Register();
     wxLog::SetActiveTarget(new wxLogStderr);
+    wxInitAllImageHandlers();  // once: a second time only logs each as a duplicate
     const int rc = RUN_ALL_TESTS();
     wxEntryCleanup();
     return rc;

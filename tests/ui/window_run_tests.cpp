@@ -26,7 +26,6 @@ std::vector<wxString> messages() {
 // The fixture is the window's friend: it reaches the controls and the run.
 struct FrameProbe : ::testing::Test {
     void SetUp() override {
-        wxInitAllImageHandlers();  // each handler is added once
         guitest::clearShownDialogs();
         frame->Show();
         ASSERT_TRUE(pumpUntil([this] { return frame->IsShownOnScreen(); }));
