@@ -131,16 +131,18 @@ wxArrayString walkFolder(const wxString& folder) {
     if (traverser.enter(root)) dir.Traverse(traverser, wxEmptyString, wxDIR_FILES | wxDIR_DIRS);
 
     // The walk comes in the order the file system lists each folder; put it
-    // in name order, so that runs over a folder are repeatable.
+    // in name order, so that runs over a folder are repeatable. (Indices are
+    // sorted: the split names would be copied at every move.)
     const size_t prefix = root.length() + (root.EndsWith(wxFILE_SEP_PATH) ? 0 : 1);
-    std::vector<std::pair<wxArrayString, wxString>> keyed;
-    keyed.reserve(files.size());
-    for (const wxString& file : files)
-        keyed.emplace_back(wxSplit(file.Mid(prefix), wxFILE_SEP_PATH, wxT('\0')), file);
-    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return walkOrder(a.first, b.first); });
+    std::vector<wxArrayString> names;
+    names.reserve(files.size());
+    for (const wxString& file : files) names.push_back(wxSplit(file.Mid(prefix), wxFILE_SEP_PATH, wxT('\0')));
+    std::vector<size_t> order(files.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return walkOrder(names[a], names[b]); });
     wxArrayString ordered;
-    ordered.reserve(keyed.size());
-    for (const auto& entry : keyed) ordered.Add(entry.second);
+    ordered.reserve(files.size());
+    for (size_t i : order) ordered.Add(files[i]);
     return ordered;
 }
 

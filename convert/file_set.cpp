@@ -19,7 +19,8 @@ bool identityOf(const std::string& path, std::pair<dev_t, ino_t>& identity) {
 
 std::string absolutePath(const std::string& nativePath) {
     std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(nativePath, error);
+    std::filesystem::path absolute = nativePath;
+    if (!absolute.is_absolute()) absolute = std::filesystem::absolute(nativePath, error);
     if (error) absolute = nativePath;
     std::string normal = absolute.lexically_normal().string();
     while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
