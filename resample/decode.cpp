@@ -343,6 +343,7 @@ struct Jpeg {
     int messageCode = 0;
     char message[JMSG_LENGTH_MAX] = "";
     char profileMessage[JMSG_LENGTH_MAX] = "";
+    char warning[JMSG_LENGTH_MAX] = "";  // the first one that loses nothing
     JOCTET* profile = nullptr;
     unsigned profileLength = 0;
     unsigned char* side = nullptr;  // grey or CMYK samples for the colour conversion
@@ -362,8 +363,25 @@ struct Jpeg {
         std::longjmp(jpeg.jump, 1);
     }
 
-    // Level -1 is a warning: corrupt or missing data. Any fails the file,
-    // at once. Higher levels are trace messages.
+    // Warnings that mean samples are lost or made up: the file fails.
+    static bool lostData(int code) {
+        switch (code) {
+        case JWRN_BOGUS_PROGRESSION:
+        case JWRN_EXTRANEOUS_DATA:
+        case JWRN_HIT_MARKER:
+        case JWRN_HUFF_BAD_CODE:
+        case JWRN_JPEG_EOF:
+        case JWRN_MUST_RESYNC:
+        case JWRN_NOT_SEQUENTIAL:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    // Level -1 is a warning. One about corrupt or missing data fails the
+    // file at once; the others (an unknown JFIF revision, say) are noted.
+    // Higher levels are trace messages.
     static void emit(j_common_ptr info, int level) {
         if (level >= 0) return;
         Jpeg& jpeg = of(info);
@@ -371,7 +389,8 @@ struct Jpeg {
             if (!jpeg.profileMessage[0]) info->err->format_message(info, jpeg.profileMessage);
             return;
         }
-        fail(info);
+        if (lostData(info->err->msg_code)) fail(info);
+        if (!jpeg.warning[0]) info->err->format_message(info, jpeg.warning);
     }
 
     static void quiet(j_common_ptr) {}
@@ -524,6 +543,7 @@ void decodeJpeg(std::FILE* file, DecodedPicture& picture, DecodeTimes& times) {
         picture.error = jpeg->reason();
         return;
     }
+    if (jpeg->warning[0]) picture.notes.push_back(wxT("JPEG warning: ") + wxString(jpeg->warning));
     times.samples = millisecondsSince(start);
 
     start = Clock::now();
@@ -665,6 +685,8 @@ public:
         wxLog::EnableLogging(wasEnabled);
     }
 
+    bool sawError() const { return !firstError.empty(); }
+
     // The first error, else the first warning, as a short phrase.
     wxString reason() const {
         const wxString& text = !firstError.empty() ? firstError : firstWarning;
@@ -706,7 +728,9 @@ void decodeWithToolkit(std::FILE* file, const unsigned char* magic, DecodedPictu
     {
         CapturedLog log;
         FileStream stream(file);
-        if (!image.LoadFile(stream, wxBITMAP_TYPE_ANY, -1) || !image.IsOk()) {
+        // Some loaders report missing data (a truncated GIF or TIFF) and
+        // still give a picture, the rest made up: that is a failure too.
+        if (!image.LoadFile(stream, wxBITMAP_TYPE_ANY, -1) || !image.IsOk() || log.sawError()) {
             picture.error = log.reason();
             return;
         }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <random>
+#include <filesystem>
 #include <thread>
 
 #include <unistd.h>
@@ -426,11 +427,21 @@ TEST(DamagedFiles, FailWithAReasonAndSayNothingElsewhere) {
     FILE* f = std::fopen(place("marker.jpg").c_str(), "r+b");
     std::fseek(f, 9000, SEEK_SET), std::fputs("\xFF\xD9", f), std::fclose(f);  // an end marker inside the data
     wxFile(wxString(place("text.png")), wxFile::write).Write("not a picture\n");
+    wxImage twoColours(300, 200);  // loaders that report missing data and still give a picture
+    for (int i = 0; i < 300 * 200 * 3; ++i) twoColours.GetData()[i] = picture.samples[i / 3 * 3] & 0x80;  // grey: in the palette
+    const unsigned char levels[] = {0, 128};
+    twoColours.SetPalette(wxPalette(2, levels, levels, levels));
+    for (const char* name : {"cut.gif", "cut.tif"}) {
+        ASSERT_TRUE(twoColours.SaveFile(wxString(place(name))));
+        ASSERT_EQ(truncate(place(name).c_str(), static_cast<off_t>(std::filesystem::file_size(place(name)) / 2)), 0);
+    }
     const std::pair<const char*, wxString> cases[] = {
         {"cut.jpg", wxT("damaged JPEG data (Premature end of JPEG file)")},
         {"cut-progressive.jpg", wxT("damaged JPEG data (Premature end of JPEG file)")},
         {"marker.jpg", wxT("damaged JPEG data (Corrupt JPEG data: premature end of data segment)")},
         {"cut.png", wxT("")},  // the toolkit's words; not empty
+        {"cut.gif", wxT("")},
+        {"cut.tif", wxT("")},
         {"text.png", wxT("")},
         {"missing.jpg", wxT("cannot open: No such file or directory")},
         {".", wxT("cannot open: Is a directory")},
@@ -454,6 +465,13 @@ TEST(DamagedFiles, FailWithAReasonAndSayNothingElsewhere) {
         wxLogNull quiet;
         check("worker: ");
     }).join();
+    writeJpeg(place("jfif2.jpg"), picture);  // a warning that loses nothing: converted, and noted
+    f = std::fopen(place("jfif2.jpg").c_str(), "r+b");
+    std::fseek(f, 11, SEEK_SET), std::fputc(2, f), std::fclose(f);  // JFIF major revision 2
+    const DecodedPicture jfif = decodePicture(wxString(place("jfif2.jpg")));
+    EXPECT_TRUE(jfif.ok()) << jfif.error;
+    ASSERT_EQ(jfif.notes.size(), 1u);
+    EXPECT_TRUE(jfif.notes[0].StartsWith(wxT("JPEG warning: "))) << jfif.notes[0];
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     wxLog::FlushActive();
     wxLog::SetActiveTarget(previous);
