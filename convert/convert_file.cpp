@@ -28,19 +28,16 @@ FileOutcome failed(const wxString& output, const wxString& problem) { return {Fi
 wxString sizeText(const Image::Size& size) { return wxString::Format(wxT("%dx%d"), size.width, size.height); }
 
 // Sizes the program cannot produce: the toolkit image that is written holds
-// at most INT_MAX bytes, and an LCD pass widens the rows threefold first.
-bool tooLarge(const Image::Size& target, const Method& method) {
-    const long long bytes = 3LL * target.width * target.height;
-    const bool widened = !method.nearest && method.lcdType > 0;
-    return bytes > INT_MAX || (widened && 3LL * target.width > INT_MAX);
-}
+// at most INT_MAX bytes (which also keeps an LCD pass's threefold width in
+// an int).
+bool tooLarge(const Image::Size& target) { return 3LL * target.width * target.height > INT_MAX; }
 
-void reduce(Image& image, const RunSettings& settings) {
+// True when every pass the method needs was done.
+bool reduce(Image& image, const RunSettings& settings) {
     image.lcdSetting(settings.method.lcdType);
     if (settings.method.nearest)
-        image.resizeNearest(settings.width, settings.height, settings.keepRatio, settings.percent);
-    else
-        image.resize(settings.width, settings.height, settings.keepRatio, settings.percent);
+        return image.resizeNearest(settings.width, settings.height, settings.keepRatio, settings.percent);
+    return image.resize(settings.width, settings.height, settings.keepRatio, settings.percent);
 }
 
 wxString kilobytes(long long bytes) { return wxString::Format(wxT("%lld KB"), (bytes + 1023) / 1024); }
@@ -100,14 +97,16 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     if (!loaded.image) return failed(planned.path, loaded.error);
     Image& image = *loaded.image;
     const Image::Size target = image.targetSize(settings.width, settings.height, settings.keepRatio, settings.percent);
-    if (tooLarge(target, settings.method)) return failed(planned.path, sizeText(target) + wxT(" is too large"));
+    if (tooLarge(target)) return failed(planned.path, sizeText(target) + wxT(" is too large"));
+    bool reduced;
     {
         Tracking tracking(context, &image);
-        reduce(image, settings);
+        reduced = reduce(image, settings);
     }
     if (abandoned(context)) return {FileOutcome::Abandoned, planned.path, wxT("abandoned"), {}};
-    const Image::Size reached{image.getWidth(), image.getHeight()};
-    if (reached.width != target.width || reached.height != target.height)
+    // A pass not done, a fold skipped: even at the right size (an LCD method
+    // to the source's width) that is not the picture asked for.
+    if (!reduced || image.getWidth() != target.width || image.getHeight() != target.height)
         return failed(planned.path, wxT("not enough memory to reduce it to ") + sizeText(target));
 
     std::unique_ptr<wxImage> result(image.createImage());

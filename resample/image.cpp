@@ -177,101 +177,98 @@ Image::Size Image::targetSize(int requestedWidth, int requestedHeight, bool keep
                 static_cast<int>(std::max<long long>(h, 1))};
 }
 
-void Image::resizeNearest(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
-    if (isEmpty()) return;
+bool Image::resizeNearest(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
+    if (isEmpty()) return false;
     Size target = targetSize(requestedWidth, requestedHeight, keepRatio, percent);
-    if (!fitsToolkitImage(width, height) || !fitsToolkitImage(target.width, target.height)) return;
+    if (!fitsToolkitImage(width, height) || !fitsToolkitImage(target.width, target.height)) return false;
     unsigned char* copy = copyBuffer(pixels, width, height);
-    if (!copy) return;
+    if (!copy) return false;
     wxImage source(width, height, copy, false);
     wxImage scaled = source.Scale(target.width, target.height, wxIMAGE_QUALITY_NORMAL);
-    if (!scaled.IsOk()) return;
+    if (!scaled.IsOk()) return false;
     unsigned char* result = copyBuffer(scaled.GetData(), target.width, target.height);
-    if (!result) return;
+    if (!result) return false;
     install(result, target.width, target.height);
+    return true;
 }
 
-void Image::resize(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
-    if (cancelRequested || isEmpty()) return;
+bool Image::resize(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
+    if (cancelRequested || isEmpty()) return false;
     Size target = targetSize(requestedWidth, requestedHeight, keepRatio, percent);
     int type = std::max(lcdType, 0);
     long long tripleWidth = 3LL * target.width;
-    if (type > 0 && tripleWidth > INT_MAX) return;
-    resampleVertical(target.height);
-    if (type == 0) {
-        resampleHorizontal(target.width);
-        return;
-    }
-    resampleHorizontal(static_cast<int>(tripleWidth));
+    if (type > 0 && tripleWidth > INT_MAX) return false;
+    if (!resampleVertical(target.height)) return false;
+    if (type == 0) return resampleHorizontal(target.width);
     // Fold only what the pass produced: after a failed pass the width could
     // still be a multiple of 3 and would be folded to the wrong size.
-    if (width != tripleWidth) return;
+    if (!resampleHorizontal(static_cast<int>(tripleWidth))) return false;
     switch (type) {
     case 1:
     case 4:
-        foldSubpixelBox();
-        break;
+        return foldSubpixelBox();
     case 2:
     case 5:
-        foldSubpixelAdaptive();
-        break;
+        return foldSubpixelAdaptive();
     case 3:
     case 6:
-        foldSubpixelWeighted();
-        break;
+        return foldSubpixelWeighted();
     default:
         showMessage(wxT("undefined LCD type!"));
+        return false;
     }
 }
 
-void Image::resampleVertical(int newHeight) {
-    if (cancelRequested) return;
+bool Image::resampleVertical(int newHeight) {
+    if (cancelRequested) return false;
     if (height < 1 || !pixels) {
         // Nothing to reduce: the filter has no taps here.
         if (height < 1) showMessage(wxT("縮小専用です"));
-        return;
+        return false;
     }
     long long target = std::max(newHeight, 1);
     std::size_t bytes;
-    if (!rgbByteCount(width, target, bytes)) return;
+    if (!rgbByteCount(width, target, bytes)) return false;
     // The buffer first: a size no memory can hold is refused before any
     // table is built for it.
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
-    if (!result) return;
+    if (!result) return false;
     resample::WeightTable table;
     auto geometry = resample::verticalGeometry(height, target, softnessFactor());
     if (!resample::buildVerticalWeights(geometry, table)) {
         std::free(result);
-        return;
+        return false;
     }
     std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
     if (!resample::applyVertical(pixels, rowBytes, table, result, cancelRequested, threadsForPasses())) {
         std::free(result);
-        return;
+        return false;
     }
     install(result, width, static_cast<int>(target));
+    return true;
 }
 
-void Image::resampleHorizontal(int newWidth) {
-    if (cancelRequested || width < 1 || height < 1 || !pixels) return;
+bool Image::resampleHorizontal(int newWidth) {
+    if (cancelRequested || width < 1 || height < 1 || !pixels) return false;
     long long target = std::max(newWidth, 1);
     std::size_t bytes;
-    if (!rgbByteCount(target, height, bytes)) return;
+    if (!rgbByteCount(target, height, bytes)) return false;
     int widening = lcdType >= 1 && lcdType <= 3 ? 3 : 1;
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
-    if (!result) return;
+    if (!result) return false;
     resample::WeightTable table;
     auto geometry = resample::horizontalGeometry(width, target, widening, softnessFactor());
     if (!resample::buildHorizontalWeights(geometry, table)) {
         std::free(result);
-        return;
+        return false;
     }
     if (!resample::applyHorizontal(pixels, width, height, table, result, cancelRequested,
                                    threadsForPasses())) {
         std::free(result);
-        return;
+        return false;
     }
     install(result, static_cast<int>(target), height);
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -353,13 +350,13 @@ void foldAdaptiveRow(Row row, unsigned char* out, long long pixels) {
 }  // namespace
 
 template <class Fold>
-void Image::foldSubpixel(Fold foldRow) {
-    if (cancelRequested || isEmpty() || width % 3 != 0) return;
+bool Image::foldSubpixel(Fold foldRow) {
+    if (cancelRequested || isEmpty() || width % 3 != 0) return false;
     int folded = width / 3;
     std::size_t bytes;
-    if (!rgbByteCount(folded, height, bytes)) return;
+    if (!rgbByteCount(folded, height, bytes)) return false;
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
-    if (!result) return;
+    if (!result) return false;
     std::size_t sourceRow = 3 * static_cast<std::size_t>(width), targetRow = sourceRow / 3;
     resample::parallelFor(height, threadsForPasses(), [&](long long begin, long long end) {
         for (long long r = begin; r < end; ++r) {
@@ -369,11 +366,12 @@ void Image::foldSubpixel(Fold foldRow) {
     });
     if (cancelRequested) {
         std::free(result);
-        return;
+        return false;
     }
     install(result, folded, height);
+    return true;
 }
 
-void Image::foldSubpixelBox() { foldSubpixel(foldBoxRow); }
-void Image::foldSubpixelWeighted() { foldSubpixel(foldWeightedRow); }
-void Image::foldSubpixelAdaptive() { foldSubpixel(foldAdaptiveRow); }
+bool Image::foldSubpixelBox() { return foldSubpixel(foldBoxRow); }
+bool Image::foldSubpixelWeighted() { return foldSubpixel(foldWeightedRow); }
+bool Image::foldSubpixelAdaptive() { return foldSubpixel(foldAdaptiveRow); }

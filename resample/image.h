@@ -55,14 +55,17 @@ public:
     int getHeight() const { return height; }
     bool isEmpty() const { return pixels == nullptr || width < 1 || height < 1; }
 
-    void resize(int width, int height, bool keepRatio, bool percent);
-    void resizeNearest(int width, int height, bool keepRatio, bool percent);
-    void resampleVertical(int newHeight);
-    void resampleHorizontal(int newWidth);
+    // Each returns true when it did all its work; false when it did not
+    // (cancelled, out of memory, an impossible size), with every step that
+    // was not done leaving the image as it was.
+    bool resize(int width, int height, bool keepRatio, bool percent);
+    bool resizeNearest(int width, int height, bool keepRatio, bool percent);
+    bool resampleVertical(int newHeight);
+    bool resampleHorizontal(int newWidth);
 
-    void foldSubpixelBox();
-    void foldSubpixelWeighted();
-    void foldSubpixelAdaptive();
+    bool foldSubpixelBox();
+    bool foldSubpixelWeighted();
+    bool foldSubpixelAdaptive();
 
     static double lanczos3(double x);
     static const double softnessFactors[5];
@@ -85,7 +88,7 @@ public:
 private:
     double softnessFactor() const;
     void install(unsigned char* buffer, int newWidth, int newHeight);
-    template <class Fold> void foldSubpixel(Fold fold);
+    template <class Fold> bool foldSubpixel(Fold fold);
 
     std::atomic<bool> cancelRequested{false};
     unsigned char* pixels = nullptr;
