@@ -18,6 +18,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -70,7 +72,9 @@ private:
 };
 
 // Ctrl-C or a termination request gives up the file in progress; nothing
-// partial is written. The signals are taken by a thread of their own.
+// partial is written. Before the run, while files are listed, it ends the
+// program at once: nothing has been written then. The signals are taken by
+// a thread of their own.
 class Interruption {
 public:
     Interruption() {
@@ -78,26 +82,39 @@ public:
         sigaddset(&signals, SIGINT);
         sigaddset(&signals, SIGTERM);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // in every thread started from here on
-    }
-    void watch(ConversionRun& run) {
-        watcher = std::thread([this, &run] {
+        watcher = std::thread([this] {
             const timespec tick{0, 100 * 1000 * 1000};
             while (!over) {
                 if (sigtimedwait(&signals, nullptr, &tick) <= 0) continue;
+                std::lock_guard<std::mutex> lock(mutex);
                 interrupted = true;
-                run.cancel();
+                if (!run) {
+                    std::fprintf(stderr, "pixloom-batch: interrupted\n");
+                    std::_Exit(130);
+                }
+                run->cancel();
             }
         });
     }
-    void stop() {
+    ~Interruption() {
         over = true;
-        if (watcher.joinable()) watcher.join();
+        watcher.join();
     }
-    std::atomic<bool> interrupted{false};
+    void watch(ConversionRun* converting) {
+        std::lock_guard<std::mutex> lock(mutex);
+        run = converting;
+    }
+    bool wasInterrupted() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return interrupted;
+    }
 
 private:
     sigset_t signals;
     std::atomic<bool> over{false};
+    std::mutex mutex;
+    ConversionRun* run = nullptr;
+    bool interrupted = false;
     std::thread watcher;
 };
 
@@ -132,15 +149,16 @@ int convert(const wxArrayString& files, const RunSettings& settings, std::vector
         progress.done();
     };
     ConversionRun run(client);
-    interruption.watch(run);
+    interruption.watch(&run);
     run.runConversion();
-    interruption.stop();
+    interruption.watch(nullptr);
     progress.clear();
+    const bool interrupted = interruption.wasInterrupted();
     const size_t failed = failures.size() + client.failures().size();
     const size_t written = client.filesDone() - client.failures().size();
     say(wxString::Format(wxT("%zu of %zu files written, %zu failed, in %s%s"), written, files.size(), failed,
-                         clockText(progress.elapsed()), interruption.interrupted ? " (interrupted)" : ""));
-    if (interruption.interrupted) return 130;
+                         clockText(progress.elapsed()), interrupted ? " (interrupted)" : ""));
+    if (interrupted) return 130;
     return failed == 0 ? 0 : 1;
 }
 

@@ -54,9 +54,12 @@ public:
                 given.push_back(raw);
                 continue;
             }
+            // "--out=写真": the option stays, its value is stood in for.
+            const size_t equals = raw.rfind("--", 0) == 0 ? raw.find('=') : std::string::npos;
+            const size_t value = equals == std::string::npos ? 0 : equals + 1;
             const std::string standIn = "@pixloom-argument-" + std::to_string(i) + "@";
-            standIns[wxString::FromAscii(standIn.c_str())] = wxString(raw.c_str(), *wxConvFileName);
-            given.push_back(standIn);
+            standIns[wxString::FromAscii(standIn.c_str())] = wxString(raw.c_str() + value, *wxConvFileName);
+            given.push_back(raw.substr(0, value) + standIn);
         }
         for (std::string& argument : given) pointers.push_back(argument.data());
     }

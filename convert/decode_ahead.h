@@ -10,20 +10,24 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 
 class DecodeAhead {
 public:
-    // Pictures above this many pixels are not decoded ahead: with the file
-    // in progress, at most 3 bytes a pixel more are held (300 MB).
+    // Pictures above this many pixels are not decoded ahead. A JPEG ahead
+    // holds 3 bytes a pixel (300 MB at most); other formats, decoded by the
+    // toolkit, up to 7 while they are decoded (700 MB).
     static constexpr long long pixelCap = 100'000'000;
 
     DecodeAhead() = default;
     DecodeAhead(const DecodeAhead&) = delete;
     DecodeAhead& operator=(const DecodeAhead&) = delete;
-    ~DecodeAhead() { drop(); }
+    // Waits for a decode in progress.
+    ~DecodeAhead();
 
     // Starts decoding path, unless it is the one ahead already; any other
     // picture ahead is dropped.
@@ -32,10 +36,11 @@ public:
     // decoded (device, inode, size and modification time); else nothing, and
     // path is to be decoded again. Either way nothing is left ahead.
     std::optional<LoadedSource> take(const wxString& path);
-    // Waits for a decode in progress and frees what it made.
+    // Nothing is wanted ahead any more: a picture held is freed at once, one
+    // being decoded as soon as it is done.
     void drop();
     // Whether a file is being decoded or held ahead.
-    bool busy() const { return decoder.joinable(); }
+    bool busy() const;
 
 private:
     struct Stamp {
@@ -48,8 +53,18 @@ private:
         }
     };
     static std::optional<Stamp> stampOf(const wxString& path);
+    void serve();  // the decoding thread: one per run, so that per-thread state does not pile up
+    void release();  // frees the picture held; under the lock
 
+    mutable std::mutex mutex;
+    std::condition_variable changed;
     std::thread decoder;
+    bool quit = false;
+    unsigned job = 0;       // the picture wanted ahead; 0 for none
+    unsigned counter = 0;
+    bool queued = false;    // wanted, not started yet
+    unsigned decoding = 0;  // the job being decoded
+    unsigned ready = 0;     // the job whose picture is held
     wxString path;
     std::optional<Stamp> stamp;
     LoadedSource picture;

@@ -92,6 +92,7 @@ TEST(Batch, UsageErrorsWriteNothingAndSayWhatIsWrong) {
 TEST(Batch, OptionsOverrideTheSavedSettingsOneByOne) {
     Folder folder;
     std::filesystem::create_directory(folder / "out");
+    std::filesystem::create_directory(folder / "写真");
     ASSERT_TRUE(pattern(400, 300).SaveFile(wx(folder / "a.png")));
     writeText(folder / ".pixloom", "[Size]\noptSize=Other\nspnWidth=50\nspnHeight=50\nselUnits=%\nchkFixRatio=1\n"
                                    "[Method]\noptMethod=Lanczos3\n[Filetype]\noptFiletype=JPEG\nspnQuality=70\n"
@@ -102,6 +103,8 @@ TEST(Batch, OptionsOverrideTheSavedSettingsOneByOne) {
         {{"--type", "PNG", "--suffix", "_s"}, "a_s.png", {200, 150}},    // beside the source, still 50 %
         {{"--size", "100X100", "--pixels", "--type", "bmp"}, "out/a.bmp", {100, 75}},
         {{"--size", "100x100", "--pixels", "--stretch", "--type", "bmp"}, "out/a.bmp", {100, 100}},
+        {{"--out=写真", "--type=png"}, "写真/a.png", {200, 150}},  // values beyond ASCII, after "="
+        {{"--suffix=_縮小", "--type=png"}, "a_縮小.png", {200, 150}},
     };
     for (const auto& c : cases) {
         std::vector<std::string> arguments = c.options;
