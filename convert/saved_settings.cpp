@@ -1,6 +1,7 @@
 #include "saved_settings.h"
 
 #include "jpeg_quality.h"
+#include "log_capture.h"
 #include "output_path.h"
 #include "write_image.h"
 
@@ -19,22 +20,6 @@
 
 namespace {
 
-// What the toolkit logs on the window's thread while it lives (the settings
-// file class reports damaged lines this way), instead of showing it.
-class LogCapture : public wxLog {
-public:
-    LogCapture() : previous(wxLog::SetActiveTarget(this)) {}
-    ~LogCapture() override { wxLog::SetActiveTarget(previous); }
-    std::vector<wxString> messages;
-
-protected:
-    void DoLogRecord(wxLogLevel, const wxString& message, const wxLogRecordInfo&) override {
-        messages.push_back(message);
-    }
-
-private:
-    wxLog* previous;
-};
 
 std::unique_ptr<wxFileConfig> openSettingsFile() {
     auto file = std::make_unique<wxFileConfig>(wxEmptyString, wxEmptyString, settingsFilePath(), wxEmptyString,
@@ -125,8 +110,8 @@ StoredSettings readStoredSettings(std::vector<wxString>& notes, bool keepDamaged
         wxString value;
         if (file->Read(key, &value)) stored.values[key] = value;
     }
-    if (damage.messages.empty()) return stored;
-    wxString note = settingsFilePath() + wxT(" is damaged (") + damageText(damage.messages.front()) +
+    if (damage.first().empty()) return stored;  // the settings file class reports damaged lines this way
+    wxString note = settingsFilePath() + wxT(" is damaged (") + damageText(damage.first()) +
                     wxT("); what could not be read is back to its default");
     if (keepDamaged) note += wxT("; ") + keepDamagedCopy();
     notes.push_back(note);
@@ -136,12 +121,12 @@ StoredSettings readStoredSettings(std::vector<wxString>& notes, bool keepDamaged
 wxString writeStoredSettings(const StoredSettings& settings) {
     LogCapture damage;
     std::unique_ptr<wxFileConfig> file = openSettingsFile();
-    if (!damage.messages.empty()) {
+    if (!damage.first().empty()) {
         file.reset();  // unchanged, so it writes nothing back
         return writeClean(settings);
     }
     writeKeys(*file, settings);
-    if (!file->Flush() || !damage.messages.empty()) return wxT("the settings could not be written");
+    if (!file->Flush() || !damage.first().empty()) return wxT("the settings could not be written");
     return wxString();
 }
 

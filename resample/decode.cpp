@@ -1,5 +1,7 @@
 #include "decode.h"
 
+#include "log_capture.h"
+
 #include "filter.h"
 #include "image.h"
 
@@ -670,49 +672,19 @@ private:
     std::FILE* file;
 };
 
-// Collects the toolkit's log messages raised on this thread while it lives,
-// so that none reaches a log target (a window's would show a box). On the
-// main thread the toolkit only consults the main target.
-class CapturedLog : public wxLog {
-public:
-    CapturedLog() : mainThread(wxThread::IsMain()) {
-        wasEnabled = wxLog::EnableLogging(true);  // under wxLogNull too
-        previous = mainThread ? wxLog::SetActiveTarget(this) : wxLog::SetThreadActiveTarget(this);
-    }
-    ~CapturedLog() override {
-        if (mainThread) wxLog::SetActiveTarget(previous);
-        else wxLog::SetThreadActiveTarget(previous);
-        wxLog::EnableLogging(wasEnabled);
-    }
-
-    bool sawError() const { return !firstError.empty(); }
-
-    // The first error, else the first warning, as a short phrase.
-    wxString reason() const {
-        const wxString& text = !firstError.empty() ? firstError : firstWarning;
-        wxString reason = text;
-        // libtiff's words come with the stream's name and the module.
-        reason.StartsWith(wxT("image: "), &reason);
-        const int module = reason.Find(wxT(" (in module"));
-        if (module != wxNOT_FOUND) reason.Truncate(module);
-        reason.Trim().Trim(false);
-        while (reason.EndsWith(wxT("."))) reason.RemoveLast();
-        if (reason.length() > 1 && wxIslower(reason[1])) reason[0] = wxTolower(reason[0]);
-        return reason.empty() ? wxString(wxT("not a readable image")) : reason;
-    }
-
-protected:
-    void DoLogRecord(wxLogLevel level, const wxString& text, const wxLogRecordInfo&) override {
-        if (level <= wxLOG_Error && firstError.empty()) firstError = text;
-        else if (level == wxLOG_Warning && firstWarning.empty()) firstWarning = text;
-    }
-
-private:
-    bool mainThread;
-    bool wasEnabled = true;
-    wxLog* previous = nullptr;
-    wxString firstError, firstWarning;
-};
+// The first thing the toolkit said about a file it could not load, as a
+// short phrase.
+wxString loadFailure(const LogCapture& log) {
+    wxString reason = log.first();
+    // libtiff's words come with the stream's name and the module.
+    reason.StartsWith(wxT("image: "), &reason);
+    const int module = reason.Find(wxT(" (in module"));
+    if (module != wxNOT_FOUND) reason.Truncate(module);
+    reason.Trim().Trim(false);
+    while (reason.EndsWith(wxT("."))) reason.RemoveLast();
+    if (reason.length() > 1 && wxIslower(reason[1])) reason[0] = wxTolower(reason[0]);
+    return reason.empty() ? wxString(wxT("not a readable image")) : reason;
+}
 
 void decodeWithToolkit(std::FILE* file, const unsigned char* magic, DecodedPicture& picture, DecodeTimes& times) {
     Clock::time_point start = Clock::now();
@@ -726,12 +698,12 @@ void decodeWithToolkit(std::FILE* file, const unsigned char* magic, DecodedPictu
     start = Clock::now();
     wxImage image;
     {
-        CapturedLog log;
+        LogCapture log;
         FileStream stream(file);
         // Some loaders report missing data (a truncated GIF or TIFF) and
         // still give a picture, the rest made up: that is a failure too.
         if (!image.LoadFile(stream, wxBITMAP_TYPE_ANY, -1) || !image.IsOk() || log.sawError()) {
-            picture.error = log.reason();
+            picture.error = loadFailure(log);
             return;
         }
     }
