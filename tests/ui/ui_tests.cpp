@@ -341,6 +341,7 @@ TEST_F(UiTest, AStartRestoresUsableSettingsAndTheCloseWritesThemBack) {
         EXPECT_EQ(std::make_tuple(c.spnWidth->IsEnabled(), c.spnQuality->IsEnabled(), c.txtSaveDir->IsEnabled()),
                   std::make_tuple(was[0] == "Other", was[6] == "JPEG", was[9] == "Other Folder"));
         EXPECT_EQ(fs::exists(settingsFile), file.has_value());  // starting writes nothing
+        EXPECT_EQ(wxTopLevelWindows.size(), 1u);  // no log box for a damaged file, beside the window
         EXPECT_TRUE(c.window->Close() && pumpUntil([] { return wxTopLevelWindows.empty(); }));  // never vetoed
         std::ifstream written(settingsFile, std::ios::binary);
         if (i < 3) {  // a stored file's other lines stay: compare only whole files
@@ -349,21 +350,4 @@ TEST_F(UiTest, AStartRestoresUsableSettingsAndTheCloseWritesThemBack) {
         EXPECT_EQ(shown(start()), was);
         EXPECT_TRUE(guitest::destroyAllWindows());
     }
-}
-
-TEST_F(UiTest, ADamagedSettingsFileIsReadAsFarAsItGoesKeptAsItWasAndReplacedByACleanOneAtClose) {
-    const std::string settingsFile = home / ".pixloom", damaged = "[Size]\noptSize=Other\nspnWidth=800\nno equals sign\n"
-                                                                  "[Filetype]\noptFiletype=JPEG\n[broken\n";
-    std::ofstream(settingsFile, std::ios::binary) << damaged;
-    guitest::clearShownDialogs();
-    const FrameProbe c = start();
-    const Values was = shown(c);
-    EXPECT_EQ(was, (Values{"Other", "800", "320", "px", "1", "LCD(hi)", "JPEG", "90", "", "Same Folder", "_res", ""}));
-    EXPECT_EQ(wxTopLevelWindows.size(), 1u);  // no log box beside the window
-    EXPECT_TRUE(guitest::shownDialogs().empty());
-    auto read = [](const std::string& path) { std::ifstream in(path, std::ios::binary); return std::string(std::istreambuf_iterator<char>(in), {}); };
-    EXPECT_EQ(read(settingsFile + ".damaged"), damaged);
-    EXPECT_TRUE(c.window->Close() && pumpUntil([] { return wxTopLevelWindows.empty(); }));
-    EXPECT_EQ(read(settingsFile), fileText(was));  // whole and clean
-    EXPECT_EQ(shown(start()), was);
 }
