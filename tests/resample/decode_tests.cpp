@@ -57,17 +57,19 @@ Bytes saved(cmsHPROFILE profile) {
     return bytes;
 }
 
-// Grey on a 2.2 curve, or Adobe RGB (1998) as its primaries and curve define it.
-Bytes gamma22(bool grey) {
-    cmsCIExyY white;
-    cmsWhitePointFromTemp(&white, 6504);
-    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE profile = grey ? cmsCreateGrayProfile(cmsD50_xyY(), gamma) : cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(gamma);
+// On one curve, which it frees: grey, or RGB of these primaries with a D65 white.
+Bytes profileOn(cmsToneCurve* curve, const cmsCIExyYTRIPLE* primaries = nullptr) {
+    const cmsCIExyY white = {0.3127, 0.3290, 1};
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE profile = primaries ? cmsCreateRGBProfile(&white, primaries, curves) : cmsCreateGrayProfile(cmsD50_xyY(), curve);
+    cmsFreeToneCurve(curve);
     return saved(profile);
 }
+
+// Adobe RGB (1998) as its primaries and curve define it; grey on the same curve.
+const cmsCIExyYTRIPLE adobePrimaries = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+Bytes adobeLike() { return profileOn(cmsBuildGamma(nullptr, 2.2), &adobePrimaries); }
+Bytes greyGamma22() { return profileOn(cmsBuildGamma(nullptr, 2.2)); }
 
 // sRGB as a file may carry it: its curve a table 0.6 of a level off the built-in one, close enough to count as sRGB,
 // though converting would move nearly every sample by one.
@@ -77,13 +79,9 @@ Bytes nearSrgb() {
     cmsUInt16Number table[1024];
     for (int i = 0; i < 1024; ++i)
         table[i] = cmsUInt16Number(cmsEvalToneCurveFloat(exact, std::min(1.0f, i / 1023.0f + 0.6f / 255)) * 65535 + 0.5f);
-    cmsToneCurve* curve = cmsBuildTabulatedToneCurve16(nullptr, 1024, table);
-    cmsToneCurve* curves[3] = {curve, curve, curve};
-    const cmsCIExyY white = {0.3127, 0.3290, 1};
+    cmsFreeToneCurve(exact);
     const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(exact), cmsFreeToneCurve(curve);
-    return saved(profile);
+    return profileOn(cmsBuildTabulatedToneCurve16(nullptr, 1024, table), &primaries);
 }
 
 // A printer-like CMYK profile: ink darkens its opposite colour, black darkens all.
@@ -110,7 +108,7 @@ Bytes cmykLike() {
 
 // A profile LittleCMS refuses though its structure is sound (libpng takes it): the red colorant's type is unknown.
 Bytes broken() {
-    Bytes p = gamma22(false);
+    Bytes p = adobeLike();
     auto word = [&](std::size_t at) { return std::size_t(p[at]) << 24 | p[at + 1] << 16 | p[at + 2] << 8 | p[at + 3]; };
     for (std::size_t entry = 132; entry < 132 + 12 * word(128); entry += 12)
         if (std::equal(&p[entry], &p[entry] + 4, "rXYZ")) std::copy_n("bad!", 4, &p[word(entry + 4)]);
@@ -271,7 +269,7 @@ TEST(PlainFiles, ComeOutAsTheToolkitReadsThemAndTurnAsBefore) {
     for (const auto& w : written) write(place(w.name), w.picture, w.options), names.push_back(w.name);
     wxImage toolkit(colours.width, colours.height, const_cast<unsigned char*>(colours.samples.data()), true);
     for (const char* name : {"plain.bmp", "plain.tif"}) ASSERT_TRUE(toolkit.SaveFile(wxString(place(name))));
-    toolkit.InitAlpha();
+    toolkit.InitAlpha();  // opaque: composited, the samples stay
     ASSERT_TRUE(toolkit.SaveFile(wxString(place("opaque-alpha.png"))));
     ASSERT_TRUE(twoColours(5, 3, 13, {200, 40, 10, 10, 90, 250}).SaveFile(wxString(place("plain.gif"))));
 
@@ -299,7 +297,7 @@ TEST(PlainFiles, ComeOutAsTheToolkitReadsThemAndTurnAsBefore) {
 TEST(Orientation, AllEightStandUpright) {
     const Picture colour = noise(13, 7, 3, 4), inks = noise(11, 6, 4, 5), greys = noise(9, 5, 1, 6);
     const struct { std::string name; const Picture& picture; Bytes profile; } jpegs[] = {
-        {"colour", colour, {}}, {"cmyk", inks, {}}, {"grey", greys, gamma22(true)}};
+        {"colour", colour, {}}, {"cmyk", inks, {}}, {"grey", greys, greyGamma22()}};
     for (int orientation = 1; orientation <= 8; ++orientation) {
         SCOPED_TRACE(orientation);
         for (const auto& j : jpegs) {
@@ -341,7 +339,7 @@ TEST(Transparency, LiesOnWhite) {
 }
 
 TEST(ColourProfiles, ConvertToSrgbAsLittleCmsDoes) {
-    const Bytes adobe = gamma22(false), srgb = saved(cmsCreate_sRGBProfile()), grey = gamma22(true), cmyk = cmykLike();
+    const Bytes adobe = adobeLike(), srgb = saved(cmsCreate_sRGBProfile()), grey = greyGamma22(), cmyk = cmykLike();
     const Picture greys = noise(19, 11, 1, 7), inks = noise(23, 13, 4, 12);
     write(place("untagged.jpg"), colours);
     write(place("untagged-grey.jpg"), greys);
@@ -437,8 +435,8 @@ TEST(DamagedFiles, FailWithAReasonAndSayNothingElsewhere) {
 }
 
 TEST(Threads, TwoDecodesAtOnceGiveWhatOneGives) {
-    write(place("one.jpg"), noise(200, 150, 3, 10), {gamma22(false), 6});
-    write(place("two.png"), noise(150, 200, 4, 11), {gamma22(false)});
+    write(place("one.jpg"), noise(200, 150, 3, 10), {adobeLike(), 6});
+    write(place("two.png"), noise(150, 200, 4, 11), {adobeLike()});
     const Picture one = decoded(place("one.jpg")), two = decoded(place("two.png"));
     std::thread a([&] { for (int i = 0; i < 20; ++i) expectDecoded(place("one.jpg"), one); });
     std::thread b([&] { for (int i = 0; i < 20; ++i) expectDecoded(place("two.png"), two); });
