@@ -188,15 +188,13 @@ TEST(Agreement, RandomPicturesWithEitherKernels) {
     resample::usePortableKernels(false);
 }
 
-// Extreme ratios quickly (taps outside the image must cost nothing), and a photo.
+// Extreme ratios (taps outside the image must cost nothing: visiting them would take hours, past the test's time
+// limit, not milliseconds), and a photo.
 TEST(Agreement, ExtremeRatiosAndAPhoto) {
     for (auto [w, h, toWidth, toHeight, type] :
          {std::array{60000, 1, 1, 1, 0}, {1, 60000, 1, 1, 0}, {1, 1, 60000, 1, 0}, {1, 1, 1, 60000, 0},
-          {60000, 1, 1, 1, 4}, {1, 1, 60000, 1, 4}, {2, 60000, 60000, 2, 5}}) {
-        const auto t0 = std::chrono::steady_clock::now();
+          {60000, 1, 1, 1, 4}, {1, 1, 60000, 1, 4}, {2, 60000, 60000, 2, 5}})
         expectAgreement(w, h, toWidth, toHeight, false, false, type);
-        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2)) << w << "x" << h << " type " << type;
-    }
     expectAgreement(6000, 4000, 1920, 1280, false, false, 4);
 }
 
