@@ -188,7 +188,7 @@ TEST(Agreement, RandomPicturesWithEitherKernels) {
     resample::usePortableKernels(false);
 }
 
-// Extreme ratios (taps outside the image must cost nothing: visiting them would take hours, past the test's time
+// Extreme ratios (taps outside the image must cost nothing: visiting them would take minutes, past the test's time
 // limit, not milliseconds), and a photo.
 TEST(Agreement, ExtremeRatiosAndAPhoto) {
     for (auto [w, h, toWidth, toHeight, type] :
