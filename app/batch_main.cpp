@@ -5,8 +5,9 @@
 #include "file_listing.h"
 #include "pixloom_version.h"
 #include "queue_client.h"
-#include "saved_settings.h"
-#include "stderr_log.h"
+#include "report.h"
+#include "safe_write.h"
+#include "settings_file.h"
 
 #include <wx/filename.h>
 #include <wx/image.h>
@@ -26,8 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void say(const wxString& line) { std::fprintf(stderr, "pixloom-batch: %s\n", static_cast<const char*>(line.utf8_str())); }
-
 std::string clockText(double seconds) {
     const long whole = static_cast<long>(seconds + 0.5);
     char text[32];
@@ -36,34 +35,51 @@ std::string clockText(double seconds) {
 }
 
 // On a terminal, one line on standard error redrawn as files are done;
-// elsewhere nothing but failures and the summary.
+// elsewhere nothing but reports and the summary. Any thread.
 class Progress {
 public:
     explicit Progress(size_t total) : total(total), shown(isatty(STDERR_FILENO)) {}
 
     void taken(const wxString& source) {
-        current = wxFileName(source).GetFullName();
+        std::lock_guard<std::mutex> lock(mutex);
+        current = wxString(source.wc_str());
         draw();
     }
-    void done() { ++finished, draw(); }
-    void report(const wxString& line) {
+    void done() {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++finished;
+        draw();
+    }
+    void report(const wxString& file, const wxString& message) {
+        std::lock_guard<std::mutex> lock(mutex);
         clear();
-        say(line);
+        ::report(file, message);
         draw();
     }
-    void clear() {
-        if (shown) std::fprintf(stderr, "\r\033[K");
+    void finish() {
+        std::lock_guard<std::mutex> lock(mutex);
+        clear();
+        shown = false;
+    }
+    wxString inProgress() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return wxString(current.wc_str());
     }
     double elapsed() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 private:
+    void clear() {
+        if (shown) std::fprintf(stderr, "\r\033[K");
+    }
     void draw() {
         if (!shown) return;
         std::string left = "?";
         if (finished > 0) left = clockText(elapsed() / static_cast<double>(finished) * static_cast<double>(total - finished));
         std::fprintf(stderr, "\r\033[K%zu/%zu  %s  %s elapsed, %s left", finished, total,
-                     static_cast<const char*>(current.utf8_str()), clockText(elapsed()).c_str(), left.c_str());
+                     escapedBytes(nativePath(wxFileName(current).GetFullName())).c_str(), clockText(elapsed()).c_str(),
+                     left.c_str());
     }
+    std::mutex mutex;
     size_t total;
     size_t finished = 0;
     bool shown;
@@ -71,10 +87,11 @@ private:
     Clock::time_point start = Clock::now();
 };
 
-// Ctrl-C or a termination request gives up the file in progress; nothing
-// partial is written. Before the run, while files are listed, it ends the
-// program at once: nothing has been written then. The signals are taken by
-// a thread of their own.
+// Ctrl-C or a termination request gives up the file in progress at once:
+// one line says which, nothing partial is written, the exit status is 130.
+// A second one, or one while files are listed, ends the program at once:
+// nothing has been written then. The signals are taken by a thread of
+// their own.
 class Interruption {
 public:
     Interruption() {
@@ -82,27 +99,16 @@ public:
         sigaddset(&signals, SIGINT);
         sigaddset(&signals, SIGTERM);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // in every thread started from here on
-        watcher = std::thread([this] {
-            const timespec tick{0, 100 * 1000 * 1000};
-            while (!over) {
-                if (sigtimedwait(&signals, nullptr, &tick) <= 0) continue;
-                std::lock_guard<std::mutex> lock(mutex);
-                interrupted = true;
-                if (!run) {
-                    std::fprintf(stderr, "pixloom-batch: interrupted\n");
-                    std::_Exit(130);
-                }
-                run->cancel();
-            }
-        });
+        watcher = std::thread([this] { watch(); });
     }
     ~Interruption() {
         over = true;
         watcher.join();
     }
-    void watch(ConversionRun* converting) {
+    void watch(ConversionRun* converting, Progress* progress) {
         std::lock_guard<std::mutex> lock(mutex);
         run = converting;
+        this->progress = progress;
     }
     bool wasInterrupted() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -110,10 +116,27 @@ public:
     }
 
 private:
+    void watch() {
+        const timespec tick{0, 100 * 1000 * 1000};
+        while (!over) {
+            if (sigtimedwait(&signals, nullptr, &tick) <= 0) continue;
+            std::lock_guard<std::mutex> lock(mutex);
+            if (interrupted || !run) {
+                report(wxT("interrupted"));
+                std::_Exit(130);
+            }
+            interrupted = true;
+            const wxString file = progress->inProgress();
+            progress->report(file, file.empty() ? wxT("interrupted") : wxT("interrupted: this file will not be written"));
+            run->cancel();
+        }
+    }
+
     sigset_t signals;
     std::atomic<bool> over{false};
     std::mutex mutex;
     ConversionRun* run = nullptr;
+    Progress* progress = nullptr;
     bool interrupted = false;
     std::thread watcher;
 };
@@ -121,54 +144,76 @@ private:
 RunSettings savedSettings() {
     std::vector<wxString> notes;
     const StoredSettings stored = readStoredSettings(notes, false);
-    for (const wxString& note : notes) say(note);
-    return runSettingsFrom(stored);
+    for (const wxString& note : notes) report(note);
+    return runSettingsFrom(settingValuesFrom(stored));
+}
+
+wxString extensionList() {
+    wxString list;
+    for (const wxString& extension : imageExtensions()) list += (list.empty() ? wxT("") : wxT(", ")) + extension;
+    return list;
 }
 
 // The inputs as the window lists them; a name that gives nothing is told.
-wxArrayString listInputs(const wxArrayString& inputs, std::vector<FileFailure>& failures) {
+wxArrayString listInputs(const wxArrayString& inputs, const RunSettings& settings, std::vector<FileFailure>& failures) {
     FileListing listing;
+    const OutputNaming naming = namingFor(settings);
     wxArrayString files;
     for (const wxString& input : inputs) {
         const bool usable = isImageFilePath(input) || wxDirExists(input);
-        if (!usable) failures.push_back({input, wxFileName::Exists(input) ? wxT("not an image file (png, jpg, tiff, gif, bmp) or a folder")
-                                                                          : wxT("no such file or folder")});
-        for (const wxString& file : listing.add(wxArrayString(1, &input))) files.Add(file);
+        if (!usable)
+            failures.push_back({input, wxFileName::Exists(input)
+                                           ? wxT("not an image file (") + extensionList() + wxT(") or a folder")
+                                           : wxString(wxT("no such file or folder"))});
+        for (const wxString& file : listing.add(wxArrayString(1, &input), &naming)) files.Add(file);
     }
     return files;
 }
 
-int convert(const wxArrayString& files, const RunSettings& settings, std::vector<FileFailure> failures,
+struct Counts {
+    size_t written = 0, overLimit = 0, failed = 0;
+};
+
+wxString summary(const Counts& counts, size_t total, double seconds, bool interrupted) {
+    wxString text = wxString::Format(wxT("%zu of %zu files written"), counts.written, total);
+    if (counts.overLimit) text += wxString::Format(wxT(", %zu over its size limit"), counts.overLimit);
+    if (counts.failed) text += wxString::Format(wxT(", %zu failed"), counts.failed);
+    return text + wxT(", in ") + clockText(seconds) + (interrupted ? wxT(" (interrupted)") : wxT(""));
+}
+
+int convert(const wxArrayString& files, const RunSettings& settings, const std::vector<FileFailure>& failures,
             Interruption& interruption) {
     Progress progress(files.size());
-    for (const FileFailure& failure : failures) progress.report(failure.source + wxT(": ") + failure.reason);
+    Counts counts;
+    counts.failed = failures.size();
+    for (const FileFailure& failure : failures) progress.report(failure.source, failure.reason);
     QueueClient client(files, settings);
     client.onFileTaken = [&](const wxString& source) { progress.taken(source); };
     client.onFileDone = [&](const wxString& source, const FileOutcome& outcome) {
-        for (const wxString& line : reportLines(source, outcome)) progress.report(line);
+        for (const wxString& note : outcome.notes) progress.report(source, note);
+        if (outcome.failed() && !outcome.problem.empty()) progress.report(source, outcome.problem);
+        if (outcome.kind == FileOutcome::Written) ++counts.written, counts.overLimit += !outcome.problem.empty();
+        else ++counts.failed;
         progress.done();
     };
     ConversionRun run(client);
-    interruption.watch(&run);
-    run.runConversion();
-    interruption.watch(nullptr);
-    progress.clear();
+    interruption.watch(&run, &progress);
+    const int status = run.runConversion();
+    interruption.watch(nullptr, nullptr);
+    progress.finish();
     const bool interrupted = interruption.wasInterrupted();
-    const size_t failed = failures.size() + client.failures().size();
-    const size_t written = client.filesDone() - client.failures().size();
-    say(wxString::Format(wxT("%zu of %zu files written, %zu failed, in %s%s"), written, files.size(), failed,
-                         clockText(progress.elapsed()), interrupted ? " (interrupted)" : ""));
+    report(summary(counts, files.size(), progress.elapsed(), interrupted));
     if (interrupted) return 130;
-    return failed == 0 ? 0 : 1;
+    return status == 0 && failures.empty() ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    reportToStandardError("pixloom-batch");
     Interruption interruption;
     wxInitializer toolkit;  // base and image code only: no display is opened
-    if (!toolkit.IsOk()) return say(wxT("cannot start the toolkit")), 1;
-    logToStandardError("pixloom-batch");
+    if (!toolkit.IsOk()) return report(wxT("cannot start the toolkit")), 1;
     // Names from the file system as bytes, whatever the locale says.
     static wxConvBrokenFileNames fileNames(wxT("UTF-8"));
     wxConvFileName = &fileNames;
@@ -177,13 +222,13 @@ int main(int argc, char** argv) {
     BatchRequest request;
     wxString error;
     if (!parseBatchArguments(std::vector<std::string>(argv + 1, argv + argc), savedSettings(), request, error)) {
-        say(error);
+        report(error);
         std::fprintf(stderr, "Try 'pixloom-batch --help'.\n");
         return 2;
     }
     if (request.help) return std::printf("%s", static_cast<const char*>(batchUsage().utf8_str())), 0;
     if (request.version) return std::printf("pixloom-batch %s\n", PIXLOOM_VERSION), 0;
     std::vector<FileFailure> failures;
-    const wxArrayString files = listInputs(request.inputs, failures);
+    const wxArrayString files = listInputs(request.inputs, request.settings, failures);
     return convert(files, request.settings, failures, interruption);
 }

@@ -91,23 +91,31 @@ bool readSize(const wxString& text, RunSettings& settings) {
 }
 
 bool readMethod(const wxString& text, Method& method) {
-    static const wchar_t* const aliases[] = {L"nearest", L"lanczos3", L"lcd-low", L"lcd-mid", L"lcd-hi", L"lcd-ex", L"lcd-max"};
-    const std::vector<MethodLabel>& labels = methodLabels();
-    for (size_t i = 0; i < labels.size(); ++i) {
-        if (text.CmpNoCase(labels[i].label) != 0 && text.CmpNoCase(aliases[i]) != 0) continue;
-        method = labels[i].method;
+    for (const MethodInfo& row : methods()) {
+        if (text.CmpNoCase(row.label) != 0 && text.CmpNoCase(row.name) != 0) continue;
+        method = row.method;
         return true;
     }
     return false;
 }
 
 bool readType(const wxString& text, FileType& type) {
-    const wxString name = text.Lower();
-    if (name == wxT("bmp")) type = FileType::BMP;
-    else if (name == wxT("png")) type = FileType::PNG;
-    else if (name == wxT("jpeg") || name == wxT("jpg")) type = FileType::JPEG;
-    else return false;
-    return true;
+    for (const FileTypeInfo& row : fileTypes()) {
+        // The extension names the type too ("jpg").
+        if (text.CmpNoCase(row.name) != 0 && text.CmpNoCase(row.label) != 0 && text.CmpNoCase(row.extension + 1) != 0)
+            continue;
+        type = row.type;
+        return true;
+    }
+    return false;
+}
+
+// "a, b, c", from a table's names.
+template <class Rows>
+wxString namesOf(const Rows& rows) {
+    wxString names;
+    for (const auto& row : rows) names += (names.empty() ? wxT("") : wxT(", ")) + wxString(row.name);
+    return names;
 }
 
 bool bad(wxString& error, const wxString& message) {
@@ -135,9 +143,9 @@ bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSetti
     if (parser.Found(wxT("size"), &text) && !readSize(text, settings))
         return bad(error, wxT("--size wants WIDTHxHEIGHT, each 1 to 65535, not \"") + text + wxT("\""));
     if (parser.Found(wxT("method"), &text) && !readMethod(text, settings.method))
-        return bad(error, wxT("unknown --method \"") + text + wxT("\" (nearest, lanczos3, lcd-low, lcd-mid, lcd-hi, lcd-ex, lcd-max)"));
+        return bad(error, wxT("unknown --method \"") + text + wxT("\" (") + namesOf(methods()) + wxT(")"));
     if (parser.Found(wxT("type"), &text) && !readType(text, settings.type))
-        return bad(error, wxT("unknown --type \"") + text + wxT("\" (bmp, png, jpeg)"));
+        return bad(error, wxT("unknown --type \"") + text + wxT("\" (") + namesOf(fileTypes()) + wxT(")"));
     if (parser.Found(wxT("quality"), &text)) {
         if (!readNumber(text, 1, 100, number)) return bad(error, wxT("--quality wants 1 to 100, not \"") + text + wxT("\""));
         settings.quality = static_cast<int>(number);
@@ -182,19 +190,32 @@ bool parseBatchArguments(const std::vector<std::string>& arguments, const RunSet
 }
 
 wxString batchUsage() {
-    return wxT(
-        "usage: pixloom-batch [OPTIONS] FILE_OR_FOLDER...\n"
-        "Reduces image files as the pixloom window does, starting from its saved settings.\n\n"
-        "  --size WxH             target box, e.g. 1920x1080\n"
-        "  --pixels | --percent   units of --size\n"
-        "  --fit | --stretch      keep the aspect ratio inside the box, or fill it\n"
-        "  --method NAME          nearest, lanczos3, lcd-low, lcd-mid, lcd-hi, lcd-ex, lcd-max\n"
-        "                         (or the window's labels: Nearest ... LCD(max), any case)\n"
-        "  --type bmp|png|jpeg    output type\n"
-        "  --quality 1-100        JPEG quality, the highest tried under a limit\n"
-        "  --limit KB             JPEG file size limit, 0 for none\n"
-        "  --suffix TEXT          write beside each source: name + TEXT + extension\n"
-        "  --out DIR              write into DIR: name + extension\n"
-        "  --help, --version\n\n"
-        "Exit status: 0 every file written, 1 a file failed, 2 a usage error, 130 interrupted.\n");
+    wxString types;
+    for (const FileTypeInfo& row : fileTypes()) types += (types.empty() ? wxT("") : wxT("|")) + wxString(row.name);
+    wxString lossy;
+    for (const FileTypeInfo& row : fileTypes())
+        if (row.lossy) lossy += (lossy.empty() ? wxT("") : wxT(", ")) + wxString(row.label);
+    return wxT("usage: pixloom-batch [OPTIONS] FILE_OR_FOLDER...\n"
+               "Reduces image files as the pixloom window does, starting from its saved settings.\n\n"
+               "  --size WxH             target box, e.g. 1920x1080\n"
+               "  --pixels | --percent   units of --size\n"
+               "  --fit | --stretch      keep the aspect ratio inside the box, or fill it\n"
+               "  --method NAME          ") +
+           namesOf(methods()) +
+           wxT("\n"
+               "                         (or the window's labels: Nearest ... LCD(max), any case)\n"
+               "  --type ") +
+           types + wxString(' ', std::max<int>(1, 15 - static_cast<int>(types.length()))) +
+           wxT("output type\n"
+               "  --quality 1-100        quality of ") +
+           lossy +
+           wxT(", the highest tried under a limit\n"
+               "  --limit KB             size limit of ") +
+           lossy +
+           wxT(" files, 0 for none\n"
+               "  --suffix TEXT          write beside each source: name + TEXT + extension\n"
+               "  --out DIR              write into DIR: name + extension\n"
+               "  --help, --version\n\n"
+               "Folders are walked; files that earlier runs wrote there with these settings are left out.\n"
+               "Exit status: 0 every file written, 1 a file failed, 2 a usage error, 130 interrupted.\n");
 }

@@ -1,7 +1,7 @@
 // pixloom-batch's command line: options over the saved settings, inputs.
 #pragma once
 
-#include "run_settings.h"
+#include "settings.h"
 
 #include <wx/arrstr.h>
 #include <wx/string.h>

@@ -1,6 +1,6 @@
 #include "commandline.h"
 #include "run_thread.h"
-#include "stderr_log.h"
+#include "report.h"
 
 #include <wx/init.h>
 
@@ -31,11 +31,11 @@ int main(int argc, char** argv) {
     // Keep the raw bytes before wx converts argv: file names that are not
     // valid in the current encoding would be dropped or garbled there.
     setCommandLineArguments(argc, argv);
-    logToStandardError("pixloom");
+    reportToStandardError("pixloom");
     std::vector<char*> arguments = toolkitArguments(argc, argv);
     int count = argc;
     const int status = wxEntry(count, arguments.data());
-    // A run ends by closing the window; its status (1 when a file failed)
-    // becomes the program's. The runs have all ended by now.
-    return status != 0 ? status : waitForConversionRuns();
+    // A run ends by closing the window, which waits for its worker; the
+    // run's status (1 when a file failed) becomes the program's.
+    return status != 0 ? status : runsExitStatus();
 }

@@ -2,8 +2,7 @@
 
 #include "app_icon.h"
 #include "pixloomFrame.h"
-#include "run_thread.h"
-#include "stderr_log.h"
+#include "report.h"
 
 #include <wx/image.h>
 
@@ -12,16 +11,11 @@ wxIMPLEMENT_APP_NO_MAIN(pixloomApp);
 
 bool pixloomApp::OnInit() {
     // The toolkit installs its log boxes while starting up: take them back.
-    logToStandardError("pixloom");
+    reportToStandardError("pixloom");
     // Loading the inputs and writing BMP, PNG and JPEG depend on these.
     wxInitAllImageHandlers();
     auto* frame = new pixloomFrame(nullptr);
     frame->SetIcons(pixloomIcons());
     frame->Show();
     return true;
-}
-
-int pixloomApp::OnExit() {
-    waitForConversionRuns();
-    return wxApp::OnExit();
 }

@@ -6,7 +6,4 @@
 class pixloomApp : public wxApp {
 public:
     bool OnInit() override;
-    // Lets a conversion run that the closed window left finish before the
-    // toolkit is torn down.
-    int OnExit() override;
 };

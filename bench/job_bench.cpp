@@ -9,9 +9,11 @@
 //   defaults: 1920 1280 Lanczos3 90; METHOD is Nearest, Lanczos3, LCD(low),
 //   LCD(mid), LCD(hi), LCD(ex) or LCD(max); the size is used as is (no ratio
 //   fit, pixels).
-#include "decode.h"
+#include "picture.h"
+#include "writer.h"
 #include "image.h"
 
+#include <wx/file.h>
 #include <wx/filename.h>
 #include <wx/image.h>
 #include <wx/init.h>
@@ -68,16 +70,16 @@ int main(int argc, char** argv) {
     wxInitAllImageHandlers();
 
     std::unique_ptr<Image> image;
-    std::unique_ptr<wxImage> result;
     bool saved = false;
     DecodeTimes parts;
     wxString error;
     std::vector<wxString> notes;
     const double decode = millisecondsFor([&] {
-        DecodedPicture picture = decodePicture(in, &parts);
+        DecodedPicture picture = decodePicture(in, {}, &parts);
         error = picture.error;
         notes = std::move(picture.notes);
-        image = std::make_unique<Image>(std::move(picture));
+        const int w = picture.width, h = picture.height;
+        image = std::make_unique<Image>(picture.release(), w, h);
     });
     for (const wxString& note : notes) std::fprintf(stderr, "%s: %s\n", argv[1], static_cast<const char*>(note.utf8_str()));
     if (image->isEmpty()) {
@@ -90,21 +92,25 @@ int main(int argc, char** argv) {
         if (std::strcmp(method->name, "Nearest") == 0) image->resizeNearest(width, height, false, false);
         else image->resize(width, height, false, false);
     });
-    const double handBack = millisecondsFor([&] { result.reset(image->createImage()); });
-    if (!result) return 1;
+    const wxString extension = wxFileName(out).GetExt().Lower();
+    FileType type = FileType::PNG;
+    for (const FileTypeInfo& info : fileTypes())
+        if (extension == wxString(info.extension + 1) || (extension == wxT("jpeg") && info.type == FileType::JPEG))
+            type = info.type;
+    std::vector<char> bytes;
+    EncodeOptions options;
+    options.quality = quality;
     const double encode = millisecondsFor([&] {
-        const wxString extension = wxFileName(out).GetExt().Lower();
-        if (extension == wxT("jpg") || extension == wxT("jpeg")) result->SetOption(wxIMAGE_OPTION_QUALITY, quality);
-        saved = result->SaveFile(out);
+        saved = encodePicture({image->pixelData(), image->getWidth(), image->getHeight()}, type, options, bytes).empty();
     });
-    if (!saved) {
+    if (!saved || !wxFile(out, wxFile::write).Write(bytes.data(), bytes.size())) {
         std::fprintf(stderr, "cannot write %s\n", argv[2]);
         return 1;
     }
     std::printf("%dx%d -> %dx%d %s, %d thread(s)\n", sourceWidth, sourceHeight, image->getWidth(), image->getHeight(),
                 method->name, Image::threadCount());
-    std::printf("decode %.1f ms, resize %.1f ms, createImage %.1f ms, encode %.1f ms, total %.1f ms\n", decode, resize,
-                handBack, encode, decode + resize + handBack + encode);
+    std::printf("decode %.1f ms, resize %.1f ms, encode %.1f ms, total %.1f ms\n", decode, resize, encode,
+                decode + resize + encode);
     std::printf("decode: metadata %.2f ms (%.2f %%), samples %.1f ms, conversion %.1f ms\n", parts.metadata,
                 100 * parts.metadata / decode, parts.samples, parts.conversion);
     const double toolkitLoad = millisecondsFor([&] {

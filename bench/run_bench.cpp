@@ -92,7 +92,7 @@ struct Stages {
 Stages measureStages(const wxString& path) {
     Stages stages;
     std::unique_ptr<Image> image;
-    stages.decode = msFor([&] { image = std::make_unique<Image>(path, 0, wxBITMAP_TYPE_ANY, -1); });
+    stages.decode = msFor([&] { image = std::make_unique<Image>(path, 0); });
     image->lcdSetting(4);
     stages.resize = msFor([&] { image->resize(1920, 1080, true, false); });
     stages.encode = msFor([&] {

@@ -5,14 +5,12 @@
 
 #include "convert_file.h"
 #include "decode_ahead.h"
-#include "file_set.h"
-#include "run_settings.h"
+#include "name_guard.h"
+#include "settings.h"
 
 #include <wx/string.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -42,9 +40,12 @@ public:
     virtual std::optional<wxString> peekFile(const wxString& current) = 0;
     // Whether path names a file still waiting in the list.
     virtual bool isWaiting(const wxString& path) = 0;
-    // The file taken is done with: it leaves the list, written or not.
+    // The file taken is done with: it leaves the list, written or not. Told,
+    // not asked: the run does not wait for it, but what it is told arrives
+    // before its next question.
     virtual void fileDone(const wxString& source, const FileOutcome& outcome) = 0;
-    // The run is over; failures lists every file not done as asked.
+    // The run is over; failures lists every file not done as asked. The last
+    // call the run makes; told, not asked.
     virtual void runEnded(const std::vector<FileFailure>& failures) = 0;
 };
 
@@ -58,6 +59,7 @@ public:
     // Converts file after file until the client gives none or the run is
     // cancelled, then tells the client the run has ended. Returns the exit
     // status it calls for: 0 when every file taken was done as asked, else 1.
+    // No thread of the run's own outlives it.
     int runConversion();
     // Takes and converts the head of the list; false when there was none.
     bool convertFirstFile();
@@ -67,33 +69,21 @@ public:
     void cancel();
     bool cancelled() const { return stopped; }
 
-    // Any thread: the end of the run as whoever waits for it sees it.
-    void finish(int exitStatus);  // the worker, once the thread is done with the toolkit
-    bool finished() const;
-    bool waitFinished(std::chrono::milliseconds timeout) const;
-    int exitStatus() const;
+    // The exit status the run called for, once it has ended.
+    int exitStatus() const { return status; }
 
 private:
-    bool isProtected(const wxString& path);
     void track(Image* image);
     FileContext contextFor(const wxString& source);
     LoadedSource load(const wxString& source);
 
     RunClient& client;
-    FileSet taken;    // the sources taken so far
-    FileSet written;  // the files written so far
+    NameGuard names;  // the sources taken and the files written so far, and those still listed
     std::vector<FileFailure> failures;
     DecodeAhead ahead;  // the next file, decoded while this one is reduced
     std::atomic<bool> stopped{false};
+    std::atomic<int> status{0};
 
-    mutable std::mutex mutex;
-    mutable std::condition_variable changed;
+    std::mutex mutex;
     Image* current = nullptr;  // the image being reduced, cancelled with the run
-    bool done = false;
-    int status = 0;
 };
-
-// Tests only: called on the run's thread with each file taken, before it is
-// converted. Set it while no run is active.
-void setFileTakenHook(std::function<void(const wxString& source)> hook);
-void fileTaken(const wxString& source);

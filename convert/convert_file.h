@@ -1,7 +1,10 @@
-// Converting one file with the settings of the moment; no window involved.
+// Converting one file with the settings of the moment, in steps that a
+// preview can share: decode, reduce, encode, then name and write.
 #pragma once
 
-#include "run_settings.h"
+#include "name_guard.h"
+#include "picture.h"
+#include "settings.h"
 
 #include <wx/string.h>
 
@@ -15,13 +18,31 @@ class Image;
 struct LoadedSource {
     std::unique_ptr<Image> image;  // null when not decoded
     wxString error;
-    std::vector<wxString> notes;  // remarks of the decoder, for standard error
+    std::vector<wxString> notes;       // remarks of the decoder, for standard error
+    std::vector<unsigned char> exif;   // the source's EXIF, from its TIFF header on
     LoadedSource();
     LoadedSource(LoadedSource&&) noexcept;
     LoadedSource& operator=(LoadedSource&&) noexcept;
     ~LoadedSource();
 };
-LoadedSource loadSource(const wxString& path);
+LoadedSource loadSource(const wxString& path, const DecodeOptions& options = {});
+
+// Reduces the image as the settings say. Empty on success, else why it was
+// not reduced to the size asked for (too large, not enough memory,
+// cancelled, an invalid setting).
+wxString reduceImage(Image& image, const RunSettings& settings);
+
+// An output encoded in memory.
+struct EncodedOutput {
+    std::vector<char> bytes;
+    int quality = 0;    // lossy types: the quality written
+    wxString overLimit; // lossy types: what the file misses when even quality 1 is over the limit
+};
+
+// Encodes the reduced image as the settings say: a lossy type at the highest
+// quality whose file keeps the limit. Empty on success, else the reason.
+wxString encodeOutput(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
+                      const std::function<bool()>& abandoned, EncodedOutput& output);
 
 struct FileOutcome {
     enum Kind { Written, Failed, Abandoned };
@@ -33,16 +54,14 @@ struct FileOutcome {
     bool failed() const { return kind != Written || !problem.empty(); }
 };
 
-// The lines standard error gets for a file: its name, then what went wrong
-// or is worth knowing.
-std::vector<wxString> reportLines(const wxString& source, const FileOutcome& outcome);
+// Reports a file's outcome on standard error: its notes, then what went
+// wrong, each a line naming the file.
+void reportOutcome(const wxString& source, const FileOutcome& outcome);
 
 // What converting one file needs from the run around it. Every member may be
 // left empty.
 struct FileContext {
-    // Whether a path names a file the output must not replace: a source of
-    // the run or a file it wrote.
-    std::function<bool(const wxString& path)> isProtected;
+    const NameGuard* names = nullptr;  // the names an output must leave alone
     // Given the image being reduced (null once done with it), so that another
     // thread can cancel it.
     std::function<void(Image*)> track;

@@ -1,18 +1,22 @@
 #include "decode_ahead.h"
 
-#include "decode.h"
 #include "image.h"
-#include "output_path.h"
+#include "safe_write.h"
 
 #include <sys/stat.h>
 
-#include <mutex>
+// A seam for test programs, which may define it to watch every source a run
+// decodes; the programs themselves leave it undefined.
+void runDecodedSource(const wxString& source, bool ahead) __attribute__((weak));
 
-namespace {
-std::mutex hookMutex;
-std::function<void(const wxString&, bool)> decodeHook;
-std::atomic<int> held{0};
-}  // namespace
+LoadedSource DecodeAhead::decode(const wxString& path, bool ahead, const std::atomic<bool>* cancel) {
+    DecodeOptions options;
+    options.threads = ahead ? 1 : 0;  // the reduction has the other cores meanwhile
+    options.cancel = cancel;
+    LoadedSource loaded = loadSource(path, options);
+    if (runDecodedSource) runDecodedSource(path, ahead);
+    return loaded;
+}
 
 std::optional<DecodeAhead::Stamp> DecodeAhead::stampOf(const wxString& path) {
     struct stat status;
@@ -21,29 +25,16 @@ std::optional<DecodeAhead::Stamp> DecodeAhead::stampOf(const wxString& path) {
                  status.st_mtim.tv_sec * 1'000'000'000LL + status.st_mtim.tv_nsec};
 }
 
-DecodeAhead::~DecodeAhead() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        quit = true;
-        job = 0;
-        release();
-    }
-    changed.notify_all();
-    if (decoder.joinable()) decoder.join();
-}
-
 void DecodeAhead::start(const wxString& next) {
     long long width = 0, height = 0;
     const bool small = readPictureSize(next, width, height) && width > 0 && height > 0 && width <= pixelCap / height;
     std::lock_guard<std::mutex> lock(mutex);
     if (job != 0 && path == next) return;
-    release();
-    job = 0;
-    queued = false;
-    if (!small) return;
+    drop();
+    if (!small || quit) return;
     job = ++counter;
     path = wxString(next.wc_str());  // a copy of its own for the other thread
-    stamp = stampOf(next);  // before the decode: a change during it shows too
+    stamp = stampOf(next);           // before the decode: a change during it shows too
     queued = true;
     if (!decoder.joinable()) decoder = std::thread([this] { serve(); });
     changed.notify_all();
@@ -56,21 +47,20 @@ void DecodeAhead::serve() {
         if (quit) return;
         const unsigned id = decoding = job;
         const wxString source(path.wc_str());
+        auto stop = givenUp = std::make_shared<std::atomic<bool>>(false);
         queued = false;
         lock.unlock();
-        LoadedSource result = loadSource(source);
-        sourceDecoded(source, true);
+        LoadedSource decoded = decode(source, true, stop.get());
         lock.lock();
         decoding = 0;
-        if (id == job && result.image) {
-            picture = std::move(result);
+        if (id == job && !*stop) {
+            result = std::move(decoded);
             ready = id;
-            ++held;
         }
         changed.notify_all();
         if (id != job) {  // dropped meanwhile: freed outside the lock
             lock.unlock();
-            result = LoadedSource();
+            decoded = LoadedSource();
             lock.lock();
         }
     }
@@ -82,21 +72,26 @@ std::optional<LoadedSource> DecodeAhead::take(const wxString& source) {
     changed.wait(lock, [this] { return !queued && decoding != job; });
     std::optional<LoadedSource> taken;
     if (ready == job && path == source && stamp && stampOf(source) == stamp) {
-        taken = std::move(picture);
-        picture = LoadedSource();
+        taken = std::move(result);
         ready = 0;
-        --held;
     }
-    release();
-    job = 0;
+    drop();
     return taken;
 }
 
-void DecodeAhead::drop() {
+void DecodeAhead::cancel() {
     std::lock_guard<std::mutex> lock(mutex);
-    release();
-    job = 0;
-    queued = false;
+    drop();
+}
+
+void DecodeAhead::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        quit = true;
+        drop();
+    }
+    changed.notify_all();
+    if (decoder.joinable()) decoder.join();
 }
 
 bool DecodeAhead::busy() const {
@@ -104,24 +99,10 @@ bool DecodeAhead::busy() const {
     return job != 0;
 }
 
-void DecodeAhead::release() {
-    if (ready != 0) --held;
+void DecodeAhead::drop() {
+    if (givenUp && decoding != 0) *givenUp = true;
+    job = 0;
+    queued = false;
     ready = 0;
-    picture = LoadedSource();
+    result = LoadedSource();
 }
-
-void setDecodeHook(std::function<void(const wxString& source, bool ahead)> hook) {
-    std::lock_guard<std::mutex> lock(hookMutex);
-    decodeHook = std::move(hook);
-}
-
-void sourceDecoded(const wxString& source, bool ahead) {
-    std::function<void(const wxString&, bool)> hook;
-    {
-        std::lock_guard<std::mutex> lock(hookMutex);
-        hook = decodeHook;
-    }
-    if (hook) hook(source, ahead);
-}
-
-int picturesAhead() { return held; }

@@ -11,34 +11,39 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 class DecodeAhead {
 public:
-    // Pictures above this many pixels are not decoded ahead. A JPEG ahead
-    // holds 3 bytes a pixel (300 MB at most); other formats, decoded by the
-    // toolkit, up to 7 while they are decoded (700 MB).
+    // Pictures above this many pixels are not decoded ahead. A picture ahead
+    // holds 3 bytes a pixel (300 MB at most); formats the toolkit decodes
+    // hold up to 7 while they are decoded (700 MB).
     static constexpr long long pixelCap = 100'000'000;
 
     DecodeAhead() = default;
     DecodeAhead(const DecodeAhead&) = delete;
     DecodeAhead& operator=(const DecodeAhead&) = delete;
-    // Waits for a decode in progress.
-    ~DecodeAhead();
+    ~DecodeAhead() { stop(); }
+
+    // Decodes a source as a run does: ahead on one core, else on all.
+    static LoadedSource decode(const wxString& path, bool ahead, const std::atomic<bool>* cancel = nullptr);
 
     // Starts decoding path, unless it is the one ahead already; any other
     // picture ahead is dropped.
     void start(const wxString& path);
-    // The picture decoded for path if the file is still the one that was
-    // decoded (device, inode, size and modification time); else nothing, and
-    // path is to be decoded again. Either way nothing is left ahead.
+    // What was decoded for path (the picture, or why it could not be) if the
+    // file is still the one that was decoded (device, inode, size and
+    // modification time); else nothing, and path is to be decoded again.
+    // Either way nothing is left ahead.
     std::optional<LoadedSource> take(const wxString& path);
-    // Nothing is wanted ahead any more: a picture held is freed at once, one
-    // being decoded as soon as it is done.
-    void drop();
+    // Nothing is wanted ahead any more: a picture held is freed at once, a
+    // decode in progress is given up.
+    void cancel();
+    // cancel(), and the decoding thread is gone when it returns.
+    void stop();
     // Whether a file is being decoded or held ahead.
     bool busy() const;
 
@@ -54,7 +59,7 @@ private:
     };
     static std::optional<Stamp> stampOf(const wxString& path);
     void serve();  // the decoding thread: one per run, so that per-thread state does not pile up
-    void release();  // frees the picture held; under the lock
+    void drop();   // under the lock: the job and what it holds are forgotten
 
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -64,15 +69,9 @@ private:
     unsigned counter = 0;
     bool queued = false;    // wanted, not started yet
     unsigned decoding = 0;  // the job being decoded
-    unsigned ready = 0;     // the job whose picture is held
+    std::shared_ptr<std::atomic<bool>> givenUp;  // the job being decoded is no longer wanted
+    unsigned ready = 0;     // the job whose result is held
     wxString path;
     std::optional<Stamp> stamp;
-    LoadedSource picture;
+    LoadedSource result;
 };
-
-// Tests only: called on the decoding thread with every source decoded, and
-// whether it was ahead of its turn. Set it while no run is active.
-void setDecodeHook(std::function<void(const wxString& source, bool ahead)> hook);
-void sourceDecoded(const wxString& source, bool ahead);
-// Pictures decoded ahead that no run has taken or dropped yet.
-int picturesAhead();

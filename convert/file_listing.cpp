@@ -1,6 +1,7 @@
 #include "file_listing.h"
 
-#include "output_path.h"
+#include "name_guard.h"
+#include "safe_write.h"
 
 #include <wx/filename.h>
 
@@ -10,6 +11,8 @@
 #include <cstdlib>
 #include <cwctype>
 #include <iterator>
+#include <map>
+#include <unordered_set>
 #include <memory>
 #include <vector>
 
@@ -82,14 +85,76 @@ bool walkOrder(const wxArrayString& a, const wxArrayString& b) {
     return a.size() < b.size();
 }
 
+// The name a "-N" variant was made from: "cat_res-3.png" -> "cat_res.png";
+// other names as they are.
+wxString withoutVariant(const wxString& name) {
+    const size_t dot = name.find_last_of(wxT('.'));
+    const size_t end = dot == wxString::npos || dot == 0 ? name.length() : dot;
+    const size_t dash = name.find_last_of(wxT('-'), end);
+    if (dash == wxString::npos || dash + 1 >= end) return name;
+    const wxString number = name.substr(dash + 1, end - dash - 1);
+    if (!number.IsNumber() || number[0] == wxT('0')) return name;
+    return name.substr(0, dash) + name.substr(end);
+}
+
+// The names that image files of one folder would get as outputs in that
+// same folder, when the names carry a suffix: outputs named like their
+// sources (into another folder that is this one) can't be told from them.
+// Told from the names alone, as output naming makes them.
+std::unordered_set<std::wstring> plannedOutputs(const wxString& folder, const std::vector<wxString>& images,
+                                                const OutputNaming& naming) {
+    std::unordered_set<std::wstring> names;
+    if (!naming.sameFolder && !namesSameFile(naming.saveDir, folder.empty() ? wxString(wxT(".")) : folder))
+        return names;
+    const wxString collisionSuffix = naming.suffix.empty() ? wxString(wxT("_res")) : naming.suffix;
+    for (const wxString& image : images) {
+        const wxFileName source(image);
+        const bool sameName = wxT(".") + source.GetExt() == naming.extension;
+        if (naming.sameFolder && !naming.suffix.empty())
+            names.insert((source.GetName() + naming.suffix + naming.extension).ToStdWstring());
+        else if (sameName)
+            names.insert((source.GetName() + collisionSuffix + naming.extension).ToStdWstring());
+    }
+    return names;
+}
+
+// The image files of a walk, less those named as another file's output.
+wxArrayString withoutEarlierOutputs(const wxArrayString& files, const OutputNaming* naming) {
+    wxArrayString images;
+    for (const wxString& file : files)
+        if (isImageFilePath(file)) images.Add(file);
+    if (!naming) return images;
+    std::map<wxString, std::vector<wxString>> byFolder;
+    for (const wxString& image : images) byFolder[wxFileName(image).GetPath()].push_back(image);
+    std::map<wxString, std::unordered_set<std::wstring>> planned;
+    for (const auto& [folder, inFolder] : byFolder) planned[folder] = plannedOutputs(folder, inFolder, *naming);
+    wxArrayString kept;
+    for (const wxString& image : images) {
+        const wxFileName name(image);
+        const auto& outputs = planned[name.GetPath()];
+        if (outputs.count(name.GetFullName().ToStdWstring()) ||
+            outputs.count(withoutVariant(name.GetFullName()).ToStdWstring()))
+            continue;
+        kept.Add(image);
+    }
+    return kept;
+}
+
 }  // namespace
 
+const std::vector<wxString>& imageExtensions() {
+    // A JPEG or TIFF under its other standard extension is the same file
+    // type; the desktop entry offers pixloom for them too.
+    static const std::vector<wxString> extensions = {wxT("png"), wxT("jpg"), wxT("jpeg"), wxT("jpe"),
+                                                     wxT("tiff"), wxT("tif"), wxT("gif"), wxT("bmp")};
+    return extensions;
+}
+
 bool isImageFilePath(const wxString& path) {
-    static const wchar_t* const extensions[] = {L"png", L"jpg", L"tiff", L"gif", L"bmp"};
     // wxFileName gives a name whose only dot leads (".png") no extension.
     const wxString extension = wxFileName(path).GetExt().Lower();
-    const bool known = std::any_of(std::begin(extensions), std::end(extensions),
-                                   [&](const wchar_t* candidate) { return extension == candidate; });
+    const std::vector<wxString>& extensions = imageExtensions();
+    const bool known = std::find(extensions.begin(), extensions.end(), extension) != extensions.end();
     // The name first: it costs no file-system call. wxFileExists follows
     // links and accepts regular files only (no folders, devices or pipes).
     return known && wxFileExists(path);
@@ -109,6 +174,11 @@ wxDirTraverseResult wxDirTraverserSimple::OnDir(const wxString& path) {
     return enter(path) ? wxDIR_CONTINUE : wxDIR_IGNORE;
 }
 
+void wxDirTraverserSimple::skipFolder(const wxString& folder) {
+    struct stat info;
+    if (!folder.empty() && stat(nativePath(folder).c_str(), &info) == 0) skipped.insert({info.st_dev, info.st_ino});
+}
+
 bool wxDirTraverserSimple::enter(const wxString& folder) {
     const std::string name = nativePath(folder);  // the original bytes, also of names that aren't text
     struct stat info;
@@ -117,16 +187,18 @@ bool wxDirTraverserSimple::enter(const wxString& folder) {
         root = resolvedPath(name.c_str());  // the first folder entered is the one dropped
     else if (isLink(name.c_str()) && !isWithin(resolvedPath(name.c_str()), root))
         return false;  // a link out of the dropped folder: its images are not the user's choice
+    if (skipped.count({info.st_dev, info.st_ino})) return false;
     return entered.insert({info.st_dev, info.st_ino}).second;
 }
 
-wxArrayString walkFolder(const wxString& folder) {
+wxArrayString walkFolder(const wxString& folder, const wxString& skip) {
     wxString root = folder;
     while (root.length() > 1 && root.Last() == wxFILE_SEP_PATH) root.RemoveLast();
     wxArrayString files;
     wxDir dir(root);  // a folder that cannot be opened gives nothing
     if (!dir.IsOpened()) return files;
     wxDirTraverserSimple traverser(files);
+    traverser.skipFolder(skip);
     // Without wxDIR_HIDDEN: dot-files are not listed, dot-folders not entered.
     if (traverser.enter(root)) dir.Traverse(traverser, wxEmptyString, wxDIR_FILES | wxDIR_DIRS);
 
@@ -146,15 +218,16 @@ wxArrayString walkFolder(const wxString& folder) {
     return ordered;
 }
 
-wxArrayString FileListing::add(const wxArrayString& paths) {
+wxArrayString FileListing::add(const wxArrayString& paths, const OutputNaming* naming) {
     wxArrayString added;
     for (const wxString& path : paths) {
         if (contains(path)) continue;
         if (isImageFilePath(path)) {
             list(path, added);
         } else if (wxDirExists(path)) {
-            for (const wxString& file : walkFolder(path))
-                if (!contains(file) && isImageFilePath(file)) list(file, added);
+            const wxString skip = naming && !naming->sameFolder ? naming->saveDir : wxString();
+            for (const wxString& file : withoutEarlierOutputs(walkFolder(path, skip), naming))
+                if (!contains(file)) list(file, added);
         }
     }
     return added;

@@ -2,19 +2,25 @@
 // image files below folders, each listed once.
 #pragma once
 
+#include "output_path.h"
+
 #include <wx/arrstr.h>
 #include <wx/dir.h>
 
 #include <sys/types.h>
 
 #include <set>
+#include <vector>
 #include <string>
 #include <unordered_set>
 #include <utility>
 
-// An existing regular file whose extension, in any case, is png, jpg, tiff,
-// gif or bmp. A name whose only dot leads (".png") has no extension.
+// An existing regular file whose extension, in any case, is one of
+// imageExtensions(). A name whose only dot leads (".png") has no extension.
 bool isImageFilePath(const wxString& path);
+// The extensions of the files listed, lower case, without dots: png, jpg,
+// jpeg, jpe, tiff, tif, gif, bmp.
+const std::vector<wxString>& imageExtensions();
 
 // Natural name order: runs of digits compare by value ("img2" < "img10"),
 // the rest without regard to case, ties broken by the exact text.
@@ -28,6 +34,8 @@ bool naturalLess(const wxString& a, const wxString& b);
 class wxDirTraverserSimple : public wxDirTraverser {
 public:
     explicit wxDirTraverserSimple(wxArrayString& files) : files(files) {}
+    // A folder not to enter (the destination of the outputs), if any.
+    void skipFolder(const wxString& folder);
     ~wxDirTraverserSimple() override = default;
 
     wxDirTraverseResult OnFile(const wxString& path) override;
@@ -41,20 +49,26 @@ private:
     wxArrayString& files;
     std::string root;  // the walked folder, links resolved
     std::set<std::pair<dev_t, ino_t>> entered;
+    std::set<std::pair<dev_t, ino_t>> skipped;
 };
 
-// Every file below the folder, skipping hidden entries: in each folder its
-// sub-folders first, each completely, then its files, both in natural name
-// order. Paths start with the folder as given, without a trailing separator.
-wxArrayString walkFolder(const wxString& folder);
+// Every file below the folder, skipping hidden entries and the folder skip
+// names (if any): in each folder its sub-folders first, each completely,
+// then its files, both in natural name order. Paths start with the folder as
+// given, without a trailing separator.
+wxArrayString walkFolder(const wxString& folder, const wxString& skip = wxString());
 
 // The paths of a list, for its duplicate check: a path is listed once,
 // compared without regard to letter case.
 class FileListing {
 public:
     // The image files among paths and below the folders among them, in
-    // order, that are not listed yet; they are listed from now on.
-    wxArrayString add(const wxArrayString& paths);
+    // order, that are not listed yet; they are listed from now on. With
+    // naming, a folder walk leaves out what that naming makes earlier
+    // outputs: a file named as the output of another image file of its
+    // folder (or a "-N" variant of that name), and the destination folder.
+    // A file named on its own is always listed.
+    wxArrayString add(const wxArrayString& paths, const OutputNaming* naming = nullptr);
     bool contains(const wxString& path) const;
     void forget(const wxString& path);
     void clear() { listed.clear(); }

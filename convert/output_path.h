@@ -2,11 +2,9 @@
 // another folder; never over the source itself.
 #pragma once
 
-#include "run_settings.h"
+#include "settings.h"
 
 #include <wx/string.h>
-
-#include <string>
 
 struct OutputNaming {
     bool sameFolder = true;  // beside the source, with the suffix
@@ -27,15 +25,3 @@ OutputNaming namingFor(const RunSettings& settings);
 // itself, the suffix (or "_res" when it is empty) is added; when even that
 // names the source, there is no path.
 OutputPath outputPathFor(const wxString& source, const OutputNaming& naming);
-
-// The n-th name variant of path: "-n" added to the base name before the
-// extension ("cat_res.png" -> "cat_res-2.png").
-wxString variantPath(const wxString& path, int n);
-
-// True when both paths name one file: the same text, the same device and
-// inode when both exist, else the same absolute path once "." and ".."
-// are resolved and symbolic links followed as far as they exist.
-bool namesSameFile(const wxString& a, const wxString& b);
-
-// The bytes the operating system knows the path by.
-std::string nativePath(const wxString& path);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "conversion_run.h"
+#include "name_guard.h"
 
 #include <wx/arrstr.h>
 

@@ -22,11 +22,7 @@ void showMessage(const wxString& text) {
         std::lock_guard<std::mutex> lock(messageMutex);
         callback = messageCallback;
     }
-    if (callback) {
-        callback(text);
-    } else {
-        std::fprintf(stderr, "%s\n", static_cast<const char*>(text.utf8_str()));
-    }
+    if (callback) callback(text);
 }
 
 int defaultThreadCount() {
@@ -78,23 +74,14 @@ const double Image::softnessFactors[5] = {1.0, 1.1830127025, 1.366025405, 1.5490
 
 Image::Image() = default;
 
-namespace {
-
-DecodedPicture turnedClockwise(DecodedPicture picture, int quarterTurns) {
-    if (quarterTurns > 0 && !orientPicture(picture, quarterTurns == 2 ? 3 : 6)) return DecodedPicture();
-    return picture;
-}
-
-}  // namespace
-
-Image::Image(const wxString& path, int quarterTurns, long, int)
-    : Image(turnedClockwise(decodePicture(path), quarterTurns)) {}
-
-Image::Image(DecodedPicture&& picture) {
-    if (!picture.ok()) return;
-    width = picture.width;
-    height = picture.height;
-    pixels = picture.release();
+Image::Image(unsigned char* buffer, int newWidth, int newHeight) {
+    if (!buffer || newWidth < 1 || newHeight < 1) {
+        std::free(buffer);
+        return;
+    }
+    pixels = buffer;
+    width = newWidth;
+    height = newHeight;
 }
 
 Image::Image(int width, int height, bool clear) {
@@ -133,6 +120,11 @@ int Image::softnessSetting(int level) {
 }
 
 void Image::cancel() { cancelRequested = true; }
+
+bool Image::fail(Failure why) {
+    lastFailure = why;
+    return false;
+}
 
 void Image::setThreadCount(int count) { passThreads = std::max(1, count); }
 
@@ -178,26 +170,28 @@ Image::Size Image::targetSize(int requestedWidth, int requestedHeight, bool keep
 }
 
 bool Image::resizeNearest(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
-    if (isEmpty()) return false;
+    if (isEmpty()) return fail(Failure::Empty);
     Size target = targetSize(requestedWidth, requestedHeight, keepRatio, percent);
-    if (!fitsToolkitImage(width, height) || !fitsToolkitImage(target.width, target.height)) return false;
+    if (!fitsToolkitImage(width, height) || !fitsToolkitImage(target.width, target.height))
+        return fail(Failure::TooLarge);
     unsigned char* copy = copyBuffer(pixels, width, height);
-    if (!copy) return false;
+    if (!copy) return fail(Failure::OutOfMemory);
     wxImage source(width, height, copy, false);
     wxImage scaled = source.Scale(target.width, target.height, wxIMAGE_QUALITY_NORMAL);
-    if (!scaled.IsOk()) return false;
+    if (!scaled.IsOk()) return fail(Failure::OutOfMemory);
     unsigned char* result = copyBuffer(scaled.GetData(), target.width, target.height);
-    if (!result) return false;
+    if (!result) return fail(Failure::OutOfMemory);
     install(result, target.width, target.height);
     return true;
 }
 
 bool Image::resize(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
-    if (cancelRequested || isEmpty()) return false;
+    if (cancelRequested) return fail(Failure::Cancelled);
+    if (isEmpty()) return fail(Failure::Empty);
     Size target = targetSize(requestedWidth, requestedHeight, keepRatio, percent);
     int type = std::max(lcdType, 0);
     long long tripleWidth = 3LL * target.width;
-    if (type > 0 && tripleWidth > INT_MAX) return false;
+    if (type > 0 && tripleWidth > INT_MAX) return fail(Failure::TooLarge);
     if (!resampleVertical(target.height)) return false;
     if (type == 0) return resampleHorizontal(target.width);
     // Fold only what the pass produced: after a failed pass the width could
@@ -215,57 +209,58 @@ bool Image::resize(int requestedWidth, int requestedHeight, bool keepRatio, bool
         return foldSubpixelWeighted();
     default:
         showMessage(wxT("undefined LCD type!"));
-        return false;
+        return fail(Failure::InvalidSetting);
     }
 }
 
 bool Image::resampleVertical(int newHeight) {
-    if (cancelRequested) return false;
+    if (cancelRequested) return fail(Failure::Cancelled);
     if (height < 1 || !pixels) {
         // Nothing to reduce: the filter has no taps here.
         if (height < 1) showMessage(wxT("縮小専用です"));
-        return false;
+        return fail(Failure::Empty);
     }
     long long target = std::max(newHeight, 1);
     std::size_t bytes;
-    if (!rgbByteCount(width, target, bytes)) return false;
+    if (!rgbByteCount(width, target, bytes)) return fail(Failure::TooLarge);
     // The buffer first: a size no memory can hold is refused before any
     // table is built for it.
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
-    if (!result) return false;
+    if (!result) return fail(Failure::OutOfMemory);
     resample::WeightTable table;
     auto geometry = resample::verticalGeometry(height, target, softnessFactor());
     if (!resample::buildVerticalWeights(geometry, table)) {
         std::free(result);
-        return false;
+        return fail(Failure::OutOfMemory);
     }
     std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
     if (!resample::applyVertical(pixels, rowBytes, table, result, cancelRequested, threadsForPasses())) {
         std::free(result);
-        return false;
+        return fail(cancelRequested ? Failure::Cancelled : Failure::OutOfMemory);
     }
     install(result, width, static_cast<int>(target));
     return true;
 }
 
 bool Image::resampleHorizontal(int newWidth) {
-    if (cancelRequested || width < 1 || height < 1 || !pixels) return false;
+    if (cancelRequested) return fail(Failure::Cancelled);
+    if (width < 1 || height < 1 || !pixels) return fail(Failure::Empty);
     long long target = std::max(newWidth, 1);
     std::size_t bytes;
-    if (!rgbByteCount(target, height, bytes)) return false;
+    if (!rgbByteCount(target, height, bytes)) return fail(Failure::TooLarge);
     int widening = lcdType >= 1 && lcdType <= 3 ? 3 : 1;
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
-    if (!result) return false;
+    if (!result) return fail(Failure::OutOfMemory);
     resample::WeightTable table;
     auto geometry = resample::horizontalGeometry(width, target, widening, softnessFactor());
     if (!resample::buildHorizontalWeights(geometry, table)) {
         std::free(result);
-        return false;
+        return fail(Failure::OutOfMemory);
     }
     if (!resample::applyHorizontal(pixels, width, height, table, result, cancelRequested,
                                    threadsForPasses())) {
         std::free(result);
-        return false;
+        return fail(cancelRequested ? Failure::Cancelled : Failure::OutOfMemory);
     }
     install(result, static_cast<int>(target), height);
     return true;
@@ -351,12 +346,14 @@ void foldAdaptiveRow(Row row, unsigned char* out, long long pixels) {
 
 template <class Fold>
 bool Image::foldSubpixel(Fold foldRow) {
-    if (cancelRequested || isEmpty() || width % 3 != 0) return false;
+    if (cancelRequested) return fail(Failure::Cancelled);
+    if (isEmpty()) return fail(Failure::Empty);
+    if (width % 3 != 0) return fail(Failure::InvalidSetting);
     int folded = width / 3;
     std::size_t bytes;
-    if (!rgbByteCount(folded, height, bytes)) return false;
+    if (!rgbByteCount(folded, height, bytes)) return fail(Failure::TooLarge);
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
-    if (!result) return false;
+    if (!result) return fail(Failure::OutOfMemory);
     std::size_t sourceRow = 3 * static_cast<std::size_t>(width), targetRow = sourceRow / 3;
     resample::parallelFor(height, threadsForPasses(), [&](long long begin, long long end) {
         for (long long r = begin; r < end; ++r) {
@@ -366,7 +363,7 @@ bool Image::foldSubpixel(Fold foldRow) {
     });
     if (cancelRequested) {
         std::free(result);
-        return false;
+        return fail(Failure::Cancelled);
     }
     install(result, folded, height);
     return true;

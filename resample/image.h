@@ -3,8 +3,6 @@
 // engine may raise go through the callback installed with setMessageCallback.
 #pragma once
 
-#include "decode.h"
-
 #include <wx/image.h>
 #include <wx/string.h>
 
@@ -15,22 +13,23 @@
 // "undefined LCD type!"). It is called on the thread that runs the resize.
 using MessageCallback = std::function<void(const wxString& text)>;
 
-// Installs the message receiver; an empty callback restores the default,
-// which writes the message to standard error.
+// Installs the message receiver; without one the messages are dropped (the
+// programs install theirs at start).
 void setMessageCallback(MessageCallback callback);
 
 class Image {
 public:
     // Empty image: 0 x 0, no buffer.
     Image();
-    // Loads a file through decodePicture (upright, opaque, sRGB), then turns
-    // it clockwise: a quarter turn when quarterTurns > 0, a half turn when it
-    // is 2. A file that cannot be decoded gives the empty image. The type and
-    // index are not used: the content tells the format, and the first
-    // picture of a file is taken.
-    Image(const wxString& path, int quarterTurns, long type, int index);
-    // Takes the decoded buffer over; the empty image when it is not ok.
-    explicit Image(DecodedPicture&& picture);
+    // Loads a file through the decoding stage (upright, opaque, sRGB), then
+    // turns it clockwise: a quarter turn when quarterTurns > 0, a half turn
+    // when it is 2. A file that cannot be decoded gives the empty image.
+    // Defined with the decoding stage (picture/), which the engine itself
+    // does not need.
+    Image(const wxString& path, int quarterTurns);
+    // Takes over a malloc'd buffer of 3 x width x height bytes; the empty
+    // image (the buffer freed) when pixels is null or a side is below 1.
+    Image(unsigned char* pixels, int width, int height);
     // Blank image; zero-filled when clear is true.
     Image(int width, int height, bool clear);
     Image(const Image& other);
@@ -63,6 +62,10 @@ public:
     bool resampleVertical(int newHeight);
     bool resampleHorizontal(int newWidth);
 
+    // Why the last step that returned false did not do all its work.
+    enum class Failure { None, Cancelled, OutOfMemory, TooLarge, InvalidSetting, Empty };
+    Failure failure() const { return lastFailure; }
+
     bool foldSubpixelBox();
     bool foldSubpixelWeighted();
     bool foldSubpixelAdaptive();
@@ -89,6 +92,7 @@ private:
     double softnessFactor() const;
     void install(unsigned char* buffer, int newWidth, int newHeight);
     template <class Fold> bool foldSubpixel(Fold fold);
+    bool fail(Failure why);
 
     std::atomic<bool> cancelRequested{false};
     unsigned char* pixels = nullptr;
@@ -97,5 +101,6 @@ private:
     int softnessLevel = 0;
     int lcdType = 0;
     int threads = 0;
+    Failure lastFailure = Failure::None;
     int threadsForPasses() const { return threads > 0 ? threads : threadCount(); }
 };

@@ -1,5 +1,7 @@
 #include "GUIFrame.h"
 
+#include "settings.h"
+
 #include <algorithm>
 
 #include <wx/font.h>
@@ -40,23 +42,35 @@ wxButton* makeHelpButton(wxWindow* parent) {
     return button;
 }
 
+// The controls of the settings come from the settings table: their range or
+// choices, their built-in value, and the name the table knows them by.
+
 // The spin controls start disabled; their selection handlers enable them.
-wxSpinCtrl* makeSpin(wxWindow* parent, const wxString& text, int min, int max, int value,
-                     int minWidth) {
-    auto* spin = new wxSpinCtrl(parent, wxID_ANY, text, wxDefaultPosition, wxDefaultSize,
-                                wxSP_ARROW_KEYS, min, max, value);
+wxSpinCtrl* makeSpin(wxWindow* parent, const wchar_t* key, int minWidth) {
+    const Setting& row = setting(key);
+    long value = 0;
+    row.initial.ToLong(&value);
+    auto* spin = new wxSpinCtrl(parent, wxID_ANY, row.initial, wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS,
+                                static_cast<int>(row.low), static_cast<int>(row.high), static_cast<int>(value),
+                                row.control);
     spin->Enable(false);
     setMinWidth(spin, minWidth);
     return spin;
 }
 
-template <size_t N>
-wxRadioBox* makeRadioBox(wxWindow* parent, const wxString& label, const wxString (&items)[N],
-                         int majorDim, long style, int selection) {
-    auto* box = new wxRadioBox(parent, wxID_ANY, label, wxDefaultPosition, wxDefaultSize,
-                               static_cast<int>(N), items, majorDim, style);
-    box->SetSelection(selection);
+wxRadioBox* makeRadioBox(wxWindow* parent, const wxString& label, const wchar_t* key, int majorDim, long style) {
+    const Setting& row = setting(key);
+    const wxArrayString items(row.labels.size(), row.labels.data());
+    auto* box = new wxRadioBox(parent, wxID_ANY, label, wxDefaultPosition, wxDefaultSize, items, majorDim, style,
+                               wxDefaultValidator, row.control);
+    box->SetStringSelection(row.initial);
     return box;
+}
+
+wxTextCtrl* makeText(wxWindow* parent, const wchar_t* key) {
+    const Setting& row = setting(key);
+    return new wxTextCtrl(parent, wxID_ANY, row.initial, wxDefaultPosition, wxDefaultSize, 0, wxDefaultValidator,
+                          row.control);
 }
 
 // A step's heading row: the heading on the left, its help button after it.
@@ -126,31 +140,32 @@ void GUIFrame::addStep2(wxBoxSizer* szMain) {
     btnHelpSize = makeHelpButton(pnlMain);
     szMain->Add(headingRow(lblStep2, wxTOP | wxRIGHT | wxLEFT, btnHelpSize), 0, wxEXPAND, 5);
 
-    const wxString sizes[] = {wxT("64x64"),     wxT("320x320"),   wxT("1024x768"),
-                              wxT("1280x1024"), wxT("1920x1080"), wxT("Other")};
-    optSize = makeRadioBox(pnlMain, wxT("画像サイズ(Image size):"), sizes, 7, wxRA_SPECIFY_COLS, 1);
+    optSize = makeRadioBox(pnlMain, wxT("画像サイズ(Image size):"), L"Size/optSize", 7, wxRA_SPECIFY_COLS);
     szMain->Add(optSize, 0, wxEXPAND | wxBOTTOM | wxRIGHT | wxLEFT, 5);
 
     auto* szOther = new wxBoxSizer(wxHORIZONTAL);
     lblOther = makeLabel(pnlMain, wxT("Other:"), 0, false);
     szOther->Add(lblOther, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
-    spnWidth = makeSpin(pnlMain, wxT("320"), 1, 65535, 320, 96);
+    spnWidth = makeSpin(pnlMain, L"Size/spnWidth", 96);
     szOther->Add(spnWidth, 0, wxALIGN_CENTER_VERTICAL, 0);
     lblTimes = makeLabel(pnlMain, wxT("x"), 0, false);
     szOther->Add(lblTimes, 0, wxALIGN_CENTER_VERTICAL, 0);
-    spnHeight = makeSpin(pnlMain, wxT("320"), 1, 65535, 320, 96);
+    spnHeight = makeSpin(pnlMain, L"Size/spnHeight", 96);
     szOther->Add(spnHeight, 0, wxALIGN_CENTER_VERTICAL, 0);
     lblUnit = makeLabel(pnlMain, wxT("単位(unit):"), 0, false);
     szOther->Add(lblUnit, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
 
-    const wxString units[] = {wxT("px"), wxT("%")};
+    const Setting& units = setting(L"Size/selUnits");
     selUnits = new wxChoice(pnlMain, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                            WXSIZEOF(units), units, 0);
-    selUnits->SetSelection(0);
+                            wxArrayString(units.labels.size(), units.labels.data()), 0, wxDefaultValidator,
+                            units.control);
+    selUnits->SetStringSelection(units.initial);
     selUnits->Enable(false);
     szOther->Add(selUnits, 0, 0, 0);
-    chkFixRatio = new wxCheckBox(pnlMain, wxID_ANY, wxT("縦横比固定(fix ratio)"));
-    chkFixRatio->SetValue(true);
+    const Setting& fixRatio = setting(L"Size/chkFixRatio");
+    chkFixRatio = new wxCheckBox(pnlMain, wxID_ANY, wxT("縦横比固定(fix ratio)"), wxDefaultPosition, wxDefaultSize, 0,
+                                 wxDefaultValidator, fixRatio.control);
+    chkFixRatio->SetValue(fixRatio.initial == wxT("1"));
     chkFixRatio->Enable(false);
     szOther->Add(chkFixRatio, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
     szMain->Add(szOther, 0, wxEXPAND, 0);
@@ -161,10 +176,7 @@ void GUIFrame::addStep3(wxBoxSizer* szMain) {
     btnHelpMethod = makeHelpButton(pnlMain);
     szMain->Add(headingRow(lblStep3, wxTOP | wxLEFT, btnHelpMethod), 0, wxEXPAND | wxTOP, 5);
 
-    const wxString methods[] = {wxT("Nearest"),  wxT("Lanczos3"), wxT("LCD(low)"), wxT("LCD(mid)"),
-                                wxT("LCD(hi)"),  wxT("LCD(ex)"),  wxT("LCD(max)")};
-    optMethod = makeRadioBox(pnlMain, wxT("リサイズ方式(resize method):"), methods, 7,
-                             wxRA_SPECIFY_COLS, 4);
+    optMethod = makeRadioBox(pnlMain, wxT("リサイズ方式(resize method):"), L"Method/optMethod", 7, wxRA_SPECIFY_COLS);
     szMain->Add(optMethod, 0, wxEXPAND | wxRIGHT | wxLEFT, 5);
 }
 
@@ -174,18 +186,20 @@ void GUIFrame::addStep4(wxBoxSizer* szMain) {
     szMain->Add(headingRow(lblStep4, wxTOP | wxLEFT, btnHelpFiletype), 0, wxEXPAND, 5);
 
     auto* szFiletype = new wxBoxSizer(wxHORIZONTAL);
-    const wxString types[] = {wxT("BMP"), wxT("PNG"), wxT("JPEG")};
-    optFiletype = makeRadioBox(pnlMain, wxT("ファイル形式(filetype):"), types, 3, wxRA_SPECIFY_COLS, 1);
+    const Setting& types = setting(L"Filetype/optFiletype");
+    optFiletype = makeRadioBox(pnlMain, wxT("ファイル形式(filetype):"), types.key, static_cast<int>(types.labels.size()),
+                               wxRA_SPECIFY_COLS);
     szFiletype->Add(optFiletype, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT | wxLEFT, 5);
     lblQuality = makeLabel(pnlMain, wxT("品質(quality):"), -1, false);
     szFiletype->Add(lblQuality, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
-    spnQuality = makeSpin(pnlMain, wxT("90"), 0, 100, 90, 64);
+    spnQuality = makeSpin(pnlMain, L"Filetype/spnQuality", 64);
     szFiletype->Add(spnQuality, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 0);
     lblLimit = makeLabel(pnlMain, wxT("サイズ上限(limit size):"), -1, false);
     szFiletype->Add(lblLimit, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 10);
 
-    cmbLimit = new wxComboBox(pnlMain, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
-                              0, nullptr, 0);
+    const Setting& limit = setting(L"Filetype/cmbLimit");
+    cmbLimit = new wxComboBox(pnlMain, wxID_ANY, limit.initial, wxDefaultPosition, wxDefaultSize, 0, nullptr, 0,
+                              wxDefaultValidator, limit.control);
     for (const wchar_t* limit : {L"", L"100", L"300", L"500", L"1024", L"2048", L"10240"})
         cmbLimit->Append(limit);
     cmbLimit->SetValidator(wxTextValidator(wxFILTER_NUMERIC));
@@ -203,22 +217,21 @@ void GUIFrame::addStep5(wxBoxSizer* szMain) {
     szMain->Add(headingRow(lblStep5, wxTOP | wxLEFT, btnHelpSaveto), 0, wxEXPAND, 5);
 
     auto* szSaveto = new wxBoxSizer(wxHORIZONTAL);
-    const wxString destinations[] = {wxT("Same Folder"), wxT("Other Folder")};
-    optDst = makeRadioBox(pnlMain, wxT("保存先(Save to):"), destinations, 2, wxRA_SPECIFY_ROWS, 0);
+    optDst = makeRadioBox(pnlMain, wxT("保存先(Save to):"), L"Saveto/optDst", 2, wxRA_SPECIFY_ROWS);
     szSaveto->Add(optDst, 0, wxRIGHT | wxLEFT, 5);
 
     auto* szSavetoFields = new wxBoxSizer(wxVERTICAL);
     auto* szSuffix = new wxBoxSizer(wxHORIZONTAL);
     lblSuffix = makeLabel(pnlMain, wxT("ファイル名の最後に追加する文字列(Suffix):"), 0, true);
     szSuffix->Add(lblSuffix, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
-    txtSuffix = new wxTextCtrl(pnlMain, wxID_ANY, wxT("_res"));
+    txtSuffix = makeText(pnlMain, L"Saveto/txtSuffix");
     szSuffix->Add(txtSuffix, 0, wxALIGN_CENTER_VERTICAL, 0);
     szSavetoFields->Add(szSuffix, 1, wxEXPAND, 0);
 
     auto* szSaveDir = new wxBoxSizer(wxHORIZONTAL);
     lblSaveDir = makeLabel(pnlMain, wxT("Other Folder:"), -1, false);
     szSaveDir->Add(lblSaveDir, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
-    txtSaveDir = new wxTextCtrl(pnlMain, wxID_ANY, wxEmptyString);
+    txtSaveDir = makeText(pnlMain, L"Saveto/txtSaveDir");
     txtSaveDir->Enable(false);
     szSaveDir->Add(txtSaveDir, 1, wxALIGN_CENTER_VERTICAL, 0);
     btnSaveDir = new wxButton(pnlMain, wxID_ANY, wxT("..."));

@@ -8,23 +8,19 @@ bool MyFileDropTarget::OnDropFiles(wxCoord, wxCoord, const wxArrayString& paths)
     return true;  // taken, whatever it added
 }
 
-bool pixloomFrame::isImageFile(const wxString& path) { return isImageFilePath(path); }
-
 void pixloomFrame::addFiles(wxListBox* list, const wxArrayString& paths) {
-    FileListing otherList;
-    FileListing& listing = list == lstFiles ? listedPaths : otherList;
+    wxCHECK_RET(list == lstFiles, "only the window's file list is filled");
     // Entries that left the list some other way show in the count.
-    if (listing.size() != list->GetCount()) {
-        listing.reset(list->GetStrings());
-        if (list == lstFiles) {
-            listedFiles.clear();
-            for (const wxString& entry : list->GetStrings()) listedFiles.add(entry);
-        }
+    if (listedPaths.size() != lstFiles->GetCount()) {
+        listedPaths.reset(lstFiles->GetStrings());
+        listedFiles.clear();
+        for (const wxString& entry : lstFiles->GetStrings()) listedFiles.add(entry);
     }
-    const wxArrayString added = listing.add(paths);
+    // Folder walks leave out what the current settings make earlier outputs.
+    const OutputNaming naming = namingFor(readRunSettings());
+    const wxArrayString added = listedPaths.add(paths, &naming);
     if (added.empty()) return;
-    list->Append(added);  // in one step: one by one, large drops are slow
-    if (list != lstFiles) return;
+    lstFiles->Append(added);  // in one step: one by one, large drops are slow
     for (const wxString& path : added) listedFiles.add(path);
     updateProgress();
 }

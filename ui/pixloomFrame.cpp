@@ -2,7 +2,7 @@
 
 #include "commandline.h"
 #include "filelist.h"
-#include "saved_settings.h"
+#include "settings.h"
 
 #include <wx/dirdlg.h>
 #include <wx/display.h>

@@ -4,8 +4,9 @@
 
 #include "GUIFrame.h"
 #include "file_listing.h"
-#include "file_set.h"
+#include "name_guard.h"
 #include "run_link.h"
+#include "settings.h"
 
 #include <wx/app.h>
 #include <wx/arrstr.h>
@@ -19,9 +20,9 @@ public:
     explicit pixloomFrame(wxWindow* parent);
     ~pixloomFrame() override;
 
-    // File list (filelist.cpp)
+    // File list (filelist.cpp): image files and folders' image files are
+    // listed in lstFiles, the only list there is.
     void addFiles(wxListBox* list, const wxArrayString& paths);
-    static bool isImageFile(const wxString& path);
     // Entries of lstFiles leave only through these two (GUI thread only), so
     // that the index of listed paths stays in step with the list.
     bool removeListEntry(const wxString& path);  // the entry equal to path; false if none
@@ -71,9 +72,11 @@ protected:
 private:
     friend struct FrameProbe;  // tests read and drive the controls
 
-    // Settings (settings.cpp)
+    // Settings (settings.cpp), by the settings table
     void loadSettings();
     void saveSettings();
+    SettingValues settingValues() const;
+    wxWindow* settingControl(const Setting& row) const;
 
     // Start-up: lists the paths named on the command line.
     void listCommandLinePaths();

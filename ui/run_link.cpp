@@ -1,10 +1,10 @@
 #include "run_link.h"
 
 #include "pixloomFrame.h"
+#include "report.h"
 
 #include <wx/app.h>
 
-#include <cstdio>
 
 WindowLink::WindowLink(pixloomFrame* window) : frame(window) {}
 
@@ -51,6 +51,14 @@ bool WindowLink::runOnWindow(std::function<void(pixloomFrame&)> task) {
     return call->over && call->ran;
 }
 
+void WindowLink::post(std::function<void(pixloomFrame&)> task) {
+    if (windowGone()) return;
+    auto self = shared_from_this();
+    wxTheApp->CallAfter([self, task] {
+        if (pixloomFrame* there = self->window()) task(*there);  // never once it is closing
+    });
+}
+
 std::optional<FileJob> WindowLink::takeFile() {
     auto taken = onWindow<std::optional<FileJob>>([](pixloomFrame& window) { return window.takeFile(); });
     return taken ? *taken : std::nullopt;
@@ -68,17 +76,14 @@ bool WindowLink::isWaiting(const wxString& path) {
 }
 
 void WindowLink::fileDone(const wxString& source, const FileOutcome& outcome) {
-    for (const wxString& line : reportLines(source, outcome))
-        std::fprintf(stderr, "pixloom: %s\n", static_cast<const char*>(line.utf8_str()));
-    onWindow<bool>([source](pixloomFrame& window) {
-        window.forgetFile(source);
-        return true;
-    });
+    reportOutcome(source, outcome);
+    const wxString done(source.wc_str());  // a copy of its own for the other thread
+    post([done](pixloomFrame& window) { window.forgetFile(done); });
 }
 
 void WindowLink::runEnded(const std::vector<FileFailure>& failures) {
-    onWindow<bool>([failures](pixloomFrame& window) {
-        window.endRun(failures);
-        return true;
-    });
+    std::vector<FileFailure> copies;  // of their own for the other thread
+    for (const FileFailure& failure : failures)
+        copies.push_back({wxString(failure.source.wc_str()), wxString(failure.reason.wc_str())});
+    post([copies](pixloomFrame& window) { window.endRun(copies); });
 }

@@ -1,10 +1,11 @@
 // The window's side of a conversion run: the worker reaches the window only
-// through this link, which hands each step to the window's thread and waits
-// for it. Once the window is closing, those steps are no longer run and the
-// worker is let go.
+// through this link, which hands each step to the window's thread (and waits
+// for it when the run needs an answer). Once the window is closing, those
+// steps are no longer run and the worker is let go.
 #pragma once
 
 #include "conversion_run.h"
+#include "run_thread.h"
 
 #include <wx/string.h>
 
@@ -43,6 +44,8 @@ public:
 
 private:
     bool runOnWindow(std::function<void(pixloomFrame&)> task);
+    // Hands task to the window's thread without waiting for it.
+    void post(std::function<void(pixloomFrame&)> task);
 
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
@@ -59,17 +62,21 @@ std::optional<R> WindowLink::onWindow(std::function<R(pixloomFrame&)> task) {
     return std::move(*result);
 }
 
-// The window's handle on its run; lets the worker go however the window goes.
+// The window's handle on its run; lets the worker go, and waits for it,
+// however the window goes.
 struct RunHandle {
     std::shared_ptr<WindowLink> link;
     std::shared_ptr<ConversionRun> run;
+    RunThread worker;
     RunHandle() = default;
     RunHandle(const RunHandle&) = delete;
     RunHandle& operator=(const RunHandle&) = delete;
     ~RunHandle() { abandon(); }
-    // The file in progress is given up and the window forgotten.
+    // The file in progress is given up, the window forgotten, and the worker
+    // gone when it returns.
     void abandon() {
         if (link) link->windowClosing();
         if (run) run->cancel();
+        worker.join();
     }
 };

@@ -3,14 +3,14 @@
 #include "pixloomFrame.h"
 
 #include "image.h"
-#include "jpeg_quality.h"
+#include "report.h"
 #include "run_thread.h"
+#include "settings.h"
 
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
 
-#include <cstdio>
 
 namespace {
 
@@ -40,7 +40,7 @@ void showEngineMessages(const std::shared_ptr<WindowLink>& link) {
             window.modal([&] { wxMessageBox(message); });
             return true;
         });
-        if (!shown) fprintf(stderr, "pixloom: %s\n", static_cast<const char*>(message.utf8_str()));
+        if (!shown) report(message);
     });
 }
 
@@ -87,7 +87,7 @@ void pixloomFrame::startRun() {
     run.run = std::make_shared<ConversionRun>(*run.link);
     showEngineMessages(run.link);
     updateProgress();
-    if (!startConversionThread(run.link, run.run)) {
+    if (!run.worker.start(run.link, run.run)) {
         run.link->windowClosing();
         run.link.reset();
         run.run.reset();
@@ -121,21 +121,7 @@ std::optional<wxString> pixloomFrame::peekFile(const wxString& current) const {
 
 bool pixloomFrame::isListed(const wxString& path) const { return listedFiles.names(path); }
 
-RunSettings pixloomFrame::readRunSettings() const {
-    RunSettings settings;
-    fileTypeForLabel(optFiletype->GetStringSelection(), settings.type);
-    methodForLabel(optMethod->GetStringSelection(), settings.method);
-    settings.percent = selUnits->GetStringSelection() == wxT("%");
-    settings.keepRatio = chkFixRatio->IsChecked();
-    settings.height = spnHeight->GetValue();
-    settings.width = spnWidth->GetValue();
-    settings.quality = spnQuality->GetValue();
-    settings.limitBytes = limitBytes(cmbLimit->GetValue());
-    settings.sameFolder = txtSuffix->IsEnabled();
-    settings.suffix = txtSuffix->GetValue();
-    settings.saveDir = txtSaveDir->GetValue();
-    return settings;
-}
+RunSettings pixloomFrame::readRunSettings() const { return runSettingsFrom(settingValues()); }
 
 void pixloomFrame::forgetFile(const wxString& source) {
     // The head may have changed meanwhile; remove the entry of this source

@@ -1,70 +1,74 @@
+// The window's side of the settings: every control of the settings table
+// restored, read and saved through that table, found by its name.
 #include "pixloomFrame.h"
 
-#include "saved_settings.h"
+#include "report.h"
+#include "settings.h"
+#include "settings_file.h"
 
-#include <algorithm>
-#include <cstdio>
+#include <wx/checkbox.h>
+#include <wx/ctrlsub.h>
+#include <wx/spinctrl.h>
+#include <wx/textentry.h>
 
 namespace {
 
-// A label that names no entry, the empty one included, changes nothing.
-void selectLabel(wxItemContainerImmutable* control, const wxString& label) {
-    control->SetStringSelection(label);
+void applyValue(wxWindow* control, const Setting& row, const wxString& value) {
+    long number = 0;
+    switch (row.kind) {
+    case SettingKind::Choice:
+        dynamic_cast<wxItemContainerImmutable&>(*control).SetStringSelection(value);
+        break;
+    case SettingKind::Number:
+        if (value.ToLong(&number)) static_cast<wxSpinCtrl*>(control)->SetValue(static_cast<int>(number));
+        break;
+    case SettingKind::Check:
+        static_cast<wxCheckBox*>(control)->SetValue(value == wxT("1"));
+        break;
+    case SettingKind::Text:
+        dynamic_cast<wxTextEntry&>(*control).ChangeValue(value);
+        break;
+    }
 }
 
-// A stored number, limited to the control's range. Text that is no number
-// (empty, damaged) leaves the control as it is: an emptied GTK spin field
-// would read back as its minimum, which a run would use and the next close
-// would store.
-void applySpinNumber(wxSpinCtrl* spin, std::optional<long> value) {
-    if (value) spin->SetValue(static_cast<int>(std::clamp<long>(*value, spin->GetMin(), spin->GetMax())));
+wxString valueOf(const wxWindow* control, const Setting& row) {
+    switch (row.kind) {
+    case SettingKind::Choice:
+        return dynamic_cast<const wxItemContainerImmutable&>(*control).GetStringSelection();
+    case SettingKind::Number:
+        return wxString::Format(wxT("%d"), static_cast<const wxSpinCtrl*>(control)->GetValue());
+    case SettingKind::Check:
+        return static_cast<const wxCheckBox*>(control)->GetValue() ? wxT("1") : wxT("0");
+    case SettingKind::Text:
+    default:
+        return dynamic_cast<const wxTextEntry&>(*control).GetValue();
+    }
 }
-
-void report(const wxString& line) { std::fprintf(stderr, "pixloom: %s\n", static_cast<const char*>(line.utf8_str())); }
 
 }  // namespace
 
+wxWindow* pixloomFrame::settingControl(const Setting& row) const { return FindWindowByName(row.control, pnlMain); }
+
 void pixloomFrame::loadSettings() {
     std::vector<wxString> notes;
-    const StoredSettings settings = readStoredSettings(notes, true);
+    const SettingValues values = settingValuesFrom(readStoredSettings(notes, true));
     for (const wxString& note : notes) report(note);
-    selectLabel(optSize, settings.text(wxT("Size/optSize")));
-    applySpinNumber(spnWidth, settings.number(wxT("Size/spnWidth")));
-    applySpinNumber(spnHeight, settings.number(wxT("Size/spnHeight")));
-    selectLabel(selUnits, settings.text(wxT("Size/selUnits")));
-    if (auto fixRatio = settings.number(wxT("Size/chkFixRatio"))) chkFixRatio->SetValue(*fixRatio != 0);
-    selectLabel(optMethod, settings.text(wxT("Method/optMethod")));
-    selectLabel(optFiletype, settings.text(wxT("Filetype/optFiletype")));
-    applySpinNumber(spnQuality, settings.number(wxT("Filetype/spnQuality")));
-    cmbLimit->SetValue(settings.text(wxT("Filetype/cmbLimit")));
-    selectLabel(optDst, settings.text(wxT("Saveto/optDst")));
-    const wxString suffix = settings.text(wxT("Saveto/txtSuffix"));
-    if (!suffix.empty()) txtSuffix->SetValue(suffix);
-    txtSaveDir->SetValue(settings.text(wxT("Saveto/txtSaveDir")));
+    for (const Setting& row : settingsTable()) applyValue(settingControl(row), row, values.at(row.key));
+}
+
+SettingValues pixloomFrame::settingValues() const {
+    SettingValues values;
+    for (const Setting& row : settingsTable()) values[row.key] = valueOf(settingControl(row), row);
+    return values;
 }
 
 void pixloomFrame::saveSettings() {
-    StoredSettings settings;
-    auto number = [](int value) { return wxString::Format(wxT("%d"), value); };
-    settings.values = {
-        {wxT("Size/optSize"), optSize->GetStringSelection()},
-        {wxT("Size/spnWidth"), number(spnWidth->GetValue())},
-        {wxT("Size/spnHeight"), number(spnHeight->GetValue())},
-        {wxT("Size/selUnits"), selUnits->GetStringSelection()},
-        {wxT("Size/chkFixRatio"), chkFixRatio->GetValue() ? wxT("1") : wxT("0")},
-        {wxT("Method/optMethod"), optMethod->GetStringSelection()},
-        {wxT("Filetype/optFiletype"), optFiletype->GetStringSelection()},
-        {wxT("Filetype/spnQuality"), number(spnQuality->GetValue())},
-        {wxT("Filetype/cmbLimit"), cmbLimit->GetValue()},
-        {wxT("Saveto/optDst"), optDst->GetStringSelection()},
-        {wxT("Saveto/txtSuffix"), txtSuffix->GetValue()},
-        {wxT("Saveto/txtSaveDir"), txtSaveDir->GetValue()},
-    };
-    const wxString reason = writeStoredSettings(settings);
-    if (!reason.empty()) report(settingsFilePath() + wxT(": ") + reason);
+    const wxString reason = writeStoredSettings(settingValues());
+    if (!reason.empty()) report(settingsFilePath(), reason);
 }
 
 void pixloomFrame::onFrameClose(wxCloseEvent&) {
+    Hide();        // closing may wait a moment for the run's file in progress to be given up
     abandonRun();  // no run may touch the controls once they are gone
     saveSettings();
     Destroy();  // never vetoed

@@ -1,9 +1,6 @@
-#include "jpeg_quality.h"
-
-#include <wx/mstream.h>
+#include "size_search.h"
 
 #include <algorithm>
-#include <climits>
 #include <map>
 
 int fitJpegQuality(int limit, int maxQuality, const EncodedSize& sizeAt) {
@@ -29,22 +26,4 @@ int fitJpegQuality(int limit, int maxQuality, const EncodedSize& sizeAt) {
         if (visits[next] >= 2) return highestFit > 0 ? highestFit : 1;
         q = next;
     }
-}
-
-long long jpegSize(wxImage& image, int quality) {
-    image.SetOption(wxIMAGE_OPTION_QUALITY, quality);
-    wxMemoryOutputStream stream;
-    if (!image.SaveFile(stream, wxBITMAP_TYPE_JPEG)) return 0;
-    return static_cast<long long>(stream.GetLength());
-}
-
-int fitJpegQuality(wxImage* image, int limit, int maxQuality) {
-    return fitJpegQuality(limit, maxQuality, [image](int quality) { return jpegSize(*image, quality); });
-}
-
-int limitBytes(const wxString& kilobytesText) {
-    long kilobytes = -1;
-    kilobytesText.ToLong(&kilobytes, 10);  // the value left counts, success or not
-    if (kilobytes <= 0 || kilobytes > INT_MAX / 1024) return 0;
-    return static_cast<int>(kilobytes * 1024);
 }

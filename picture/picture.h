@@ -8,6 +8,7 @@
 
 #include <wx/string.h>
 
+#include <atomic>
 #include <vector>
 
 // A source picture as pixloom reduces it: upright, opaque, in sRGB.
@@ -16,6 +17,7 @@ struct DecodedPicture {  // move-only; frees pixels unless released
     int width = 0, height = 0;
     wxString error;               // empty when decoded; else a short reason a user understands
     std::vector<wxString> notes;  // one-line remarks for standard error (e.g. a rejected profile), no file name
+    std::vector<unsigned char> exif;  // the source's EXIF from its TIFF header on; empty when it has none
 
     DecodedPicture() = default;
     DecodedPicture(DecodedPicture&& other) noexcept;
@@ -27,6 +29,15 @@ struct DecodedPicture {  // move-only; frees pixels unless released
     bool ok() const { return pixels != nullptr && error.empty(); }
     // Hands the buffer to the caller (free() it); the picture is left empty.
     unsigned char* release();
+    // Frees the samples and records why there are none.
+    void fail(const wxString& reason);
+};
+
+struct DecodeOptions {
+    int threads = 0;  // for the colour conversion and the turn; 0: the engine's count
+    // Set from another thread: the decode stops soon after, with the error
+    // "cancelled" (formats the toolkit decodes finish first).
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Where one decode spent its time, in milliseconds: reading the header and
@@ -37,7 +48,7 @@ struct DecodeTimes {
 };
 
 // Thread-safe: may run on two threads at once.
-DecodedPicture decodePicture(const wxString& path, DecodeTimes* times = nullptr);
+DecodedPicture decodePicture(const wxString& path, const DecodeOptions& options = {}, DecodeTimes* times = nullptr);
 
 // The size a file's picture will have, from its header alone (the stored
 // size: before any turn). False when the header tells none.
@@ -48,4 +59,4 @@ bool readPictureSize(const wxString& path, long long& width, long long& height);
 // quarter turn, 8: an anticlockwise one, 2/4/5/7 the mirrored forms). Other
 // values change nothing. False, with the picture unchanged, when the new
 // buffer cannot be allocated.
-bool orientPicture(DecodedPicture& picture, int orientation);
+bool orientPicture(DecodedPicture& picture, int orientation, int threads = 0);

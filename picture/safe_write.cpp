@@ -1,10 +1,4 @@
-#include "write_image.h"
-
-#include "output_path.h"
-
-#include <wx/filename.h>
-#include <wx/log.h>
-#include <wx/mstream.h>
+#include "safe_write.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,9 +9,13 @@
 #include <cerrno>
 #include <system_error>
 
-namespace {
+std::string nativePath(const wxString& path) {
+    wxCharBuffer bytes = wxConvFileName->cWX2MB(path.wc_str());
+    if (bytes.data()) return std::string(bytes.data(), bytes.length());
+    return std::string(path.utf8_str());
+}
 
-std::atomic<bool> namedTemporaries{false};
+namespace {
 
 wxString systemError(int error) { return wxString::FromUTF8(std::system_category().message(error).c_str()); }
 
@@ -46,9 +44,13 @@ int createHidden(const std::string& target, std::string& temporary, wxString& re
     return -1;
 }
 
+// An unnamed file is named through /proc/self/fd; without /proc (a chroot,
+// a container) it could never be named.
+bool canNameUnnamedFiles() { return access("/proc/self/fd", X_OK) == 0; }
+
 // An unnamed file in target's folder, or -1 where the file system has none.
 int createUnnamed(const std::string& target) {
-    if (namedTemporaries) return -1;
+    if (!canNameUnnamedFiles()) return -1;
     const std::string folder = folderOf(target);
     return open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
 }
@@ -129,21 +131,6 @@ bool stillWanted(const std::function<bool()>& abandoned, wxString& reason) {
 
 }  // namespace
 
-void useNamedTemporaryFiles(bool named) { namedTemporaries = named; }
-
-wxString encodeImage(const wxImage& image, const wxString& extension, std::vector<char>& bytes) {
-    if (!image.IsOk()) return wxT("there is no image to write");
-    wxImageHandler* handler = wxImage::FindHandler(extension.Lower(), wxBITMAP_TYPE_ANY);
-    if (!handler) return wxT("no image writer for \"") + extension + wxT("\"");
-    wxLogNull quiet;  // a failure is reported with the file's name by the caller
-    wxMemoryOutputStream stream;
-    if (!image.SaveFile(stream, handler->GetType()) || stream.GetLength() == 0)
-        return wxT("the image could not be encoded");
-    bytes.resize(stream.GetLength());
-    stream.CopyTo(bytes.data(), bytes.size());
-    return wxString();
-}
-
 wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& path,
                              const std::function<bool()>& abandoned) {
     const std::string target = nativePath(path);
@@ -170,10 +157,4 @@ wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& pat
     }
     if (complete) syncFolder(target);
     return complete ? wxString() : reason;
-}
-
-wxString writeImageFile(const wxImage& image, const wxString& path, const std::function<bool()>& abandoned) {
-    std::vector<char> bytes;
-    wxString reason = encodeImage(image, wxFileName(path).GetExt(), bytes);
-    return reason.empty() ? writeFileAtomically(bytes, path, abandoned) : reason;
 }

@@ -1,0 +1,79 @@
+// Which names an output may take. A run never writes over one of its
+// sources, a file it wrote, or a file still listed to be converted: a
+// planned name held by one of those gets the first free variant instead
+// ("cat_res.png", then "cat_res-2.png", ...). Files are told apart as the
+// file system does.
+#pragma once
+
+#include <wx/string.h>
+
+#include <sys/types.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+// A set of files: by device and inode where a file exists, by its absolute
+// path (with "." and ".." resolved) always, so that a file not yet created
+// or already gone still counts.
+class FileSet {
+public:
+    // Adding a path twice counts it twice; removing takes one count off.
+    void add(const wxString& path);
+    void remove(const wxString& path);
+    void clear();
+    // Whether path names a file of the set, as it is on disk now.
+    bool names(const wxString& path) const;
+    size_t size() const { return recorded.size(); }
+
+private:
+    using Identity = std::pair<dev_t, ino_t>;
+    struct Entry {
+        bool exists;
+        Identity identity;
+        std::string absolute;
+    };
+    std::unordered_multimap<std::string, Entry> recorded;  // by the path's bytes
+    std::multiset<Identity> identities;
+    std::unordered_multiset<std::string> absolutes;
+};
+
+// The files of one run that its outputs must leave alone.
+class NameGuard {
+public:
+    // isWaiting tells whether a path names a file still listed.
+    explicit NameGuard(std::function<bool(const wxString&)> isWaiting = nullptr);
+
+    void sourceTaken(const wxString& path) { sources.add(path); }
+    void outputWritten(const wxString& path) { outputs.add(path); }
+    bool isProtected(const wxString& path) const;
+
+    // The planned path, or its first variant that is not protected. A file an
+    // earlier run left there is replaced. Empty when stillWanted() turns
+    // false meanwhile (a closed window protects every name).
+    wxString freeName(const wxString& planned, const std::function<bool()>& stillWanted) const;
+
+private:
+    FileSet sources, outputs;
+    std::function<bool(const wxString&)> isWaiting;
+};
+
+// The n-th name variant of path: "-n" added to the base name before the
+// extension ("cat_res.png" -> "cat_res-2.png").
+wxString variantPath(const wxString& path, int n);
+
+// Whether name is planned or one of its variants ("cat_res-3.png" of
+// "cat_res.png"); names without folders.
+bool isNameOrVariant(const wxString& name, const wxString& planned);
+
+// True when both paths name one file: the same text, the same device and
+// inode when both exist, else the same absolute path once "." and ".."
+// are resolved and symbolic links followed as far as they exist.
+bool namesSameFile(const wxString& a, const wxString& b);
+
+// The path made absolute from the working folder with "." and ".." resolved
+// by their text: no file-system call but the working folder's.
+std::string absolutePath(const std::string& nativePath);

@@ -1,0 +1,70 @@
+// What the decoding stage shares between its formats: one decoder per file
+// format, each filling a DecodedPicture from an open file, and the helpers
+// they have in common. Internal to picture/.
+#pragma once
+
+#include "picture.h"
+#include "writer.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace formats {
+
+using Bytes = std::vector<unsigned char>;
+using Clock = std::chrono::steady_clock;
+
+double millisecondsSince(Clock::time_point start);
+
+// channels x width x height in bytes, or false when that overflows size_t
+// or a side does not fit an int.
+bool byteCount(long long width, long long height, int channels, std::size_t& bytes);
+
+// A malloc'd buffer of channels x width x height bytes; on failure the
+// picture gets the reason, naming the size.
+unsigned char* allocate(DecodedPicture& picture, long long width, long long height, int channels);
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// An open source file and what the caller asked of its decoding.
+struct Source {
+    std::FILE* file;
+    DecodeOptions options;
+    bool tiff = false;  // the file starts with a TIFF header
+    int threads() const;
+    bool cancelled() const { return options.cancel && options.cancel->load(std::memory_order_relaxed); }
+};
+
+// Each decoder leaves the picture decoded (upright, opaque, sRGB) or with
+// its error set and no samples.
+void decodeJpeg(const Source& source, DecodedPicture& picture, DecodeTimes& times);
+void decodePng(const Source& source, DecodedPicture& picture, DecodeTimes& times);
+// GIF, BMP and TIFF, decoded by the toolkit.
+void decodeWithToolkit(const Source& source, DecodedPicture& picture, DecodeTimes& times);
+
+// Encoders, for encodePicture.
+wxString encodeJpeg(const RgbPicture& picture, const EncodeOptions& options, std::vector<char>& out);
+// The toolkit's writer for an extension ("png", "bmp").
+wxString encodeWithToolkit(const RgbPicture& picture, const wxString& extension, std::vector<char>& out);
+
+bool readJpegSize(std::FILE* file, long long& width, long long& height);
+bool readTiffSize(std::FILE* file, long long& width, long long& height);
+
+// What a TIFF header says beyond its samples.
+struct TiffMetadata {
+    Bytes profile;
+    bool grey = false;
+    int orientation = 1;  // what is still to apply after the toolkit's load
+};
+TiffMetadata readTiffMetadata(std::FILE* file);
+
+// The orientation an EXIF block (from its TIFF header on) gives; 1 when it
+// has none. A value outside 1 to 8 counts as 1, with a note.
+int orientationFromExif(const Bytes& exif, std::vector<wxString>& notes);
+
+}  // namespace formats

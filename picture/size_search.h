@@ -1,0 +1,14 @@
+// The quality that keeps a lossy file within a size limit.
+#pragma once
+
+#include <functional>
+
+// The encoded size in bytes of the picture at a quality.
+using EncodedSize = std::function<long long(int quality)>;
+
+// The highest quality not above maxQuality whose encoded size is at most
+// limit bytes, found by a walk that halves its step after each try; 1 when
+// even quality 1 is too large. No search when limit <= 0 or maxQuality <= 1.
+// Ends also when the size does not grow with the quality: at the third visit
+// to a quality it returns the highest fitting quality seen.
+int fitJpegQuality(int limit, int maxQuality, const EncodedSize& sizeAt);

@@ -1,0 +1,133 @@
+// GIF, BMP and TIFF: decoded by the toolkit, its log messages caught (a
+// window's log target would show them in a box).
+#include "colour.h"
+#include "formats.h"
+#include "log_capture.h"
+#include "transparency.h"
+
+#include <wx/image.h>
+#include <wx/log.h>
+#include <wx/mstream.h>
+#include <wx/stream.h>
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstring>
+
+namespace formats {
+namespace {
+
+// The toolkit reads through this stream: its own would close the file.
+class FileStream : public wxInputStream {
+public:
+    explicit FileStream(std::FILE* file) : file(file) {}
+    wxFileOffset GetLength() const override {
+        struct stat status;
+        return fstat(fileno(file), &status) == 0 ? status.st_size : wxInvalidOffset;
+    }
+    bool IsSeekable() const override { return true; }
+
+protected:
+    size_t OnSysRead(void* buffer, size_t size) override {
+        const size_t read = std::fread(buffer, 1, size, file);
+        if (read < size) m_lasterror = std::ferror(file) ? wxSTREAM_READ_ERROR : wxSTREAM_EOF;
+        return read;
+    }
+    wxFileOffset OnSysSeek(wxFileOffset position, wxSeekMode mode) override {
+        const int whence = mode == wxFromStart ? SEEK_SET : mode == wxFromCurrent ? SEEK_CUR : SEEK_END;
+        return fseeko(file, position, whence) == 0 ? ftello(file) : wxInvalidOffset;
+    }
+    wxFileOffset OnSysTell() const override { return ftello(file); }
+
+private:
+    std::FILE* file;
+};
+
+// The first thing the toolkit said about a file it could not load, as a
+// short phrase.
+wxString loadFailure(const LogCapture& log) {
+    wxString reason = log.first();
+    // libtiff's words come with the stream's name and the module.
+    reason.StartsWith(wxT("image: "), &reason);
+    const int module = reason.Find(wxT(" (in module"));
+    if (module != wxNOT_FOUND) reason.Truncate(module);
+    reason.Trim().Trim(false);
+    while (reason.EndsWith(wxT("."))) reason.RemoveLast();
+    if (reason.length() > 1 && wxIslower(reason[1])) reason[0] = wxTolower(reason[0]);
+    return reason.empty() ? wxString(wxT("not a readable image")) : reason;
+}
+
+// Some loaders report missing data (a truncated GIF or TIFF) and still give
+// a picture, the rest made up: that is a failure too.
+bool loadImage(std::FILE* file, wxImage& image, wxString& reason) {
+    LogCapture log;
+    FileStream stream(file);
+    if (image.LoadFile(stream, wxBITMAP_TYPE_ANY, -1) && image.IsOk() && !log.sawError()) return true;
+    reason = loadFailure(log);
+    return false;
+}
+
+// The toolkit image's samples, opaque: masked pixels become white, the
+// others are laid on white by their opacity.
+void takeSamples(wxImage& image, unsigned char* pixels) {
+    const std::size_t count = std::size_t(image.GetWidth()) * std::size_t(image.GetHeight());
+    std::memcpy(pixels, image.GetData(), 3 * count);
+    if (image.HasAlpha()) layOnWhite(pixels, image.GetAlpha(), count);
+    if (!image.HasMask()) return;
+    const unsigned char mask[3] = {image.GetMaskRed(), image.GetMaskGreen(), image.GetMaskBlue()};
+    const unsigned char* data = image.GetData();
+    for (std::size_t i = 0; i < count; ++i)
+        if (std::memcmp(data + 3 * i, mask, 3) == 0) std::memset(pixels + 3 * i, 255, 3);
+}
+
+}  // namespace
+
+void decodeWithToolkit(const Source& source, DecodedPicture& picture, DecodeTimes& times) {
+    Clock::time_point start = Clock::now();
+    const TiffMetadata metadata = source.tiff ? readTiffMetadata(source.file) : TiffMetadata();
+    std::rewind(source.file);
+    times.metadata = millisecondsSince(start);
+
+    start = Clock::now();
+    wxImage image;
+    wxString reason;
+    if (!loadImage(source.file, image, reason)) return picture.fail(reason);
+    const long long width = image.GetWidth(), height = image.GetHeight();
+    picture.pixels = allocate(picture, width, height, 3);
+    if (!picture.pixels) return;
+    picture.width = static_cast<int>(width);
+    picture.height = static_cast<int>(height);
+    takeSamples(image, picture.pixels);
+    image.Destroy();
+    times.samples = millisecondsSince(start);
+
+    start = Clock::now();
+    const Samples samples = metadata.grey ? Samples::Grey : Samples::Rgb;
+    ColourConversion conversion(metadata.profile, samples, picture.notes);
+    if (conversion.active()) convertColours(conversion, picture, samples, source.threads());
+    if (!picture.error.empty()) return picture.fail(picture.error);
+    if (!orientPicture(picture, metadata.orientation, source.threads()))
+        picture.fail(wxString::Format(wxT("not enough memory to turn a %lldx%lld picture"), width, height));
+    times.conversion = millisecondsSince(start);
+}
+
+wxString encodeWithToolkit(const RgbPicture& picture, const wxString& extension, std::vector<char>& out) {
+    std::size_t bytes;
+    if (!byteCount(picture.width, picture.height, 3, bytes) || bytes > std::size_t(INT_MAX))
+        return wxString::Format(wxT("%dx%d is too large to write as %s"), picture.width, picture.height,
+                                extension.Upper());
+    wxImageHandler* handler = wxImage::FindHandler(extension, wxBITMAP_TYPE_ANY);
+    if (!handler) return wxT("no image writer for \"") + extension + wxT("\"");
+    // The toolkit image only lends the samples: it neither copies nor frees them.
+    const wxImage image(picture.width, picture.height, const_cast<unsigned char*>(picture.pixels), true);
+    wxLogNull quiet;  // a failure is reported with the file's name by the caller
+    wxMemoryOutputStream stream;
+    if (!image.SaveFile(stream, handler->GetType()) || stream.GetLength() == 0)
+        return wxT("the picture could not be encoded");
+    out.resize(static_cast<std::size_t>(stream.GetLength()));
+    stream.CopyTo(out.data(), out.size());
+    return wxString();
+}
+
+}  // namespace formats
