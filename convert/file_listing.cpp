@@ -85,18 +85,6 @@ bool walkOrder(const wxArrayString& a, const wxArrayString& b) {
     return a.size() < b.size();
 }
 
-// The name a "-N" variant was made from: "cat_res-3.png" -> "cat_res.png";
-// other names as they are.
-wxString withoutVariant(const wxString& name) {
-    const size_t dot = name.find_last_of(wxT('.'));
-    const size_t end = dot == wxString::npos || dot == 0 ? name.length() : dot;
-    const size_t dash = name.find_last_of(wxT('-'), end);
-    if (dash == wxString::npos || dash + 1 >= end) return name;
-    const wxString number = name.substr(dash + 1, end - dash - 1);
-    if (!number.IsNumber() || number[0] == wxT('0')) return name;
-    return name.substr(0, dash) + name.substr(end);
-}
-
 // The names that image files of one folder would get as outputs in that
 // same folder, when the names carry a suffix: outputs named like their
 // sources (into another folder that is this one) can't be told from them.
@@ -133,7 +121,7 @@ wxArrayString withoutEarlierOutputs(const wxArrayString& files, const OutputNami
         const wxFileName name(image);
         const auto& outputs = planned[name.GetPath()];
         if (outputs.count(name.GetFullName().ToStdWstring()) ||
-            outputs.count(withoutVariant(name.GetFullName()).ToStdWstring()))
+            outputs.count(variantBase(name.GetFullName()).ToStdWstring()))
             continue;
         kept.Add(image);
     }
@@ -187,7 +175,8 @@ bool wxDirTraverserSimple::enter(const wxString& folder) {
         root = resolvedPath(name.c_str());  // the first folder entered is the one dropped
     else if (isLink(name.c_str()) && !isWithin(resolvedPath(name.c_str()), root))
         return false;  // a link out of the dropped folder: its images are not the user's choice
-    if (skipped.count({info.st_dev, info.st_ino})) return false;
+    else if (skipped.count({info.st_dev, info.st_ino}))
+        return false;
     return entered.insert({info.st_dev, info.st_ino}).second;
 }
 

@@ -98,15 +98,14 @@ wxString variantPath(const wxString& path, int n) {
     return path.substr(0, dot) + wxString::Format(wxT("-%d"), n) + path.substr(dot);
 }
 
-bool isNameOrVariant(const wxString& name, const wxString& planned) {
-    if (name == planned) return true;
-    const size_t dot = extensionStart(planned);
-    const wxString stem = planned.substr(0, dot) + wxT("-"), extension = planned.substr(dot);
-    if (!name.StartsWith(stem) || !name.EndsWith(extension) || name.length() <= stem.length() + extension.length())
-        return false;
-    const wxString number = name.substr(stem.length(), name.length() - stem.length() - extension.length());
+wxString variantBase(const wxString& name) {
+    const size_t end = extensionStart(name);
+    const size_t dash = name.find_last_of(wxT('-'), end);
+    if (dash == wxString::npos || dash + 1 >= end) return name;
+    const wxString number = name.substr(dash + 1, end - dash - 1);
     unsigned long n;
-    return number[0] != wxT('0') && number.ToULong(&n) && n >= 2 && number.IsNumber();
+    if (!number.IsNumber() || number[0] == wxT('0') || !number.ToULong(&n) || n < 2) return name;
+    return name.substr(0, dash) + name.substr(end);
 }
 
 bool namesSameFile(const wxString& a, const wxString& b) {

@@ -65,9 +65,12 @@ private:
 // extension ("cat_res.png" -> "cat_res-2.png").
 wxString variantPath(const wxString& path, int n);
 
-// Whether name is planned or one of its variants ("cat_res-3.png" of
-// "cat_res.png"); names without folders.
-bool isNameOrVariant(const wxString& name, const wxString& planned);
+// The name a variant was made from ("cat_res-3.png" -> "cat_res.png"); any
+// other name as it is. Names without folders.
+wxString variantBase(const wxString& name);
+inline bool isNameOrVariant(const wxString& name, const wxString& planned) {
+    return name == planned || variantBase(name) == planned;
+}
 
 // True when both paths name one file: the same text, the same device and
 // inode when both exist, else the same absolute path once "." and ".."

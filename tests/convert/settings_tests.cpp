@@ -1,0 +1,84 @@
+// The settings table read from odd files, the limit field's text, and the one form of every report line.
+#include "report.h"
+#include "settings.h"
+#include "settings_file.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+struct Home {
+    Folder folder;
+    std::string saved = std::getenv("HOME") ? std::getenv("HOME") : "";
+    Home() { setenv("HOME", folder.dir.c_str(), 1); }
+    ~Home() { setenv("HOME", saved.c_str(), 1); }
+};
+
+std::string describe(const RunSettings& s) {
+    return std::string(labelOf(s.method).utf8_str()) + " " + std::string(wxString(infoOf(s.type).label).utf8_str()) +
+           " " + std::to_string(s.width) + "x" +
+           std::to_string(s.height) + (s.percent ? "%" : "px") + (s.keepRatio ? " fit" : " stretch") + " q" +
+           std::to_string(s.quality) + " limit " + std::to_string(s.limitBytes) + (s.sameFolder ? " same " : " other ") +
+           std::string(s.suffix.utf8_str()) + "|" + std::string(s.saveDir.utf8_str());
+}
+
+}  // namespace
+
+// What a run does with a settings file, the window and pixloom-batch alike (the window's side is checked
+// against this table in the window's tests).
+TEST(Settings, OddFilesGiveWhatTheWindowShows) {
+    const std::string defaults = "LCD(hi) PNG 320x320px fit q90 limit 0 same _res|";
+    const struct { const char* file; std::string run; } cases[] = {
+        {"", defaults},
+        {"[Filetype]\noptFiletype=jpeg\n", "LCD(hi) JPEG 320x320px fit q90 limit 0 same _res|"},  // any case
+        {"[Size]\noptSize=64X64\n", "LCD(hi) PNG 64x64px fit q90 limit 0 same _res|"},
+        {"[Size]\noptSize= Other \nspnWidth= 800 \nspnHeight=600\nselUnits=%\nchkFixRatio=0\n",
+         "LCD(hi) PNG 800x600% stretch q90 limit 0 same _res|"},
+        {"[Size]\noptSize=1920x1080\nspnWidth=800\n", "LCD(hi) PNG 1920x1080px fit q90 limit 0 same _res|"},  // preset wins
+        {"[Size]\noptSize=Other\nspnWidth=99999\nspnHeight=-4\n", "LCD(hi) PNG 65535x1px fit q90 limit 0 same _res|"},
+        {"[Size]\noptSize=Other\nspnWidth=abc\nchkFixRatio=yes\n", "LCD(hi) PNG 320x320px fit q90 limit 0 same _res|"},
+        {"[Method]\noptMethod=Bicubic\n", defaults},  // an unknown label keeps the built-in one
+        {"[Method]\noptMethod=lcd(MAX)\n", "LCD(max) PNG 320x320px fit q90 limit 0 same _res|"},
+        {"[Filetype]\noptFiletype=JPEG\nspnQuality=0\ncmbLimit=300\n", "LCD(hi) JPEG 320x320px fit q0 limit 307200 same _res|"},
+        {"[Filetype]\nspnQuality=150\n", "LCD(hi) PNG 320x320px fit q100 limit 0 same _res|"},
+        {"[Filetype]\nspnQuality=\n", defaults},
+        {"[Saveto]\noptDst=other folder\ntxtSuffix=\ntxtSaveDir=/tmp/out\n", "LCD(hi) PNG 320x320px fit q90 limit 0 other _res|/tmp/out"},
+        {"[Saveto]\ntxtSuffix=-small\n", "LCD(hi) PNG 320x320px fit q90 limit 0 same -small|"},
+    };
+    for (const auto& c : cases) {
+        Home home;
+        writeText(home.folder / ".pixloom", c.file);
+        std::vector<wxString> notes;
+        const SettingValues values = settingValuesFrom(readStoredSettings(notes, false));
+        EXPECT_EQ(describe(runSettingsFrom(values)), c.run) << c.file;
+        EXPECT_TRUE(notes.empty()) << c.file;
+        ASSERT_EQ(writeStoredSettings(values), "");  // written back, read again: the same
+        EXPECT_EQ(settingValuesFrom(readStoredSettings(notes, false)), values) << c.file;
+    }
+}
+
+TEST(Settings, TheLimitIsTheLeadingNumberOfKilobytes) {
+    const std::pair<const char*, int> texts[] = {{"", 0}, {"abc", 0}, {"-5", 0}, {"300", 300 * 1024}, {"1.5", 1024},
+        {" 7", 7 * 1024}, {"2097151", 2097151 * 1024}, {"2097152", 0}, {"99999999999999999999", 0}};  // over an int: none
+    for (const auto& [text, bytes] : texts) EXPECT_EQ(limitBytes(text), bytes) << '"' << text << '"';
+}
+
+// One report, one line, showing a name's real bytes.
+TEST(Reports, NamesShowTheirBytesOnOneLine) {
+    const std::pair<std::string, std::string> names[] = {
+        {"/p/cat.png", "/p/cat.png"},
+        {"/p/写真.png", "/p/写真.png"},
+        {"/p/a\nb.png", "/p/a\\nb.png"},
+        {"/p/caf\xe9.png", "/p/caf\\xe9.png"},
+        {"/p/a\\b\x1b.png", "/p/a\\\\b\\x1b.png"},
+        {"/p/\xed\xa0\x80.png", "/p/\\xed\\xa0\\x80.png"},  // an encoded surrogate is no UTF-8
+    };
+    for (const auto& [bytes, shown] : names) {
+        const wxString name(bytes.c_str(), *wxConvFileName);
+        EXPECT_EQ(reportText(name, wxT("damaged")), shown + ": damaged");
+    }
+    EXPECT_EQ(reportText(wxString(), wxT("3 of 3 files written")), "3 of 3 files written");
+}

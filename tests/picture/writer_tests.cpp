@@ -1,0 +1,190 @@
+// Writing outputs: the encoders (the bytes today's files have), the quality search under a size limit, and
+// writing a file whole or not at all, also where /proc is missing.
+#include "safe_write.h"
+#include "size_search.h"
+#include "test_files.h"
+#include "writer.h"
+
+#include <gtest/gtest.h>
+#include <wx/mstream.h>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+namespace {
+
+std::vector<char> encoded(const wxImage& image, FileType type, int quality, std::vector<unsigned char> exif = {},
+                          std::function<bool()> abandoned = nullptr, wxString* reason = nullptr) {
+    std::vector<char> bytes;
+    EncodeOptions options{quality, std::move(exif), std::move(abandoned)};
+    const wxString why = encodePicture({image.GetData(), image.GetWidth(), image.GetHeight()}, type, options, bytes);
+    if (reason) *reason = why;
+    else EXPECT_EQ(why, "");
+    return bytes;
+}
+
+std::vector<char> byToolkit(wxImage image, wxBitmapType type, int quality) {
+    if (type == wxBITMAP_TYPE_JPEG) image.SetOption(wxIMAGE_OPTION_QUALITY, quality);
+    wxMemoryOutputStream stream;
+    EXPECT_TRUE(image.SaveFile(stream, type));
+    std::vector<char> bytes(stream.GetLength());
+    stream.CopyTo(bytes.data(), bytes.size());
+    return bytes;
+}
+
+long long jpegSize(const wxImage& image, int quality) {
+    return static_cast<long long>(encoded(image, FileType::JPEG, quality).size());
+}
+
+}  // namespace
+
+// Files written before pixloom wrote JPEG itself had the toolkit's bytes: a file without metadata keeps them.
+TEST(Writers, JpegAndBmpHaveTheToolkitWritersBytes) {
+    const wxImage image = pattern(97, 61);
+    for (int quality : {0, 1, 50, 90, 100})
+        EXPECT_TRUE(encoded(image, FileType::JPEG, quality) == byToolkit(image, wxBITMAP_TYPE_JPEG, quality)) << quality;
+    EXPECT_TRUE(encoded(image, FileType::BMP, 90) == byToolkit(image, wxBITMAP_TYPE_BMP, 90));
+    const std::vector<char> png = encoded(image, FileType::PNG, 90);
+    wxMemoryInputStream in(png.data(), png.size());
+    const wxImage decoded(in, wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(decoded.IsOk());
+    EXPECT_EQ(0, std::memcmp(decoded.GetData(), image.GetData(), 97 * 61 * 3));
+}
+
+TEST(Writers, JpegCarriesExifAfterItsHeaderAndGivesUpWhenAbandoned) {
+    const wxImage image = pattern(64, 48);
+    const std::vector<unsigned char> exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0};
+    const std::vector<char> plain = encoded(image, FileType::JPEG, 80), tagged = encoded(image, FileType::JPEG, 80, exif);
+    const std::string marker = std::string("\xFF\xE1\x00\x16", 4) + std::string("Exif\0\0", 6) +
+                               std::string(exif.begin(), exif.end());
+    ASSERT_EQ(tagged.size(), plain.size() + marker.size());
+    EXPECT_EQ(std::string(tagged.begin() + 20, tagged.begin() + 20 + marker.size()), marker);  // after SOI and JFIF
+    EXPECT_TRUE(std::equal(plain.begin() + 20, plain.end(), tagged.begin() + 20 + marker.size()));
+    const std::vector<unsigned char> tooLarge(70000, 0);
+    EXPECT_TRUE(encoded(image, FileType::JPEG, 80, tooLarge) == plain);  // beyond one marker: left out
+    wxString reason;
+    EXPECT_TRUE(encoded(pattern(64, 300), FileType::JPEG, 80, {}, [] { return true; }, &reason).empty());
+    EXPECT_EQ(reason, "abandoned");
+}
+
+TEST(SizeSearch, TheHighestQualityWithinTheLimitIsFoundAndTheSearchEnds) {
+    // Sizes grow with the quality, up to 999 at fitsUpTo.
+    const struct { int limit, maxQuality, fitsUpTo, result; std::vector<int> tried; } cases[] = {
+        {1000, 90, 59, 59, {90, 45, 67, 56, 61, 59, 60, 59}},
+        {1000, 100, 73, 73, {100, 50, 75, 63, 69, 72, 73, 74, 73}},
+        {1000, 90, 0, 1, {90, 45, 23, 12, 7, 5, 4, 3, 2, 1}},  // too large even at 1
+        {1000, 2, 1, 1, {2, 1, 2, 1}},
+        {999, 90, 90, 90, {90}},  // an exact fit
+        {0, 90, 0, 90, {}}, {1000, 1, 0, 1, {}}, {1000, 0, 0, 0, {}},  // no limit, or nothing to search
+    };
+    for (const auto& c : cases) {
+        std::vector<int> tried;
+        int q = fitJpegQuality(c.limit, c.maxQuality, [&](int quality) {
+            tried.push_back(quality);
+            return quality <= c.fitsUpTo ? 999LL - (c.fitsUpTo - quality) : 1001LL + quality;
+        });
+        EXPECT_EQ(q, c.result) << c.maxQuality << " fitting up to " << c.fitsUpTo;
+        EXPECT_EQ(tried, c.tried) << c.maxQuality << " fitting up to " << c.fitsUpTo;
+    }
+    int tries = 0;  // fitting sizes that shrink as the quality grows: the walk would swing between 60 and 61
+    EXPECT_EQ(fitJpegQuality(1000, 90, [&](int q) { return ++tries, q <= 60 ? 900LL - q : 2000LL; }), 60);
+    EXPECT_LE(tries, 20);
+    const wxImage image = pattern(320, 240);  // real encodings within a real limit
+    const int limit = static_cast<int>(jpegSize(image, 90) / 2);
+    const int q = fitJpegQuality(limit, 90, [&](int quality) { return jpegSize(image, quality); });
+    ASSERT_TRUE(q > 1 && q < 90) << q;
+    EXPECT_LE(jpegSize(image, q), limit);
+    EXPECT_GT(jpegSize(image, q + 1), limit);
+}
+
+namespace {
+
+std::vector<char> bytesOf(const std::string& text) { return std::vector<char>(text.begin(), text.end()); }
+
+// Runs body in a child process whose /proc is an empty folder, as in a chroot; false when that can't be
+// arranged here (it needs root).
+bool withoutProc(const std::function<int()>& body, int& exitStatus) {
+    int ready[2];
+    if (pipe(ready) != 0) return false;
+    const pid_t child = fork();
+    if (child == 0) {
+        const bool hidden = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                            mount("none", "/proc", "tmpfs", 0, nullptr) == 0;
+        if (write(ready[1], hidden ? "y" : "n", 1) != 1 || !hidden) _exit(0);
+        _exit(body());
+    }
+    char answer = 'n';
+    const bool told = read(ready[0], &answer, 1) == 1;
+    close(ready[0]), close(ready[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return told && answer == 'y';
+}
+
+}  // namespace
+
+TEST(SafeWrite, ReplacesWholeOrNotAtAll) {
+    Folder folder;
+    const std::string file = folder / "a.bmp";
+    writeText(file, "old");
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    ASSERT_EQ(writeFileAtomically(bytesOf("first"), wx(file)), "");
+    EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0640));  // kept
+    EXPECT_EQ(writeFileAtomically(bytesOf("second"), wx(file), [] { return true; }), "abandoned");
+    ASSERT_EQ(chmod(folder.dir.c_str(), 0777), 0);  // writable by the other user below
+    const pid_t child = fork();
+    if (child == 0) {  // a file size limit makes the write itself fail; then write-protected, as another user if root
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{1000, 1000};
+        const bool errorSeen = setrlimit(RLIMIT_FSIZE, &small) == 0 &&
+                               !writeFileAtomically(std::vector<char>(5000, 'x'), wx(file)).empty();
+        const bool protectedLeft = chmod(file.c_str(), 0444) == 0 && (geteuid() != 0 || setuid(65534) == 0) &&
+                                   !writeFileAtomically(bytesOf("third"), wx(file)).empty();
+        _exit((errorSeen ? 0 : 1) | (protectedLeft ? 0 : 2));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << "1: a write error unnoticed, 2: the protected file replaced";
+    EXPECT_EQ(readFile(file), "first");
+    EXPECT_EQ(namesIn(folder.dir), std::vector<std::string>{"a.bmp"});  // no temporary left
+}
+
+// Killed before the new file is named: nothing is left where the file system has unnamed files; without /proc
+// they could never be named, so a hidden file is used (and left) instead.
+TEST(SafeWrite, AKilledWriterLeavesNothingBehindWhereItCanAndWritesWithoutProc) {
+    const auto killedWhileWriting = [](const Folder& folder) {
+        int ready[2];
+        if (pipe(ready) != 0) return -1;
+        const pid_t writer = fork();
+        if (writer == 0) {
+            writeFileAtomically(bytesOf("new"), wx(folder / "b.bmp"), [&] { return write(ready[1], "x", 1), pause(), true; });
+            _exit(0);
+        }
+        char byte;
+        const bool started = read(ready[0], &byte, 1) == 1;
+        kill(writer, SIGKILL);
+        waitpid(writer, nullptr, 0);
+        close(ready[0]), close(ready[1]);
+        return started ? static_cast<int>(namesIn(folder.dir).size()) : -1;
+    };
+    Folder withProc;
+    EXPECT_EQ(killedWhileWriting(withProc), 0);
+    Folder noProc;
+    int status = -1;
+    if (!withoutProc([&] {
+            if (!writeFileAtomically(bytesOf("written"), wx(noProc / "c.bmp")).empty()) return 1;
+            return killedWhileWriting(noProc) == 2 ? 0 : 2;  // c.bmp and the hidden file
+        }, status))
+        GTEST_SKIP() << "cannot hide /proc here (needs root)";
+    EXPECT_EQ(status, 0) << "1: the write failed, 2: the hidden file was not used";
+    EXPECT_EQ(readFile(noProc / "c.bmp"), "written");
+}
