@@ -38,17 +38,23 @@ std::string clockText(double seconds) {
 // elsewhere nothing but reports and the summary. Any thread.
 class Progress {
 public:
-    explicit Progress(size_t total) : total(total), shown(isatty(STDERR_FILENO)) {}
+    explicit Progress(const wxArrayString& files) : files(files), total(files.size()), shown(isatty(STDERR_FILENO)) {}
 
     void taken(const wxString& source) {
         std::lock_guard<std::mutex> lock(mutex);
         current = wxString(source.wc_str());
+        ++takenCount;
         draw();
     }
     void done() {
         std::lock_guard<std::mutex> lock(mutex);
         ++finished;
         draw();
+    }
+    // The file the run would take next, if any.
+    wxString next() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return takenCount < files.size() ? wxString(files[takenCount].wc_str()) : wxString();
     }
     void report(const wxString& file, const wxString& message) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -60,10 +66,6 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         clear();
         shown = false;
-    }
-    wxString inProgress() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return wxString(current.wc_str());
     }
     double elapsed() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -80,7 +82,9 @@ private:
                      left.c_str());
     }
     std::mutex mutex;
+    const wxArrayString files;
     size_t total;
+    size_t takenCount = 0;
     size_t finished = 0;
     bool shown;
     wxString current;
@@ -126,9 +130,10 @@ private:
                 std::_Exit(130);
             }
             interrupted = true;
-            const wxString file = progress->inProgress();
+            // The file given up, or, between files, the one that would have been next.
+            wxString file = run->cancel();
+            if (file.empty()) file = progress->next();
             progress->report(file, file.empty() ? wxT("interrupted") : wxT("interrupted: this file will not be written"));
-            run->cancel();
         }
     }
 
@@ -183,7 +188,7 @@ wxString summary(const Counts& counts, size_t total, double seconds, bool interr
 
 int convert(const wxArrayString& files, const RunSettings& settings, const std::vector<FileFailure>& failures,
             Interruption& interruption) {
-    Progress progress(files.size());
+    Progress progress(files);
     Counts counts;
     counts.failed = failures.size();
     for (const FileFailure& failure : failures) progress.report(failure.source, failure.reason);

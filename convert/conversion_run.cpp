@@ -19,15 +19,24 @@ int ConversionRun::runConversion() {
     ahead.stop();  // stopped, cleared or closed: the next file is not wanted
     status = failures.empty() ? 0 : 1;
     client.runEnded(failures);
+    over = true;
     return status;
 }
 
 bool ConversionRun::convertFirstFile() {
     const std::optional<FileJob> job = client.takeFile();
     if (!job || stopped) return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        inProgress = wxString(job->source.wc_str());  // a copy of its own for cancel's thread
+    }
     names.sourceTaken(job->source);
     if (runTookFile) runTookFile(job->source);
     FileOutcome outcome = convertFile(job->source, job->settings, contextFor(job->source));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        inProgress.clear();
+    }
     if (outcome.kind == FileOutcome::Abandoned) return false;
     if (outcome.kind == FileOutcome::Written) names.outputWritten(outcome.output);
     if (outcome.failed()) failures.push_back({job->source, outcome.problem});
@@ -39,7 +48,7 @@ bool ConversionRun::convertFirstFile() {
 // next file starts decoding while this one is reduced.
 LoadedSource ConversionRun::load(const wxString& source) {
     std::optional<LoadedSource> loaded = ahead.take(source);
-    if (!loaded) loaded = DecodeAhead::decode(source, false);
+    if (!loaded) loaded = DecodeAhead::decode(source, false, &stopped);
     if (!stopped)
         if (const std::optional<wxString> next = client.peekFile(source)) ahead.start(*next);
     // Decoding is the longer part of a file and runs on one core: the
@@ -54,14 +63,27 @@ FileContext ConversionRun::contextFor(const wxString& source) {
     context.names = &names;
     context.track = [this](Image* image) { track(image); };
     context.abandoned = [this] { return cancelled(); };
+    context.commit = [this] { return commit(); };
     return context;
 }
 
-void ConversionRun::cancel() {
-    stopped = true;
+wxString ConversionRun::cancel() {
+    wxString givenUp;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopped = true;
+        if (current) current->cancel();
+        givenUp = wxString(inProgress.wc_str());
+    }
     ahead.cancel();
+    return givenUp;
+}
+
+bool ConversionRun::commit() {
     std::lock_guard<std::mutex> lock(mutex);
-    if (current) current->cancel();
+    if (stopped) return false;
+    inProgress.clear();  // written, whatever comes now
+    return true;
 }
 
 void ConversionRun::track(Image* image) {

@@ -65,11 +65,13 @@ public:
     bool convertFirstFile();
 
     // Any thread: the file in progress is given up (nothing written) and no
-    // other is taken.
-    void cancel();
+    // other is taken. Returns that file, or nothing when no file was in
+    // progress or its output was already written.
+    wxString cancel();
     bool cancelled() const { return stopped; }
 
-    // The exit status the run called for, once it has ended.
+    // Whether runConversion has returned, and the exit status it called for.
+    bool ended() const { return over; }
     int exitStatus() const { return status; }
 
 private:
@@ -83,7 +85,11 @@ private:
     DecodeAhead ahead;  // the next file, decoded while this one is reduced
     std::atomic<bool> stopped{false};
     std::atomic<int> status{0};
+    std::atomic<bool> over{false};
+
+    bool commit();  // the output of the file in progress is to be named now
 
     std::mutex mutex;
     Image* current = nullptr;  // the image being reduced, cancelled with the run
+    wxString inProgress;       // the file taken, until its output is named or it is done with
 };

@@ -135,6 +135,7 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     if (planned.path.empty()) return failed(planned.path, planned.error);
 
     LoadedSource loaded = context.load ? context.load() : loadSource(source);
+    if (abandoned(context)) return givenUp(planned.path);
     if (!loaded.image) return failed(planned.path, loaded.error);
     wxString reason;
     {
@@ -156,7 +157,7 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     if (outcome.output != planned.path)
         outcome.notes.push_back(wxT("written as ") + outcome.output + wxT(", since ") + planned.path +
                                 wxT(" is another file of this run"));
-    reason = writeFileAtomically(encoded.bytes, outcome.output, context.abandoned);
+    reason = writeFileAtomically(encoded.bytes, outcome.output, context.abandoned, context.commit);
     if (reason.empty()) return outcome;
     return {abandoned(context) ? FileOutcome::Abandoned : FileOutcome::Failed, outcome.output, reason, outcome.notes};
 }

@@ -66,6 +66,7 @@ struct FileContext {
     // thread can cancel it.
     std::function<void(Image*)> track;
     std::function<bool()> abandoned;  // true: give the file up, write nothing
+    std::function<bool()> commit;     // asked just before the output is named: false gives it up
     // The source already decoded (ahead of its turn); loaded here otherwise.
     std::function<LoadedSource()> load;
 };

@@ -68,10 +68,12 @@ void DecodeAhead::serve() {
 
 std::optional<LoadedSource> DecodeAhead::take(const wxString& source) {
     std::unique_lock<std::mutex> lock(mutex);
-    if (job == 0) return std::nullopt;
-    changed.wait(lock, [this] { return !queued && decoding != job; });
+    const unsigned wanted = job;
+    if (wanted == 0) return std::nullopt;
+    // Until its decode is over, or it is dropped meanwhile (a cancel).
+    changed.wait(lock, [&] { return job != wanted || (!queued && decoding != wanted); });
     std::optional<LoadedSource> taken;
-    if (ready == job && path == source && stamp && stampOf(source) == stamp) {
+    if (job == wanted && ready == wanted && path == source && stamp && stampOf(source) == stamp) {
         taken = std::move(result);
         ready = 0;
     }
@@ -80,8 +82,11 @@ std::optional<LoadedSource> DecodeAhead::take(const wxString& source) {
 }
 
 void DecodeAhead::cancel() {
-    std::lock_guard<std::mutex> lock(mutex);
-    drop();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        drop();
+    }
+    changed.notify_all();
 }
 
 void DecodeAhead::stop() {

@@ -132,7 +132,7 @@ bool stillWanted(const std::function<bool()>& abandoned, wxString& reason) {
 }  // namespace
 
 wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& path,
-                             const std::function<bool()>& abandoned) {
+                             const std::function<bool()>& abandoned, const std::function<bool()>& commit) {
     const std::string target = nativePath(path);
     // Replacing by rename would get past a write-protected file; writing in
     // place would not, and the user protected it for a reason.
@@ -143,7 +143,8 @@ wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& pat
     int fd = createUnnamed(target);
     if (fd < 0 && (fd = createHidden(target, temporary, reason)) < 0) return reason;
     keepPermissions(fd, target);
-    bool complete = writeAll(fd, bytes, abandoned, reason) && stillWanted(abandoned, reason);
+    bool complete = writeAll(fd, bytes, abandoned, reason) && stillWanted(abandoned, reason) &&
+                    stillWanted([&] { return commit && !commit(); }, reason);
     if (temporary.empty()) {
         complete = complete && nameUnnamed(fd, target, reason);
         complete = closeFile(fd, complete, reason);

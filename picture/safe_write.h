@@ -9,13 +9,15 @@
 
 // Writes bytes to path. They go to a temporary file in the destination folder
 // (unnamed where the file system and /proc allow it, so that a killed program
-// leaves nothing behind; else a hidden name), which is synced and only then takes the
-// name path; the folder is synced after. On any failure, or when abandoned()
-// says so before the naming, an existing file at path stays as it was and no
-// temporary file is left. A write-protected file at path is not replaced.
-// Returns an empty string on success, else the reason.
+// leaves nothing behind; else a hidden name), which is synced and only then
+// takes the name path; the folder is synced after. On any failure, or when
+// abandoned() says so before the naming, an existing file at path stays as it
+// was and no temporary file is left. commit(), if given, is asked last, just
+// before the naming: true makes the write final. A write-protected file at
+// path is not replaced. Returns an empty string on success, else the reason.
 wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& path,
-                             const std::function<bool()>& abandoned = nullptr);
+                             const std::function<bool()>& abandoned = nullptr,
+                             const std::function<bool()>& commit = nullptr);
 
 // The bytes the operating system knows the path by.
 std::string nativePath(const wxString& path);

@@ -37,19 +37,21 @@ void failOnAssert(const wxString& file, int line, const wxString& func, const wx
 }
 }  // namespace
 
+void pumpOnce() {
+    wxYield();
+    wxTheApp->ProcessPendingEvents();
+    while (wxTheApp->ProcessIdle()) continue;
+}
+
 bool pumpUntil(const std::function<bool()>& condition, milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        wxYield();
-        wxTheApp->ProcessPendingEvents();
-        while (wxTheApp->ProcessIdle()) continue;
+        pumpOnce();
         if (condition()) return true;
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(milliseconds(5));
     }
 }
-
-void pumpFor(milliseconds duration) { pumpUntil([] { return false; }, duration); }
 
 bool destroyAllWindows(milliseconds timeout) {
     for (wxWindow* window : std::vector<wxWindow*>(wxTopLevelWindows.begin(), wxTopLevelWindows.end()))

@@ -13,7 +13,7 @@ using std::chrono::milliseconds;
 
 // Runs events, CallAfter and idle work until the condition holds or the timeout passes; returns the condition.
 bool pumpUntil(const std::function<bool()>& condition, milliseconds timeout = std::chrono::seconds(10));
-void pumpFor(milliseconds duration);
+void pumpOnce();  // what is pending now, then idle work
 bool destroyAllWindows(milliseconds timeout = std::chrono::seconds(10));  // true when all went in time
 
 // A modal dialog that the hook answered (wxID_OK, folder choosers wxID_CANCEL) instead of showing it.

@@ -2,6 +2,7 @@
 #include "commandline.h"
 #include "guitest.h"
 #include "pixloomFrame.h"
+#include "settings_file.h"
 
 #include <gtest/gtest.h>
 #include <wx/dnd.h>
@@ -50,6 +51,7 @@ struct FrameProbe {
         CONTROLS(COPY_CONTROL)
     }
     pixloomFrame* frame() const { return static_cast<pixloomFrame*>(window); }
+    RunSettings runSettings() const { return frame()->readRunSettings(); }
     void fire(wxWindow* source, wxEventType type = wxEVT_BUTTON) const {  // as a click does, after any selection
         wxCommandEvent event(type, source->GetId());
         event.SetEventObject(source);
@@ -59,11 +61,12 @@ struct FrameProbe {
         ASSERT_TRUE(box->SetStringSelection(label)) << label;
         fire(box, wxEVT_RADIOBOX);
     }
-    bool drop(const Strings& paths) const {
+    void drop(const Strings& paths) const {
         wxArrayString array;
         for (const std::string& path : paths) array.Add(fileName(path));
         auto* target = dynamic_cast<wxFileDropTarget*>(window->GetDropTarget());
-        return target && target->OnDropFiles(10, 10, array);
+        ASSERT_TRUE(target);
+        target->OnDropFiles(10, 10, array);
     }
     Strings entries() const {
         Strings result;
@@ -77,6 +80,13 @@ struct FrameProbe {
 };
 
 namespace {
+
+std::string describe(const RunSettings& s) {
+    return utf8(labelOf(s.method)) + " " + utf8(infoOf(s.type).label) + " " + std::to_string(s.width) + "x" +
+           std::to_string(s.height) + (s.percent ? "%" : "px") + (s.keepRatio ? " fit" : " stretch") + " q" +
+           std::to_string(s.quality) + " limit " + std::to_string(s.limitBytes) + (s.sameFolder ? " same " : " other ") +
+           utf8(s.suffix) + "|" + utf8(s.saveDir);
+}
 
 void touch(const std::string& path) {
     fs::create_directories(fs::path(path).parent_path());
@@ -245,9 +255,10 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesInOrderWithFoldersWalkedSubFolder
     const Strings tree{"pics.png/sub/deeper/d.gif", "pics.png/sub/b.jpg", "pics.png/a.png"};  // in listing order
     const std::pair<Strings, Strings> steps[] = {  // given, newly listed: first the command line, then drops
         {{"photo.PNG", "photo.Jpg", "scan.tiff", "anim.GIF", "old.bmp", "link.bmp", "caf\xe9.png", "写真.png",
-          "photo.jpeg", "scan.tif", "README", ".png", "v1.png/README", "missing.png", "pics.png", tree[2], "old.bmp"},
-         {"photo.PNG", "photo.Jpg", "scan.tiff", "anim.GIF", "old.bmp", "link.bmp", "caf\xe9.png", "写真.png", tree[0],
-          tree[1], tree[2]}},
+          "photo.JPEG", "shot.jpe", "scan.Tif", "README", ".png", "v1.png/README", "missing.png", "pics.png", tree[2],
+          "old.bmp"},
+         {"photo.PNG", "photo.Jpg", "scan.tiff", "anim.GIF", "old.bmp", "link.bmp", "caf\xe9.png", "写真.png",
+          "photo.JPEG", "shot.jpe", "scan.Tif", tree[0], tree[1], tree[2]}},
         {{"x/a.png"}, {"x/a.png"}}, {{"x/A.png"}, {}},  // another file, but the same name ignoring case
         {{"b.png", "B.PNG", "b.png"}, {"b.png"}}, {{"missing.png", "x"}, {}},  // nothing new: still taken
         {{"c.bmp", "mixed", "mixed/a.png"}, {"c.bmp", "mixed/sub/b.jpg", "mixed/a.png"}},
@@ -257,7 +268,7 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesInOrderWithFoldersWalkedSubFolder
     fs::create_symlink(home / "old.bmp", home / "link.bmp");
     for (const auto& step : steps)
         for (const std::string& path : under(step.second)) touch(path);
-    for (const char* name : {"photo.jpeg", "scan.tif", "README", ".png", "v1.png/README", "pics.png/n.txt",
+    for (const char* name : {"README", ".png", "v1.png/README", "pics.png/n.txt",
                              "pics.png/.hidden.png", "pics.png/.cache/c.png", "x/A.png", "école.png"})
         touch(home / name);
     Strings args = under(steps[0].first), listed;
@@ -269,7 +280,7 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesInOrderWithFoldersWalkedSubFolder
     for (const auto& [given, added] : steps) {
         SCOPED_TRACE(given.empty() ? "clear" : given.front());
         if (given.empty()) c.fire(c.btnClearList), listed.clear();
-        EXPECT_TRUE(&given == &steps[0].first || given.empty() || c.drop(under(given)));
+        if (&given != &steps[0].first && !given.empty()) c.drop(under(given));
         for (const std::string& path : under(added)) listed.push_back(path);
         EXPECT_EQ(c.entries(), listed);
     }
@@ -277,7 +288,7 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesInOrderWithFoldersWalkedSubFolder
     EXPECT_TRUE(c.frame()->removeListEntry(fileName(home / "b.png")));  // as a run does: listed again when dropped
     // Beyond ASCII, a name counts as listed exactly when the list box's own find says so.
     const bool found = c.lstFiles->FindString(fileName(home / "école.png")) != wxNOT_FOUND;
-    EXPECT_TRUE(c.drop({home / "b.png", home / "école.png"}));
+    c.drop({home / "b.png", home / "école.png"});
     if (!found) listed.push_back(home / "école.png");
     EXPECT_EQ(c.entries(), listed);
 }
@@ -288,21 +299,27 @@ TEST_F(UiTest, FolderWalksEndOnLinkLoopsStayInTheDroppedFolderAndList20000FilesO
     for (const auto& [target, link] : {std::pair<std::string, std::string>{"..", "sub/up"}, {".", "sub/self"},
                                        {root, "sub/again"}, {root + "/sub", "twin"}, {home / "elsewhere", "outside"}})
         fs::create_directory_symlink(target, root + "/" + link);
-    for (int file = 0; file < 20000; ++file)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    const int many = 2000;  // the sanitizers need the code path, not the count
+#else
+    const int many = 20000;
+#endif
+    for (int file = 0; file < many; ++file)
         touch(home / ("many/d" + std::to_string(file / 1000) + "/f" + std::to_string(file) + ".png"));
     const FrameProbe c = start();
-    EXPECT_TRUE(c.drop({root}));
+    c.drop({root});
     std::multiset<std::string> names;  // each folder entered once, by whichever road comes first
     for (const std::string& entry : c.entries()) names.insert(fs::path(entry).filename());
     EXPECT_EQ(names, (std::multiset<std::string>{"a.png", "b.png"}));  // nothing from outside
     c.fire(c.btnClearList);
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_TRUE(c.drop({home / "many"}) && c.drop({home / "many"}));
+    c.drop({home / "many"});
+    c.drop({home / "many"});
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
-    std::printf("20000 files: two drops of the folder took %.3f s\n", took.count());  // a figure, not a limit
+    std::printf("%d files: two drops of the folder took %.3f s\n", many, took.count());  // a figure, not a limit
     const Strings listed = c.entries();
-    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(), 20000u);
-    EXPECT_EQ(listed.size(), 20000u);
+    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(), size_t(many));
+    EXPECT_EQ(listed.size(), size_t(many));
 }
 
 // What a start shows for a stored file, and what the close after it writes, read back by the next start.
@@ -341,6 +358,9 @@ TEST_F(UiTest, AStartRestoresUsableSettingsAndTheCloseWritesThemBack) {
         EXPECT_EQ(std::make_tuple(c.spnWidth->IsEnabled(), c.spnQuality->IsEnabled(), c.txtSaveDir->IsEnabled()),
                   std::make_tuple(was[0] == "Other", was[6] == "JPEG", was[9] == "Other Folder"));
         EXPECT_EQ(fs::exists(settingsFile), file.has_value());  // starting writes nothing
+        std::vector<wxString> notes;  // what pixloom-batch would do with the same file
+        EXPECT_EQ(describe(c.runSettings()),
+                  describe(runSettingsFrom(settingValuesFrom(readStoredSettings(notes, false)))));
         EXPECT_EQ(wxTopLevelWindows.size(), 1u);  // no log box for a damaged file, beside the window
         EXPECT_TRUE(c.window->Close() && pumpUntil([] { return wxTopLevelWindows.empty(); }));  // never vetoed
         std::ifstream written(settingsFile, std::ios::binary);
