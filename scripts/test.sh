@@ -1,11 +1,21 @@
 #!/bin/sh
-# Sets up the machine, builds pixloom and runs every test, then the
-# conversion run's tests once more under ThreadSanitizer. GUI tests need a
-# display: without one they run under xvfb-run.
+# Sets up the machine, builds pixloom and runs every test; then the whole
+# suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# run's tests and the real program under ThreadSanitizer. GUI tests need a
+# display: without one they run under xvfb-run. Ends with the wall time of
+# each stage.
 set -eu
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
-
+jobs=$(nproc)
+times=""
+stage() {  # NAME COMMAND...: runs it, adding its wall time to NAME's
+    name=$1
+    shift
+    begin=$(date +%s)
+    "$@"
+    times="$times$name|$(($(date +%s) - begin))
+"
+}
 on_display() {
     if [ -z "${DISPLAY:-}" ]; then
         xvfb-run -a -s "-screen 0 1280x1024x24" "$@"
@@ -13,31 +23,44 @@ on_display() {
         "$@"
     fi
 }
+configure() {  # FOLDER OPTIONS...
+    folder=$1
+    shift
+    cmake -S . -B "$folder" "$@" >/dev/null
+}
+total=$(date +%s)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)"
-on_display ctest --test-dir build --no-tests=error --output-on-failure -j"$(nproc)"
+stage "set-up (packages)" ./scripts/setup.sh
+
+stage "build" configure build -DCMAKE_BUILD_TYPE=Release
+stage "build" cmake --build build -j"$jobs"
+stage "tests" on_display ctest --test-dir build --no-tests=error --output-on-failure -j"$jobs"
 
 # The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer,
 # leaks included. The suppressions name only leaks inside the toolkit's and
 # the system's libraries; whole stacks are recorded so that they can be told
 # apart from leaks in pixloom's own code that those libraries call.
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXLOOM_SANITIZE=address \
-    -DPIXLOOM_BENCH=OFF >/dev/null
-cmake --build build-asan -j"$(nproc)"
-ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=30"
+stage "build, ASan+UBSan" configure build-asan -DCMAKE_BUILD_TYPE=Debug -DPIXLOOM_SANITIZE=address -DPIXLOOM_BENCH=OFF
+stage "build, ASan+UBSan" cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=30:allocator_may_return_null=1"
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
-on_display ctest --test-dir build-asan --no-tests=error --output-on-failure -j"$(nproc)"
+stage "tests, ASan+UBSan" on_display ctest --test-dir build-asan --no-tests=error --output-on-failure -j"$jobs"
 
-# The worker and the window's thread share each run: check the run's tests
-# for races. GTK and its libraries are not instrumented; the suppressions
-# cover their internals only.
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXLOOM_SANITIZE=thread \
-    -DPIXLOOM_BENCH=OFF >/dev/null
-cmake --build build-tsan -j"$(nproc)" --target convert_tests window_run_tests
+# The worker, the decoding thread and the window's thread share each run:
+# check the run's tests and the real program for races. GTK and its
+# libraries are not instrumented; the suppressions cover their internals only.
+stage "build, TSan" configure build-tsan -DCMAKE_BUILD_TYPE=Debug -DPIXLOOM_SANITIZE=thread -DPIXLOOM_BENCH=OFF
+stage "build, TSan" cmake --build build-tsan -j"$jobs" --target convert_tests window_tests pixloom pixloom-batch
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1"
 export TSAN_OPTIONS
-build-tsan/tests/convert/convert_tests
-on_display build-tsan/tests/ui/window_run_tests
+stage "tests, TSan" build-tsan/tests/convert/convert_tests
+stage "tests, TSan" on_display build-tsan/tests/ui/window_tests --gtest_filter='*Run*'
+stage "tests, TSan" tests/app/stop_test.sh build-tsan/pixloom build-tsan/pixloom-batch
+
+echo
+echo "Wall time by stage:"
+printf '%s' "$times" | awk -F'|' '!($1 in seconds) { order[++n] = $1 } { seconds[$1] += $2 }
+    END { for (i = 1; i <= n; ++i) printf "  %-20s %4d s\n", order[i], seconds[order[i]] }'
+printf '  %-20s %4d s\n' "all" $(($(date +%s) - total))

@@ -125,7 +125,6 @@ void GUIFrame::addStep1(wxBoxSizer* szMain) {
     lblStep1 = makeHeading(pnlMain, wxT("1. 画像ファイルをドロップして下さい (Drop files here):"));
     szStep1->Add(lblStep1, 1, wxALIGN_BOTTOM | wxLEFT, 5);
     btnClearList = new wxButton(pnlMain, wxID_ANY, wxT("リストをクリア(Clear list)"));
-    btnClearList->SetDefault();
     // No wxALIGN_RIGHT: a row ignores horizontal alignment (wx 3.2 asserts on
     // it); the stretching heading already pushes the button to the right edge.
     szStep1->Add(btnClearList, 0, wxRIGHT, 5);
@@ -235,7 +234,6 @@ void GUIFrame::addStep5(wxBoxSizer* szMain) {
     txtSaveDir->Enable(false);
     szSaveDir->Add(txtSaveDir, 1, wxALIGN_CENTER_VERTICAL, 0);
     btnSaveDir = new wxButton(pnlMain, wxID_ANY, wxT("..."));
-    btnSaveDir->SetDefault();
     btnSaveDir->Enable(false);
     szSaveDir->Add(btnSaveDir, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 5);
     szSavetoFields->Add(szSaveDir, 1, wxEXPAND, 0);
@@ -246,7 +244,7 @@ void GUIFrame::addStep5(wxBoxSizer* szMain) {
 
 void GUIFrame::addStep6(wxBoxSizer* szMain) {
     btnStart = new wxButton(pnlMain, wxID_ANY, wxT("6. 変換開始(Start convert)"));
-    btnStart->SetDefault();
+    btnStart->SetDefault();  // Return starts (and stops) a run
     btnStart->SetFont(headingFont());
     szMain->Add(btnStart, 0, wxEXPAND | wxALL, 5);
 }
