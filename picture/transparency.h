@@ -12,7 +12,8 @@ inline unsigned char onWhite(unsigned sample, unsigned a) {
 }
 
 // Converts pixels of 1 (grey), 2 (grey, alpha), 3 (RGB) or 4 (RGBA)
-// channels into opaque RGB; in and out may be the same only for 3 channels.
+// channels into opaque RGB. out may be in itself for 3 and 4 channels: each
+// sample is read before the output reaches it.
 void toOpaqueRgb(const unsigned char* in, int channels, std::size_t pixels, unsigned char* out);
 
 // An RGB picture with a separate alpha plane, laid on white in place.

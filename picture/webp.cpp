@@ -1,5 +1,7 @@
 #include "webp.h"
 
+#include "transparency.h"
+
 #include <webp/decode.h>
 #include <webp/demux.h>
 #include <webp/encode.h>
@@ -11,38 +13,6 @@
 #include <cstring>
 #include <memory>
 #include <system_error>
-
-WebpPicture::WebpPicture(WebpPicture&& other) noexcept
-    : pixels(other.release()),
-      width(other.width),
-      height(other.height),
-      profile(std::move(other.profile)),
-      exif(std::move(other.exif)),
-      error(std::move(other.error)) {
-    other.width = other.height = 0;
-}
-
-WebpPicture& WebpPicture::operator=(WebpPicture&& other) noexcept {
-    if (this != &other) {
-        std::free(pixels);
-        pixels = other.release();
-        width = other.width;
-        height = other.height;
-        other.width = other.height = 0;
-        profile = std::move(other.profile);
-        exif = std::move(other.exif);
-        error = std::move(other.error);
-    }
-    return *this;
-}
-
-WebpPicture::~WebpPicture() { std::free(pixels); }
-
-unsigned char* WebpPicture::release() {
-    unsigned char* taken = pixels;
-    pixels = nullptr;
-    return taken;
-}
 
 namespace {
 
@@ -75,19 +45,10 @@ std::string decodeFailure(VP8StatusCode status) {
 // Decoding
 
 // The rule every format's transparency is laid on white by.
-inline unsigned char onWhite(unsigned value, unsigned alpha) {
-    return static_cast<unsigned char>((value * alpha + 255 * (255 - alpha) + 127) / 255);
-}
-
 // RGBA pixels laid on white into packed RGB at the start of the same buffer,
 // which then shrinks to that (or stays as it is when it cannot).
 unsigned char* layOnWhite(unsigned char* rgba, std::size_t pixels) {
-    for (std::size_t i = 0; i < pixels; ++i) {
-        // The RGB of a pixel overlaps the RGBA of the one before: read first.
-        const unsigned r = rgba[4 * i], g = rgba[4 * i + 1], b = rgba[4 * i + 2], a = rgba[4 * i + 3];
-        unsigned char* out = rgba + 3 * i;
-        out[0] = onWhite(r, a), out[1] = onWhite(g, a), out[2] = onWhite(b, a);
-    }
+    formats::toOpaqueRgb(rgba, 4, pixels, rgba);
     void* smaller = std::realloc(rgba, std::max<std::size_t>(3 * pixels, 1));
     return smaller ? static_cast<unsigned char*>(smaller) : rgba;
 }
@@ -170,7 +131,7 @@ void decodeStill(const WebPData& data, WebpPicture& picture) {
         picture.error = decodeFailure(decoded);
         return;
     }
-    picture.pixels = alpha ? layOnWhite(pixels, width * height) : pixels;
+    picture.pixels.reset(alpha ? layOnWhite(pixels, width * height) : pixels);
     picture.width = width, picture.height = height;
 }
 
@@ -198,7 +159,7 @@ void decodeFirstFrame(const WebPData& data, WebpPicture& picture) {
     unsigned char* pixels = allocate(picture, info.canvas_width, info.canvas_height, 4, bytes);
     if (!pixels) return;
     std::memcpy(pixels, canvas, bytes);
-    picture.pixels = layOnWhite(pixels, bytes / 4);
+    picture.pixels.reset(layOnWhite(pixels, bytes / 4));
     picture.width = info.canvas_width, picture.height = info.canvas_height;
 }
 

@@ -6,28 +6,27 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+struct FreeBuffer {
+    void operator()(unsigned char* buffer) const { std::free(buffer); }
+};
+
 // A decoded WebP picture.
-struct WebpPicture {  // move-only; frees pixels unless released
-    unsigned char* pixels = nullptr;      // malloc'd packed RGB, 3*width*height bytes, rows top to bottom
+struct WebpPicture {
+    std::unique_ptr<unsigned char, FreeBuffer> pixels;  // malloc'd packed RGB, 3*width*height bytes, top row first
     std::size_t width = 0, height = 0;
     std::vector<unsigned char> profile;  // the ICCP chunk's ICC profile; empty when none
     std::vector<unsigned char> exif;     // the EXIF chunk from its TIFF header on; empty when none
     std::string error;                   // empty when decoded; else a short reason
 
-    WebpPicture() = default;
-    WebpPicture(WebpPicture&& other) noexcept;
-    WebpPicture& operator=(WebpPicture&& other) noexcept;
-    WebpPicture(const WebpPicture&) = delete;
-    WebpPicture& operator=(const WebpPicture&) = delete;
-    ~WebpPicture();
-
-    bool ok() const { return pixels != nullptr && error.empty(); }
+    bool ok() const { return pixels && error.empty(); }
     // Hands the buffer to the caller (free() it); the picture keeps no pixels.
-    unsigned char* release();
+    unsigned char* release() { return pixels.release(); }
 };
 
 // Whether the bytes start as a WebP file does ("RIFF", size, "WEBP").

@@ -12,18 +12,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$ROOT/build
 OUT=$ROOT/doc
 
-"$ROOT/scripts/setup.sh"
-need=""
-for p in imagemagick openbox fonts-dejavu-core; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need="$need $p"
-done
-if [ -n "$need" ]; then
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-    # shellcheck disable=SC2086
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-        -o DPkg::Lock::Timeout=300 $need
-fi
+"$ROOT/scripts/setup.sh" imagemagick openbox fonts-dejavu-core
 # ImageMagick's own tools, by their full names: another "convert" may come
 # first on PATH.
 IM=/usr/bin

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs every Debian package that building, running and testing pixloom need.
+# Installs every Debian package that building, running and testing pixloom need,
+# and any further ones named as arguments (for the scripts that make pictures).
 # Idempotent: when everything is already there it only checks and returns.
 set -eu
 
@@ -8,7 +9,7 @@ libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev libtiff-dev libexif-dev
 xvfb xauth xdotool fonts-ipaexfont-gothic desktop-file-utils appstream man-db x11-utils openbox"
 
 missing=""
-for p in $PACKAGES; do
+for p in $PACKAGES "$@"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
         missing="$missing $p"
     fi

@@ -57,7 +57,7 @@ Bytes rgbOf(const Bytes& rgba, bool onWhite) {
     return rgb;
 }
 
-Bytes pixelsOf(const WebpPicture& p) { return p.ok() ? Bytes(p.pixels, p.pixels + 3 * p.width * p.height) : Bytes(); }
+Bytes pixelsOf(const WebpPicture& p) { return p.ok() ? Bytes(p.pixels.get(), p.pixels.get() + 3 * p.width * p.height) : Bytes(); }
 
 // libexif as the reader: every tag as stored, nothing added.
 struct ExifRead {

@@ -10,17 +10,7 @@
 # Installs what it needs. Run it from anywhere; it writes beside itself.
 set -eu
 HERE=$(cd "$(dirname "$0")" && pwd)
-need=""
-for p in exiv2 webp libjpeg-turbo-progs; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need="$need $p"
-done
-if [ -n "$need" ]; then
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-    # shellcheck disable=SC2086
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-        -o DPkg::Lock::Timeout=300 $need
-fi
+"$HERE/../../../scripts/setup.sh" exiv2 webp libjpeg-turbo-progs
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
