@@ -3,6 +3,7 @@
 #include "image.h"
 
 #include <wx/dcclient.h>
+#include <wx/sizer.h>
 
 #include <algorithm>
 #include <climits>
@@ -48,27 +49,37 @@ bool fitsZoom(const std::vector<std::shared_ptr<const Image>>& pictures, int zoo
 }  // namespace
 
 PreviewCanvas::PreviewCanvas(wxWindow* parent)
-    : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-               wxHSCROLL | wxVSCROLL | wxALWAYS_SHOW_SB | wxFULL_REPAINT_ON_RESIZE) {
-    SetBackgroundStyle(wxBG_STYLE_PAINT);  // every pixel is painted
-    Bind(wxEVT_PAINT, &PreviewCanvas::onPaint, this);
-    Bind(wxEVT_SIZE, &PreviewCanvas::onSize, this);
-    for (const auto& type : {wxEVT_SCROLLWIN_TOP, wxEVT_SCROLLWIN_BOTTOM, wxEVT_SCROLLWIN_LINEUP,
-                             wxEVT_SCROLLWIN_LINEDOWN, wxEVT_SCROLLWIN_PAGEUP, wxEVT_SCROLLWIN_PAGEDOWN,
-                             wxEVT_SCROLLWIN_THUMBTRACK, wxEVT_SCROLLWIN_THUMBRELEASE})
-        Bind(type, &PreviewCanvas::onScroll, this);
-    Bind(wxEVT_MOUSEWHEEL, &PreviewCanvas::onWheel, this);
-    Bind(wxEVT_LEFT_DOWN, &PreviewCanvas::onDragStart, this);
-    Bind(wxEVT_MOTION, &PreviewCanvas::onDrag, this);
-    Bind(wxEVT_LEFT_UP, &PreviewCanvas::onDragEnd, this);
-    Bind(wxEVT_MOUSE_CAPTURE_LOST, &PreviewCanvas::onCaptureLost, this);
+    : wxPanel(parent),
+      area(new wxWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxFULL_REPAINT_ON_RESIZE)),
+      horizontal(new wxScrollBar(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxSB_HORIZONTAL)),
+      vertical(new wxScrollBar(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxSB_VERTICAL)) {
+    auto* grid = new wxFlexGridSizer(2, 2, 0, 0);
+    grid->AddGrowableCol(0);
+    grid->AddGrowableRow(0);
+    grid->Add(area, 1, wxEXPAND);
+    grid->Add(vertical, 0, wxEXPAND);
+    grid->Add(horizontal, 0, wxEXPAND);
+    SetSizer(grid);
+    area->SetBackgroundStyle(wxBG_STYLE_PAINT);  // every pixel is painted
+    area->Bind(wxEVT_PAINT, &PreviewCanvas::onPaint, this);
+    area->Bind(wxEVT_SIZE, &PreviewCanvas::onSize, this);
+    for (wxScrollBar* bar : {horizontal, vertical})
+        for (const auto& type : {wxEVT_SCROLL_TOP, wxEVT_SCROLL_BOTTOM, wxEVT_SCROLL_LINEUP, wxEVT_SCROLL_LINEDOWN,
+                                 wxEVT_SCROLL_PAGEUP, wxEVT_SCROLL_PAGEDOWN, wxEVT_SCROLL_THUMBTRACK,
+                                 wxEVT_SCROLL_THUMBRELEASE, wxEVT_SCROLL_CHANGED})
+            bar->Bind(type, &PreviewCanvas::onScroll, this);
+    area->Bind(wxEVT_MOUSEWHEEL, &PreviewCanvas::onWheel, this);
+    area->Bind(wxEVT_LEFT_DOWN, &PreviewCanvas::onDragStart, this);
+    area->Bind(wxEVT_MOTION, &PreviewCanvas::onDrag, this);
+    area->Bind(wxEVT_LEFT_UP, &PreviewCanvas::onDragEnd, this);
+    area->Bind(wxEVT_MOUSE_CAPTURE_LOST, &PreviewCanvas::onCaptureLost, this);
 }
 
 int PreviewCanvas::scale() const {
-    return std::max(1, static_cast<int>(std::lround(GetContentScaleFactor())));
+    return std::max(1, static_cast<int>(std::lround(area->GetContentScaleFactor())));
 }
 
-wxSize PreviewCanvas::deviceSize() const { return GetClientSize() * scale(); }
+wxSize PreviewCanvas::deviceSize() const { return area->GetClientSize() * scale(); }
 
 std::vector<PreviewCanvas::Pane> PreviewCanvas::panes() const {
     const int width = deviceSize().x;
@@ -131,13 +142,14 @@ wxPoint PreviewCanvas::furthestPosition() const {
 
 void PreviewCanvas::updateScrollBars() {
     const wxSize content = contentSize();
-    SetScrollbar(wxHORIZONTAL, position.x, std::max(1, panes().front().width), content.x);
-    SetScrollbar(wxVERTICAL, position.y, std::max(1, deviceSize().y), content.y);
+    const int width = std::max(1, panes().front().width), height = std::max(1, deviceSize().y);
+    horizontal->SetScrollbar(position.x, width, std::max(content.x, width), width);
+    vertical->SetScrollbar(position.y, height, std::max(content.y, height), height);
 }
 
 void PreviewCanvas::changed() {
     stale = true;
-    Refresh(false);
+    area->Refresh(false);
 }
 
 const wxImage& PreviewCanvas::view() {
@@ -165,7 +177,7 @@ void PreviewCanvas::compose() {
 }
 
 void PreviewCanvas::onPaint(wxPaintEvent&) {
-    wxPaintDC dc(this);
+    wxPaintDC dc(area);
     if (stale) compose();
     if (drawn.IsOk()) dc.DrawBitmap(drawn, 0, 0);
 }
@@ -179,20 +191,12 @@ void PreviewCanvas::onSize(wxSizeEvent& event) {
     changed();
 }
 
-void PreviewCanvas::onScroll(wxScrollWinEvent& event) {
-    const bool horizontal = event.GetOrientation() == wxHORIZONTAL;
-    const int at = horizontal ? position.x : position.y;
-    const int page = horizontal ? panes().front().width : deviceSize().y;
-    const int line = 32 * scale();
-    const wxEventType type = event.GetEventType();
-    int to = event.GetPosition();
-    if (type == wxEVT_SCROLLWIN_TOP) to = 0;
-    if (type == wxEVT_SCROLLWIN_BOTTOM) to = INT_MAX;
-    if (type == wxEVT_SCROLLWIN_LINEUP) to = at - line;
-    if (type == wxEVT_SCROLLWIN_LINEDOWN) to = at + line;
-    if (type == wxEVT_SCROLLWIN_PAGEUP) to = at - page;
-    if (type == wxEVT_SCROLLWIN_PAGEDOWN) to = at + page;
-    scrollTo(horizontal ? wxPoint(to, position.y) : wxPoint(position.x, to));
+// The bar has moved already, by whatever the user did to it.
+void PreviewCanvas::onScroll(wxScrollEvent& event) {
+    if (event.GetEventObject() == horizontal)
+        scrollTo({horizontal->GetThumbPosition(), position.y});
+    else
+        scrollTo({position.x, vertical->GetThumbPosition()});
 }
 
 void PreviewCanvas::onWheel(wxMouseEvent& event) {
@@ -210,18 +214,18 @@ void PreviewCanvas::onWheel(wxMouseEvent& event) {
 void PreviewCanvas::onDragStart(wxMouseEvent& event) {
     event.Skip();  // focus as usual
     dragFrom = event.GetPosition();
-    if (!HasCapture()) CaptureMouse();
+    if (!area->HasCapture()) area->CaptureMouse();
 }
 
 void PreviewCanvas::onDrag(wxMouseEvent& event) {
-    if (!HasCapture() || !event.LeftIsDown()) return;
+    if (!area->HasCapture() || !event.LeftIsDown()) return;
     const wxPoint moved = event.GetPosition() - dragFrom;
     dragFrom = event.GetPosition();
     scrollTo(position - moved * scale());
 }
 
 void PreviewCanvas::onDragEnd(wxMouseEvent&) {
-    if (HasCapture()) ReleaseMouse();
+    if (area->HasCapture()) area->ReleaseMouse();
 }
 
 void PreviewCanvas::onCaptureLost(wxMouseCaptureLostEvent&) {}

@@ -1,19 +1,22 @@
 // The preview's pictures on screen, one output pixel on one device pixel (or
 // on a square of zoom x zoom of them): the toolkit never scales them, also
 // under a desktop scale factor. One pane, or two side by side that show the
-// same region; scrolled by the scroll bars, the wheel or dragging.
+// same region; scrolled by the scroll bars, the wheel or dragging. The scroll
+// bars are controls of their own beside the pictures: the ones GTK gives a
+// window may lie over its edges.
 #pragma once
 
 #include <wx/bitmap.h>
 #include <wx/image.h>
-#include <wx/window.h>
+#include <wx/panel.h>
+#include <wx/scrolbar.h>
 
 #include <memory>
 #include <vector>
 
 class Image;
 
-class PreviewCanvas : public wxWindow {
+class PreviewCanvas : public wxPanel {
 public:
     explicit PreviewCanvas(wxWindow* parent);
 
@@ -27,7 +30,9 @@ public:
     wxPoint scrollPosition() const { return position; }
     void scrollTo(wxPoint devicePixel);
 
-    // What is drawn: every device pixel of the client area.
+    // Where the pictures are drawn, and what is drawn there: every device
+    // pixel of its client area.
+    wxWindow* surface() const { return area; }
     const wxImage& view();
     // Device pixels per logical one (the desktop scale factor).
     int scale() const;
@@ -41,7 +46,7 @@ public:
 private:
     void onPaint(wxPaintEvent& event);
     void onSize(wxSizeEvent& event);
-    void onScroll(wxScrollWinEvent& event);
+    void onScroll(wxScrollEvent& event);
     void onWheel(wxMouseEvent& event);
     void onDragStart(wxMouseEvent& event);
     void onDrag(wxMouseEvent& event);
@@ -55,6 +60,9 @@ private:
     void updateScrollBars();
     void compose();
 
+    wxWindow* area;
+    wxScrollBar* horizontal;
+    wxScrollBar* vertical;
     std::vector<std::shared_ptr<const Image>> pictures;
     int zoomFactor = 1;
     wxPoint position{0, 0};

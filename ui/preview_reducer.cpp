@@ -3,6 +3,8 @@
 #include "convert_file.h"
 #include "image.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <system_error>
 
@@ -146,6 +148,7 @@ int PreviewReducer::reductions(const Method& method) const {
 }
 
 void PreviewReducer::serve() {
+    pthread_setname_np(pthread_self(), "pixloom-preview");  // for debuggers and thread lists
     for (;;) {
         Job next;
         {
