@@ -269,6 +269,13 @@ TEST_P(PreviewOpens, OnTheChosenEntryAndStartsNoRun) {
 const OpenWay openWays[] = {
     {"DoubleClick", [](PreviewTest&, wxListBox*, wxPoint row) { wxUIActionSimulator().MouseMove(row); wxUIActionSimulator().MouseDblClick(); }},
     {"Enter", [](PreviewTest&, wxListBox* list, wxPoint) { list->SetSelection(1); wxUIActionSimulator().Char(WXK_RETURN); }},
+    {"EnterWithAPreviewOpen", [](PreviewTest& t, wxListBox* list, wxPoint) {  // shows the other file in it
+        t.open(0);
+        t.frame->Raise(), list->SetFocus(), list->SetSelection(1);
+        ASSERT_TRUE(pumpUntil([list] { return wxWindow::FindFocus() == list; }));
+        wxUIActionSimulator().Char(WXK_RETURN);
+        ASSERT_TRUE(pumpUntil([&t] { return PreviewProbe{PreviewWindow::of(t.frame)}.file().EndsWith("b.png"); }));
+    }},
     {"Space", [](PreviewTest&, wxListBox* list, wxPoint) { list->SetSelection(1); wxUIActionSimulator().Char(' '); }},
     {"ContextMenu", [](PreviewTest&, wxListBox* list, wxPoint row) {  // on the entry clicked, not the selected one
         list->Bind(wxEVT_MENU_OPEN, [](wxMenuEvent&) {
