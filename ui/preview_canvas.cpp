@@ -102,10 +102,12 @@ void PreviewCanvas::setPictures(const std::vector<std::shared_ptr<const Image>>&
 bool PreviewCanvas::setZoom(int zoom) {
     if (zoom < 1 || !fitsZoom(pictures, zoom)) return false;
     if (zoom == zoomFactor) return true;
-    // The output pixel at the centre of the first pane stays there.
-    const wxSize size = deviceSize();
+    // The output pixel at the centre of what the first pane shows of the
+    // pictures stays at the centre.
+    const wxSize size = deviceSize(), content = contentSize();
     const long long halfWidth = panes().front().width / 2, halfHeight = size.y / 2;
-    const long long centreX = (position.x + halfWidth) / zoomFactor, centreY = (position.y + halfHeight) / zoomFactor;
+    const long long centreX = (position.x + std::min(position.x + 2 * halfWidth, static_cast<long long>(content.x))) / 2 / zoomFactor;
+    const long long centreY = (position.y + std::min(position.y + 2 * halfHeight, static_cast<long long>(content.y))) / 2 / zoomFactor;
     zoomFactor = zoom;
     const wxPoint furthest = furthestPosition();
     position.x = static_cast<int>(std::clamp(centreX * zoom - halfWidth, 0LL, static_cast<long long>(furthest.x)));
