@@ -37,7 +37,10 @@ wxString ownCopy(const wxString& text) { return wxString(text.wc_str()); }
 
 }  // namespace
 
-PreviewReducer::PreviewReducer(std::function<void()> ready) : ready(std::move(ready)) { dropResults(); }
+PreviewReducer::PreviewReducer(std::function<void()> ready, std::size_t budget)
+    : ready(std::move(ready)), budget(budget) {
+    dropResults();
+}
 
 PreviewReducer::~PreviewReducer() { stop(); }
 
@@ -62,6 +65,7 @@ void PreviewReducer::open(const wxString& file) {
         decodeCount = 0;
         loadError.reset();
         dropResults();
+        waiting = false;  // until the worker has looked at the new file
         if (inProgress) inProgress->cancel();
         if (!worker.joinable() && !quit) {
             try {
@@ -86,6 +90,7 @@ void PreviewReducer::show(const RunSettings& wanted, const std::vector<Method>& 
             outputs.assign(methods().size(), std::nullopt);
         }
         told = true;
+        waiting = false;  // until the worker has looked at what is wanted now
         settings = wanted;
         settings.suffix.clear();  // only the worker's copies of the rest are read there
         settings.saveDir.clear();
@@ -136,6 +141,11 @@ bool PreviewReducer::reducing() const {
     return std::any_of(shown.begin(), shown.end(), [this](std::size_t index) { return !pictures[index]; });
 }
 
+bool PreviewReducer::idle() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return waiting;
+}
+
 int PreviewReducer::decodes() const {
     std::lock_guard<std::mutex> lock(mutex);
     return decodeCount;
@@ -153,7 +163,11 @@ void PreviewReducer::serve() {
         Job next;
         {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return quit || (next = nextJob()).task != Task::None; });
+            changed.wait(lock, [&] {
+                next = quit ? Job() : nextJob();
+                waiting = !quit && next.task == Task::None;
+                return quit || !waiting;
+            });
             if (quit) return;
         }
         if (next.task == Task::Decode) decode(next);
@@ -176,9 +190,23 @@ PreviewReducer::Job PreviewReducer::nextJob() {
         if (!pictures[index]) return job(Task::Reduce, index);
     for (std::size_t index : shown)
         if (pictures[index]->image && !outputs[index]) return job(Task::Encode, index);
+    if (!roomForAnother()) return {};
     for (std::size_t index = 0; index < pictures.size(); ++index)
         if (!pictures[index]) return job(Task::Reduce, index);
     return {};
+}
+
+// The methods not shown are kept only while all seven pictures fit the
+// budget: a huge output is reduced when it is asked for.
+bool PreviewReducer::roomForAnother() const {
+    std::size_t kept = 0, each = 0;
+    for (const auto& picture : pictures) {
+        if (!picture || !picture->image) continue;
+        const Image& image = *picture->image;
+        each = static_cast<std::size_t>(image.getWidth()) * static_cast<std::size_t>(image.getHeight()) * 3;
+        kept += each;
+    }
+    return kept <= budget && each <= budget - kept;
 }
 
 PreviewReducer::Job PreviewReducer::job(Task task, std::size_t method) const {

@@ -36,9 +36,12 @@ public:
         wxString error;      // the encoding failed
     };
 
+    // The bytes of pictures kept for methods reduced ahead of being shown.
+    static constexpr std::size_t defaultBudget = 256u << 20;
+
     // ready is called on the worker thread whenever a result is added; it
     // must neither block nor wait for the window's thread.
-    explicit PreviewReducer(std::function<void()> ready);
+    explicit PreviewReducer(std::function<void()> ready, std::size_t budget = defaultBudget);
     ~PreviewReducer();  // stop()
     PreviewReducer(const PreviewReducer&) = delete;
     PreviewReducer& operator=(const PreviewReducer&) = delete;
@@ -50,7 +53,8 @@ public:
     // looked at) and the methods on screen, the first one first. Pictures of
     // another size are dropped, and a reduction to it given up; so are the
     // figures of another output type, quality or limit. The methods not shown
-    // are reduced after the shown ones, so that switching to them is instant.
+    // are reduced after the shown ones, so that switching to them is instant
+    // (while all the pictures kept fit the budget).
     void show(const RunSettings& settings, const std::vector<Method>& shown);
 
     // Results so far; any thread. Nothing while not known yet.
@@ -63,6 +67,9 @@ public:
     // or the size last changed.
     int decodes() const;
     int reductions(const Method& method) const;
+
+    // Nothing left to do until something changes.
+    bool idle() const;
 
     // Gives up what is in progress; the thread is gone when it returns.
     void stop();
@@ -84,9 +91,11 @@ private:
     void reduce(const Job& job);
     void encode(const Job& job);
     bool givenUp(const Job& job) const;  // no longer wanted; atomics only
+    bool roomForAnother() const;         // under the lock
     void dropResults();                  // under the lock
 
     const std::function<void()> ready;
+    const std::size_t budget;
     std::unique_ptr<Image> source;  // the worker's only
 
     mutable std::mutex mutex;
@@ -98,6 +107,7 @@ private:
     RunSettings settings;
     std::vector<std::size_t> shown;
     bool decoded = false;
+    bool waiting = false;  // the worker, for want of a job
     int decodeCount = 0;
     std::optional<wxString> loadError;
     std::vector<std::optional<Reduced>> pictures;

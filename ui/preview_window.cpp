@@ -165,6 +165,7 @@ void PreviewWindow::showResults() {
         pictures.push_back(reduced ? reduced->image : nullptr);
     }
     canvas->setPictures(pictures);
+    showZoom();  // a picture too large to enlarge is shown at 1x
     const wxString status = statusText();
     if (lblStatus->GetLabel() != status) lblStatus->SetLabel(status);
     btnUseMethod->Enable(!reducer->sourceError());
@@ -214,10 +215,13 @@ void PreviewWindow::onCompare(wxCommandEvent&) {
 
 void PreviewWindow::onZoom(wxCommandEvent&) {
     const int index = choZoom->GetSelection();
-    if (index == wxNOT_FOUND || canvas->setZoom(zooms[index])) return;
-    // Too large to enlarge: the choice goes back to the zoom shown.
+    if (index != wxNOT_FOUND) canvas->setZoom(zooms[index]);
+    showZoom();
+}
+
+void PreviewWindow::showZoom() {
     for (int i = 0; i < static_cast<int>(std::size(zooms)); ++i)
-        if (zooms[i] == canvas->zoom()) choZoom->SetSelection(i);
+        if (zooms[i] == canvas->zoom() && choZoom->GetSelection() != i) choZoom->SetSelection(i);
 }
 
 void PreviewWindow::onUseMethod(wxCommandEvent&) {

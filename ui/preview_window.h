@@ -60,6 +60,7 @@ private:
     std::vector<Method> shownMethods() const;
     void request();      // the reducer is told what is on screen now
     void showResults();  // what the reducer has for it
+    void showZoom();     // the zoom choice as the canvas zooms
     wxString statusText() const;
     wxString methodText(const Method& method) const;
 

@@ -429,6 +429,52 @@ TEST_F(PreviewTest, ShowsTheOutputsSizeInBytesAndTheQualityTheSizeSearchPicks) {
     }
 }
 
+// ---- The reducer on its own ----------------------------------------------------------------------------------
+
+TEST(PreviewReducerAlone, KeepsMethodsNotShownWithinItsBudgetAndRedoesOnlyWhatAChangedSettingNeeds) {
+    Folder dir;
+    ASSERT_TRUE(source(640, 480).SaveFile(wx(dir / "a.png"), wxBITMAP_TYPE_PNG));
+    RunSettings settings;  // 320x320 fit, PNG, LCD(hi)
+    const Method shown = settings.method;
+    const size_t picture = 320 * 240 * 3;
+    const struct { size_t budget; int reduced; } budgets[] = {{0, 1}, {picture * 5 / 2, 2}, {picture * 7, 7}};
+    for (const auto& b : budgets) {
+        PreviewReducer reducer(nullptr, b.budget);
+        reducer.open(wx(dir / "a.png"));
+        reducer.show(settings, {shown});
+        ASSERT_TRUE(pumpUntil([&] { return reducer.idle(); }));
+        int reduced = 0;
+        for (const MethodInfo& m : methods()) reduced += reducer.reductions(m.method);
+        EXPECT_EQ(reduced, b.reduced) << "budget " << b.budget;
+    }
+    const struct { const char* change; std::function<void(RunSettings&)> apply; wxSize size; } changes[] = {
+        {"nothing", [](RunSettings&) {}, {320, 240}},
+        {"PNG quality", [](RunSettings& s) { s.quality = 20; }, {320, 240}},  // PNG has none: nothing to redo
+        {"type", [](RunSettings& s) { s.type = FileType::JPEG; }, {320, 240}},
+        {"JPEG limit", [](RunSettings& s) { s.limitBytes = 20 * 1024; }, {320, 240}},
+        {"size", [](RunSettings& s) { s.width = s.height = 100; }, {100, 75}},
+    };
+    PreviewReducer reducer(nullptr);
+    reducer.open(wx(dir / "a.png"));
+    for (const auto& c : changes) {
+        SCOPED_TRACE(c.change);
+        c.apply(settings);
+        reducer.show(settings, {shown});
+        ASSERT_TRUE(pumpUntil([&] { return reducer.idle(); }));
+        const auto reduced = reducer.reduced(shown);
+        ASSERT_TRUE(reduced && reduced->image);
+        EXPECT_EQ(wxSize(reduced->image->getWidth(), reduced->image->getHeight()), c.size);
+        EncodedOutput output;  // the figures are those of the settings now
+        RunSettings now = settings;
+        now.method = shown;
+        encodeOutput(*reduced->image, now, {}, nullptr, output);
+        EXPECT_EQ(reducer.figures(shown)->bytes, output.bytes.size());
+        EXPECT_TRUE(!infoOf(settings.type).lossy || reducer.figures(shown)->quality == output.quality);
+        for (const MethodInfo& m : methods()) EXPECT_EQ(reducer.reductions(m.method), 1) << m.label;
+        EXPECT_EQ(reducer.decodes(), 1);
+    }
+}
+
 // ---- Safe ----------------------------------------------------------------------------------------------------
 
 struct CloseCase { const char* name; std::function<void(PreviewTest&, const PreviewProbe&)> close; size_t windowsLeft; };
