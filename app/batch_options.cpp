@@ -22,6 +22,7 @@ const wxCmdLineEntryDesc options[] = {
     {wxCMD_LINE_OPTION, nullptr, "limit", "JPEG size limit in KB", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "suffix", "beside the sources", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "out", "into a folder", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_OPTION, nullptr, "metadata", "keep, all or none", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_SWITCH, nullptr, "help", "help", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_SWITCH, nullptr, "version", "version", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_PARAM, nullptr, nullptr, "file or folder", wxCMD_LINE_VAL_STRING,
@@ -110,6 +111,17 @@ bool readType(const wxString& text, FileType& type) {
     return false;
 }
 
+bool readMetadata(const wxString& text, MetadataMode& mode) {
+    const std::pair<const wchar_t*, MetadataMode> modes[] = {
+        {L"keep", MetadataMode::Keep}, {L"all", MetadataMode::All}, {L"none", MetadataMode::None}};
+    for (const auto& [name, value] : modes) {
+        if (text.CmpNoCase(name) != 0) continue;
+        mode = value;
+        return true;
+    }
+    return false;
+}
+
 // "a, b, c", from a table's names.
 template <class Rows>
 wxString namesOf(const Rows& rows) {
@@ -159,6 +171,8 @@ bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSetti
         if (text.empty()) return bad(error, wxT("--suffix must not be empty"));
         settings.sameFolder = true, settings.suffix = raw.restore(text);
     }
+    if (parser.Found(wxT("metadata"), &text) && !readMetadata(text, settings.metadata))
+        return bad(error, wxT("--metadata wants keep, all or none, not \"") + text + wxT("\""));
     if (parser.Found(wxT("out"), &text)) {
         const wxString folder = raw.restore(text);
         if (!wxDirExists(folder)) return bad(error, wxT("--out: no such folder: ") + folder);
@@ -215,6 +229,8 @@ wxString batchUsage() {
            wxT(" files, 0 for none\n"
                "  --suffix TEXT          write beside each source: name + TEXT + extension\n"
                "  --out DIR              write into DIR: name + extension\n"
+               "  --metadata MODE        the source's EXIF in the output: keep (date, camera, author; never\n"
+               "                         the location), all (location and maker notes too) or none\n"
                "  --help, --version\n\n"
                "Folders are walked; files that earlier runs wrote there with these settings are left out.\n"
                "Exit status: 0 every file written, 1 a file failed, 2 a usage error, 130 interrupted.\n");

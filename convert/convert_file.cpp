@@ -2,6 +2,7 @@
 
 #include "image.h"
 #include "output_path.h"
+#include "pixloom_version.h"
 #include "report.h"
 #include "safe_write.h"
 #include "size_search.h"
@@ -145,8 +146,11 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     if (abandoned(context)) return givenUp(planned.path);
     if (!reason.empty()) return failed(planned.path, reason);
 
+    const OutputExif exif = outputExif(loaded.exif, settings.metadata, static_cast<std::size_t>(loaded.image->getWidth()),
+                                       static_cast<std::size_t>(loaded.image->getHeight()), "pixloom " PIXLOOM_VERSION);
+    if (!exif.note.empty()) loaded.notes.push_back(wxString::FromUTF8(exif.note.c_str()));
     EncodedOutput encoded;
-    reason = encodeOutput(*loaded.image, settings, {}, context.abandoned, encoded);
+    reason = encodeOutput(*loaded.image, settings, exif.bytes, context.abandoned, encoded);
     loaded.image.reset();  // the pixels are no longer needed
     if (abandoned(context)) return givenUp(planned.path);
     if (!reason.empty()) return failed(planned.path, reason);

@@ -133,8 +133,8 @@ wxArrayString withoutEarlierOutputs(const wxArrayString& files, const OutputNami
 const std::vector<wxString>& imageExtensions() {
     // A JPEG or TIFF under its other standard extension is the same file
     // type; the desktop entry offers pixloom for them too.
-    static const std::vector<wxString> extensions = {wxT("png"), wxT("jpg"), wxT("jpeg"), wxT("jpe"),
-                                                     wxT("tiff"), wxT("tif"), wxT("gif"), wxT("bmp")};
+    static const std::vector<wxString> extensions = {wxT("png"), wxT("jpg"), wxT("jpeg"), wxT("jpe"), wxT("tiff"),
+                                                     wxT("tif"), wxT("gif"), wxT("bmp"), wxT("webp")};
     return extensions;
 }
 

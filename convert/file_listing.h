@@ -19,7 +19,7 @@
 // imageExtensions(). A name whose only dot leads (".png") has no extension.
 bool isImageFilePath(const wxString& path);
 // The extensions of the files listed, lower case, without dots: png, jpg,
-// jpeg, jpe, tiff, tif, gif, bmp.
+// jpeg, jpe, tiff, tif, gif, bmp, webp.
 const std::vector<wxString>& imageExtensions();
 
 // Natural name order: runs of digits compare by value ("img2" < "img10"),

@@ -5,6 +5,7 @@
 // same values, so the window and pixloom-batch do the same for any file.
 #pragma once
 
+#include "exif.h"
 #include "writer.h"
 
 #include <wx/string.h>
@@ -82,6 +83,7 @@ struct RunSettings {
     bool sameFolder = true;  // beside the source with the suffix, else into saveDir
     wxString suffix = wxT("_res");
     wxString saveDir;
+    MetadataMode metadata = MetadataMode::Keep;  // what of the source's EXIF an output carries
 };
 
 // The run's settings for these values, as the window applies them (a preset

@@ -99,6 +99,9 @@ unsigned bigEndian(const unsigned char* bytes, int count) {
 
 bool isJpeg(const unsigned char* head) { return head[0] == 0xFF && head[1] == 0xD8; }
 bool isPng(const unsigned char* head) { return std::memcmp(head, "\x89PNG", 4) == 0; }
+bool isWebpFile(const unsigned char* head) {
+    return std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0;
+}
 bool isTiff(const unsigned char* head) {
     return std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0;
 }
@@ -149,6 +152,7 @@ bool readPictureSize(const wxString& path, long long& width, long long& height) 
         return true;
     }
     if (isTiff(head)) return readTiffSize(file.get(), width, height);
+    if (isWebpFile(head)) return readWebpFileSize(file.get(), width, height);
     return false;
 }
 
@@ -157,12 +161,13 @@ DecodedPicture decodePicture(const wxString& path, const DecodeOptions& options,
     DecodeTimes spent;
     File file = openSource(path, picture.error);
     if (!file) return picture;
-    unsigned char magic[4] = {0, 0, 0, 0};
+    unsigned char magic[12] = {};
     const std::size_t read = std::fread(magic, 1, sizeof magic, file.get());
     std::rewind(file.get());
-    const Source source{file.get(), options, read == sizeof magic && isTiff(magic)};
+    const Source source{file.get(), options, read >= 4 && isTiff(magic)};
     if (read >= 2 && isJpeg(magic)) decodeJpeg(source, picture, spent);
-    else if (read == sizeof magic && isPng(magic)) decodePng(source, picture, spent);
+    else if (read >= 4 && isPng(magic)) decodePng(source, picture, spent);
+    else if (read == sizeof magic && isWebpFile(magic)) decodeWebpFile(source, picture, spent);
     else decodeWithToolkit(source, picture, spent);
     if (!picture.error.empty()) picture.fail(picture.error);
     if (times) *times = spent;

@@ -44,6 +44,7 @@ struct Source {
 // its error set and no samples.
 void decodeJpeg(const Source& source, DecodedPicture& picture, DecodeTimes& times);
 void decodePng(const Source& source, DecodedPicture& picture, DecodeTimes& times);
+void decodeWebpFile(const Source& source, DecodedPicture& picture, DecodeTimes& times);
 // GIF, BMP and TIFF, decoded by the toolkit.
 void decodeWithToolkit(const Source& source, DecodedPicture& picture, DecodeTimes& times);
 
@@ -54,6 +55,7 @@ wxString encodeWithToolkit(const RgbPicture& picture, const wxString& extension,
 
 bool readJpegSize(std::FILE* file, long long& width, long long& height);
 bool readTiffSize(std::FILE* file, long long& width, long long& height);
+bool readWebpFileSize(std::FILE* file, long long& width, long long& height);
 
 // What a TIFF header says beyond its samples.
 struct TiffMetadata {

@@ -1,6 +1,7 @@
 // JPEG: decoded here with the library the toolkit uses, with its settings,
 // in one pass that keeps the EXIF and ICC markers.
 #include "colour.h"
+#include "exif.h"
 #include "formats.h"
 #include "orientation.h"
 
@@ -340,7 +341,7 @@ struct JpegWriter {
     // After the JFIF header, as APP1; left out when it does not fit one
     // marker.
     bool writeExif(const std::vector<unsigned char>& exif) {
-        if (exif.empty() || exif.size() > 65533 - 6) return true;
+        if (exif.empty() || exif.size() > maxJpegExif) return true;
         Bytes marker{'E', 'x', 'i', 'f', 0, 0};
         marker.insert(marker.end(), exif.begin(), exif.end());
         if (setjmp(jump)) return false;

@@ -1,9 +1,8 @@
 #include "orientation.h"
 
+#include "exif.h"
 #include "filter.h"
 #include "formats.h"
-
-#include <libexif/exif-data.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -58,24 +57,11 @@ void Placement::place(const unsigned char* const* rows, std::ptrdiff_t first, st
 }
 
 int orientationFromExif(const Bytes& exif, std::vector<wxString>& notes) {
-    if (exif.empty()) return 1;
-    ExifData* data = exif_data_new();
-    if (!data) return 1;
-    // Only one tag is read: no fix-ups to the rest.
-    exif_data_unset_option(data, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-    // libexif finds the TIFF header after the APP1 marker's own header.
-    Bytes marked{'E', 'x', 'i', 'f', 0, 0};
-    marked.insert(marked.end(), exif.begin(), exif.end());
-    exif_data_load_data(data, marked.data(), static_cast<unsigned>(std::min<std::size_t>(marked.size(), 0xFFFFFFFFu)));
-    int orientation = 1;
-    ExifEntry* entry = exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
-    if (entry && entry->format == EXIF_FORMAT_SHORT && entry->components >= 1 && entry->size >= 2)
-        orientation = exif_get_short(entry->data, exif_data_get_byte_order(data));
-    exif_data_unref(data);
-    if (orientation >= 1 && orientation <= 8) return orientation;
-    notes.push_back(wxString::Format(wxT("EXIF orientation %d is not one of 1 to 8: the picture is used as stored"),
-                                     orientation));
-    return 1;
+    const ExifOrientation orientation = readExifOrientation(exif);
+    if (orientation.outOfRange)
+        notes.push_back(wxString::Format(wxT("EXIF orientation %d is not one of 1 to 8: the picture is used as stored"),
+                                         orientation.stored));
+    return orientation.value;
 }
 
 }  // namespace formats

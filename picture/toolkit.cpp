@@ -1,6 +1,7 @@
 // GIF, BMP and TIFF: decoded by the toolkit, its log messages caught (a
 // window's log target would show them in a box).
 #include "colour.h"
+#include "exif.h"
 #include "formats.h"
 #include "log_capture.h"
 #include "transparency.h"
@@ -86,6 +87,7 @@ void takeSamples(wxImage& image, unsigned char* pixels) {
 void decodeWithToolkit(const Source& source, DecodedPicture& picture, DecodeTimes& times) {
     Clock::time_point start = Clock::now();
     const TiffMetadata metadata = source.tiff ? readTiffMetadata(source.file) : TiffMetadata();
+    if (source.tiff) picture.exif = tiffFileExif(source.file);
     std::rewind(source.file);
     times.metadata = millisecondsSince(start);
 

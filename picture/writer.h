@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-enum class FileType { BMP, PNG, JPEG };
+enum class FileType { BMP, PNG, JPEG, WebP };
 
 // One output type, described once for every reader: the window's label (also
 // the settings file's value), the command line's name, the extension.
@@ -33,6 +33,7 @@ struct EncodeOptions {
     int quality = 90;                  // lossy types
     std::vector<unsigned char> exif;   // from the TIFF header on; written where the type carries it
     std::function<bool()> abandoned;   // polled while encoding: true gives the encoding up
+    int threads = 0;                   // cores the encoder may use; 0: the engine's count
 };
 
 // Encodes the picture into out. Returns an empty string on success, else

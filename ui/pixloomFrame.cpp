@@ -120,8 +120,11 @@ void pixloomFrame::onSelectSize(wxCommandEvent&) {
 }
 
 void pixloomFrame::onSelectFiletype(wxCommandEvent&) {
-    enableAll({lblQuality, spnQuality, lblLimit, cmbLimit, lblKB},
-              optFiletype->GetStringSelection() == wxGetTranslation(wxT("JPEG")));
+    // Quality and size limit are for the lossy types (JPEG, WebP).
+    bool lossy = false;
+    for (const FileTypeInfo& type : fileTypes())
+        if (optFiletype->GetStringSelection() == wxGetTranslation(type.label)) lossy = type.lossy;
+    enableAll({lblQuality, spnQuality, lblLimit, cmbLimit, lblKB}, lossy);
 }
 
 void pixloomFrame::onSelectDst(wxCommandEvent&) {

@@ -1,10 +1,14 @@
 // pixloom-batch as a user runs it, with no display: usage errors, options over the saved settings, exact
 // outputs, the JPEG search, failures, Ctrl-C.
 #include "image.h"
+#include "picture.h"
+#include "pixloom_version.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
 #include <wx/init.h>
+
+#include <libexif/exif-data.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,6 +18,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <thread>
 
 namespace {
@@ -177,6 +182,63 @@ TEST(Batch, CtrlCGivesUpTheFileInProgressAtOnceAndWritesNothingOfIt) {
         // A second press ends the program at once, if it is still giving the file up: maybe with no summary.
         EXPECT_TRUE(presses == 2 || result.errors.find("1 of 3 files written, in") != std::string::npos) << result.errors;
         EXPECT_EQ(outputs(folder, {"a.png", "b.png", "c.png"}), std::vector<std::string>{"a_res.png"});  // whole, alone
+    }
+}
+
+namespace {
+
+// What an output's EXIF says, read by libexif from the block pixloom's decoder finds in the file (JPEG APP1,
+// PNG eXIf, WebP EXIF): tag -> text; empty when there is none.
+std::map<std::string, std::string> exifOf(const std::string& path) {
+    const DecodedPicture picture = decodePicture(wx(path));
+    std::map<std::string, std::string> tags;
+    if (picture.exif.empty()) return tags;
+    std::vector<unsigned char> marked{'E', 'x', 'i', 'f', 0, 0};
+    marked.insert(marked.end(), picture.exif.begin(), picture.exif.end());
+    ExifData* data = exif_data_new_from_data(marked.data(), static_cast<unsigned>(marked.size()));
+    for (int ifd = 0; ifd < EXIF_IFD_COUNT; ++ifd)
+        for (unsigned i = 0; data && i < data->ifd[ifd]->count; ++i) {
+            ExifEntry* entry = data->ifd[ifd]->entries[i];
+            char text[256];
+            tags[exif_tag_get_name_in_ifd(entry->tag, static_cast<ExifIfd>(ifd)) ?: "?"] =
+                exif_entry_get_value(entry, text, sizeof text);
+            if (ifd == EXIF_IFD_GPS) tags["(GPS)"] = "yes";
+        }
+    if (data) exif_data_unref(data);
+    return tags;
+}
+
+}  // namespace
+
+// A phone photo (EXIF written by another tool: exiv2) keeps its date, camera and author in every type that
+// carries EXIF, never its location unless asked; a photo without EXIF gets none.
+TEST(Batch, APhotosDateAndCameraSurviveItsLocationDoesNot) {
+    Folder folder;
+    std::filesystem::copy_file(std::string(PIXLOOM_PICTURE_FILES) + "/camera.jpg", folder / "camera.jpg");
+    ASSERT_TRUE(pattern(32, 24).SaveFile(wx(folder / "plain.png")));
+    const struct { const char* type; const char* metadata; bool location; } cases[] = {
+        {"jpeg", "keep", false}, {"png", "keep", false}, {"webp", "keep", false}, {"jpeg", "all", true},
+        {"webp", "all", true}, {"png", "none", false}, {"bmp", "keep", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " " + c.metadata);
+        const Result result = batch(folder, {"--type", c.type, "--metadata", c.metadata, "--size", "12x12",
+                                             "--suffix", "_out", "camera.jpg", "plain.png"});
+        ASSERT_EQ(result.status, 0) << result.errors;
+        const std::string extension = c.type == std::string("jpeg") ? ".jpg" : std::string(".") + c.type;
+        auto tags = exifOf(folder / ("camera_out" + extension));
+        EXPECT_TRUE(exifOf(folder / ("plain_out" + extension)).empty());
+        if (c.metadata == std::string("none") || c.type == std::string("bmp")) {
+            EXPECT_TRUE(tags.empty());
+            continue;
+        }
+        EXPECT_EQ(tags["Make"], "TestCam");
+        EXPECT_EQ(tags["DateTimeOriginal"], "2023:05:06 07:08:01");
+        EXPECT_EQ(tags["Artist"], "Ada Example");
+        EXPECT_EQ(tags["Orientation"], "Top-left");  // upright already: the turn was applied
+        EXPECT_EQ(tags["PixelXDimension"], "9");     // the 32x24 photo turned to 24x32, fitted into 12x12
+        EXPECT_EQ(tags["Software"], "pixloom " PIXLOOM_VERSION);
+        EXPECT_EQ(tags.count("(GPS)"), c.location ? 1u : 0u);
+        EXPECT_EQ(tags.count("MakerNote"), c.location ? 1u : 0u);
     }
 }
 

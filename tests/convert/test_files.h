@@ -1,6 +1,8 @@
 // Small helpers for tests that make and inspect image files.
 #pragma once
 
+#include "picture.h"
+
 #include <wx/image.h>
 
 #include <algorithm>
@@ -23,9 +25,10 @@ inline wxImage pattern(int w, int h, unsigned seed = 1) {
     return image;
 }
 
-inline wxSize sizeOf(const std::string& path, wxBitmapType type = wxBITMAP_TYPE_ANY) {
-    wxImage image;
-    return image.LoadFile(wx(path), type) ? image.GetSize() : wxSize(-1, -1);
+// The size of the picture a file holds, as pixloom decodes it (WebP too); -1 x -1 when it decodes none.
+inline wxSize sizeOf(const std::string& path) {
+    const DecodedPicture picture = decodePicture(wx(path));
+    return picture.ok() ? wxSize(picture.width, picture.height) : wxSize(-1, -1);
 }
 
 inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }

@@ -1,0 +1,310 @@
+// The PNG writer: what it writes, read back with libpng and zlib (neither of which it uses to write), and pngcheck.
+#include "png_writer.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class Content { Random, Flat, EveryFilter, Glyphs };
+
+// Every other row random; between them rows that one filter predicts exactly: None for zeros, Sub a ramp, Up a
+// copy, Average and Paeth follow their own predictors.
+Bytes picture(std::size_t width, std::size_t height, Content content, unsigned seed = 1) {
+    std::mt19937 random(seed);
+    Bytes rgb(3 * width * height);
+    for (auto& v : rgb) v = content == Content::Flat ? 77 : static_cast<std::uint8_t>(random());
+    if (content == Content::Glyphs)  // white, with 8x8 glyphs of three kinds at random places: text-like
+        for (std::size_t i = 0; i < rgb.size(); ++i) {
+            const std::size_t x = i / 3 % width, y = i / 3 / width, cell = (y / 8) * width + x / 8;
+            const unsigned glyph = (cell * 2654435761u) >> 13 & 3;
+            rgb[i] = glyph == 3 || ((0x5A3C7E18u >> (glyph * 8 + (x + 2 * y) % 8)) & 1) ? 255 : 0;
+        }
+    if (content != Content::EveryFilter) return rgb;
+    const std::size_t n = 3 * width;
+    for (std::size_t y = 1; y < height; y += 2) {
+        std::uint8_t *x = &rgb[y * n], *up = x - n;
+        for (std::size_t i = 0; i < n; ++i) {
+            const int a = i < 3 ? 0 : x[i - 3], b = up[i], c = i < 3 ? 0 : up[i - 3];
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            const int value[] = {0, static_cast<int>(i * 5 + y), b, (a + b) / 2, paeth};
+            x[i] = static_cast<std::uint8_t>(value[y / 2 % 5]);
+        }
+    }
+    return rgb;
+}
+
+struct Chunk { std::string type; Bytes data; bool crcOk; };
+
+std::vector<Chunk> chunksOf(const std::vector<char>& png) {
+    std::vector<Chunk> chunks;
+    const auto* p = reinterpret_cast<const std::uint8_t*>(png.data());
+    if (png.size() < 8 || std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) != 0) return chunks;
+    auto be = [&](std::size_t at) { return std::uint32_t(p[at]) << 24 | p[at + 1] << 16 | p[at + 2] << 8 | p[at + 3]; };
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::size_t length = be(at);
+        if (at + 12 + length > png.size()) break;
+        const std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, p + at + 4, static_cast<uInt>(length + 4)));
+        chunks.push_back({std::string(png.data() + at + 4, 4), Bytes(p + at + 8, p + at + 8 + length),
+                          crc == be(at + 8 + length)});
+        at += 12 + length;
+    }
+    return chunks;
+}
+
+// The filtered rows, inflated by zlib from the IDAT chunks.
+Bytes filteredRows(const std::vector<char>& png, std::size_t size) {
+    Bytes stream, rows(size);
+    for (const Chunk& chunk : chunksOf(png))
+        if (chunk.type == "IDAT") stream.insert(stream.end(), chunk.data.begin(), chunk.data.end());
+    uLongf length = size;
+    EXPECT_EQ(uncompress(rows.data(), &length, stream.data(), stream.size()), Z_OK);
+    EXPECT_EQ(length, size);
+    return rows;
+}
+
+struct Decoded { bool ok = false; std::size_t width = 0, height = 0, warnings = 0; Bytes rgb, exif; };
+
+// libpng, strict: any error fails, warnings are counted; each row is handed to compare when given.
+Decoded decode(const std::vector<char>& png, const std::function<void(std::size_t, const Bytes&)>& compare = {}) {
+    Decoded d;
+    png_structp reader = png_create_read_struct(PNG_LIBPNG_VER_STRING, &d, nullptr,
+                                                [](png_structp p, png_const_charp) {
+                                                    ++static_cast<Decoded*>(png_get_error_ptr(p))->warnings;
+                                                });
+    png_infop info = png_create_info_struct(reader);
+    std::pair<const char*, std::size_t> input{png.data(), png.size()};
+    png_set_read_fn(reader, &input, [](png_structp p, png_bytep to, png_size_t n) {
+        auto* in = static_cast<std::pair<const char*, std::size_t>*>(png_get_io_ptr(p));
+        if (n > in->second) png_error(p, "truncated");
+        std::memcpy(to, in->first, n), in->first += n, in->second -= n;
+    });
+    if (setjmp(png_jmpbuf(reader)) == 0) {
+        png_set_user_limits(reader, 0x7fffffff, 0x7fffffff);
+        png_read_info(reader, info);
+        d.width = png_get_image_width(reader, info), d.height = png_get_image_height(reader, info);
+        EXPECT_EQ(png_get_color_type(reader, info), PNG_COLOR_TYPE_RGB);
+        EXPECT_EQ(png_get_bit_depth(reader, info), 8);
+        Bytes row(3 * d.width);
+        for (std::size_t y = 0; y < d.height; ++y) {
+            png_read_row(reader, row.data(), nullptr);
+            if (compare) compare(y, row); else d.rgb.insert(d.rgb.end(), row.begin(), row.end());
+        }
+        png_read_end(reader, info);
+        png_uint_32 exifSize = 0;
+        png_bytep exif = nullptr;
+        if (png_get_eXIf_1(reader, info, &exifSize, &exif)) d.exif.assign(exif, exif + exifSize);
+        d.ok = true;
+    }
+    png_destroy_read_struct(&reader, &info, nullptr);
+    return d;
+}
+
+std::vector<char> encoded(const Bytes& rgb, std::size_t w, std::size_t h, PngSettings settings = {}, const Bytes& exif = {}) {
+    std::vector<char> png;
+    EXPECT_EQ(encodePngWith(rgb.data(), w, h, exif, png, {}, settings), "");
+    return png;
+}
+
+// The PNG definitions, one byte at a time.
+int predicted(int filter, int a, int b, int c) {
+    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    const int prediction[] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+    return prediction[filter];
+}
+
+}  // namespace
+
+TEST(PngWriter, EveryOutputDecodesToTheSameSamples) {
+    const std::size_t wide = 700000;  // a row of over 2 MiB
+    const struct { std::size_t width, height; Content content; PngSettings settings; } cases[] = {
+        {1, 1, Content::Random, {}}, {1, 1, Content::Flat, {}}, {1, 9, Content::Random, {}},
+        {7, 1, Content::Random, {}}, {3, 5, Content::EveryFilter, {}}, {333, 77, Content::EveryFilter, {}},
+        {16000, 7, Content::EveryFilter, {}}, {wide, 2, Content::Random, {}}, {wide, 3, Content::Flat, {}},
+        {333, 77, Content::Random, {1, 1, 4096}},             // many pieces
+        {333, 77, Content::EveryFilter, {12, 2, 5000}},       // pieces across threads, level 12
+        {333, 77, Content::EveryFilter, {1, 2, 5000, PngCompressor::LibdeflateOnly}},  // libdeflate's pieces joined
+        {wide, 2, Content::Random, {6, 1, 1, PngCompressor::LibdeflateOnly}},
+        {640, 480, Content::Glyphs, {8, 3, 20000}},
+        {101, 50, Content::Flat, {6, 3, 1}},                  // one row a piece
+        {1920, 1280, Content::EveryFilter, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " pieces of " +
+                     std::to_string(c.settings.pieceBytes) + " level " + std::to_string(c.settings.level));
+        const Bytes rgb = picture(c.width, c.height, c.content);
+        const std::vector<char> png = encoded(rgb, c.width, c.height, c.settings);
+        const Decoded d = decode(png);
+        ASSERT_TRUE(d.ok);
+        EXPECT_EQ(d.warnings, 0u);
+        EXPECT_EQ(d.width, c.width);
+        EXPECT_EQ(d.height, c.height);
+        EXPECT_TRUE(d.rgb == rgb);
+        const std::vector<Chunk> chunks = chunksOf(png);
+        ASSERT_GE(chunks.size(), 3u);
+        EXPECT_EQ(chunks.front().type, "IHDR");
+        EXPECT_EQ(chunks.back().type, "IEND");
+        for (const Chunk& chunk : chunks) EXPECT_TRUE(chunk.crcOk) << chunk.type;
+    }
+}
+
+TEST(PngWriter, NoiseTakesRunLengthsTheRestTheSmallerOfBoth) {
+    const struct { std::size_t width, height; Content content; std::size_t pieceBytes; bool noise; } cases[] = {
+        {640, 480, Content::Random, kPngPieceBytes, true}, {640, 480, Content::Glyphs, kPngPieceBytes, false},
+        {640, 480, Content::Glyphs, 100000, false}, {3000, 40, Content::Glyphs, 1, false},
+        {640, 480, Content::Flat, kPngPieceBytes, false}, {17, 3, Content::Flat, 1, false},
+    };
+    for (const auto& c : cases) {
+        const Bytes rgb = picture(c.width, c.height, c.content);
+        std::map<PngCompressor, std::size_t> size;
+        for (PngCompressor how : {PngCompressor::ByContent, PngCompressor::LibdeflateOnly, PngCompressor::RunLengthOnly}) {
+            const std::vector<char> png = encoded(rgb, c.width, c.height, {kPngLevel, 1, c.pieceBytes, how});
+            EXPECT_TRUE(decode(png).rgb == rgb) << static_cast<int>(how);
+            size[how] = png.size();
+        }
+        const std::size_t written = size[PngCompressor::ByContent], runLengths = size[PngCompressor::RunLengthOnly];
+        if (c.noise) {
+            EXPECT_EQ(written, runLengths);
+        } else {
+            EXPECT_LE(written, std::min(runLengths, size[PngCompressor::LibdeflateOnly]));
+        }
+    }
+}
+
+TEST(PngWriter, EachRowTakesTheFirstFilterOfLeastWeight) {
+    const struct { std::size_t width, height; Content content; } cases[] = {
+        {1, 1, Content::Random}, {1, 4, Content::Flat}, {40, 60, Content::EveryFilter}, {999, 30, Content::Random},
+    };
+    for (const auto& c : cases) {
+        const Bytes rgb = picture(c.width, c.height, c.content, 7);
+        const std::size_t n = 3 * c.width;
+        const Bytes rows = filteredRows(encoded(rgb, c.width, c.height, {6, 1, 2000}), (n + 1) * c.height);
+        std::vector<int> seen(5);
+        for (std::size_t y = 0; y < c.height; ++y) {
+            long weight[5] = {};
+            for (int f = 0; f < 5; ++f)
+                for (std::size_t i = 0; i < n; ++i) {
+                    auto at = [&](std::size_t yy, std::size_t ii, bool valid) { return valid ? rgb[yy * n + ii] : 0; };
+                    const int a = at(y, i - 3, i >= 3), b = at(y - 1, i, y > 0), c = at(y - 1, i - 3, y > 0 && i >= 3);
+                    const int r = (rgb[y * n + i] - predicted(f, a, b, c)) & 0xFF;
+                    weight[f] += r < 128 ? r : 256 - r;
+                    if (f == rows[y * (n + 1)]) {
+                        ASSERT_EQ(rows[y * (n + 1) + 1 + i], r) << "row " << y << " filter " << f;
+                    }
+                }
+            const int chosen = rows[y * (n + 1)];
+            ASSERT_LT(chosen, 5);
+            ++seen[chosen];
+            for (int f = 0; f < 5; ++f) EXPECT_TRUE(weight[chosen] < weight[f] || (weight[chosen] == weight[f] && chosen <= f)) << "row " << y;
+        }
+        for (int f = 0; f < 5 && c.content == Content::EveryFilter; ++f) EXPECT_GT(seen[f], 0) << "filter " << f;
+    }
+}
+
+TEST(PngWriter, ExifGoesBeforeTheFirstIdatWhenThere) {
+    Bytes tiff = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0};
+    Bytes large(70000, 0x5A);
+    large[0] = large[1] = 'I', large[2] = 42;
+    for (const Bytes& exif : {Bytes{}, tiff, large}) {
+        const Bytes rgb = picture(300, 90, Content::Random);
+        const std::vector<char> png = encoded(rgb, 300, 90, {6, 2, 8000}, exif);
+        std::vector<std::string> order;
+        for (const Chunk& chunk : chunksOf(png)) {
+            if (order.empty() || order.back() != chunk.type) order.push_back(chunk.type);
+            if (chunk.type == "eXIf") {
+                EXPECT_TRUE(chunk.data == exif && chunk.crcOk);
+            }
+        }
+        std::vector<std::string> expected = {"IHDR", "IDAT", "IEND"};
+        if (!exif.empty()) expected.insert(expected.begin() + 1, "eXIf");
+        EXPECT_EQ(order, expected);
+        const Decoded d = decode(png);
+        EXPECT_TRUE(d.ok && d.rgb == rgb && d.exif == exif);
+    }
+}
+
+TEST(PngWriter, PngcheckFindsNothingWrong) {
+    if (system("command -v pngcheck >/dev/null 2>&1") != 0) GTEST_SKIP() << "pngcheck is not installed";
+    const Bytes exif = {'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0};
+    const struct { std::size_t width, height; PngSettings settings; Bytes exif; } cases[] = {
+        {1, 1, {}, {}}, {333, 77, {1, 2, 3000}, exif}, {16000, 9, {12, 1, 40000}, {}}, {640, 480, {}, exif},
+        {333, 77, {9, 2, 3000, PngCompressor::LibdeflateOnly}, exif},
+    };
+    for (const auto& c : cases) {
+        const std::vector<char> png = encoded(picture(c.width, c.height, Content::EveryFilter), c.width, c.height,
+                                              c.settings, c.exif);
+        char path[] = "/tmp/pixloom-png-XXXXXX";
+        const int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, png.data(), png.size()), static_cast<ssize_t>(png.size()));
+        close(fd);
+        EXPECT_EQ(system(("pngcheck -q " + std::string(path)).c_str()), 0) << c.width << "x" << c.height;
+        unlink(path);
+    }
+}
+
+TEST(PngWriter, AbandonedEncodesStopAtOnceAndLeaveNothing) {
+    const Bytes rgb = picture(2000, 600, Content::Random);  // 20 pieces of 30 rows
+    for (int threads : {1, 2}) {
+        for (int stopAt : {1, 2, 5}) {
+            int polls = 0;
+            std::vector<char> png(10, 'x');
+            const std::string reason = encodePngWith(rgb.data(), 2000, 600, {}, png, [&] { return ++polls == stopAt; },
+                                                     {1, threads, 180030});
+            EXPECT_EQ(reason, "abandoned");
+            EXPECT_EQ(polls, stopAt);
+            EXPECT_TRUE(png.empty());
+        }
+        int polls = 0;  // never abandoned: asked before every batch of pieces
+        std::vector<char> png;
+        EXPECT_EQ(encodePngWith(rgb.data(), 2000, 600, {}, png, [&] { return ++polls < 0; }, {1, threads, 180030}), "");
+        EXPECT_EQ(polls, threads == 1 ? 20 : 10);
+    }
+}
+
+TEST(PngWriter, ThreadsChangeNoByte) {
+    const Bytes rgb = picture(1920, 1280, Content::EveryFilter);
+    const std::vector<char> one = encoded(rgb, 1920, 1280, {6, 1, kPngPieceBytes});
+    for (int threads : {2, 3, 8}) EXPECT_TRUE(encoded(rgb, 1920, 1280, {6, threads, kPngPieceBytes}) == one) << threads;
+    EXPECT_TRUE(decode(one).rgb == rgb);
+}
+
+TEST(PngWriter, RefusesWhatPngCannotHold) {
+    const std::uint8_t sample[3] = {};
+    const std::size_t tooLarge = std::size_t{1} << 31;
+    const struct { const std::uint8_t* rgb; std::size_t width, height; const char* reason; } cases[] = {
+        {sample, 0, 1, "there is no picture to write"}, {sample, 1, 0, "there is no picture to write"},
+        {nullptr, 1, 1, "there is no picture to write"},
+        {sample, tooLarge, 1, "2147483648x1 is too large for PNG"}, {sample, 1, tooLarge, "1x2147483648 is too large for PNG"},
+    };
+    for (const auto& c : cases) {
+        std::vector<char> png(5, 'x');
+        EXPECT_EQ(encodePng(c.rgb, c.width, c.height, {}, png), c.reason);
+        EXPECT_TRUE(png.empty());
+    }
+}
+
+TEST(PngWriter, PicturesOverTwoGibibytes) {
+    const std::size_t width = 27000, height = 27000, n = 3 * width;  // 2.19e9 bytes
+    Bytes rgb(n * height);
+    for (std::size_t y = 0; y < height; ++y) std::memset(&rgb[y * n], static_cast<int>(y * 7 % 251), n);
+    rgb.back() = 1;
+    std::vector<char> png;
+    ASSERT_EQ(encodePng(rgb.data(), width, height, {}, png, {}, 2), "");
+    std::size_t wrong = 0;
+    const Decoded d = decode(png, [&](std::size_t y, const Bytes& row) { wrong += std::memcmp(&rgb[y * n], row.data(), n) != 0; });
+    EXPECT_TRUE(d.ok && d.height == height && d.warnings == 0);
+    EXPECT_EQ(wrong, 0u);
+}

@@ -1,0 +1,600 @@
+// WebP and EXIF as other readers see what pixloom writes (libwebp's own decoder and demuxer, libexif, libjpeg,
+// libpng), and files written by other tools (exiv2, cwebp: files/make_files.sh) as pixloom reads them.
+#include "exif.h"
+#include "size_search.h"
+#include "webp.h"
+#include "writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+
+#include <jpeglib.h>
+#include <libexif/exif-data.h>
+#include <png.h>
+#include <tiffio.h>
+#include <unistd.h>
+#include <webp/decode.h>
+#include <webp/demux.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using Chars = std::vector<char>;
+
+Bytes fileBytes(const std::string& path) {
+    std::ifstream in(path[0] == '/' ? path : std::string(PIXLOOM_PICTURE_FILES) + "/" + path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+Bytes bytesOf(const Chars& c) { return Bytes(c.begin(), c.end()); }
+Bytes joined(Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
+
+// Gradients with seeded noise; the alpha channel takes every value.
+Bytes testPicture(int width, int height, int channels, unsigned seed) {
+    std::mt19937 random(seed);
+    Bytes p;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            for (int v : {255 * x / width, 255 * y / height, int(random() % 64 + 96)}) p.push_back(static_cast<unsigned char>(v));
+            if (channels == 4) p.push_back(static_cast<unsigned char>((x * 7 + y * 31) % 256));
+        }
+    return p;
+}
+
+// RGB of RGBA: laid on white by the rule, or the alpha dropped.
+Bytes rgbOf(const Bytes& rgba, bool onWhite) {
+    Bytes rgb;
+    for (std::size_t i = 0; i < rgba.size(); i += 4)
+        for (int c = 0, a = onWhite ? rgba[i + 3] : 255; c < 3; ++c)
+            rgb.push_back(static_cast<unsigned char>((rgba[i + c] * a + 255 * (255 - a) + 127) / 255));
+    return rgb;
+}
+
+Bytes pixelsOf(const WebpPicture& p) { return p.ok() ? Bytes(p.pixels, p.pixels + 3 * p.width * p.height) : Bytes(); }
+
+// libexif as the reader: every tag as stored, nothing added.
+struct ExifRead {
+    std::unique_ptr<ExifData, void (*)(ExifData*)> data{exif_data_new(), exif_data_unref};
+    explicit ExifRead(const Bytes& tiff) {
+        exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+        exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+        const Bytes segment = joined({'E', 'x', 'i', 'f', 0, 0}, tiff);
+        exif_data_load_data(data.get(), segment.data(), static_cast<unsigned>(segment.size()));
+    }
+    Bytes raw(ExifIfd ifd, unsigned tag) const {
+        const ExifEntry* e = exif_content_get_entry(data->ifd[ifd], static_cast<ExifTag>(tag));
+        return e ? Bytes(e->data, e->data + e->size) : Bytes();
+    }
+    std::string text(ExifIfd ifd, unsigned tag) const {
+        const Bytes r = raw(ifd, tag);
+        return std::string(r.begin(), std::find(r.begin(), r.end(), 0));
+    }
+    long number(ExifIfd ifd, unsigned tag) const {
+        const Bytes r = raw(ifd, tag);
+        const ExifByteOrder order = exif_data_get_byte_order(data.get());
+        return r.size() == 2 ? exif_get_short(r.data(), order) : r.size() == 4 ? exif_get_long(r.data(), order) : -1;
+    }
+};
+
+// The tags of the first IFD and where the next starts, read by hand: the pointers libexif hides.
+std::pair<std::vector<unsigned>, std::uint32_t> firstIfd(const Bytes& t) {
+    const bool le = t.at(0) == 'I';
+    auto u16 = [&](std::size_t at) { return le ? t.at(at) | t.at(at + 1) << 8 : t.at(at) << 8 | t.at(at + 1); };
+    auto u32 = [&](std::size_t at) { return le ? u16(at) | std::uint32_t(u16(at + 2)) << 16 : std::uint32_t(u16(at)) << 16 | u16(at + 2); };
+    std::vector<unsigned> tags;
+    const std::size_t at = u32(4), n = u16(at);
+    for (std::size_t i = 0; i < n; ++i) tags.push_back(u16(at + 2 + 12 * i));
+    return {tags, u32(at + 2 + 12 * n)};
+}
+
+// EXIF of one IFD0 entry whose value fits in the entry, in either byte order.
+Bytes oneTagExif(bool motorola, unsigned tag, unsigned type, std::uint32_t value) {
+    Bytes t = motorola ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
+    auto put = [&](std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) t.push_back(static_cast<unsigned char>(v >> 8 * (motorola ? n - 1 - i : i)));
+    };
+    put(42, 2), put(8, 4), put(1, 2), put(tag, 2), put(type, 2), put(1, 4);
+    type == EXIF_FORMAT_SHORT ? (put(value, 2), put(0, 2)) : put(value, 4);
+    put(0, 4);
+    return t;
+}
+
+// libjpeg's view of a file: its pixels and its APP0 and APP1 segments in order. Damaged data ends the program.
+std::pair<Bytes, std::vector<std::pair<int, Bytes>>> readJpeg(const Bytes& file) {
+    jpeg_decompress_struct d;
+    jpeg_error_mgr error;
+    d.err = jpeg_std_error(&error);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_save_markers(&d, JPEG_APP0, 0xffff);
+    jpeg_save_markers(&d, JPEG_APP0 + 1, 0xffff);
+    jpeg_read_header(&d, TRUE);
+    std::pair<Bytes, std::vector<std::pair<int, Bytes>>> read;
+    for (jpeg_saved_marker_ptr m = d.marker_list; m; m = m->next) read.second.push_back({m->marker, Bytes(m->data, m->data + m->data_length)});
+    jpeg_start_decompress(&d);
+    read.first.resize(std::size_t(d.output_width) * d.output_height * 3);
+    for (JSAMPROW row = read.first.data(); d.output_scanline < d.output_height; row += d.output_width * 3) jpeg_read_scanlines(&d, &row, 1);
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return read;
+}
+
+// The EXIF of a JPEG file's APP1 segment.
+Bytes jpegExif(const Bytes& file) {
+    for (const auto& [marker, data] : readJpeg(file).second)
+        if (marker == JPEG_APP0 + 1 && data.size() > 6 && std::equal(data.begin(), data.begin() + 6, "Exif\0"))
+            return Bytes(data.begin() + 6, data.end());
+    return Bytes();
+}
+
+// libpng's view of a file: its pixels and its eXIf chunk (dropped, were its CRC wrong).
+std::pair<Bytes, Bytes> readPng(const Chars& file) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::pair<const Chars*, std::size_t> source{&file, 0};
+    png_set_read_fn(png, &source, [](png_structp p, png_bytep out, png_size_t n) {
+        auto* s = static_cast<std::pair<const Chars*, std::size_t>*>(png_get_io_ptr(p));
+        std::memcpy(out, s->first->data() + s->second, n), s->second += n;
+    });
+    png_read_info(png, info);
+    const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
+    std::pair<Bytes, Bytes> read{Bytes(std::size_t(width) * height * 3), Bytes()};
+    for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, read.first.data() + y * width * 3, nullptr);
+    png_read_end(png, info);
+    png_bytep exif = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_eXIf_1(png, info, &length, &exif)) read.second.assign(exif, exif + length);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return read;
+}
+
+Bytes taken(std::uint8_t* data, std::size_t size) {
+    Bytes bytes(data, data + size);
+    WebPFree(data);
+    return bytes;
+}
+Bytes taken(WebPData& data) {
+    Bytes bytes(data.bytes, data.bytes + data.size);
+    WebPDataClear(&data);
+    return bytes;
+}
+
+Bytes libwebpChunk(const Bytes& file, const char* fourcc) {
+    const WebPData data = {file.data(), file.size()};
+    WebPDemuxer* demuxer = WebPDemux(&data);
+    WebPChunkIterator chunk;
+    Bytes bytes;
+    if (demuxer && WebPDemuxGetChunk(demuxer, fourcc, 1, &chunk))
+        bytes.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size), WebPDemuxReleaseChunkIterator(&chunk);
+    WebPDemuxDelete(demuxer);
+    return bytes;
+}
+
+Bytes withChunks(const Bytes& still, const std::vector<std::pair<const char*, Bytes>>& chunks) {
+    const WebPData image = {still.data(), still.size()};
+    WebPMux* mux = WebPMuxCreate(&image, 1);
+    for (const auto& [fourcc, bytes] : chunks) {
+        const WebPData chunk = {bytes.data(), bytes.size()};
+        WebPMuxSetChunk(mux, fourcc, &chunk, 1);
+    }
+    WebPData out = {nullptr, 0};
+    WebPMuxAssemble(mux, &out);
+    WebPMuxDelete(mux);
+    return taken(out);
+}
+
+// Lossless frames of RGBA, each the whole canvas.
+Bytes animation(const std::vector<Bytes>& frames, int width, int height) {
+    WebPAnimEncoderOptions options;
+    WebPAnimEncoderOptionsInit(&options);
+    WebPAnimEncoder* encoder = WebPAnimEncoderNew(width, height, &options);
+    WebPConfig config;
+    WebPConfigInit(&config);
+    config.lossless = 1;
+    int timestamp = 0;
+    for (const Bytes& frame : frames) {
+        WebPPicture picture;
+        WebPPictureInit(&picture);
+        picture.width = width, picture.height = height, picture.use_argb = 1;
+        WebPPictureImportRGBA(&picture, frame.data(), 4 * width);
+        WebPAnimEncoderAdd(encoder, &picture, timestamp += 100, &config);
+        WebPPictureFree(&picture);
+    }
+    WebPAnimEncoderAdd(encoder, nullptr, timestamp + 100, nullptr);
+    WebPData out = {nullptr, 0};
+    WebPAnimEncoderAssemble(encoder, &out);
+    WebPAnimEncoderDelete(encoder);
+    return taken(out);
+}
+
+const int W = 48, H = 32;
+const Bytes rgbPicture = testPicture(W, H, 3, 1), rgbaPicture = testPicture(W, H, 4, 2);
+const std::string software = "pixloom 9.8.7";
+
+// Files from libwebp's own encoder.
+enum class Kind { Lossy, LossyAlpha, Lossless, LosslessOpaque };
+Bytes libwebpFile(Kind kind) {
+    std::uint8_t* out = nullptr;
+    Bytes opaque = rgbaPicture;
+    for (std::size_t i = 3; i < opaque.size(); i += 4) opaque[i] = 255;
+    switch (kind) {
+    case Kind::Lossy: return taken(out, WebPEncodeRGB(rgbPicture.data(), W, H, 3 * W, 80, &out));
+    case Kind::LossyAlpha: return taken(out, WebPEncodeRGBA(rgbaPicture.data(), W, H, 4 * W, 80, &out));
+    case Kind::Lossless: return taken(out, WebPEncodeLosslessRGBA(rgbaPicture.data(), W, H, 4 * W, &out));
+    default: return taken(out, WebPEncodeLosslessRGBA(opaque.data(), W, H, 4 * W, &out));
+    }
+}
+
+Bytes libwebpDecoded(const Bytes& file, bool alpha) {
+    int w = 0, h = 0;
+    std::uint8_t* out = (alpha ? WebPDecodeRGBA : WebPDecodeRGB)(file.data(), file.size(), &w, &h);
+    return out ? taken(out, std::size_t(w) * h * (alpha ? 4 : 3)) : Bytes();
+}
+
+// ---------------------------------------------------------------------------
+// The EXIF an output carries, from a JPEG whose EXIF exiv2 wrote
+
+struct Tag {
+    const char* name;
+    ExifIfd ifd;
+    unsigned tag;
+};
+
+// The photo's own tags: kept as the source had them in every mode but None.
+const Tag ownTags[] = {
+    {"Make", EXIF_IFD_0, 0x010f}, {"Model", EXIF_IFD_0, 0x0110}, {"ImageDescription", EXIF_IFD_0, 0x010e},
+    {"Artist", EXIF_IFD_0, 0x013b}, {"Copyright", EXIF_IFD_0, 0x8298}, {"DateTime", EXIF_IFD_0, 0x0132},
+    {"DateTimeOriginal", EXIF_IFD_EXIF, 0x9003}, {"DateTimeDigitized", EXIF_IFD_EXIF, 0x9004},
+    {"SubSecTimeOriginal", EXIF_IFD_EXIF, 0x9291}, {"OffsetTimeOriginal", EXIF_IFD_EXIF, 0x9011},
+    {"ExposureTime", EXIF_IFD_EXIF, 0x829a}, {"FNumber", EXIF_IFD_EXIF, 0x829d},
+    {"ExposureProgram", EXIF_IFD_EXIF, 0x8822}, {"ISOSpeedRatings", EXIF_IFD_EXIF, 0x8827},
+    {"ExposureBiasValue", EXIF_IFD_EXIF, 0x9204}, {"MeteringMode", EXIF_IFD_EXIF, 0x9207},
+    {"Flash", EXIF_IFD_EXIF, 0x9209}, {"FocalLength", EXIF_IFD_EXIF, 0x920a},
+    {"FocalLengthIn35mmFilm", EXIF_IFD_EXIF, 0xa405}, {"WhiteBalance", EXIF_IFD_EXIF, 0xa403},
+    {"ExposureMode", EXIF_IFD_EXIF, 0xa402}, {"LensMake", EXIF_IFD_EXIF, 0xa433},
+    {"LensModel", EXIF_IFD_EXIF, 0xa434}, {"LensSpecification", EXIF_IFD_EXIF, 0xa432},
+    {"ExifVersion", EXIF_IFD_EXIF, 0x9000},
+};
+// Tags only All keeps; tags no output has.
+const Tag allOnlyTags[] = {
+    {"MakerNote", EXIF_IFD_EXIF, 0x927c}, {"UserComment", EXIF_IFD_EXIF, 0x9286},
+    {"BodySerialNumber", EXIF_IFD_EXIF, 0xa431}, {"ImageUniqueID", EXIF_IFD_EXIF, 0xa420},
+    {"GPSVersionID", EXIF_IFD_GPS, 0x0000}, {"GPSLatitude", EXIF_IFD_GPS, 0x0002}, {"GPSLongitude", EXIF_IFD_GPS, 0x0004},
+};
+const Tag neverTags[] = {
+    {"XResolution", EXIF_IFD_0, 0x011a}, {"YResolution", EXIF_IFD_0, 0x011b}, {"ResolutionUnit", EXIF_IFD_0, 0x0128},
+    {"SubjectArea", EXIF_IFD_EXIF, 0x9214}, {"InteroperabilityIndex", EXIF_IFD_INTEROPERABILITY, 0x0001},
+    {"JPEGInterchangeFormat", EXIF_IFD_1, 0x0201}, {"Compression", EXIF_IFD_1, 0x0103},
+};
+
+TEST(ExifFilter, WhatEachModeKeepsAndDrops) {
+    const Bytes source = jpegExif(fileBytes("camera.jpg"));
+    const ExifRead before(source);
+    for (const Tag& t : ownTags) ASSERT_FALSE(before.raw(t.ifd, t.tag).empty()) << "the source lacks " << t.name;
+    for (const Tag& t : allOnlyTags) ASSERT_FALSE(before.raw(t.ifd, t.tag).empty()) << "the source lacks " << t.name;
+    ASSERT_GT(before.data->size, 0u) << "the source lacks a thumbnail";
+    for (MetadataMode mode : {MetadataMode::Keep, MetadataMode::All}) {
+        SCOPED_TRACE(mode == MetadataMode::Keep ? "keep" : "all");
+        const OutputExif out = outputExif(source, mode, 320, 240, software);
+        EXPECT_EQ(out.note, "");
+        const ExifRead after(out.bytes);
+        for (const Tag& t : ownTags) EXPECT_EQ(after.raw(t.ifd, t.tag), before.raw(t.ifd, t.tag)) << t.name;
+        for (const Tag& t : allOnlyTags)
+            EXPECT_EQ(after.raw(t.ifd, t.tag), mode == MetadataMode::All ? before.raw(t.ifd, t.tag) : Bytes()) << t.name;
+        for (const Tag& t : neverTags) EXPECT_EQ(after.raw(t.ifd, t.tag), Bytes()) << t.name;
+        EXPECT_EQ(after.data->size, 0u) << "thumbnail";
+        const auto [tags, next] = firstIfd(out.bytes);
+        EXPECT_EQ(next, 0u) << "a thumbnail's IFD";
+        EXPECT_EQ(std::count(tags.begin(), tags.end(), 0x8825), mode == MetadataMode::All) << "GPS pointer";
+    }
+    EXPECT_EQ(outputExif(source, MetadataMode::None, 320, 240, software).bytes, Bytes());
+}
+
+TEST(ExifFilter, OrientationSizeSoftwareAndColourSpaceAreTheOutputs) {
+    const Bytes sources[] = {jpegExif(fileBytes("camera.jpg")), oneTagExif(true, 0x0112, EXIF_FORMAT_SHORT, 8),
+                             oneTagExif(false, 0x010f, EXIF_FORMAT_ASCII, 'A')};
+    for (const Bytes& source : sources)
+        for (MetadataMode mode : {MetadataMode::Keep, MetadataMode::All}) {
+            const ExifRead out(outputExif(source, mode, 70000, 3, software).bytes);
+            EXPECT_EQ(out.number(EXIF_IFD_0, 0x0112), 1);
+            EXPECT_EQ(out.text(EXIF_IFD_0, 0x0131), software);
+            EXPECT_EQ(out.number(EXIF_IFD_EXIF, 0xa002), 70000);
+            EXPECT_EQ(out.number(EXIF_IFD_EXIF, 0xa003), 3);
+            EXPECT_EQ(out.number(EXIF_IFD_EXIF, 0xa001), 1) << "sRGB";
+            EXPECT_EQ(exif_data_get_byte_order(out.data.get()), source[0] == 'M' ? EXIF_BYTE_ORDER_MOTOROLA : EXIF_BYTE_ORDER_INTEL);
+        }
+}
+
+TEST(ExifFilter, NoSourceExifGivesNoneAndUnreadableExifANote) {
+    struct Row { const char* name; Bytes source; bool noted; } rows[] = {
+        {"none", {}, false},
+        {"words", Bytes{'n', 'o', 't', ' ', 'E', 'X', 'I', 'F', '!'}, true},
+        {"prefix alone", Bytes{'E', 'x', 'i', 'f', 0, 0}, true},
+        {"first IFD out of reach", Bytes{'I', 'I', 42, 0, 0xff, 0xff, 0, 0, 0, 0}, true},
+        {"empty first IFD", Bytes{'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0}, true},
+    };
+    for (const Row& row : rows)
+        for (MetadataMode mode : {MetadataMode::Keep, MetadataMode::All, MetadataMode::None}) {
+            const OutputExif out = outputExif(row.source, mode, 10, 10, software);
+            EXPECT_EQ(out.bytes, Bytes()) << row.name;
+            EXPECT_EQ(!out.note.empty(), row.noted && mode != MetadataMode::None) << row.name;
+        }
+    const OutputExif huge = outputExif(oneTagExif(false, 0x010f, 2, 'A'), MetadataMode::Keep, std::size_t(1) << 32, 1, software);
+    EXPECT_TRUE(huge.bytes.empty() && !huge.note.empty());
+}
+
+TEST(ExifFilter, ArbitraryBytesNeverBreakIt) {
+    const Bytes source = jpegExif(fileBytes("camera.jpg"));
+    std::mt19937 random(7);
+    for (int i = 0; i < 400; ++i) {
+        Bytes damaged = source;
+        for (int flips = 0; flips <= i % 8; ++flips) damaged[random() % damaged.size()] = static_cast<unsigned char>(random());
+        damaged.resize(damaged.size() - random() % (i % 3 == 0 ? damaged.size() : 1));
+        const OutputExif out = outputExif(damaged, MetadataMode::All, 5, 5, software);
+        EXPECT_EQ(out.bytes.empty() ? 1 : ExifRead(out.bytes).number(EXIF_IFD_0, 0x0112), 1);
+        readExifOrientation(damaged);
+        tiffFileExif(damaged.data(), damaged.size());
+    }
+}
+
+TEST(ExifOrientation, ValuesInAndOutOfRange) {
+    struct Row { const char* name; Bytes exif; int value; bool outOfRange; } rows[] = {
+        {"no EXIF", {}, 1, false},
+        {"no orientation", oneTagExif(false, 0x010f, EXIF_FORMAT_ASCII, 'A'), 1, false},
+        {"0", oneTagExif(false, 0x0112, EXIF_FORMAT_SHORT, 0), 1, true},
+        {"9", oneTagExif(true, 0x0112, EXIF_FORMAT_SHORT, 9), 1, true},
+        {"65535", oneTagExif(false, 0x0112, EXIF_FORMAT_SHORT, 65535), 1, true},
+        {"6 as a LONG", oneTagExif(false, 0x0112, EXIF_FORMAT_LONG, 6), 1, true},
+        {"garbage", Bytes(40, 0x4d), 1, false},
+        {"exiv2 camera", jpegExif(fileBytes("camera.jpg")), 6, false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(readExifOrientation(row.exif).value, row.value) << row.name;
+        EXPECT_EQ(readExifOrientation(row.exif).outOfRange, row.outOfRange) << row.name;
+    }
+    for (int v = 1; v <= 8; ++v)
+        for (bool motorola : {false, true}) {
+            const Bytes exif = oneTagExif(motorola, 0x0112, EXIF_FORMAT_SHORT, v);
+            EXPECT_EQ(readExifOrientation(exif).value, v);
+            EXPECT_EQ(readExifOrientation(joined({'E', 'x', 'i', 'f', 0, 0}, exif)).value, v) << "after Exif\\0\\0";
+        }
+}
+
+// ---------------------------------------------------------------------------
+// Where the EXIF goes: JPEG, PNG and WebP files, read back by their own libraries
+
+// As the writers put it there.
+Chars encodedWith(FileType type, const Bytes& exif) {
+    Chars file;
+    EncodeOptions options;
+    options.exif = exif;
+    EXPECT_EQ(encodePicture({rgbPicture.data(), int(W), int(H)}, type, options, file), "");
+    return file;
+}
+
+TEST(ExifContainers, EveryContainerCarriesItToItsReader) {
+    const Bytes exif = outputExif(jpegExif(fileBytes("camera.jpg")), MetadataMode::Keep, W, H, software).bytes;
+    const Chars jpeg = encodedWith(FileType::JPEG, exif), png = encodedWith(FileType::PNG, exif),
+                webp = encodedWith(FileType::WebP, exif);
+    const auto [pngPixels, pngExif] = readPng(png);
+    EXPECT_EQ(pngPixels, rgbPicture);
+    EXPECT_EQ(readJpeg(bytesOf(jpeg)).first, readJpeg(bytesOf(encodedWith(FileType::JPEG, {}))).first);
+    for (const Bytes& read : {jpegExif(bytesOf(jpeg)), pngExif, libwebpChunk(bytesOf(webp), "EXIF")}) {
+        EXPECT_EQ(read, exif);
+        EXPECT_EQ(ExifRead(read).text(EXIF_IFD_0, 0x010f), "TestCam");
+    }
+    // libexif finds it in the whole JPEG file too, as viewers look for it.
+    ExifData* whole = exif_data_new_from_data(reinterpret_cast<const unsigned char*>(jpeg.data()), unsigned(jpeg.size()));
+    EXPECT_NE(exif_data_get_entry(whole, EXIF_TAG_MAKE), nullptr);
+    exif_data_unref(whole);
+}
+
+// ---------------------------------------------------------------------------
+// TIFF files: their first IFD and what it points to, read within bounds
+
+// A TIFF file from libtiff: its directory after 20000 one-row strips, their offsets 80 KB; with a make, a
+// description and an artist of 40 KB each.
+Bytes longTiff(const char* make) {
+    const std::string path = "/tmp/pixloom-tiff-" + std::to_string(getpid()) + ".tif";
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 2), TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 20000);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8), TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK), TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 1);
+    const std::string long40k(40000, 'x');
+    if (make) TIFFSetField(tiff, TIFFTAG_MAKE, make), TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, long40k.c_str());
+    if (make) TIFFSetField(tiff, TIFFTAG_ARTIST, long40k.c_str());
+    unsigned char row[2] = {1, 2};
+    for (int y = 0; y < 20000; ++y) TIFFWriteScanline(tiff, row, y, 0);
+    TIFFClose(tiff);
+    const Bytes bytes = fileBytes(path);
+    std::remove(path.c_str());
+    return bytes;
+}
+
+TEST(TiffExif, ExivTagsOfATiffFileAsThoseOfItsJpeg) {
+    const Bytes file = fileBytes("camera.tif");
+    const Bytes exif = tiffFileExif(file.data(), file.size());
+    const ExifRead read(exif);
+    EXPECT_EQ(read.text(EXIF_IFD_0, 0x010f), "TestCam");
+    EXPECT_GT(read.data->ifd[EXIF_IFD_GPS]->count, 0u);
+    EXPECT_EQ(read.raw(EXIF_IFD_0, 0x0111), Bytes()) << "StripOffsets";
+    EXPECT_EQ(readExifOrientation(exif).value, 6);
+    const ExifRead kept(outputExif(exif, MetadataMode::Keep, 8, 6, software).bytes);
+    const ExifRead fromJpeg(outputExif(jpegExif(fileBytes("camera.jpg")), MetadataMode::Keep, 8, 6, software).bytes);
+    for (const Tag& t : ownTags) EXPECT_EQ(kept.raw(t.ifd, t.tag), fromJpeg.raw(t.ifd, t.tag)) << t.name;
+    std::FILE* stream = std::fopen(PIXLOOM_PICTURE_FILES "/camera.tif", "rb");
+    EXPECT_EQ(tiffFileExif(stream), exif);
+    std::fclose(stream);
+}
+
+TEST(TiffExif, ReadsDirectoriesOnlyWithinItsBudget) {
+    const Bytes file = longTiff("TestCam");
+    std::size_t read = 0, imageBytesRead = 0;
+    const Bytes exif = tiffFileExif([&](std::uint64_t offset, unsigned char* into, std::size_t count) -> std::size_t {
+        const std::size_t n = offset >= file.size() ? 0 : std::min<std::size_t>(count, file.size() - offset);
+        std::copy_n(file.begin() + std::min<std::size_t>(offset, file.size()), n, into);
+        for (std::size_t i = offset; i < offset + n; ++i) imageBytesRead += i >= 8 && i < 8 + 40000;
+        return read += n, n;
+    });
+    EXPECT_EQ(ExifRead(exif).text(EXIF_IFD_0, 0x010f), "TestCam");
+    EXPECT_EQ(ExifRead(exif).text(EXIF_IFD_0, 0x010e).size(), 40000u);
+    EXPECT_EQ(ExifRead(exif).text(EXIF_IFD_0, 0x013b), "") << "the artist is over the budget";
+    EXPECT_LE(read, 64u * 1024);
+    EXPECT_EQ(imageBytesRead, 0u);
+}
+
+TEST(TiffExif, FilesWithoutPhotoTagsOrDamagedGiveNone) {
+    const Bytes plain = longTiff(nullptr), exiv = fileBytes("camera.tif");
+    const Bytes big = {'I', 'I', 43, 0, 8, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(tiffFileExif(plain.data(), plain.size()), Bytes());
+    EXPECT_EQ(tiffFileExif(big.data(), big.size()), Bytes()) << "BigTIFF";
+    EXPECT_EQ(tiffFileExif(nullptr, 0), Bytes());
+    for (std::size_t n = 0; n < exiv.size(); n += 7) tiffFileExif(exiv.data(), n);  // cut anywhere: no crash
+}
+
+// ---------------------------------------------------------------------------
+// WebP decoding
+
+TEST(WebpDecode, PixelsOfEveryKindAsTheRuleLaysThemOnWhite) {
+    Bytes secondFrame = rgbaPicture;
+    std::reverse(secondFrame.begin(), secondFrame.end());
+    struct Row { const char* name; Bytes file, expected; } rows[] = {
+        {"lossy, as libwebp decodes it", libwebpFile(Kind::Lossy), libwebpDecoded(libwebpFile(Kind::Lossy), false)},
+        {"lossless opaque", libwebpFile(Kind::LosslessOpaque), rgbOf(rgbaPicture, false)},
+        {"lossless with alpha", libwebpFile(Kind::Lossless), rgbOf(rgbaPicture, true)},
+        {"lossy with alpha", libwebpFile(Kind::LossyAlpha), rgbOf(libwebpDecoded(libwebpFile(Kind::LossyAlpha), true), true)},
+        {"animation's first frame", animation({rgbaPicture, secondFrame}, W, H), rgbOf(rgbaPicture, true)},
+    };
+    for (const Row& row : rows) {
+        const WebpPicture picture = decodeWebp(row.file.data(), row.file.size());
+        ASSERT_TRUE(picture.ok()) << row.name << ": " << picture.error;
+        EXPECT_EQ(picture.width * 1000 + picture.height, std::size_t(W * 1000 + H)) << row.name;
+        EXPECT_EQ(pixelsOf(picture), row.expected) << row.name;
+        std::size_t w = 0, h = 0;
+        EXPECT_TRUE(readWebpSize(row.file.data(), std::min<std::size_t>(row.file.size(), 64), w, h)) << row.name;
+        EXPECT_EQ(w * 1000 + h, std::size_t(W * 1000 + H)) << row.name;
+    }
+}
+
+TEST(WebpDecode, ProfileAndExifChunksAreHandedOver) {
+    const Bytes profile(300, 0x5a), exif = oneTagExif(true, 0x0112, EXIF_FORMAT_SHORT, 6), lossy = libwebpFile(Kind::Lossy);
+    struct Row { const char* name; Bytes file, profile, exif; } rows[] = {
+        {"neither", lossy, {}, {}},
+        {"both", withChunks(lossy, {{"ICCP", profile}, {"EXIF", exif}}), profile, exif},
+        {"EXIF after Exif\\0\\0", withChunks(lossy, {{"EXIF", joined({'E', 'x', 'i', 'f', 0, 0}, exif)}}), {}, exif},
+        {"cwebp's copy of a JPEG's", fileBytes("camera.webp"), {}, jpegExif(fileBytes("camera.jpg"))},
+    };
+    for (const Row& row : rows) {
+        const WebpPicture picture = decodeWebp(row.file.data(), row.file.size());
+        EXPECT_TRUE(picture.ok()) << row.name;
+        EXPECT_EQ(picture.profile, row.profile) << row.name;
+        EXPECT_EQ(picture.exif, row.exif) << row.name;
+    }
+}
+
+TEST(WebpDecode, DamagedDataFailsWithAReason) {
+    const Bytes files[] = {libwebpFile(Kind::Lossy), libwebpFile(Kind::LossyAlpha), libwebpFile(Kind::Lossless),
+                           animation({rgbaPicture, rgbaPicture}, W, H)};
+    for (const Bytes& file : files)
+        for (std::size_t n = 0; n < file.size(); n += 1 + n / 16) {
+            const WebpPicture picture = decodeWebp(file.data(), n);
+            EXPECT_EQ(picture.error, n < 12 ? "not a WebP file" : "truncated WebP data") << n;
+            EXPECT_EQ(picture.pixels, nullptr);
+        }
+    std::mt19937 random(3);
+    for (int i = 0; i < 400; ++i) {
+        Bytes file = files[i % 4];
+        for (int flips = 0; flips <= i % 5; ++flips) file[12 + random() % (file.size() - 12)] ^= 1 << random() % 8;
+        const WebpPicture picture = decodeWebp(file.data(), file.size());
+        EXPECT_NE(picture.ok(), !picture.error.empty());
+        EXPECT_EQ(picture.ok(), picture.width * picture.height > 0);
+    }
+    const Bytes garbage(100, 0x11);
+    EXPECT_EQ(decodeWebp(garbage.data(), garbage.size()).error, "not a WebP file");
+}
+
+TEST(WebpDecode, TooManyPixelsAreRefusedNotAllocated) {
+    Bytes huge = animation({rgbaPicture, rgbPicture}, W, H * 3 / 4);
+    ASSERT_EQ(std::string(huge.begin() + 12, huge.begin() + 16), "VP8X");
+    const unsigned char canvas[6] = {0xff, 0xff, 0, 0xfe, 0xff, 0};  // 65536 x 65535, less than 2^32 pixels
+    std::copy_n(canvas, 6, huge.begin() + 24);
+    std::size_t w = 0, h = 0;
+    EXPECT_TRUE(readWebpSize(huge.data(), huge.size(), w, h));
+    EXPECT_EQ(w * h, std::size_t(65536) * 65535);
+    struct Row { const char* name; Bytes file; std::size_t maxPixels; std::string error; } rows[] = {
+        {"huge canvas", huge, webpMaxPixels, "65536x65535 is too large"},
+        {"one pixel over the cap", libwebpFile(Kind::Lossless), W * H - 1, "48x32 is too large"},
+        {"at the cap", libwebpFile(Kind::Lossless), W * H, ""},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(decodeWebp(row.file.data(), row.file.size(), row.maxPixels).error, row.error) << row.name;
+}
+
+// ---------------------------------------------------------------------------
+// WebP encoding
+
+TEST(WebpEncode, RoundTripThroughLibwebpsDecoder) {
+    for (const Bytes& exif : {Bytes(), oneTagExif(false, 0x010f, EXIF_FORMAT_ASCII, 'A')}) {
+        Chars file;
+        ASSERT_EQ(encodeWebp(rgbPicture.data(), W, H, 90, exif, file), "");
+        const Bytes decoded = libwebpDecoded(bytesOf(file), false);
+        ASSERT_EQ(decoded.size(), rgbPicture.size());
+        long difference = 0;
+        for (std::size_t i = 0; i < decoded.size(); ++i) difference += std::abs(decoded[i] - rgbPicture[i]);
+        EXPECT_LT(difference / long(decoded.size()), 8);
+        EXPECT_EQ(libwebpChunk(bytesOf(file), "EXIF"), exif);
+    }
+}
+
+TEST(WebpEncode, SizesGrowWithTheQualityForTheLimitSearch) {
+    const Bytes picture = testPicture(160, 120, 3, 9);
+    auto sizeAt = [&](int q) {
+        Chars file;
+        EXPECT_EQ(encodeWebp(picture.data(), 160, 120, q, {}, file), "");
+        return static_cast<long long>(file.size());
+    };
+    long long previous = 0;
+    for (int quality : {0, 25, 50, 75, 100}) {
+        EXPECT_GT(sizeAt(quality), previous) << quality;
+        previous = sizeAt(quality);
+    }
+    for (int limit : {int(sizeAt(1)) - 1, int(sizeAt(30)), int(sizeAt(70)) + 10, int(sizeAt(100))}) {
+        const int q = fitJpegQuality(limit, 100, sizeAt);
+        EXPECT_LE(q > 1 ? sizeAt(q) : 0, limit) << limit;
+        EXPECT_GT(sizeAt(std::min(q + 10, 100)), q == 100 ? 0 : limit) << "a much better quality fits " << limit;
+    }
+}
+
+TEST(WebpEncode, RefusesWhatItCannotEncode) {
+    Chars file, low, clamped;
+    for (auto [w, h] : {std::pair<std::size_t, std::size_t>{0, 5}, {5, 0}, {16384, 1}, {1, 16384}}) {
+        EXPECT_NE(encodeWebp(rgbPicture.data(), w, h, 50, {}, file), "") << w << "x" << h;
+    }
+    EXPECT_EQ(encodeWebp(rgbPicture.data(), W, H, 0, {}, low) + encodeWebp(rgbPicture.data(), W, H, -20, {}, clamped), "");
+    EXPECT_EQ(low, clamped);
+}
+
+TEST(WebpEncode, AbandonedWhenAskedAndNeverAskedAgain) {
+    const Bytes picture = testPicture(1200, 900, 3, 4);
+    for (int stopAt : {1, 2, 3, 5}) {
+        int asked = 0;
+        auto abandoned = [&] { return ++asked >= stopAt; };
+        Chars file;
+        const std::string reason = encodeWebp(picture.data(), 1200, 900, 75, {}, file, abandoned);
+        // Either given up when asked for the stopAt-th time, or done before that.
+        EXPECT_TRUE(reason == "abandoned" ? asked == stopAt && file.empty() : reason.empty() && asked < stopAt) << stopAt;
+    }
+    int asked = 0;
+    Chars file;
+    EXPECT_EQ(encodeWebp(picture.data(), 1200, 900, 75, {}, file, [&] { return ++asked < 0; }), "");
+    EXPECT_TRUE(asked >= 1 && !file.empty());
+}
+
+}  // namespace
