@@ -1,6 +1,5 @@
 #include "preview_reducer.h"
 
-#include "convert_file.h"
 #include "image.h"
 
 #include <pthread.h>
@@ -28,7 +27,7 @@ bool sameSize(const RunSettings& a, const RunSettings& b) {
 
 // Quality and limit count for lossy types only.
 bool sameOutput(const RunSettings& a, const RunSettings& b) {
-    if (a.type != b.type) return false;
+    if (a.type != b.type || a.metadata != b.metadata) return false;
     return !infoOf(a.type).lossy || (a.quality == b.quality && a.limitBytes == b.limitBytes);
 }
 
@@ -232,7 +231,7 @@ bool PreviewReducer::givenUp(const Job& job) const {
 }
 
 void PreviewReducer::decode(const Job& job) {
-    source.reset();  // the previous file's picture is not wanted any more
+    source = LoadedSource();  // the previous file's picture is not wanted any more
     DecodeOptions options;
     options.cancel = &dropDecode;
     LoadedSource loaded = loadSource(job.path, options);
@@ -240,7 +239,7 @@ void PreviewReducer::decode(const Job& job) {
     if (givenUp(job)) return;
     ++decodeCount;
     if (loaded.image) {
-        source = std::move(loaded.image);
+        source = std::move(loaded);
         decoded = true;
     } else {
         loadError = ownCopy(loaded.error);
@@ -249,7 +248,7 @@ void PreviewReducer::decode(const Job& job) {
 
 // From a copy of the source, which stays as decoded for the next method.
 void PreviewReducer::reduce(const Job& job) {
-    auto copy = std::make_shared<Image>(*source);
+    auto copy = std::make_shared<Image>(*source.image);
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (givenUp(job)) return;
@@ -265,9 +264,11 @@ void PreviewReducer::reduce(const Job& job) {
     ++reduceCounts[job.method];
 }
 
+// With the EXIF the run would write: it counts against a size limit.
 void PreviewReducer::encode(const Job& job) {
+    const OutputExif exif = exifFor(source, *job.picture, job.settings);
     EncodedOutput output;
-    const wxString error = encodeOutput(*job.picture, job.settings, {}, [this, &job] { return givenUp(job); }, output);
+    const wxString error = encodeOutput(*job.picture, job.settings, exif.bytes, [this, &job] { return givenUp(job); }, output);
     std::lock_guard<std::mutex> lock(mutex);
     if (givenUp(job)) return;
     outputs[job.method] = Figures{output.bytes.size(), output.quality, output.overLimit, error};

@@ -5,6 +5,7 @@
 // Nothing is written.
 #pragma once
 
+#include "convert_file.h"
 #include "settings.h"
 
 #include <wx/string.h>
@@ -96,7 +97,7 @@ private:
 
     const std::function<void()> ready;
     const std::size_t budget;
-    std::unique_ptr<Image> source;  // the worker's only
+    LoadedSource source;  // the worker's only
 
     mutable std::mutex mutex;
     std::condition_variable changed;

@@ -402,30 +402,36 @@ TEST_F(PreviewTest, UseThisMethodSelectsItAsAClickWouldClosesThePreviewAndIsSave
     EXPECT_NE(readFile(home / ".pixloom").find("optMethod=LCD(max)"), std::string::npos);
 }
 
-TEST_F(PreviewTest, ShowsTheOutputsSizeInBytesAndTheQualityTheSizeSearchPicks) {
-    const wxArrayString paths = files({"a.png"});
-    const PreviewProbe preview = open(0);
-    const struct { const char* type; const char* limit; const char* shows; } cases[] = {
-        {"PNG", "", " bytes ("}, {"BMP", "", " bytes ("}, {"JPEG", "", ", quality 90"},
-        {"JPEG", "20", " under the 20 KB limit"}, {"JPEG", "1", ", over the 1 KB limit"},
+TEST_F(PreviewTest, ShowsTheWrittenOutputsSizeInBytesAndTheQualityTheSizeSearchPicks) {
+    files({"a.png"});
+    fs::copy_file(PIXLOOM_TEST_PICTURES "/camera.jpg", dir / "camera.jpg");  // with EXIF, which a limit counts
+    frame->addFiles(list, wxArrayString(1, wx(dir / "camera.jpg")));
+    const struct { const char* type; const char* limit; } cases[] = {
+        {"PNG", ""}, {"BMP", ""}, {"JPEG", ""}, {"JPEG", "20"}, {"JPEG", "1"}, {"WebP", ""}, {"WebP", "4"},
     };
-    for (const auto& c : cases) {  // changed in the main window while the preview is open
-        SCOPED_TRACE(std::string(c.type) + " limit " + c.limit);
-        select("optFiletype", c.type);
-        named<wxComboBox>("cmbLimit")->SetValue(c.limit);
-        RunSettings settings = preview.ownersSettings();
-        ASSERT_TRUE(pumpUntil([&] { return preview.settled() && preview.shownSettings().type == settings.type &&
-                                           preview.shownSettings().limitBytes == settings.limitBytes; }));
-        settings.method = preview.method(), settings.sameFolder = false, settings.saveDir = wx(out.dir);
-        const FileOutcome outcome = convertFile(paths[0], settings);  // what a run writes
-        const auto figures = preview.reducer().figures(preview.method());
-        ASSERT_TRUE(figures);
-        EXPECT_EQ(figures->bytes, fs::file_size(std::string(outcome.output.utf8_str())));
-        EXPECT_EQ(figures->overLimit, outcome.problem);
-        EXPECT_TRUE(preview.status().Contains(wxString::Format("%llu bytes", (unsigned long long)figures->bytes)));
-        EXPECT_TRUE(preview.status().Contains(c.shows)) << preview.status().utf8_str();
-        EXPECT_TRUE(!settings.limitBytes || !outcome.problem.empty() || figures->bytes <= size_t(settings.limitBytes));
-        fs::remove(std::string(outcome.output.utf8_str()));
+    for (int entry : {0, 1}) {
+        const PreviewProbe preview = open(entry);
+        for (const auto& c : cases) {  // changed in the main window while the preview is open
+            SCOPED_TRACE(std::string(list->GetString(unsigned(entry)).utf8_str()) + " " + c.type + " limit " + c.limit);
+            select("optFiletype", c.type);
+            named<wxComboBox>("cmbLimit")->SetValue(c.limit);
+            RunSettings settings = preview.ownersSettings();
+            ASSERT_TRUE(pumpUntil([&] { return preview.settled() && preview.shownSettings().type == settings.type &&
+                                               preview.shownSettings().limitBytes == settings.limitBytes; }));
+            settings.method = preview.method(), settings.sameFolder = false, settings.saveDir = wx(out.dir);
+            const FileOutcome outcome = convertFile(list->GetString(unsigned(entry)), settings);  // what a run writes
+            const auto figures = preview.reducer().figures(preview.method());
+            ASSERT_TRUE(figures && outcome.kind == FileOutcome::Written);
+            EXPECT_EQ(figures->bytes, fs::file_size(std::string(outcome.output.utf8_str())));
+            EXPECT_EQ(figures->overLimit, outcome.problem);
+            const wxString status = preview.status();
+            EXPECT_TRUE(status.Contains(wxString::Format("%llu bytes (", (unsigned long long)figures->bytes))) << status;
+            const bool lossy = infoOf(settings.type).lossy;
+            EXPECT_EQ(status.Contains(wxString::Format(", quality %d", figures->quality)), lossy) << status;
+            const wxString limit = outcome.problem.empty() ? wxString::Format(" under the %s KB limit", c.limit) : outcome.problem;
+            EXPECT_EQ(status.Contains(limit), lossy && settings.limitBytes > 0) << status;
+            fs::remove(std::string(outcome.output.utf8_str()));
+        }
     }
 }
 
