@@ -67,12 +67,13 @@ struct PreviewProbe {
         wxCommandEvent event(wxEVT_BUTTON, window->btnUseMethod->GetId());
         window->btnUseMethod->ProcessWindowEvent(event);
     }
-    // Every method on screen reduced, with its figures.
+    // Every method on screen reduced, with its figures, and the window showing them.
     bool settled() const {
         for (const Method& m : shown())
             if (!reducer().reduced(m) || (reducer().reduced(m)->image && !reducer().figures(m))) return false;
-        return !reducer().reducing();
+        return !reducer().reducing() && caughtUp();
     }
+    bool caughtUp() const { return status() == window->statusText(); }  // the status shows what the reducer has
     wxSize pictureSize(const Method& m) const {
         const auto reduced = reducer().reduced(m);
         return reduced && reduced->image ? wxSize(reduced->image->getWidth(), reduced->image->getHeight()) : wxSize();
@@ -306,7 +307,7 @@ TEST_F(PreviewPixels, EveryMethodShowsTheWrittenOutputsPixelsForEachSize) {
         for (const MethodInfo& m : methods()) {  // the preview follows the window's size
             SCOPED_TRACE(std::string(s.size) + " " + std::string(wxString(m.label).utf8_str()));
             preview.chooseMethod(m.label);
-            ASSERT_TRUE(pumpUntil([&] { return preview.pictureSize(m.method) == s.expected; })) << preview.pictureSize(m.method).x << "x" << preview.pictureSize(m.method).y;
+            ASSERT_TRUE(pumpUntil([&] { return preview.pictureSize(m.method) == s.expected && preview.settled(); }));
             const wxImage png = written(paths[0], preview, m.method);
             EXPECT_TRUE(samePixels(preview.picture(m.method), png));
             const wxImage& view = preview.canvas().view();
@@ -491,7 +492,7 @@ TEST_P(PreviewCloses, DuringAReductionGivingItUpAndLeavingNoThread) {
     files({"big.png"}, 2000, 1500);
     holdReductions = true, reductionsHeld = 0;
     const PreviewProbe preview = open(0);
-    ASSERT_TRUE(pumpUntil([] { return reductionsHeld == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return reductionsHeld == 1 && preview.caughtUp(); }));
     EXPECT_TRUE(preview.reducer().reducing() && previewThreadRunning());
     EXPECT_TRUE(preview.status().Contains(L"縮小中...(Reducing...)")) << preview.status().utf8_str();
     GetParam().close(*this, preview);
@@ -537,7 +538,7 @@ TEST_F(PreviewTest, AnUnreadableFileShowsTheReasonARunGives) {
     const wxArrayString paths = files({"b.png"});
     writeText(dir / "b.png", "not a picture");
     const PreviewProbe preview = open(0);
-    ASSERT_TRUE(pumpUntil([&] { return preview.reducer().sourceError().has_value(); }));
+    ASSERT_TRUE(pumpUntil([&] { return preview.reducer().sourceError().has_value() && preview.caughtUp(); }));
     const wxString reason = *preview.reducer().sourceError();
     EXPECT_FALSE(reason.empty());
     EXPECT_EQ(preview.status(), L"読み込めません(Cannot read): " + reason);
