@@ -110,6 +110,11 @@ wxString reduceImage(Image& image, const RunSettings& settings) {
     return failureText(image, settings, target);
 }
 
+OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSettings& settings) {
+    return outputExif(source.exif, settings.metadata, static_cast<std::size_t>(reduced.getWidth()),
+                      static_cast<std::size_t>(reduced.getHeight()), "pixloom " PIXLOOM_VERSION);
+}
+
 wxString encodeOutput(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
                       const std::function<bool()>& abandoned, EncodedOutput& output) {
     Encoder encoder(image, settings.type, {settings.quality, exif, abandoned});
@@ -146,8 +151,7 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     if (abandoned(context)) return givenUp(planned.path);
     if (!reason.empty()) return failed(planned.path, reason);
 
-    const OutputExif exif = outputExif(loaded.exif, settings.metadata, static_cast<std::size_t>(loaded.image->getWidth()),
-                                       static_cast<std::size_t>(loaded.image->getHeight()), "pixloom " PIXLOOM_VERSION);
+    const OutputExif exif = exifFor(loaded, *loaded.image, settings);
     if (!exif.note.empty()) loaded.notes.push_back(wxString::FromUTF8(exif.note.c_str()));
     EncodedOutput encoded;
     reason = encodeOutput(*loaded.image, settings, exif.bytes, context.abandoned, encoded);

@@ -39,6 +39,10 @@ struct EncodedOutput {
     wxString overLimit; // lossy types: what the file misses when even quality 1 is over the limit
 };
 
+// The EXIF an output of the reduced image carries, made from the source's
+// as the settings say.
+OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSettings& settings);
+
 // Encodes the reduced image as the settings say: a lossy type at the highest
 // quality whose file keeps the limit. Empty on success, else the reason.
 wxString encodeOutput(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,

@@ -2,6 +2,7 @@
 # Makes the README's pictures from the real programs in build/:
 #   doc/window.png   the window with a few files listed (a window manager
 #                    around it shows the title bar and the icon);
+#   doc/preview.png  the preview of one of them, two methods side by side;
 #   doc/methods.png  the seven methods on the same crop of text and a photo,
 #                    enlarged with nearest neighbour so the sub-pixel
 #                    structure shows (needs build/pixloom-batch; skipped
@@ -85,6 +86,33 @@ height=$(xwininfo -id "$window" | sed -n 's/.*Height: *//p')
 "$IM/import" -silent -window root -crop "$((width + left + right))x$((height + top + bottom))+$((x - left))+$((y - top))" \
     +repage "$OUT/window.png"
 echo "made doc/window.png"
+
+# --- the preview ------------------------------------------------------------
+# The last entry (the text beside the photo) previewed as a user opens it:
+# selected, then Enter; LCD(hi) beside Lanczos3, enlarged 4 times.
+xdotool mousemove --sync "$((x + 60))" "$((y + 47))" click 1
+xdotool key End Return
+preview=""
+for _ in $(seq 100); do
+    preview=$(xdotool search --onlyvisible --classname pixloom | grep -vx "$window" | head -n 1 || true)
+    [ -n "$preview" ] && break
+    sleep 0.1
+done
+[ -n "$preview" ] || { echo "the preview did not open" >&2; exit 1; }
+xdotool windowmove --sync "$preview" 24 24 windowsize --sync "$preview" 1000 560
+sleep 1
+# Focus starts on the method: the next control turns compare on, two more on is the zoom.
+xdotool key Tab space Tab Tab Down
+sleep 2  # let it reduce and draw
+set -- $(xprop -id "$preview" _NET_FRAME_EXTENTS | tr -dc '0-9 ,' | tr ',' ' ')
+left=$1 right=$2 top=$3 bottom=$4
+x=$(xwininfo -id "$preview" | sed -n 's/.*Absolute upper-left X: *//p')
+y=$(xwininfo -id "$preview" | sed -n 's/.*Absolute upper-left Y: *//p')
+width=$(xwininfo -id "$preview" | sed -n 's/.*Width: *//p')
+height=$(xwininfo -id "$preview" | sed -n 's/.*Height: *//p')
+"$IM/import" -silent -window root -crop "$((width + left + right))x$((height + top + bottom))+$((x - left))+$((y - top))" \
+    +repage "$OUT/preview.png"
+echo "made doc/preview.png"
 
 # --- the seven methods ----------------------------------------------------
 if [ ! -x "$BUILD/pixloom-batch" ]; then

@@ -61,6 +61,7 @@ pixloomFrame::pixloomFrame(wxWindow* parent)
       folderChooser(chooseFolderWithDialog) {
     // Drops anywhere on the window, not only on the list, fill the list.
     SetDropTarget(new MyFileDropTarget(lstFiles));
+    bindPreview();
     listCommandLinePaths();
     loadSettings();
     // Restoring selections fires no events; bring the dependent controls in

@@ -78,6 +78,11 @@ private:
     SettingValues settingValues() const;
     wxWindow* settingControl(const Setting& row) const;
 
+    // The preview of a listed file (preview_open.cpp)
+    void bindPreview();
+    void openPreview(const wxString& path);
+    void closePreview();
+
     // Start-up: lists the paths named on the command line.
     void listCommandLinePaths();
     void centreWhenShown(wxShowEvent& event);

@@ -68,6 +68,7 @@ void pixloomFrame::saveSettings() {
 }
 
 void pixloomFrame::onFrameClose(wxCloseEvent&) {
+    closePreview();
     Hide();        // closing may wait a moment for the run's file in progress to be given up
     abandonRun();  // no run may touch the controls once they are gone
     saveSettings();
