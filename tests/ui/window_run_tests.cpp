@@ -68,7 +68,8 @@ struct FrameProbe : ::testing::Test {
         ASSERT_TRUE(!untilFirstFile || pumpUntil([this] { return taken >= 1; }));
     }
     std::shared_ptr<ConversionRun> runLink() const { return frame->run.run; }
-    bool windowClosed() { return pumpUntil([] { return wxTopLevelWindows.empty(); }); }
+    // A run's files take their time on a busy or sanitized machine: a wait is a condition, not a limit.
+    bool windowClosed() { return pumpUntil([] { return wxTopLevelWindows.empty(); }, std::chrono::minutes(3)); }
     bool runEnded() { return windowClosed() && link->ended(); }
 
     guitest::TempHome home;  // before the window, which reads the settings
