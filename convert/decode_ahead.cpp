@@ -3,6 +3,7 @@
 #include "image.h"
 #include "safe_write.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 
 // A seam for test programs, which may define it to watch every source a run
@@ -36,7 +37,11 @@ void DecodeAhead::start(const wxString& next) {
     path = wxString(next.wc_str());  // a copy of its own for the other thread
     stamp = stampOf(next);           // before the decode: a change during it shows too
     queued = true;
-    if (!decoder.joinable()) decoder = std::thread([this] { serve(); });
+    if (!decoder.joinable())
+        decoder = std::thread([this] {
+            pthread_setname_np(pthread_self(), "pixloom-ahead");  // as the tests and a debugger tell it
+            serve();
+        });
     changed.notify_all();
 }
 

@@ -1,5 +1,6 @@
 #include "run_thread.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ wxThread::ExitCode MyThread::Entry() {
     // Lowest priority for this thread only (wxThread::SetPriority does
     // nothing here but log); threads started from it inherit it.
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+    pthread_setname_np(pthread_self(), "pixloom-run");
     run->runConversion();
     return nullptr;
 }
