@@ -5,7 +5,7 @@ set -eu
 
 PACKAGES="build-essential cmake pkg-config libwxgtk3.2-dev libgtest-dev googletest \
 libjpeg62-turbo-dev libpng-dev libtiff-dev libexif-dev liblcms2-dev \
-xvfb xauth xdotool fonts-ipaexfont-gothic desktop-file-utils appstream man-db x11-utils openbox"
+xvfb xauth xdotool fonts-ipaexfont-gothic desktop-file-utils appstream man-db x11-utils openbox libvips-dev"
 
 missing=""
 for p in $PACKAGES; do
