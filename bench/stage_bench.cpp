@@ -1,0 +1,78 @@
+// The engine's passes one by one, on the photo-like 6000x4000 reduced to
+// 1920x1280: the vertical pass (shared by every method), the horizontal pass
+// to 1920 columns (Lanczos3) and to 5760 (LCD(hi)), and the LCD(hi) fold, on
+// one thread and on two. Prints the best and the median time of each stage.
+//
+// usage: stage_bench [REPETITIONS]
+#include "image.h"
+#include "synthetic_photo.h"
+
+#include <wx/init.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+namespace {
+
+const int sourceWidth = 6000, sourceHeight = 4000;
+const int targetWidth = 1920, targetHeight = 1280;
+
+// Seconds for step on a copy of source, the copy made before the clock starts.
+double timeStep(const Image& source, const std::function<bool(Image&)>& step) {
+    Image image(source);
+    const auto start = std::chrono::steady_clock::now();
+    bool done = step(image);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!done) {
+        std::fprintf(stderr, "stage_bench: a step failed\n");
+        std::exit(1);
+    }
+    return seconds;
+}
+
+void measure(const char* stage, const Image& source, const std::function<bool(Image&)>& step, int threads,
+             int repetitions) {
+    Image::setThreadCount(threads);
+    std::vector<double> times;
+    for (int i = 0; i < repetitions; ++i) times.push_back(timeStep(source, step));
+    std::sort(times.begin(), times.end());
+    std::printf("%-34s %7d %9.1f %11.1f\n", stage, threads, 1000 * times.front(), 1000 * times[times.size() / 2]);
+}
+
+Image reduced(const Image& source, const std::function<bool(Image&)>& step) {
+    Image image(source);
+    if (!step(image)) std::exit(1);
+    return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    wxInitializer toolkit;
+    if (!toolkit.IsOk()) return 1;
+    Image source(sourceWidth, sourceHeight, false);
+    if (source.isEmpty()) return 1;
+    bench::fillPhoto(const_cast<unsigned char*>(source.pixelData()), sourceWidth, sourceHeight);
+    const Image tall = reduced(source, [](Image& i) { return i.resampleVertical(targetHeight); });
+    Image wideSource(tall);
+    wideSource.lcdSetting(4);
+    const Image wide = reduced(wideSource, [](Image& i) { return i.resampleHorizontal(3 * targetWidth); });
+    std::printf("%-34s %7s %9s %11s\n", "stage", "threads", "best ms", "median ms");
+    for (int threads : {1, 2}) {
+        measure("vertical 6000x4000 -> 6000x1280", source, [](Image& i) { return i.resampleVertical(targetHeight); },
+                threads, repetitions);
+        measure("horizontal -> 1920 (Lanczos3)", tall, [](Image& i) { return i.resampleHorizontal(targetWidth); },
+                threads, repetitions);
+        measure("horizontal -> 5760 (LCD(hi))", wideSource,
+                [](Image& i) { return i.resampleHorizontal(3 * targetWidth); }, threads, repetitions);
+        measure("fold 5760 -> 1920 (LCD(hi))", wide, [](Image& i) { return i.foldSubpixelBox(); }, threads,
+                repetitions);
+    }
+    return 0;
+}
