@@ -18,41 +18,8 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kPiSquared = 9.869604401089358;
 constexpr double kSupport = 3.0;
 
-std::atomic<bool> portableOnly{false};  // tests take the portable kernels
-
-// The hot loops come in a portable version and an AVX2 version picked at
-// run time, so the binary runs on any x86-64. Vector width changes nothing in
-// the result: each lane does the same IEEE operations in the same order as
-// the scalar code, and no multiply-add is fused.
-typedef double Vec4 __attribute__((vector_size(32)));
-typedef std::int64_t Mask4 __attribute__((vector_size(32)));
-typedef std::int32_t Int4 __attribute__((vector_size(16)));
-typedef std::uint8_t Bytes4 __attribute__((vector_size(4)));
-
-inline void loadVec(Vec4& v, const double* p) { std::memcpy(&v, p, sizeof v); }
-
-// Output conversion of one accumulated value: 0 below 0.49999, 255 above
-// 254.5, otherwise rounded half away from zero.
-inline std::uint8_t toSample(double accumulated, double weightSum) {
-    double v = accumulated / weightSum;
-    if (!(v >= 0.49999)) return 0;  // NaN too, as in the vector code
-    if (v > 254.5) return 255;
-    return static_cast<std::uint8_t>(std::round(v));
-}
-
-// The same conversion on four lanes. Rounding is trunc plus one when the
-// remainder is at least a half, which equals round() on [0, 255].
-inline void store4(std::uint8_t* out, const Vec4& accumulated, double weightSum) {
-    Vec4 v = accumulated / weightSum;
-    Vec4 inRange = v >= 0.0 ? v : 0.0;  // also maps NaN to 0
-    inRange = inRange <= 255.0 ? inRange : 255.0;
-    Vec4 whole = __builtin_convertvector(__builtin_convertvector(inRange, Int4), Vec4);
-    Vec4 rounded = (inRange - whole) >= 0.5 ? whole + 1.0 : whole;
-    rounded = v > 254.5 ? 255.0 : rounded;
-    rounded = v < 0.49999 ? 0.0 : rounded;
-    Bytes4 bytes = __builtin_convertvector(rounded, Bytes4);
-    std::memcpy(out, &bytes, sizeof bytes);
-}
+// Tests may hold the passes to slower kernels; the results are the same.
+std::atomic<KernelSet> kernelLimit{KernelSet::avx512};
 
 long long clampToLong(double value) {
     constexpr double kLimit = 4.0e18;
@@ -89,6 +56,7 @@ TapSpan appendSpan(long long centre, long long low, long long high, Argument arg
     while (weights.size() > span.weightOffset && weights.back() == 0) weights.pop_back();
     span.count = static_cast<long long>(weights.size() - span.weightOffset);
     for (std::size_t k = span.weightOffset; k < weights.size(); ++k) span.weightSum += weights[k];
+    span.inverseSum = span.weightSum != 0 ? 1 / span.weightSum : 0;
     return span;
 }
 
@@ -101,7 +69,6 @@ void windowRange(long long centre, const PassGeometry& g, long long& low, long l
 
 }  // namespace
 
-void usePortableKernels(bool portable) { portableOnly = portable; }
 
 double lanczos3(double x) {
     if (x == 0) return 1.0;
@@ -178,117 +145,55 @@ namespace {
 // Apply loops. Source samples are converted to doubles once (exact) and then
 // reused by every output line whose taps reach them.
 
-constexpr std::size_t kStripLanes = 512;          // bytes of a row filtered together
-constexpr std::size_t kStripCacheBytes = 4 << 20;  // cap on one thread's cached strip rows
-constexpr int kBlockRows = 8;                      // rows filtered together horizontally
-constexpr int kBlockColumn = 3 * kBlockRows;       // doubles per source column of a block
+constexpr std::size_t kStripLanes = 512;            // most bytes of a row filtered together
+constexpr std::size_t kStripCacheBytes = 32 << 10;  // a strip's cached rows stay in the first-level cache
+constexpr int kBlockRows = 8;                       // rows filtered together horizontally
+constexpr int kBlockColumn = 3 * kBlockRows;        // doubles per source column of a block
+constexpr std::size_t kTileColumns = 64;            // output columns gathered before writing to the rows
 
-// Portable kernels ----------------------------------------------------------
+struct KernelFunctions {
+    void (*widen)(const std::uint8_t* bytes, std::size_t count, double* out);
+    void (*verticalStrip)(const double* const* rows, const double* w, const TapSpan& span, std::size_t lanes,
+                          std::uint8_t* out);
+    void (*horizontalColumns)(const double* block, const WeightTable& table, std::size_t begin, std::size_t end,
+                              std::uint8_t* samples);
+    void (*samplesFromSums)(const double* accumulated, std::size_t count, const TapSpan& span, std::uint8_t* out);
+};
 
-void verticalStripGeneric(const double* const* rows, const double* w, long long count, double sum,
-                          std::size_t lanes, std::uint8_t* out) {
-    std::size_t i = 0;
-    for (; i + 32 <= lanes; i += 32) {
-        Vec4 a[8] = {};
-        for (long long t = 0; t < count; ++t) {
-            const double* row = rows[t] + i;
-            for (int k = 0; k < 8; ++k) {
-                Vec4 x;
-                loadVec(x, row + 4 * k);
-                a[k] += w[t] * x;
-            }
-        }
-        for (int k = 0; k < 8; ++k) store4(out + i + 4 * k, a[k], sum);
-    }
-    for (; i < lanes; ++i) {
-        double acc = 0;
-        for (long long t = 0; t < count; ++t) acc += w[t] * rows[t][i];
-        out[i] = toSample(acc, sum);
-    }
+namespace portable {
+constexpr int kLanes = 2;  // the width every x86-64 has, and no wider than another processor's
+template <class Mask>
+bool anyLane(Mask mask) {
+    for (int i = 0; i < kLanes; ++i)
+        if (mask[i]) return true;
+    return false;
 }
-
-void horizontalColumnGeneric(const double* first, const double* w, long long count, double sum,
-                             std::uint8_t* samples) {
-    Vec4 a[6] = {};
-    for (long long t = 0; t < count; ++t) {
-        const double* column = first + t * kBlockColumn;
-        for (int k = 0; k < 6; ++k) {
-            Vec4 x;
-            loadVec(x, column + 4 * k);
-            a[k] += w[t] * x;
-        }
-    }
-    for (int k = 0; k < 6; ++k) store4(samples + 4 * k, a[k], sum);
+void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
+    for (std::size_t i = 0; i < count; ++i) out[i] = bytes[i];
 }
-
-// AVX2 kernels: the same operations on the same lanes ----------------------
+template <class Vec>
+Vec roundDown(Vec v) {
+    for (int i = 0; i < kLanes; ++i) v[i] = std::floor(v[i]);
+    return v;
+}
+#include "kernels.inc"
+}  // namespace portable
 
 #if defined(__x86_64__)
-#define PIXLOOM_HAVE_AVX2_KERNELS 1
-#define PIXLOOM_AVX2 __attribute__((target("avx2")))
-
-// The output conversion of toSample() on four lanes: 0 below 0.49999 (and
-// for NaN), 255 above 254.5, otherwise rounded half away from zero, which on
-// [0.49999, 254.5] is trunc plus one when the remainder is at least a half.
-// Lanes outside that range are replaced before the final conversion.
-PIXLOOM_AVX2 inline void store4Avx2(std::uint8_t* out, __m256d accumulated, __m256d weightSum) {
-    __m256d v = _mm256_div_pd(accumulated, weightSum);
-    __m256d whole = _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-    __m256d roundUp = _mm256_cmp_pd(_mm256_sub_pd(v, whole), _mm256_set1_pd(0.5), _CMP_GE_OQ);
-    __m256d rounded = _mm256_add_pd(whole, _mm256_and_pd(roundUp, _mm256_set1_pd(1.0)));
-    __m256d high = _mm256_cmp_pd(v, _mm256_set1_pd(254.5), _CMP_GT_OQ);
-    __m256d low = _mm256_cmp_pd(v, _mm256_set1_pd(0.49999), _CMP_NGE_UQ);
-    rounded = _mm256_blendv_pd(rounded, _mm256_set1_pd(255.0), high);
-    rounded = _mm256_andnot_pd(low, rounded);
-    __m128i ints = _mm256_cvttpd_epi32(rounded);
-    __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(ints, ints), ints);
-    std::uint32_t packed = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
-    std::memcpy(out, &packed, sizeof packed);
+#define PIXLOOM_HAVE_X86_KERNELS 1
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+constexpr int kLanes = 4;
+template <class Mask>
+bool anyLane(Mask mask) {
+    return _mm256_movemask_pd(reinterpret_cast<__m256d>(mask)) != 0;
 }
-
-// acc + w * x, as two roundings (no fused multiply-add).
-PIXLOOM_AVX2 inline __m256d addProductAvx2(__m256d acc, __m256d w, const double* x) {
-    return _mm256_add_pd(acc, _mm256_mul_pd(w, _mm256_loadu_pd(x)));
+template <class Vec>
+Vec roundDown(Vec v) {
+    return reinterpret_cast<Vec>(_mm256_floor_pd(reinterpret_cast<__m256d>(v)));
 }
-
-PIXLOOM_AVX2
-void verticalStripAvx2(const double* const* rows, const double* w, long long count, double sum,
-                       std::size_t lanes, std::uint8_t* out) {
-    const __m256d sums = _mm256_set1_pd(sum);
-    std::size_t i = 0;
-    for (; i + 32 <= lanes; i += 32) {
-        __m256d a[8];
-        for (auto& acc : a) acc = _mm256_setzero_pd();
-        for (long long t = 0; t < count; ++t) {
-            __m256d wt = _mm256_set1_pd(w[t]);
-            const double* row = rows[t] + i;
-            for (int k = 0; k < 8; ++k) a[k] = addProductAvx2(a[k], wt, row + 4 * k);
-        }
-        for (int k = 0; k < 8; ++k) store4Avx2(out + i + 4 * k, a[k], sums);
-    }
-    for (; i < lanes; ++i) {
-        double acc = 0;
-        for (long long t = 0; t < count; ++t) acc += w[t] * rows[t][i];
-        out[i] = toSample(acc, sum);
-    }
-}
-
-PIXLOOM_AVX2
-void horizontalColumnAvx2(const double* first, const double* w, long long count, double sum,
-                          std::uint8_t* samples) {
-    __m256d a[6];
-    for (auto& acc : a) acc = _mm256_setzero_pd();
-    for (long long t = 0; t < count; ++t) {
-        __m256d wt = _mm256_set1_pd(w[t]);
-        const double* column = first + t * kBlockColumn;
-        for (int k = 0; k < 6; ++k) a[k] = addProductAvx2(a[k], wt, column + 4 * k);
-    }
-    const __m256d sums = _mm256_set1_pd(sum);
-    for (int k = 0; k < 6; ++k) store4Avx2(samples + 4 * k, a[k], sums);
-}
-
-PIXLOOM_AVX2
-void widenAvx2(const std::uint8_t* bytes, std::size_t count, double* out) {
+void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
     std::size_t i = 0;
     for (; i + 16 <= count; i += 16) {
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
@@ -297,130 +202,65 @@ void widenAvx2(const std::uint8_t* bytes, std::size_t count, double* out) {
     }
     for (; i < count; ++i) out[i] = bytes[i];
 }
-#endif
+#include "kernels.inc"
+}  // namespace avx2
+#pragma GCC pop_options
 
-bool cpuHasAvx2() {
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has && !portableOnly.load(std::memory_order_relaxed);
-#else
-    return false;
-#endif
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
+namespace avx512 {
+constexpr int kLanes = 8;
+template <class Mask>
+bool anyLane(Mask mask) {
+    __m512i bits = reinterpret_cast<__m512i>(mask);
+    return _mm512_test_epi64_mask(bits, bits) != 0;
 }
-
-void verticalStrip(const double* const* rows, const double* w, long long count, double sum,
-                   std::size_t lanes, std::uint8_t* out) {
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
-    if (cpuHasAvx2()) return verticalStripAvx2(rows, w, count, sum, lanes, out);
-#endif
-    verticalStripGeneric(rows, w, count, sum, lanes, out);
+template <class Vec>
+Vec roundDown(Vec v) {
+    return reinterpret_cast<Vec>(
+        _mm512_maskz_roundscale_pd(0xff, reinterpret_cast<__m512d>(v), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
 }
-
-// Bytes to doubles (exact).
 void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
-    if (cpuHasAvx2()) return widenAvx2(bytes, count, out);
+    typedef std::int32_t Ints8 __attribute__((vector_size(32)));
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m256i ints = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i)));
+        _mm512_storeu_pd(out + i, __builtin_convertvector(reinterpret_cast<Ints8>(ints), __m512d));
+    }
+    for (; i < count; ++i) out[i] = bytes[i];
+}
+#include "kernels.inc"
+}  // namespace avx512
+#pragma GCC pop_options
 #endif
-    for (std::size_t i = 0; i < count; ++i) out[i] = bytes[i];
-}
 
-void horizontalColumn(const double* first, const double* w, long long count, double sum,
-                      std::uint8_t* samples) {
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
-    if (cpuHasAvx2()) return horizontalColumnAvx2(first, w, count, sum, samples);
+KernelSet processorKernels() {
+#ifdef PIXLOOM_HAVE_X86_KERNELS
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
+        return KernelSet::avx512;
+    if (__builtin_cpu_supports("avx2")) return KernelSet::avx2;
 #endif
-    horizontalColumnGeneric(first, w, count, sum, samples);
+    return KernelSet::portable;
 }
 
-// Vertical pass -------------------------------------------------------------
-
-// One strip (a range of bytes) of recently used source rows, as doubles.
-// Slot j mod slots holds row j, so the rows of one output line never evict
-// each other as long as a line has no more taps than there are slots.
-class StripCache {
-public:
-    StripCache(long long slots, std::size_t lanes)
-        : lanes(lanes), samples(static_cast<std::size_t>(slots) * lanes), held(slots, -1) {}
-
-    void startStrip(std::size_t byteOffset, std::size_t length) {
-        offset = byteOffset;
-        used = length;
-        std::fill(held.begin(), held.end(), -1);
-    }
-
-    const double* row(const std::uint8_t* source, std::size_t rowBytes, long long j) {
-        std::size_t slot = static_cast<std::size_t>(j % static_cast<long long>(held.size()));
-        double* cached = samples.data() + slot * lanes;
-        if (held[slot] != j) {
-            const std::uint8_t* bytes = source + static_cast<std::size_t>(j) * rowBytes + offset;
-            widen(bytes, used, cached);
-            held[slot] = j;
-        }
-        return cached;
-    }
-
-private:
-    std::size_t lanes;
-    std::size_t offset = 0;
-    std::size_t used = 0;
-    std::vector<double> samples;
-    std::vector<long long> held;
-};
-
-long long maxTaps(const WeightTable& table) {
-    long long most = 0;
-    for (const TapSpan& span : table.spans) most = std::max(most, span.count);
-    return most;
+const KernelFunctions& kernelFunctions(KernelSet set) {
+#ifdef PIXLOOM_HAVE_X86_KERNELS
+    if (set == KernelSet::avx512) return avx512::functions;
+    if (set == KernelSet::avx2) return avx2::functions;
+#endif
+    (void)set;
+    return portable::functions;
 }
 
-// Narrower strips when lines have very many taps keep the cache bounded.
-std::size_t stripLanes(long long taps) {
-    std::size_t budget = kStripCacheBytes / sizeof(double) / static_cast<std::size_t>(std::max(1LL, taps));
-    return std::max<std::size_t>(32, std::min(kStripLanes, budget / 32 * 32));
-}
-
-struct VerticalJob {
-    const std::uint8_t* source;
-    std::size_t rowBytes;
-    const WeightTable& table;
-    std::uint8_t* target;
-    const std::atomic<bool>& cancel;
-};
-
-// Output rows begin..end, strip by strip; false when cancelled.
-bool verticalRows(const VerticalJob& job, long long begin, long long end) {
-    long long taps = std::max(1LL, maxTaps(job.table));
-    std::size_t lanes = stripLanes(taps);
-    StripCache cache(taps, lanes);
-    std::vector<const double*> rows(static_cast<std::size_t>(taps));
-    for (std::size_t offset = 0; offset < job.rowBytes; offset += lanes) {
-        std::size_t length = std::min(lanes, job.rowBytes - offset);
-        cache.startStrip(offset, length);
-        for (long long y = begin; y < end; ++y) {
-            if (job.cancel.load(std::memory_order_relaxed)) return false;
-            const TapSpan& span = job.table.spans[y];
-            std::uint8_t* out = job.target + static_cast<std::size_t>(y) * job.rowBytes + offset;
-            if (span.weightSum == 0) {
-                std::memset(out, 0, length);  // no tap contributed
-                continue;
-            }
-            for (long long t = 0; t < span.count; ++t)
-                rows[t] = cache.row(job.source, job.rowBytes, span.first + t);
-            verticalStrip(rows.data(), job.table.weights.data() + span.weightOffset, span.count,
-                          span.weightSum, length, out);
-        }
-    }
-    return true;
-}
-
-// Horizontal pass -----------------------------------------------------------
+// Transposition of a block of rows --------------------------------------------
 
 // Up to eight rows as doubles, interleaved so that one source column's
 // samples lie together: byte b of row k goes to block[b * 8 + k], which puts
 // channel c of pixel j at (j * 3 + c) * 8 + k. Missing rows are 0 and never
 // written back.
-void transposeBlockGeneric(const std::uint8_t* rows, std::size_t rowBytes, int rowCount,
-                           double* block) {
+void transposeBlockGeneric(const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block) {
     if (rowCount < kBlockRows) std::fill(block, block + rowBytes * kBlockRows, 0.0);
     for (int k = 0; k < rowCount; ++k) {
         const std::uint8_t* row = rows + k * rowBytes;
@@ -428,11 +268,11 @@ void transposeBlockGeneric(const std::uint8_t* rows, std::size_t rowBytes, int r
     }
 }
 
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
+#ifdef PIXLOOM_HAVE_X86_KERNELS
 // Eight full rows, eight bytes at a time: an 8 x 8 byte transpose by
 // unpacking, then each column of eight widened to doubles.
-PIXLOOM_AVX2
-void transposeBlockAvx2(const std::uint8_t* rows, std::size_t rowBytes, double* block) {
+__attribute__((target("avx2"))) void transposeBlockAvx2(const std::uint8_t* rows, std::size_t rowBytes,
+                                                          double* block) {
     std::size_t b = 0;
     for (; b + 8 <= rowBytes; b += 8) {
         __m128i r[8];
@@ -455,54 +295,162 @@ void transposeBlockAvx2(const std::uint8_t* rows, std::size_t rowBytes, double* 
 }
 #endif
 
-void transposeBlock(const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block) {
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
-    if (rowCount == kBlockRows && cpuHasAvx2()) return transposeBlockAvx2(rows, rowBytes, block);
+void transposeBlock(KernelSet set, const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block) {
+#ifdef PIXLOOM_HAVE_X86_KERNELS
+    if (rowCount == kBlockRows && set != KernelSet::portable) return transposeBlockAvx2(rows, rowBytes, block);
 #endif
+    (void)set;
     transposeBlockGeneric(rows, rowBytes, rowCount, block);
 }
 
-// Writes one output column of a block back to its rows.
-void scatterBlockColumn(const std::uint8_t* samples, int rowCount, std::uint8_t* pixel,
-                        std::size_t outRowBytes) {
-    for (int k = 0; k < rowCount; ++k, pixel += outRowBytes) {
-        pixel[0] = samples[k];
-        pixel[1] = samples[kBlockRows + k];
-        pixel[2] = samples[2 * kBlockRows + k];
-    }
+// The way back for output bytes: samples[b * 8 + k] is byte b of row k.
+void untransposeTile(const std::uint8_t* samples, std::size_t bytesPerRow, int rowCount, std::uint8_t* out,
+                     std::size_t outRowBytes) {
+    for (int k = 0; k < rowCount; ++k, out += outRowBytes)
+        for (std::size_t b = 0; b < bytesPerRow; ++b) out[b] = samples[b * kBlockRows + k];
 }
 
-// Every output pixel of one block of rows. Lanes are rows; the three
-// channels are six accumulators of four rows each.
-void horizontalBlock(const double* block, const WeightTable& table, int rowCount, std::uint8_t* out,
-                     std::size_t outRowBytes) {
-    std::uint8_t samples[kBlockColumn];
-    for (std::size_t x = 0; x < table.spans.size(); ++x) {
-        const TapSpan& span = table.spans[x];
-        if (span.weightSum == 0)
-            std::memset(samples, 0, sizeof samples);  // no tap contributed
-        else
-            horizontalColumn(block + span.first * kBlockColumn,
-                             table.weights.data() + span.weightOffset, span.count,
-                             span.weightSum, samples);
-        scatterBlockColumn(samples, rowCount, out + 3 * x, outRowBytes);
+// Vertical pass -------------------------------------------------------------
+
+// One strip (a range of bytes) of recently used source rows, as doubles.
+// Slot j mod slots holds row j, so the rows of one output line never evict
+// each other as long as a line has no more taps than there are slots.
+class StripCache {
+public:
+    StripCache(long long slots, std::size_t lanes, const KernelFunctions& kernels)
+        : lanes(lanes), samples(static_cast<std::size_t>(slots) * lanes), held(slots, -1), kernels(kernels) {}
+
+    void startStrip(std::size_t byteOffset, std::size_t length) {
+        offset = byteOffset;
+        used = length;
+        std::fill(held.begin(), held.end(), -1);
+    }
+
+    const double* row(const std::uint8_t* source, std::size_t rowBytes, long long j) {
+        std::size_t slot = static_cast<std::size_t>(j % static_cast<long long>(held.size()));
+        double* cached = samples.data() + slot * lanes;
+        if (held[slot] != j) {
+            kernels.widen(source + static_cast<std::size_t>(j) * rowBytes + offset, used, cached);
+            held[slot] = j;
+        }
+        return cached;
+    }
+
+private:
+    std::size_t lanes;
+    std::size_t offset = 0;
+    std::size_t used = 0;
+    std::vector<double> samples;
+    std::vector<long long> held;
+    const KernelFunctions& kernels;
+};
+
+long long maxTaps(const WeightTable& table) {
+    long long most = 0;
+    for (const TapSpan& span : table.spans) most = std::max(most, span.count);
+    return most;
+}
+
+// As wide as keeps a strip's rows in the first-level cache, narrower when
+// lines have very many taps, never under 32 lanes.
+std::size_t stripLanes(long long taps) {
+    std::size_t budget = kStripCacheBytes / sizeof(double) / static_cast<std::size_t>(std::max(1LL, taps));
+    return std::max<std::size_t>(32, std::min(kStripLanes, budget / 32 * 32));
+}
+
+struct VerticalJob {
+    const std::uint8_t* source;
+    std::size_t rowBytes;
+    const WeightTable& table;
+    std::uint8_t* target;
+    const std::atomic<bool>& cancel;
+    const KernelFunctions& kernels;
+};
+
+// Output rows begin..end, strip by strip; false when cancelled.
+bool verticalRows(const VerticalJob& job, StripCache& cache, std::size_t lanes, long long begin, long long end) {
+    std::vector<const double*> rows(static_cast<std::size_t>(std::max(1LL, maxTaps(job.table))));
+    for (std::size_t offset = 0; offset < job.rowBytes; offset += lanes) {
+        std::size_t length = std::min(lanes, job.rowBytes - offset);
+        cache.startStrip(offset, length);
+        for (long long y = begin; y < end; ++y) {
+            if (job.cancel.load(std::memory_order_relaxed)) return false;
+            const TapSpan& span = job.table.spans[y];
+            std::uint8_t* out = job.target + static_cast<std::size_t>(y) * job.rowBytes + offset;
+            if (span.weightSum == 0) {
+                std::memset(out, 0, length);  // no tap contributed
+                continue;
+            }
+            for (long long t = 0; t < span.count; ++t)
+                rows[t] = cache.row(job.source, job.rowBytes, span.first + t);
+            job.kernels.verticalStrip(rows.data(), job.table.weights.data() + span.weightOffset, span, length, out);
+        }
+    }
+    return true;
+}
+
+// Bands of output rows per thread: enough for a slowed thread's share to be
+// taken over, few enough that re-reading the rows two bands share is cheap.
+long long rowsPerPiece(long long rows, int threads) {
+    return std::max(16LL, rows / (8LL * std::max(1, threads)));
+}
+
+// Horizontal pass -----------------------------------------------------------
+
+struct HorizontalJob {
+    const std::uint8_t* source;
+    std::size_t sourceRowBytes;
+    long long rows;
+    const WeightTable& table;
+    std::uint8_t* target;
+    KernelSet set;
+};
+
+// Rows firstRow.. (up to eight) through a block, tile by tile of columns.
+void horizontalBlock(const HorizontalJob& job, long long firstRow, double* block, std::uint8_t* samples) {
+    int rowCount = static_cast<int>(std::min<long long>(kBlockRows, job.rows - firstRow));
+    std::size_t targetRowBytes = 3 * job.table.spans.size();
+    transposeBlock(job.set, job.source + firstRow * job.sourceRowBytes, job.sourceRowBytes, rowCount, block);
+    const KernelFunctions& kernels = kernelFunctions(job.set);
+    std::uint8_t* out = job.target + firstRow * targetRowBytes;
+    for (std::size_t x = 0; x < job.table.spans.size(); x += kTileColumns) {
+        std::size_t end = std::min(job.table.spans.size(), x + kTileColumns);
+        kernels.horizontalColumns(block, job.table, x, end, samples);
+        untransposeTile(samples, 3 * (end - x), rowCount, out + 3 * x, targetRowBytes);
     }
 }
 
 }  // namespace
 
+void usePortableKernels(bool portable) { limitKernels(portable ? KernelSet::portable : KernelSet::avx512); }
+
+void limitKernels(KernelSet most) { kernelLimit = most; }
+
+KernelSet kernelsInUse() {
+    static const KernelSet best = processorKernels();
+    return std::min(best, kernelLimit.load(std::memory_order_relaxed));
+}
+
+void samplesFromSums(const double* accumulated, std::size_t count, const TapSpan& span, std::uint8_t* out) {
+    kernelFunctions(kernelsInUse()).samplesFromSums(accumulated, count, span, out);
+}
+
 bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const WeightTable& table,
                    std::uint8_t* target, const std::atomic<bool>& cancel, int threads) {
     std::atomic<bool> failed{false};
-    VerticalJob job{source, rowBytes, table, target, cancel};
-    parallelFor(static_cast<long long>(table.spans.size()), threads,
-                [&](long long begin, long long end) {
-                    try {
-                        if (!verticalRows(job, begin, end)) failed = true;
-                    } catch (const std::bad_alloc&) {
-                        failed = true;
-                    }
-                });
+    VerticalJob job{source, rowBytes, table, target, cancel, kernelFunctions(kernelsInUse())};
+    long long rows = static_cast<long long>(table.spans.size());
+    parallelPieces(rows, rowsPerPiece(rows, threads), threads, [&](PieceQueue& queue) {
+        try {
+            long long taps = std::max(1LL, maxTaps(table));
+            std::size_t lanes = stripLanes(taps);
+            StripCache cache(taps, lanes, job.kernels);
+            for (long long begin, end; !failed && queue.take(begin, end);)
+                if (!verticalRows(job, cache, lanes, begin, end)) failed = true;
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+    });
     return !failed && !cancel;
 }
 
@@ -510,23 +458,15 @@ bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long lon
                      const WeightTable& table, std::uint8_t* target,
                      const std::atomic<bool>& cancel, int threads) {
     std::atomic<bool> failed{false};
-    std::size_t sourceRowBytes = 3 * static_cast<std::size_t>(sourceWidth);
-    std::size_t targetRowBytes = 3 * table.spans.size();
+    HorizontalJob job{source, 3 * static_cast<std::size_t>(sourceWidth), rows, table, target, kernelsInUse()};
     long long blocks = (rows + kBlockRows - 1) / kBlockRows;
-    parallelFor(blocks, threads, [&](long long begin, long long end) {
+    parallelPieces(blocks, 1, threads, [&](PieceQueue& queue) {
         try {
             std::vector<double> block(static_cast<std::size_t>(sourceWidth) * kBlockColumn);
-            for (long long b = begin; b < end && !failed; ++b) {
-                if (cancel.load(std::memory_order_relaxed)) {
-                    failed = true;
-                    break;
-                }
-                long long firstRow = b * kBlockRows;
-                int rowCount = static_cast<int>(std::min<long long>(kBlockRows, rows - firstRow));
-                transposeBlock(source + firstRow * sourceRowBytes, sourceRowBytes, rowCount,
-                               block.data());
-                horizontalBlock(block.data(), table, rowCount, target + firstRow * targetRowBytes,
-                                targetRowBytes);
+            std::vector<std::uint8_t> samples(kTileColumns * kBlockColumn);
+            for (long long b, end; !failed && queue.take(b, end);) {
+                if (cancel.load(std::memory_order_relaxed)) failed = true;
+                else horizontalBlock(job, b * kBlockRows, block.data(), samples.data());
             }
         } catch (const std::bad_alloc&) {
             failed = true;
