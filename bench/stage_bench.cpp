@@ -5,9 +5,10 @@
 // and the best processor time (all threads together): on a machine shared
 // with other work it moves much less than the time on the clock.
 //
-// usage: stage_bench [REPETITIONS [KERNELS]]
+// usage: stage_bench [REPETITIONS [KERNELS [STAGE]]]
 //   KERNELS: portable, avx2 or avx512, the fastest the passes may use
-//   (default: the processor's best).
+//   (default: the processor's best); STAGE: only the stages whose name
+//   starts with it (vertical, horizontal, fold).
 #include "filter.h"
 #include "image.h"
 #include "synthetic_photo.h"
@@ -53,8 +54,11 @@ Times timeStep(const Image& source, const std::function<bool(Image&)>& step) {
     return {seconds, processorSeconds() - startProcessor};
 }
 
+const char* onlyStage = "";
+
 void measure(const char* stage, const Image& source, const std::function<bool(Image&)>& step, int threads,
              int repetitions) {
+    if (std::strncmp(stage, onlyStage, std::strlen(onlyStage)) != 0) return;
     Image::setThreadCount(threads);
     std::vector<double> wall, processor;
     for (int i = 0; i < repetitions; ++i) {
@@ -83,6 +87,7 @@ int main(int argc, char** argv) {
                                : kernels == "avx2"   ? resample::KernelSet::avx2
                                                      : resample::KernelSet::avx512);
     }
+    if (argc > 3) onlyStage = argv[3];
     wxInitializer toolkit;
     if (!toolkit.IsOk()) return 1;
     Image source(sourceWidth, sourceHeight, false);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <thread>
+#include <utility>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -149,6 +150,7 @@ constexpr std::size_t kStripLanes = 512;            // most bytes of a row filte
 constexpr std::size_t kStripCacheBytes = 32 << 10;  // a strip's cached rows stay in the first-level cache
 constexpr int kBlockRows = 8;                       // rows filtered together horizontally
 constexpr int kBlockColumn = 3 * kBlockRows;        // doubles per source column of a block
+constexpr long long kPrefetchRows = 8;              // how far ahead source rows are asked for
 constexpr std::size_t kTileColumns = 64;            // output columns gathered before writing to the rows
 
 struct KernelFunctions {
@@ -317,8 +319,8 @@ void untransposeTile(const std::uint8_t* samples, std::size_t bytesPerRow, int r
 // each other as long as a line has no more taps than there are slots.
 class StripCache {
 public:
-    StripCache(long long slots, std::size_t lanes, const KernelFunctions& kernels)
-        : lanes(lanes), samples(static_cast<std::size_t>(slots) * lanes), held(slots, -1), kernels(kernels) {}
+    StripCache(long long slots, std::size_t lanes, long long rowCount, const KernelFunctions& kernels)
+        : lanes(lanes), rowCount(rowCount), samples(static_cast<std::size_t>(slots) * lanes), held(slots, -1), kernels(kernels) {}
 
     void startStrip(std::size_t byteOffset, std::size_t length) {
         offset = byteOffset;
@@ -332,12 +334,21 @@ public:
         if (held[slot] != j) {
             kernels.widen(source + static_cast<std::size_t>(j) * rowBytes + offset, used, cached);
             held[slot] = j;
+            if (j + kPrefetchRows < rowCount) prefetch(source + static_cast<std::size_t>(j + kPrefetchRows) * rowBytes);
         }
         return cached;
     }
 
 private:
+    // Rows of one strip lie a row apart in memory, too far for the
+    // processor to guess: the row needed a few rows on is asked for early.
+    void prefetch(const std::uint8_t* row) const {
+        for (std::size_t b = 0; b < used; b += 64) __builtin_prefetch(row + offset + b);
+        __builtin_prefetch(row + offset + used - 1);
+    }
+
     std::size_t lanes;
+    long long rowCount;
     std::size_t offset = 0;
     std::size_t used = 0;
     std::vector<double> samples;
@@ -351,11 +362,19 @@ long long maxTaps(const WeightTable& table) {
     return most;
 }
 
+// Source lines 0 .. linesReached - 1 hold every tap of the table.
+long long linesReached(const WeightTable& table) {
+    long long reached = 0;
+    for (const TapSpan& span : table.spans) reached = std::max(reached, span.first + span.count);
+    return reached;
+}
+
 // As wide as keeps a strip's rows in the first-level cache, narrower when
-// lines have very many taps, never under 32 lanes.
+// lines have very many taps, never under 64 lanes (eight vectors of the
+// widest kernels).
 std::size_t stripLanes(long long taps) {
     std::size_t budget = kStripCacheBytes / sizeof(double) / static_cast<std::size_t>(std::max(1LL, taps));
-    return std::max<std::size_t>(32, std::min(kStripLanes, budget / 32 * 32));
+    return std::max<std::size_t>(64, std::min(kStripLanes, budget / 64 * 64));
 }
 
 struct VerticalJob {
@@ -444,7 +463,7 @@ bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const Weigh
         try {
             long long taps = std::max(1LL, maxTaps(table));
             std::size_t lanes = stripLanes(taps);
-            StripCache cache(taps, lanes, job.kernels);
+            StripCache cache(taps, lanes, linesReached(table), job.kernels);
             for (long long begin, end; !failed && queue.take(begin, end);)
                 if (!verticalRows(job, cache, lanes, begin, end)) failed = true;
         } catch (const std::bad_alloc&) {
