@@ -223,11 +223,10 @@ Vec roundDown(Vec v) {
         _mm512_maskz_roundscale_pd(0xff, reinterpret_cast<__m512d>(v), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
 }
 void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
-    typedef std::int32_t Ints8 __attribute__((vector_size(32)));
     std::size_t i = 0;
     for (; i + 8 <= count; i += 8) {
         __m256i ints = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i)));
-        _mm512_storeu_pd(out + i, __builtin_convertvector(reinterpret_cast<Ints8>(ints), __m512d));
+        _mm512_storeu_pd(out + i, _mm512_maskz_cvtepi32_pd(0xff, ints));
     }
     for (; i < count; ++i) out[i] = bytes[i];
 }
@@ -328,23 +327,28 @@ public:
         std::fill(held.begin(), held.end(), -1);
     }
 
-    const double* row(const std::uint8_t* source, std::size_t rowBytes, long long j) {
-        std::size_t slot = static_cast<std::size_t>(j % static_cast<long long>(held.size()));
-        double* cached = samples.data() + slot * lanes;
-        if (held[slot] != j) {
-            kernels.widen(source + static_cast<std::size_t>(j) * rowBytes + offset, used, cached);
-            held[slot] = j;
-            if (j + kPrefetchRows < rowCount) prefetch(source + static_cast<std::size_t>(j + kPrefetchRows) * rowBytes);
+    // Points rows[0 .. count - 1] at source rows first .. first + count - 1,
+    // widening those not held yet.
+    void lookUp(const std::uint8_t* source, std::size_t rowBytes, long long first, long long count,
+                const double** rows) {
+        std::size_t slots = held.size();
+        std::size_t slot = static_cast<std::size_t>(first % static_cast<long long>(slots));
+        for (long long j = first; j < first + count; ++j, ++rows, slot = slot + 1 == slots ? 0 : slot + 1) {
+            double* cached = samples.data() + slot * lanes;
+            if (held[slot] != j) widenRow(source, rowBytes, j, cached), held[slot] = j;
+            *rows = cached;
         }
-        return cached;
     }
 
 private:
     // Rows of one strip lie a row apart in memory, too far for the
     // processor to guess: the row needed a few rows on is asked for early.
-    void prefetch(const std::uint8_t* row) const {
-        for (std::size_t b = 0; b < used; b += 64) __builtin_prefetch(row + offset + b);
-        __builtin_prefetch(row + offset + used - 1);
+    void widenRow(const std::uint8_t* source, std::size_t rowBytes, long long j, double* cached) const {
+        kernels.widen(source + static_cast<std::size_t>(j) * rowBytes + offset, used, cached);
+        if (j + kPrefetchRows >= rowCount) return;
+        const std::uint8_t* ahead = source + static_cast<std::size_t>(j + kPrefetchRows) * rowBytes + offset;
+        for (std::size_t b = 0; b < used; b += 64) __builtin_prefetch(ahead + b);
+        __builtin_prefetch(ahead + used - 1);
     }
 
     std::size_t lanes;
@@ -400,8 +404,7 @@ bool verticalRows(const VerticalJob& job, StripCache& cache, std::size_t lanes, 
                 std::memset(out, 0, length);  // no tap contributed
                 continue;
             }
-            for (long long t = 0; t < span.count; ++t)
-                rows[t] = cache.row(job.source, job.rowBytes, span.first + t);
+            cache.lookUp(job.source, job.rowBytes, span.first, span.count, rows.data());
             job.kernels.verticalStrip(rows.data(), job.table.weights.data() + span.weightOffset, span, length, out);
         }
     }
