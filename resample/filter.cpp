@@ -1,5 +1,7 @@
 #include "filter.h"
 
+#include "kernels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -8,9 +10,6 @@
 #include <thread>
 #include <utility>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace resample {
 namespace {
@@ -148,161 +147,8 @@ namespace {
 
 constexpr std::size_t kStripLanes = 512;            // most bytes of a row filtered together
 constexpr std::size_t kStripCacheBytes = 32 << 10;  // a strip's cached rows stay in the first-level cache
-constexpr int kBlockRows = 8;                       // rows filtered together horizontally
-constexpr int kBlockColumn = 3 * kBlockRows;        // doubles per source column of a block
 constexpr long long kPrefetchRows = 8;              // how far ahead source rows are asked for
 constexpr std::size_t kTileColumns = 64;            // output columns gathered before writing to the rows
-
-struct KernelFunctions {
-    void (*widen)(const std::uint8_t* bytes, std::size_t count, double* out);
-    void (*verticalStrip)(const double* const* rows, const double* w, const TapSpan& span, std::size_t lanes,
-                          std::uint8_t* out);
-    void (*horizontalColumns)(const double* block, const WeightTable& table, std::size_t begin, std::size_t end,
-                              std::uint8_t* samples);
-    void (*samplesFromSums)(const double* accumulated, std::size_t count, const TapSpan& span, std::uint8_t* out);
-};
-
-namespace portable {
-constexpr int kLanes = 2;  // the width every x86-64 has, and no wider than another processor's
-template <class Mask>
-bool anyLane(Mask mask) {
-    for (int i = 0; i < kLanes; ++i)
-        if (mask[i]) return true;
-    return false;
-}
-void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
-    for (std::size_t i = 0; i < count; ++i) out[i] = bytes[i];
-}
-template <class Vec>
-Vec roundDown(Vec v) {
-    for (int i = 0; i < kLanes; ++i) v[i] = std::floor(v[i]);
-    return v;
-}
-#include "kernels.inc"
-}  // namespace portable
-
-#if defined(__x86_64__)
-#define PIXLOOM_HAVE_X86_KERNELS 1
-#pragma GCC push_options
-#pragma GCC target("avx2")
-namespace avx2 {
-constexpr int kLanes = 4;
-template <class Mask>
-bool anyLane(Mask mask) {
-    return _mm256_movemask_pd(reinterpret_cast<__m256d>(mask)) != 0;
-}
-template <class Vec>
-Vec roundDown(Vec v) {
-    return reinterpret_cast<Vec>(_mm256_floor_pd(reinterpret_cast<__m256d>(v)));
-}
-void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
-    std::size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        for (int k = 0; k < 4; ++k, b = _mm_srli_si128(b, 4))
-            _mm256_storeu_pd(out + i + 4 * k, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(b)));
-    }
-    for (; i < count; ++i) out[i] = bytes[i];
-}
-#include "kernels.inc"
-}  // namespace avx2
-#pragma GCC pop_options
-
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
-namespace avx512 {
-constexpr int kLanes = 8;
-template <class Mask>
-bool anyLane(Mask mask) {
-    __m512i bits = reinterpret_cast<__m512i>(mask);
-    return _mm512_test_epi64_mask(bits, bits) != 0;
-}
-template <class Vec>
-Vec roundDown(Vec v) {
-    return reinterpret_cast<Vec>(
-        _mm512_maskz_roundscale_pd(0xff, reinterpret_cast<__m512d>(v), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
-}
-void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
-    std::size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        __m256i ints = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i)));
-        _mm512_storeu_pd(out + i, _mm512_maskz_cvtepi32_pd(0xff, ints));
-    }
-    for (; i < count; ++i) out[i] = bytes[i];
-}
-#include "kernels.inc"
-}  // namespace avx512
-#pragma GCC pop_options
-#endif
-
-KernelSet processorKernels() {
-#ifdef PIXLOOM_HAVE_X86_KERNELS
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
-        return KernelSet::avx512;
-    if (__builtin_cpu_supports("avx2")) return KernelSet::avx2;
-#endif
-    return KernelSet::portable;
-}
-
-const KernelFunctions& kernelFunctions(KernelSet set) {
-#ifdef PIXLOOM_HAVE_X86_KERNELS
-    if (set == KernelSet::avx512) return avx512::functions;
-    if (set == KernelSet::avx2) return avx2::functions;
-#endif
-    (void)set;
-    return portable::functions;
-}
-
-// Transposition of a block of rows --------------------------------------------
-
-// Up to eight rows as doubles, interleaved so that one source column's
-// samples lie together: byte b of row k goes to block[b * 8 + k], which puts
-// channel c of pixel j at (j * 3 + c) * 8 + k. Missing rows are 0 and never
-// written back.
-void transposeBlockGeneric(const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block) {
-    if (rowCount < kBlockRows) std::fill(block, block + rowBytes * kBlockRows, 0.0);
-    for (int k = 0; k < rowCount; ++k) {
-        const std::uint8_t* row = rows + k * rowBytes;
-        for (std::size_t b = 0; b < rowBytes; ++b) block[b * kBlockRows + k] = row[b];
-    }
-}
-
-#ifdef PIXLOOM_HAVE_X86_KERNELS
-// Eight full rows, eight bytes at a time: an 8 x 8 byte transpose by
-// unpacking, then each column of eight widened to doubles.
-__attribute__((target("avx2"))) void transposeBlockAvx2(const std::uint8_t* rows, std::size_t rowBytes,
-                                                          double* block) {
-    std::size_t b = 0;
-    for (; b + 8 <= rowBytes; b += 8) {
-        __m128i r[8];
-        for (int k = 0; k < 8; ++k)
-            r[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows + k * rowBytes + b));
-        __m128i rows01 = _mm_unpacklo_epi8(r[0], r[1]), rows23 = _mm_unpacklo_epi8(r[2], r[3]);
-        __m128i rows45 = _mm_unpacklo_epi8(r[4], r[5]), rows67 = _mm_unpacklo_epi8(r[6], r[7]);
-        __m128i low03 = _mm_unpacklo_epi16(rows01, rows23), high03 = _mm_unpackhi_epi16(rows01, rows23);
-        __m128i low47 = _mm_unpacklo_epi16(rows45, rows67), high47 = _mm_unpackhi_epi16(rows45, rows67);
-        __m128i pairs[4] = {_mm_unpacklo_epi32(low03, low47), _mm_unpackhi_epi32(low03, low47),
-                            _mm_unpacklo_epi32(high03, high47), _mm_unpackhi_epi32(high03, high47)};
-        double* out = block + b * kBlockRows;
-        for (__m128i pair : pairs) {  // two columns of eight rows each
-            for (int quarter = 0; quarter < 4; ++quarter, pair = _mm_srli_si128(pair, 4), out += 4)
-                _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(pair)));
-        }
-    }
-    for (; b < rowBytes; ++b)
-        for (int k = 0; k < kBlockRows; ++k) block[b * kBlockRows + k] = rows[k * rowBytes + b];
-}
-#endif
-
-void transposeBlock(KernelSet set, const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block) {
-#ifdef PIXLOOM_HAVE_X86_KERNELS
-    if (rowCount == kBlockRows && set != KernelSet::portable) return transposeBlockAvx2(rows, rowBytes, block);
-#endif
-    (void)set;
-    transposeBlockGeneric(rows, rowBytes, rowCount, block);
-}
 
 // The way back for output bytes: samples[b * 8 + k] is byte b of row k.
 void untransposeTile(const std::uint8_t* samples, std::size_t bytesPerRow, int rowCount, std::uint8_t* out,

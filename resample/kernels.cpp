@@ -1,0 +1,208 @@
+// Each instruction set gets the loops of kernels.inc, with the few
+// primitives the compiler does not turn into good code by itself written
+// for it: widen() (bytes to doubles), nearest() (to the nearest integer,
+// ties to even), allWithin(d, dLimit, q, qLimit) (every lane has |d| < dLimit
+// and |q| <= qLimit) and storeBytes() (integral values clamped to [0, 255],
+// stored as bytes). No multiply-add is fused anywhere (-ffp-contract=off).
+#include "kernels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace resample {
+namespace {
+
+namespace portable {
+constexpr int kLanes = 2;  // the width every x86-64 has, and no wider than another processor's
+
+void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
+    for (std::size_t i = 0; i < count; ++i) out[i] = bytes[i];
+}
+
+// Adding and taking away 1.5 * 2^52 leaves no fraction bits: exact rounding
+// to nearest, ties to even, for |v| < 2^51 (larger lanes fail allWithin).
+template <class Vec>
+Vec nearest(Vec v) {
+    constexpr double kNoFraction = 0x1.8p52;
+    return (v + kNoFraction) - kNoFraction;
+}
+
+template <class Vec>
+bool allWithin(Vec d, double dLimit, Vec q, double qLimit) {
+    for (int i = 0; i < kLanes; ++i)
+        if (!(std::fabs(d[i]) < dLimit && std::fabs(q[i]) <= qLimit)) return false;
+    return true;
+}
+
+template <class Vec>
+void storeBytes(std::uint8_t* out, Vec v) {
+    for (int i = 0; i < kLanes; ++i) out[i] = static_cast<std::uint8_t>(std::min(255.0, std::max(0.0, v[i])));
+}
+
+#include "kernels.inc"
+}  // namespace portable
+
+#if defined(__x86_64__)
+#define PIXLOOM_HAVE_X86_KERNELS 1
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+constexpr int kLanes = 4;
+
+void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        for (int k = 0; k < 4; ++k, b = _mm_srli_si128(b, 4))
+            _mm256_storeu_pd(out + i + 4 * k, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(b)));
+    }
+    for (; i < count; ++i) out[i] = bytes[i];
+}
+
+template <class Vec>
+Vec nearest(Vec v) {
+    return reinterpret_cast<Vec>(
+        _mm256_round_pd(reinterpret_cast<__m256d>(v), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+}
+
+inline __m256d absolute(__m256d v) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), v); }
+
+template <class Vec>
+bool allWithin(Vec d, double dLimit, Vec q, double qLimit) {
+    __m256d near = _mm256_cmp_pd(absolute(reinterpret_cast<__m256d>(d)), _mm256_set1_pd(dLimit), _CMP_LT_OQ);
+    __m256d small = _mm256_cmp_pd(absolute(reinterpret_cast<__m256d>(q)), _mm256_set1_pd(qLimit), _CMP_LE_OQ);
+    return _mm256_movemask_pd(_mm256_and_pd(near, small)) == 0xf;
+}
+
+template <class Vec>
+void storeBytes(std::uint8_t* out, Vec v) {
+    __m256d clamped = _mm256_min_pd(_mm256_max_pd(reinterpret_cast<__m256d>(v), _mm256_setzero_pd()),
+                                    _mm256_set1_pd(255.0));
+    __m128i ints = _mm256_cvttpd_epi32(clamped);
+    __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(ints, ints), ints);
+    std::uint32_t packed = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
+    std::memcpy(out, &packed, sizeof packed);
+}
+
+#include "kernels.inc"
+}  // namespace avx2
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
+namespace avx512 {
+constexpr int kLanes = 8;
+
+void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m256i ints = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i)));
+        _mm512_storeu_pd(out + i, _mm512_maskz_cvtepi32_pd(0xff, ints));
+    }
+    for (; i < count; ++i) out[i] = bytes[i];
+}
+
+// The masked forms with every lane set: the plain ones start from an
+// undefined register, which the compiler warns about.
+template <class Vec>
+Vec nearest(Vec v) {
+    return reinterpret_cast<Vec>(_mm512_maskz_roundscale_pd(0xff, reinterpret_cast<__m512d>(v),
+                                                            _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+}
+
+inline __m512d absolute(__m512d v) { return _mm512_andnot_pd(_mm512_set1_pd(-0.0), v); }
+
+template <class Vec>
+bool allWithin(Vec d, double dLimit, Vec q, double qLimit) {
+    __mmask8 near = _mm512_cmp_pd_mask(absolute(reinterpret_cast<__m512d>(d)), _mm512_set1_pd(dLimit), _CMP_LT_OQ);
+    __mmask8 both = _mm512_mask_cmp_pd_mask(near, absolute(reinterpret_cast<__m512d>(q)), _mm512_set1_pd(qLimit),
+                                            _CMP_LE_OQ);
+    return both == 0xff;
+}
+
+template <class Vec>
+void storeBytes(std::uint8_t* out, Vec v) {
+    __m512d positive = _mm512_maskz_max_pd(0xff, reinterpret_cast<__m512d>(v), _mm512_setzero_pd());
+    __m256i ints = _mm512_maskz_cvttpd_epi32(0xff, positive);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_maskz_cvtusepi32_epi8(0xff, ints));  // saturates at 255
+}
+
+#include "kernels.inc"
+}  // namespace avx512
+#pragma GCC pop_options
+#endif
+
+// Portable transposition of a block of rows.
+void transposeBlockGeneric(const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block) {
+    if (rowCount < kBlockRows) std::fill(block, block + rowBytes * kBlockRows, 0.0);
+    for (int k = 0; k < rowCount; ++k) {
+        const std::uint8_t* row = rows + k * rowBytes;
+        for (std::size_t b = 0; b < rowBytes; ++b) block[b * kBlockRows + k] = row[b];
+    }
+}
+
+#ifdef PIXLOOM_HAVE_X86_KERNELS
+// Eight full rows, eight bytes at a time: an 8 x 8 byte transpose by
+// unpacking, then each column of eight widened to doubles.
+__attribute__((target("avx2"))) void transposeBlockAvx2(const std::uint8_t* rows, std::size_t rowBytes,
+                                                          double* block) {
+    std::size_t b = 0;
+    for (; b + 8 <= rowBytes; b += 8) {
+        __m128i r[8];
+        for (int k = 0; k < 8; ++k)
+            r[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows + k * rowBytes + b));
+        __m128i rows01 = _mm_unpacklo_epi8(r[0], r[1]), rows23 = _mm_unpacklo_epi8(r[2], r[3]);
+        __m128i rows45 = _mm_unpacklo_epi8(r[4], r[5]), rows67 = _mm_unpacklo_epi8(r[6], r[7]);
+        __m128i low03 = _mm_unpacklo_epi16(rows01, rows23), high03 = _mm_unpackhi_epi16(rows01, rows23);
+        __m128i low47 = _mm_unpacklo_epi16(rows45, rows67), high47 = _mm_unpackhi_epi16(rows45, rows67);
+        __m128i pairs[4] = {_mm_unpacklo_epi32(low03, low47), _mm_unpackhi_epi32(low03, low47),
+                            _mm_unpacklo_epi32(high03, high47), _mm_unpackhi_epi32(high03, high47)};
+        double* out = block + b * kBlockRows;
+        for (__m128i pair : pairs) {  // two columns of eight rows each
+            for (int quarter = 0; quarter < 4; ++quarter, pair = _mm_srli_si128(pair, 4), out += 4)
+                _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(pair)));
+        }
+    }
+    for (; b < rowBytes; ++b)
+        for (int k = 0; k < kBlockRows; ++k) block[b * kBlockRows + k] = rows[k * rowBytes + b];
+}
+#endif
+
+}  // namespace
+
+void transposeBlock(KernelSet set, const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block) {
+#ifdef PIXLOOM_HAVE_X86_KERNELS
+    if (rowCount == kBlockRows && set != KernelSet::portable) return transposeBlockAvx2(rows, rowBytes, block);
+#endif
+    (void)set;
+    transposeBlockGeneric(rows, rowBytes, rowCount, block);
+}
+
+
+KernelSet processorKernels() {
+#ifdef PIXLOOM_HAVE_X86_KERNELS
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
+        return KernelSet::avx512;
+    if (__builtin_cpu_supports("avx2")) return KernelSet::avx2;
+#endif
+    return KernelSet::portable;
+}
+
+const KernelFunctions& kernelFunctions(KernelSet set) {
+#ifdef PIXLOOM_HAVE_X86_KERNELS
+    if (set == KernelSet::avx512) return avx512::functions;
+    if (set == KernelSet::avx2) return avx2::functions;
+#endif
+    (void)set;
+    return portable::functions;
+}
+
+}  // namespace resample

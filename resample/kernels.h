@@ -1,0 +1,39 @@
+// The passes' inner loops, built once for each instruction set and picked at
+// run time. Internal to resample/.
+#pragma once
+
+#include "filter.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace resample {
+
+constexpr int kBlockRows = 8;                 // rows filtered together horizontally
+constexpr int kBlockColumn = 3 * kBlockRows;  // doubles per source column of a block
+
+struct KernelFunctions {
+    // Bytes to doubles (exact).
+    void (*widen)(const std::uint8_t* bytes, std::size_t count, double* out);
+    // One output line of lanes samples from rows[0 .. span.count - 1].
+    void (*verticalStrip)(const double* const* rows, const double* w, const TapSpan& span, std::size_t lanes,
+                          std::uint8_t* out);
+    // Output columns [begin, end) of a block (see transposeBlock): column
+    // x's 24 samples go to samples[(x - begin) * 24 ...], channel c of row k
+    // at c * 8 + k.
+    void (*horizontalColumns)(const double* block, const WeightTable& table, std::size_t begin, std::size_t end,
+                              std::uint8_t* samples);
+    // What samplesFromSums() in filter.h does.
+    void (*samplesFromSums)(const double* accumulated, std::size_t count, const TapSpan& span, std::uint8_t* out);
+};
+
+// The fastest set this processor has.
+KernelSet processorKernels();
+const KernelFunctions& kernelFunctions(KernelSet set);
+
+// Up to eight rows as doubles, interleaved so that one source column's
+// samples lie together: byte b of row k goes to block[b * 8 + k], which puts
+// channel c of pixel j at (j * 3 + c) * 8 + k. Missing rows are 0.
+void transposeBlock(KernelSet set, const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block);
+
+}  // namespace resample
