@@ -3,6 +3,7 @@
 #include "kernels.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -148,14 +149,8 @@ namespace {
 constexpr std::size_t kStripLanes = 512;            // most bytes of a row filtered together
 constexpr std::size_t kStripCacheBytes = 32 << 10;  // a strip's cached rows stay in the first-level cache
 constexpr long long kPrefetchRows = 8;              // how far ahead source rows are asked for
-constexpr std::size_t kTileColumns = 64;            // output columns gathered before writing to the rows
-
-// The way back for output bytes: samples[b * 8 + k] is byte b of row k.
-void untransposeTile(const std::uint8_t* samples, std::size_t bytesPerRow, int rowCount, std::uint8_t* out,
-                     std::size_t outRowBytes) {
-    for (int k = 0; k < rowCount; ++k, out += outRowBytes)
-        for (std::size_t b = 0; b < bytesPerRow; ++b) out[b] = samples[b * kBlockRows + k];
-}
+constexpr long long kTilePixels = 96;               // source pixels of a block tile (18 KiB of doubles)
+constexpr std::size_t kMostTileColumns = 256;       // output columns of a tile at most
 
 // Vertical pass -------------------------------------------------------------
 
@@ -274,17 +269,45 @@ struct HorizontalJob {
     KernelSet set;
 };
 
-// Rows firstRow.. (up to eight) through a block, tile by tile of columns.
+// Source pixels lo .. hi - 1 hold every tap of output columns [begin, end).
+void pixelsReached(const WeightTable& table, std::size_t begin, std::size_t end, long long& lo, long long& hi) {
+    lo = LLONG_MAX, hi = 0;
+    for (std::size_t x = begin; x < end; ++x) {
+        const TapSpan& span = table.spans[x];
+        if (span.count == 0) continue;
+        lo = std::min(lo, span.first);
+        hi = std::max(hi, span.first + span.count);
+    }
+    if (lo > hi) lo = hi = 0;  // no taps at all
+}
+
+// Output columns per tile: those whose taps lie in about kTilePixels source
+// pixels, so that a tile's part of the block stays in the first-level cache
+// between its transposition and its use; a multiple of eight.
+std::size_t tileColumns(std::size_t targetWidth, long long sourceWidth) {
+    std::size_t columns = static_cast<std::size_t>(kTilePixels * static_cast<double>(targetWidth) /
+                                                   static_cast<double>(std::max(1LL, sourceWidth)));
+    return std::min<std::size_t>(kMostTileColumns, std::max<std::size_t>(8, columns / 8 * 8));
+}
+
+// Rows firstRow.. (up to eight) through a block, tile by tile of columns:
+// each tile transposes the source pixels its taps reach to the start of the
+// block (which stays in the first-level cache), then filters.
 void horizontalBlock(const HorizontalJob& job, long long firstRow, double* block, std::uint8_t* samples) {
     int rowCount = static_cast<int>(std::min<long long>(kBlockRows, job.rows - firstRow));
-    std::size_t targetRowBytes = 3 * job.table.spans.size();
-    transposeBlock(job.set, job.source + firstRow * job.sourceRowBytes, job.sourceRowBytes, rowCount, block);
+    std::size_t targetWidth = job.table.spans.size(), targetRowBytes = 3 * targetWidth;
+    std::size_t columns = tileColumns(targetWidth, static_cast<long long>(job.sourceRowBytes / 3));
+    const std::uint8_t* rows = job.source + firstRow * job.sourceRowBytes;
     const KernelFunctions& kernels = kernelFunctions(job.set);
     std::uint8_t* out = job.target + firstRow * targetRowBytes;
-    for (std::size_t x = 0; x < job.table.spans.size(); x += kTileColumns) {
-        std::size_t end = std::min(job.table.spans.size(), x + kTileColumns);
-        kernels.horizontalColumns(block, job.table, x, end, samples);
-        untransposeTile(samples, 3 * (end - x), rowCount, out + 3 * x, targetRowBytes);
+    for (std::size_t x = 0; x < targetWidth; x += columns) {
+        std::size_t end = std::min(targetWidth, x + columns);
+        long long lo, hi;
+        pixelsReached(job.table, x, end, lo, hi);
+        transposeBlock(job.set, rows + 3 * lo, job.sourceRowBytes, static_cast<std::size_t>(3 * (hi - lo)), rowCount,
+                       block);
+        kernels.horizontalColumns(block, lo, job.table, x, end, samples);
+        untransposeTile(job.set, samples, 3 * (end - x), rowCount, out + 3 * x, targetRowBytes);
     }
 }
 
@@ -331,7 +354,7 @@ bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long lon
     parallelPieces(blocks, 1, threads, [&](PieceQueue& queue) {
         try {
             std::vector<double> block(static_cast<std::size_t>(sourceWidth) * kBlockColumn);
-            std::vector<std::uint8_t> samples(kTileColumns * kBlockColumn);
+            std::vector<std::uint8_t> samples(kMostTileColumns * kBlockColumn);
             for (long long b, end; !failed && queue.take(b, end);) {
                 if (cancel.load(std::memory_order_relaxed)) failed = true;
                 else horizontalBlock(job, b * kBlockRows, block.data(), samples.data());

@@ -139,49 +139,91 @@ void storeBytes(std::uint8_t* out, Vec v) {
 #endif
 
 // Portable transposition of a block of rows.
-void transposeBlockGeneric(const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block) {
-    if (rowCount < kBlockRows) std::fill(block, block + rowBytes * kBlockRows, 0.0);
+void transposeBlockGeneric(const std::uint8_t* rows, std::size_t rowStride, std::size_t bytes, int rowCount,
+                           double* block) {
+    if (rowCount < kBlockRows) std::fill(block, block + bytes * kBlockRows, 0.0);
     for (int k = 0; k < rowCount; ++k) {
-        const std::uint8_t* row = rows + k * rowBytes;
-        for (std::size_t b = 0; b < rowBytes; ++b) block[b * kBlockRows + k] = row[b];
+        const std::uint8_t* row = rows + k * rowStride;
+        for (std::size_t b = 0; b < bytes; ++b) block[b * kBlockRows + k] = row[b];
     }
 }
 
 #ifdef PIXLOOM_HAVE_X86_KERNELS
-// Eight full rows, eight bytes at a time: an 8 x 8 byte transpose by
-// unpacking, then each column of eight widened to doubles.
-__attribute__((target("avx2"))) void transposeBlockAvx2(const std::uint8_t* rows, std::size_t rowBytes,
-                                                          double* block) {
+// An 8 x 8 byte transpose by unpacking: eight bytes of each of r[0 .. 7] in,
+// column pairs out (bytes 0-7 of pairs[i] are column 2i, 8-15 column 2i + 1).
+inline void transpose8x8(const __m128i r[8], __m128i pairs[4]) {
+    __m128i rows01 = _mm_unpacklo_epi8(r[0], r[1]), rows23 = _mm_unpacklo_epi8(r[2], r[3]);
+    __m128i rows45 = _mm_unpacklo_epi8(r[4], r[5]), rows67 = _mm_unpacklo_epi8(r[6], r[7]);
+    __m128i low03 = _mm_unpacklo_epi16(rows01, rows23), high03 = _mm_unpackhi_epi16(rows01, rows23);
+    __m128i low47 = _mm_unpacklo_epi16(rows45, rows67), high47 = _mm_unpackhi_epi16(rows45, rows67);
+    pairs[0] = _mm_unpacklo_epi32(low03, low47), pairs[1] = _mm_unpackhi_epi32(low03, low47);
+    pairs[2] = _mm_unpacklo_epi32(high03, high47), pairs[3] = _mm_unpackhi_epi32(high03, high47);
+}
+
+// Eight full rows, eight bytes at a time, each column of eight widened to
+// doubles.
+__attribute__((target("avx2"))) void transposeBlockAvx2(const std::uint8_t* rows, std::size_t rowStride,
+                                                          std::size_t bytes, double* block) {
     std::size_t b = 0;
-    for (; b + 8 <= rowBytes; b += 8) {
-        __m128i r[8];
+    for (; b + 8 <= bytes; b += 8) {
+        __m128i r[8], pairs[4];
         for (int k = 0; k < 8; ++k)
-            r[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows + k * rowBytes + b));
-        __m128i rows01 = _mm_unpacklo_epi8(r[0], r[1]), rows23 = _mm_unpacklo_epi8(r[2], r[3]);
-        __m128i rows45 = _mm_unpacklo_epi8(r[4], r[5]), rows67 = _mm_unpacklo_epi8(r[6], r[7]);
-        __m128i low03 = _mm_unpacklo_epi16(rows01, rows23), high03 = _mm_unpackhi_epi16(rows01, rows23);
-        __m128i low47 = _mm_unpacklo_epi16(rows45, rows67), high47 = _mm_unpackhi_epi16(rows45, rows67);
-        __m128i pairs[4] = {_mm_unpacklo_epi32(low03, low47), _mm_unpackhi_epi32(low03, low47),
-                            _mm_unpacklo_epi32(high03, high47), _mm_unpackhi_epi32(high03, high47)};
+            r[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows + k * rowStride + b));
+        transpose8x8(r, pairs);
         double* out = block + b * kBlockRows;
         for (__m128i pair : pairs) {  // two columns of eight rows each
             for (int quarter = 0; quarter < 4; ++quarter, pair = _mm_srli_si128(pair, 4), out += 4)
                 _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(pair)));
         }
     }
-    for (; b < rowBytes; ++b)
-        for (int k = 0; k < kBlockRows; ++k) block[b * kBlockRows + k] = rows[k * rowBytes + b];
+    for (; b < bytes; ++b)
+        for (int k = 0; k < kBlockRows; ++k) block[b * kBlockRows + k] = rows[k * rowStride + b];
+}
+
+// Eight full rows: the same transpose the other way, eight bytes of each row
+// at a time.
+void untransposeTileSse2(const std::uint8_t* samples, std::size_t bytes, std::uint8_t* out, std::size_t rowStride) {
+    std::size_t b = 0;
+    for (; b + 8 <= bytes; b += 8) {
+        __m128i r[8], pairs[4];
+        for (int k = 0; k < 8; ++k)
+            r[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + (b + k) * kBlockRows));
+        transpose8x8(r, pairs);
+        for (int i = 0; i < 4; ++i) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2 * i * rowStride + b), pairs[i]);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (2 * i + 1) * rowStride + b),
+                             _mm_unpackhi_epi64(pairs[i], pairs[i]));
+        }
+    }
+    for (; b < bytes; ++b)
+        for (int k = 0; k < kBlockRows; ++k) out[k * rowStride + b] = samples[b * kBlockRows + k];
 }
 #endif
 
+void untransposeTileGeneric(const std::uint8_t* samples, std::size_t bytes, int rowCount, std::uint8_t* out,
+                            std::size_t rowStride) {
+    for (int k = 0; k < rowCount; ++k, out += rowStride)
+        for (std::size_t b = 0; b < bytes; ++b) out[b] = samples[b * kBlockRows + k];
+}
+
 }  // namespace
 
-void transposeBlock(KernelSet set, const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block) {
+void transposeBlock(KernelSet set, const std::uint8_t* rows, std::size_t rowStride, std::size_t bytes, int rowCount,
+                    double* block) {
 #ifdef PIXLOOM_HAVE_X86_KERNELS
-    if (rowCount == kBlockRows && set != KernelSet::portable) return transposeBlockAvx2(rows, rowBytes, block);
+    if (rowCount == kBlockRows && set != KernelSet::portable) return transposeBlockAvx2(rows, rowStride, bytes, block);
 #endif
     (void)set;
-    transposeBlockGeneric(rows, rowBytes, rowCount, block);
+    transposeBlockGeneric(rows, rowStride, bytes, rowCount, block);
+}
+
+void untransposeTile(KernelSet set, const std::uint8_t* samples, std::size_t bytes, int rowCount, std::uint8_t* out,
+                     std::size_t rowStride) {
+#ifdef PIXLOOM_HAVE_X86_KERNELS
+    if (rowCount == kBlockRows && set != KernelSet::portable) return untransposeTileSse2(samples, bytes, out, rowStride);
+#endif
+    (void)set;
+    untransposeTileGeneric(samples, bytes, rowCount, out, rowStride);
 }
 
 
