@@ -1,14 +1,15 @@
 // The engine's passes one by one, on the photo-like 6000x4000 reduced to
 // 1920x1280: the vertical pass (shared by every method), the horizontal pass
-// to 1920 columns (Lanczos3) and to 5760 (LCD(hi)), and the LCD(hi) fold, on
-// one thread and on two. Prints the best and the median time of each stage,
+// to 1920 columns (Lanczos3) and to 5760 (LCD(hi)), and the LCD(hi) fold on
+// its own (a whole LCD resize folds each block of rows as it is made), then
+// both whole resizes, on one thread and on two. Prints the best and the median time of each stage,
 // and the best processor time (all threads together): on a machine shared
 // with other work it moves much less than the time on the clock.
 //
 // usage: stage_bench [REPETITIONS [KERNELS [STAGE]]]
 //   KERNELS: portable, avx2 or avx512, the fastest the passes may use
 //   (default: the processor's best); STAGE: only the stages whose name
-//   starts with it (vertical, horizontal, fold).
+//   starts with it (vertical, horizontal, fold, whole).
 #include "filter.h"
 #include "image.h"
 #include "synthetic_photo.h"
@@ -107,6 +108,12 @@ int main(int argc, char** argv) {
                 [](Image& i) { return i.resampleHorizontal(3 * targetWidth); }, threads, repetitions);
         measure("fold 5760 -> 1920 (LCD(hi))", wide, [](Image& i) { return i.foldSubpixelBox(); }, threads,
                 repetitions);
+        measure("whole resize Lanczos3", source,
+                [](Image& i) { return i.resize(targetWidth, targetHeight, false, false); }, threads, repetitions);
+        measure("whole resize LCD(hi)", source, [](Image& i) {
+            i.lcdSetting(4);
+            return i.resize(targetWidth, targetHeight, false, false);
+        }, threads, repetitions);
     }
     return 0;
 }

@@ -265,7 +265,7 @@ struct HorizontalJob {
     std::size_t sourceRowBytes;
     long long rows;
     const WeightTable& table;
-    std::uint8_t* target;
+    std::size_t tileColumns;
     KernelSet set;
 };
 
@@ -290,18 +290,28 @@ std::size_t tileColumns(std::size_t targetWidth, long long sourceWidth) {
     return std::min<std::size_t>(kMostTileColumns, std::max<std::size_t>(8, columns / 8 * 8));
 }
 
-// Rows firstRow.. (up to eight) through a block, tile by tile of columns:
-// each tile transposes the source pixels its taps reach to the start of the
-// block (which stays in the first-level cache), then filters.
-void horizontalBlock(const HorizontalJob& job, long long firstRow, double* block, std::uint8_t* samples) {
+// Source pixels in the widest tile: the block's size.
+std::size_t widestTile(const WeightTable& table, std::size_t columns) {
+    long long widest = 1;
+    for (std::size_t x = 0; x < table.spans.size(); x += columns) {
+        long long lo, hi;
+        pixelsReached(table, x, std::min(table.spans.size(), x + columns), lo, hi);
+        widest = std::max(widest, hi - lo);
+    }
+    return static_cast<std::size_t>(widest);
+}
+
+// Rows firstRow.. (up to eight) through a block, tile by tile of columns,
+// to rowCount rows of out: each tile transposes the source pixels its taps
+// reach to the block (which stays in the first-level cache), then filters.
+void horizontalBlock(const HorizontalJob& job, long long firstRow, double* block, std::uint8_t* samples,
+                     std::uint8_t* out) {
     int rowCount = static_cast<int>(std::min<long long>(kBlockRows, job.rows - firstRow));
     std::size_t targetWidth = job.table.spans.size(), targetRowBytes = 3 * targetWidth;
-    std::size_t columns = tileColumns(targetWidth, static_cast<long long>(job.sourceRowBytes / 3));
     const std::uint8_t* rows = job.source + firstRow * job.sourceRowBytes;
     const KernelFunctions& kernels = kernelFunctions(job.set);
-    std::uint8_t* out = job.target + firstRow * targetRowBytes;
-    for (std::size_t x = 0; x < targetWidth; x += columns) {
-        std::size_t end = std::min(targetWidth, x + columns);
+    for (std::size_t x = 0; x < targetWidth; x += job.tileColumns) {
+        std::size_t end = std::min(targetWidth, x + job.tileColumns);
         long long lo, hi;
         pixelsReached(job.table, x, end, lo, hi);
         transposeBlock(job.set, rows + 3 * lo, job.sourceRowBytes, static_cast<std::size_t>(3 * (hi - lo)), rowCount,
@@ -309,6 +319,41 @@ void horizontalBlock(const HorizontalJob& job, long long firstRow, double* block
         kernels.horizontalColumns(block, lo, job.table, x, end, samples);
         untransposeTile(job.set, samples, 3 * (end - x), rowCount, out + 3 * x, targetRowBytes);
     }
+}
+
+// Blocks of eight rows handed to threads one at a time. Each block's rows
+// go to rowsFor(firstRow, scratch), where scratch is the thread's own
+// scratchBytes, then done(out, firstRow, rowCount) is called.
+template <class RowsFor, class Done>
+bool horizontalBlocks(const HorizontalJob& job, std::size_t scratchBytes, const std::atomic<bool>& cancel,
+                      int threads, RowsFor rowsFor, Done done) {
+    std::atomic<bool> failed{false};
+    long long blocks = (job.rows + kBlockRows - 1) / kBlockRows;
+    parallelPieces(blocks, 1, threads, [&](PieceQueue& queue) {
+        try {
+            std::vector<double> block(widestTile(job.table, job.tileColumns) * kBlockColumn);
+            std::vector<std::uint8_t> samples(job.tileColumns * kBlockColumn), scratch(scratchBytes);
+            for (long long b, end; !failed && queue.take(b, end);) {
+                if (cancel.load(std::memory_order_relaxed)) {
+                    failed = true;
+                    break;
+                }
+                long long firstRow = b * kBlockRows;
+                std::uint8_t* out = rowsFor(firstRow, scratch.data());
+                horizontalBlock(job, firstRow, block.data(), samples.data(), out);
+                done(out, firstRow, static_cast<int>(std::min<long long>(kBlockRows, job.rows - firstRow)));
+            }
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+    });
+    return !failed && !cancel;
+}
+
+HorizontalJob horizontalJob(const std::uint8_t* source, long long sourceWidth, long long rows,
+                            const WeightTable& table) {
+    return {source, 3 * static_cast<std::size_t>(sourceWidth), rows, table,
+            tileColumns(table.spans.size(), sourceWidth), kernelsInUse()};
 }
 
 }  // namespace
@@ -348,22 +393,22 @@ bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const Weigh
 bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long long rows,
                      const WeightTable& table, std::uint8_t* target,
                      const std::atomic<bool>& cancel, int threads) {
-    std::atomic<bool> failed{false};
-    HorizontalJob job{source, 3 * static_cast<std::size_t>(sourceWidth), rows, table, target, kernelsInUse()};
-    long long blocks = (rows + kBlockRows - 1) / kBlockRows;
-    parallelPieces(blocks, 1, threads, [&](PieceQueue& queue) {
-        try {
-            std::vector<double> block(static_cast<std::size_t>(sourceWidth) * kBlockColumn);
-            std::vector<std::uint8_t> samples(kMostTileColumns * kBlockColumn);
-            for (long long b, end; !failed && queue.take(b, end);) {
-                if (cancel.load(std::memory_order_relaxed)) failed = true;
-                else horizontalBlock(job, b * kBlockRows, block.data(), samples.data());
-            }
-        } catch (const std::bad_alloc&) {
-            failed = true;
-        }
-    });
-    return !failed && !cancel;
+    std::size_t targetRowBytes = 3 * table.spans.size();
+    return horizontalBlocks(
+        horizontalJob(source, sourceWidth, rows, table), 0, cancel, threads,
+        [&](long long firstRow, std::uint8_t*) { return target + static_cast<std::size_t>(firstRow) * targetRowBytes; },
+        [](const std::uint8_t*, long long, int) {});
+}
+
+bool applyHorizontalThen(const std::uint8_t* source, long long sourceWidth, long long rows,
+                         const WeightTable& table, const RowsDone& finish, const std::atomic<bool>& cancel,
+                         int threads) {
+    std::size_t scratchBytes;
+    if (__builtin_mul_overflow(3 * table.spans.size(), std::size_t{kBlockRows}, &scratchBytes)) return false;
+    return horizontalBlocks(
+        horizontalJob(source, sourceWidth, rows, table), scratchBytes, cancel, threads,
+        [](long long, std::uint8_t* scratch) { return scratch; },
+        [&](const std::uint8_t* out, long long firstRow, int rowCount) { finish(out, firstRow, rowCount); });
 }
 
 }  // namespace resample

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -138,5 +139,14 @@ bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const Weigh
 bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long long rows,
                      const WeightTable& table, std::uint8_t* target,
                      const std::atomic<bool>& cancel, int threads);
+
+// The same, each block of finished rows handed to finish(rows, firstRow,
+// rowCount) on the thread that made it instead of being kept: rowCount rows
+// of 3 * table.spans.size() bytes, output rows firstRow onwards. Lets a
+// later step work on rows while they are in the cache.
+using RowsDone = std::function<void(const std::uint8_t* rows, long long firstRow, int rowCount)>;
+bool applyHorizontalThen(const std::uint8_t* source, long long sourceWidth, long long rows,
+                         const WeightTable& table, const RowsDone& finish, const std::atomic<bool>& cancel,
+                         int threads);
 
 }  // namespace resample

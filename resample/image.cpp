@@ -177,6 +177,51 @@ Image::Size Image::targetSize(int requestedWidth, int requestedHeight, bool keep
                 static_cast<int>(std::max<long long>(h, 1))};
 }
 
+namespace {
+
+// The horizontal weights for a pass from width to target columns; LCD types
+// 1 to 3 widen the kernel threefold.
+bool horizontalTable(int width, long long target, int lcdType, double softness, resample::WeightTable& table) {
+    int widening = lcdType >= 1 && lcdType <= 3 ? 3 : 1;
+    return resample::buildHorizontalWeights(resample::horizontalGeometry(width, target, widening, softness), table);
+}
+
+using FoldRow = void (*)(const unsigned char* row, unsigned char* out, long long pixels);
+FoldRow foldFor(int lcdType);
+
+// What the horizontal pass of an LCD reduction needs from the image.
+struct HorizontalStep {
+    const unsigned char* pixels;
+    int width, height, tripleWidth, lcdType;
+    double softness;
+    int threads;
+};
+
+// The horizontal pass to step.tripleWidth columns with every block of rows
+// folded at once to a third of that width: the new buffer, or null when
+// cancelled or out of memory.
+unsigned char* horizontalFolded(const HorizontalStep& step, FoldRow fold, const std::atomic<bool>& cancel) {
+    long long folded = step.tripleWidth / 3;
+    std::size_t bytes;
+    if (!rgbByteCount(folded, step.height, bytes)) return nullptr;
+    auto* result = static_cast<unsigned char*>(std::malloc(bytes));
+    if (!result) return nullptr;
+    resample::WeightTable table;
+    std::size_t wideRow = 3 * static_cast<std::size_t>(step.tripleWidth), foldedRow = wideRow / 3;
+    auto foldRows = [&](const std::uint8_t* rows, long long firstRow, int rowCount) {
+        for (int k = 0; k < rowCount; ++k)
+            fold(rows + k * wideRow, result + static_cast<std::size_t>(firstRow + k) * foldedRow, folded);
+    };
+    if (!horizontalTable(step.width, step.tripleWidth, step.lcdType, step.softness, table) ||
+        !resample::applyHorizontalThen(step.pixels, step.width, step.height, table, foldRows, cancel, step.threads)) {
+        std::free(result);
+        return nullptr;
+    }
+    return result;
+}
+
+}  // namespace
+
 bool Image::resizeNearest(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
     if (isEmpty()) return false;
     Size target = targetSize(requestedWidth, requestedHeight, keepRatio, percent);
@@ -200,23 +245,21 @@ bool Image::resize(int requestedWidth, int requestedHeight, bool keepRatio, bool
     if (type > 0 && tripleWidth > INT_MAX) return false;
     if (!resampleVertical(target.height)) return false;
     if (type == 0) return resampleHorizontal(target.width);
-    // Fold only what the pass produced: after a failed pass the width could
-    // still be a multiple of 3 and would be folded to the wrong size.
-    if (!resampleHorizontal(static_cast<int>(tripleWidth))) return false;
-    switch (type) {
-    case 1:
-    case 4:
-        return foldSubpixelBox();
-    case 2:
-    case 5:
-        return foldSubpixelAdaptive();
-    case 3:
-    case 6:
-        return foldSubpixelWeighted();
-    default:
+    FoldRow fold = foldFor(type);
+    if (!fold) {
+        // The triple-width picture is left as it is, unfolded.
+        if (!resampleHorizontal(static_cast<int>(tripleWidth))) return false;
         showMessage(wxT("undefined LCD type!"));
         return false;
     }
+    // Each block of triple-width rows is folded as soon as it is made, while
+    // it is in the cache; the triple-width picture is never kept whole.
+    unsigned char* folded = horizontalFolded(HorizontalStep{pixels, width, height, static_cast<int>(tripleWidth),
+                                                            lcdType, softnessFactor(), threadsForPasses()},
+                                             fold, cancelRequested);
+    if (!folded) return false;
+    install(folded, target.width, height);
+    return true;
 }
 
 bool Image::resampleVertical(int newHeight) {
@@ -253,17 +296,11 @@ bool Image::resampleHorizontal(int newWidth) {
     long long target = std::max(newWidth, 1);
     std::size_t bytes;
     if (!rgbByteCount(target, height, bytes)) return false;
-    int widening = lcdType >= 1 && lcdType <= 3 ? 3 : 1;
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
     if (!result) return false;
     resample::WeightTable table;
-    auto geometry = resample::horizontalGeometry(width, target, widening, softnessFactor());
-    if (!resample::buildHorizontalWeights(geometry, table)) {
-        std::free(result);
-        return false;
-    }
-    if (!resample::applyHorizontal(pixels, width, height, table, result, cancelRequested,
-                                   threadsForPasses())) {
+    if (!horizontalTable(width, target, lcdType, softnessFactor(), table) ||
+        !resample::applyHorizontal(pixels, width, height, table, result, cancelRequested, threadsForPasses())) {
         std::free(result);
         return false;
     }
@@ -345,6 +382,22 @@ void foldAdaptiveRow(Row row, unsigned char* out, long long pixels) {
         put(out, n, red, (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3, blue);
     }
     if (pixels > 1) foldAdaptiveMean(row, out, pixels - 1);
+}
+
+FoldRow foldFor(int lcdType) {
+    switch (lcdType) {
+    case 1:
+    case 4:
+        return foldBoxRow;
+    case 2:
+    case 5:
+        return foldAdaptiveRow;
+    case 3:
+    case 6:
+        return foldWeightedRow;
+    default:
+        return nullptr;
+    }
 }
 
 }  // namespace

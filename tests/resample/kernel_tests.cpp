@@ -136,6 +136,43 @@ TEST(Kernels, EverySetAndThreadCountGivesTheReferenceSamples) {
     Image::setThreadCount(2);
 }
 
+// The horizontal pass that hands each block of rows on as it is made (an LCD reduction folds them at once): the rows
+// handed on are applyHorizontal's, each once; a cancel from inside stops it, and it says so.
+TEST(Kernels, RowsHandedOnAreThePassRowsEachOnceUnlessCancelled) {
+    std::mt19937 random(5);
+    const reference::Picture source = noise(301, 45, random);
+    resample::WeightTable table;
+    ASSERT_TRUE(resample::buildHorizontalWeights(resample::horizontalGeometry(301, 270, 1, 1.0), table));
+    const std::size_t rowBytes = 3 * table.spans.size();
+    Bytes whole(rowBytes * 45);
+    std::atomic<bool> cancel{false};
+    ASSERT_TRUE(resample::applyHorizontal(source.rgb.data(), 301, 45, table, whole.data(), cancel, 1));
+    for (int threads : {1, 2, 3}) {
+        for (int cancelAfter : {-1, 0, 2}) {
+            Bytes handed(whole.size());
+            std::vector<int> times(45);
+            std::mutex mutex;
+            int blocks = 0;
+            std::atomic<bool> stop{false};
+            auto finish = [&](const std::uint8_t* rows, long long firstRow, int rowCount) {
+                std::lock_guard<std::mutex> lock(mutex);
+                std::copy(rows, rows + rowCount * rowBytes, handed.begin() + firstRow * rowBytes);
+                for (int k = 0; k < rowCount; ++k) ++times[firstRow + k];
+                if (blocks++ == cancelAfter) stop = true;
+            };
+            bool done = resample::applyHorizontalThen(source.rgb.data(), 301, 45, table, finish, stop, threads);
+            SCOPED_TRACE(::testing::Message() << threads << " thread(s), cancelled after block " << cancelAfter);
+            EXPECT_EQ(done, cancelAfter < 0);
+            if (cancelAfter < 0) {
+                EXPECT_EQ(handed, whole);
+                EXPECT_EQ(times, std::vector<int>(45, 1));
+            } else {
+                EXPECT_LE(blocks, cancelAfter + threads);  // each thread finishes at most the block it is on
+            }
+        }
+    }
+}
+
 TEST(Threads, EveryPieceIsDoneOnceByNoMoreThreadsThanAllowed) {
     const struct { long long count, piece; int threads; } cases[] = {
         {0, 1, 2}, {1, 1, 4}, {7, 3, 2}, {100, 1, 3}, {1000, 64, 2}, {1000, 5000, 4}, {997, 16, 7}, {5, 0, 2},
