@@ -226,9 +226,9 @@ bool Image::resizeNearest(int requestedWidth, int requestedHeight, bool keepRati
     if (isEmpty()) return false;
     Size target = targetSize(requestedWidth, requestedHeight, keepRatio, percent);
     if (!fitsToolkitImage(width, height) || !fitsToolkitImage(target.width, target.height)) return false;
-    unsigned char* copy = copyBuffer(pixels, width, height);
-    if (!copy) return false;
-    wxImage source(width, height, copy, false);
+    // The toolkit reads our buffer in place (static data: never freed or
+    // written by it); only its result is copied.
+    wxImage source(width, height, pixels, true);
     wxImage scaled = source.Scale(target.width, target.height, wxIMAGE_QUALITY_NORMAL);
     if (!scaled.IsOk()) return false;
     unsigned char* result = copyBuffer(scaled.GetData(), target.width, target.height);
