@@ -232,21 +232,67 @@ struct VerticalJob {
 };
 
 // Output rows begin..end, strip by strip; false when cancelled.
+// Source rows of lines y and y + 1 together, lowest first.
+void pairRows(const TapSpan& one, const TapSpan& two, long long& low, long long& count) {
+    low = std::min(one.first, two.first);
+    count = std::max(one.first + one.count, two.first + two.count) - low;
+}
+
+// The most source rows one pair of consecutive output lines reaches.
+long long mostPairRows(const WeightTable& table) {
+    long long most = maxTaps(table);
+    for (std::size_t y = 1; y < table.spans.size(); ++y) {
+        long long low, count;
+        pairRows(table.spans[y - 1], table.spans[y], low, count);
+        most = std::max(most, count);
+    }
+    return std::max(1LL, most);
+}
+
+// Output line y of one strip alone.
+void verticalLine(const VerticalJob& job, StripCache& cache, long long y, std::size_t offset, std::size_t length,
+                  const double** rows) {
+    const TapSpan& span = job.table.spans[y];
+    std::uint8_t* out = job.target + static_cast<std::size_t>(y) * job.rowBytes + offset;
+    if (span.weightSum == 0) {
+        std::memset(out, 0, length);  // no tap contributed
+        return;
+    }
+    cache.lookUp(job.source, job.rowBytes, span.first, span.count, rows);
+    job.kernels.verticalStrip(rows, job.table.weights.data() + span.weightOffset, span, length, out);
+}
+
+// Output lines y and y + 1 of one strip together, when both have taps.
+bool verticalLinePair(const VerticalJob& job, StripCache& cache, long long y, std::size_t offset,
+                      std::size_t length, const double** rows) {
+    const TapSpan& one = job.table.spans[y];
+    const TapSpan& two = job.table.spans[y + 1];
+    if (one.weightSum == 0 || two.weightSum == 0) return false;
+    long long low, count;
+    pairRows(one, two, low, count);
+    cache.lookUp(job.source, job.rowBytes, low, count, rows);
+    const double* weights = job.table.weights.data();
+    std::uint8_t* out = job.target + static_cast<std::size_t>(y) * job.rowBytes + offset;
+    LinePair pair{{&one, &two}, {weights + one.weightOffset, weights + two.weightOffset}, {out, out + job.rowBytes}};
+    job.kernels.verticalPair(rows, low, pair, length);
+    return true;
+}
+
+// Output rows begin..end, strip by strip, two lines at a time; false when
+// cancelled.
 bool verticalRows(const VerticalJob& job, StripCache& cache, std::size_t lanes, long long begin, long long end) {
-    std::vector<const double*> rows(static_cast<std::size_t>(std::max(1LL, maxTaps(job.table))));
+    std::vector<const double*> rows(static_cast<std::size_t>(mostPairRows(job.table)));
     for (std::size_t offset = 0; offset < job.rowBytes; offset += lanes) {
         std::size_t length = std::min(lanes, job.rowBytes - offset);
         cache.startStrip(offset, length);
-        for (long long y = begin; y < end; ++y) {
+        for (long long y = begin; y < end;) {
             if (job.cancel.load(std::memory_order_relaxed)) return false;
-            const TapSpan& span = job.table.spans[y];
-            std::uint8_t* out = job.target + static_cast<std::size_t>(y) * job.rowBytes + offset;
-            if (span.weightSum == 0) {
-                std::memset(out, 0, length);  // no tap contributed
-                continue;
+            if (y + 1 < end && verticalLinePair(job, cache, y, offset, length, rows.data())) {
+                y += 2;
+            } else {
+                verticalLine(job, cache, y, offset, length, rows.data());
+                y += 1;
             }
-            cache.lookUp(job.source, job.rowBytes, span.first, span.count, rows.data());
-            job.kernels.verticalStrip(rows.data(), job.table.weights.data() + span.weightOffset, span, length, out);
         }
     }
     return true;
@@ -378,9 +424,9 @@ bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const Weigh
     long long rows = static_cast<long long>(table.spans.size());
     parallelPieces(rows, rowsPerPiece(rows, threads), threads, [&](PieceQueue& queue) {
         try {
-            long long taps = std::max(1LL, maxTaps(table));
-            std::size_t lanes = stripLanes(taps);
-            StripCache cache(taps, lanes, linesReached(table), job.kernels);
+            long long slots = mostPairRows(table);
+            std::size_t lanes = stripLanes(slots);
+            StripCache cache(slots, lanes, linesReached(table), job.kernels);
             for (long long begin, end; !failed && queue.take(begin, end);)
                 if (!verticalRows(job, cache, lanes, begin, end)) failed = true;
         } catch (const std::bad_alloc&) {

@@ -12,12 +12,22 @@ namespace resample {
 constexpr int kBlockRows = 8;                 // rows filtered together horizontally
 constexpr int kBlockColumn = 3 * kBlockRows;  // doubles per source column of a block
 
+// Two output lines of a vertical strip, filtered together.
+struct LinePair {
+    const TapSpan* span[2];
+    const double* w[2];
+    std::uint8_t* out[2];
+};
+
 struct KernelFunctions {
     // Bytes to doubles (exact).
     void (*widen)(const std::uint8_t* bytes, std::size_t count, double* out);
     // One output line of lanes samples from rows[0 .. span.count - 1].
     void (*verticalStrip)(const double* const* rows, const double* w, const TapSpan& span, std::size_t lanes,
                           std::uint8_t* out);
+    // Two output lines of lanes samples; rows[0 ..] are source rows from
+    // `low` on, covering both spans.
+    void (*verticalPair)(const double* const* rows, long long low, const LinePair& pair, std::size_t lanes);
     // Output columns [begin, end) of a block (see transposeBlock) that
     // starts at source pixel firstPixel: column x's 24 samples go to
     // samples[(x - begin) * 24 ...], channel c of row k at c * 8 + k.
