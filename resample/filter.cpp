@@ -154,6 +154,18 @@ constexpr std::size_t kMostTileColumns = 256;       // output columns of a tile 
 
 // Vertical pass -------------------------------------------------------------
 
+// Asks for the cache lines of bytes p .. p + length - 1 (length > 0) ahead
+// of their use: to be read, or to be written.
+void prefetchToRead(const std::uint8_t* p, std::size_t length) {
+    for (std::size_t b = 0; b < length; b += 64) __builtin_prefetch(p + b, 0);
+    __builtin_prefetch(p + length - 1, 0);
+}
+
+void prefetchToWrite(std::uint8_t* p, std::size_t length) {
+    for (std::size_t b = 0; b < length; b += 64) __builtin_prefetch(p + b, 1);
+    __builtin_prefetch(p + length - 1, 1);
+}
+
 // One strip (a range of bytes) of recently used source rows, as doubles.
 // Slot j mod slots holds row j, so the rows of one output line never evict
 // each other as long as a line has no more taps than there are slots.
@@ -186,10 +198,8 @@ private:
     // processor to guess: the row needed a few rows on is asked for early.
     void widenRow(const std::uint8_t* source, std::size_t rowBytes, long long j, double* cached) const {
         kernels.widen(source + static_cast<std::size_t>(j) * rowBytes + offset, used, cached);
-        if (j + kPrefetchRows >= rowCount) return;
-        const std::uint8_t* ahead = source + static_cast<std::size_t>(j + kPrefetchRows) * rowBytes + offset;
-        for (std::size_t b = 0; b < used; b += 64) __builtin_prefetch(ahead + b);
-        __builtin_prefetch(ahead + used - 1);
+        if (j + kPrefetchRows < rowCount)
+            prefetchToRead(source + static_cast<std::size_t>(j + kPrefetchRows) * rowBytes + offset, used);
     }
 
     std::size_t lanes;
@@ -287,6 +297,10 @@ bool verticalRows(const VerticalJob& job, StripCache& cache, std::size_t lanes, 
         cache.startStrip(offset, length);
         for (long long y = begin; y < end;) {
             if (job.cancel.load(std::memory_order_relaxed)) return false;
+            // Output rows are a row apart too: the strip's part of the next
+            // pair is asked for (to be written) while this pair is worked on.
+            for (long long later = y + 2; later < std::min(end, y + 4); ++later)
+                prefetchToWrite(job.target + static_cast<std::size_t>(later) * job.rowBytes + offset, length);
             if (y + 1 < end && verticalLinePair(job, cache, y, offset, length, rows.data())) {
                 y += 2;
             } else {
