@@ -147,7 +147,7 @@ namespace {
 // reused by every output line whose taps reach them.
 
 constexpr std::size_t kStripLanes = 512;            // most bytes of a row filtered together
-constexpr std::size_t kStripCacheBytes = 32 << 10;  // a strip's cached rows stay in the first-level cache
+constexpr std::size_t kStripCacheBytes = 24 << 10;  // a strip's cached rows stay in the first-level cache, with room to spare
 constexpr long long kPrefetchRows = 8;              // how far ahead source rows are asked for
 constexpr long long kTilePixels = 96;               // source pixels of a block tile (18 KiB of doubles)
 constexpr std::size_t kMostTileColumns = 256;       // output columns of a tile at most
