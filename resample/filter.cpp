@@ -166,6 +166,22 @@ void prefetchToWrite(std::uint8_t* p, std::size_t length) {
     __builtin_prefetch(p + length - 1, 1);
 }
 
+// Doubles whose first lies on a cache line (64 bytes), so that no vector
+// the kernels load or store straddles two lines.
+class AlignedDoubles {
+public:
+    explicit AlignedDoubles(std::size_t count) : storage(count + kPerLine) {
+        std::size_t misalignment = reinterpret_cast<std::uintptr_t>(storage.data()) % 64 / sizeof(double);
+        start = storage.data() + (misalignment ? kPerLine - misalignment : 0);
+    }
+    double* data() { return start; }
+
+private:
+    static constexpr std::size_t kPerLine = 64 / sizeof(double);
+    std::vector<double> storage;
+    double* start;
+};
+
 // One strip (a range of bytes) of recently used source rows, as doubles.
 // Slot j mod slots holds row j, so the rows of one output line never evict
 // each other as long as a line has no more taps than there are slots.
@@ -206,7 +222,7 @@ private:
     long long rowCount;
     std::size_t offset = 0;
     std::size_t used = 0;
-    std::vector<double> samples;
+    AlignedDoubles samples;
     std::vector<long long> held;
     const KernelFunctions& kernels;
 };
@@ -391,7 +407,7 @@ bool horizontalBlocks(const HorizontalJob& job, std::size_t scratchBytes, const 
     long long blocks = (job.rows + kBlockRows - 1) / kBlockRows;
     parallelPieces(blocks, 1, threads, [&](PieceQueue& queue) {
         try {
-            std::vector<double> block(widestTile(job.table, job.tileColumns) * kBlockColumn);
+            AlignedDoubles block(widestTile(job.table, job.tileColumns) * kBlockColumn);
             std::vector<std::uint8_t> samples(job.tileColumns * kBlockColumn), scratch(scratchBytes);
             for (long long b, end; !failed && queue.take(b, end);) {
                 if (cancel.load(std::memory_order_relaxed)) {
