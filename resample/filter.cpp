@@ -409,15 +409,17 @@ bool horizontalBlocks(const HorizontalJob& job, std::size_t scratchBytes, const 
         try {
             AlignedDoubles block(widestTile(job.table, job.tileColumns) * kBlockColumn);
             std::vector<std::uint8_t> samples(job.tileColumns * kBlockColumn), scratch(scratchBytes);
-            for (long long b, end; !failed && queue.take(b, end);) {
-                if (cancel.load(std::memory_order_relaxed)) {
-                    failed = true;
-                    break;
+            for (long long begin, end; !failed && queue.take(begin, end);) {
+                for (long long b = begin; b < end; ++b) {
+                    if (cancel.load(std::memory_order_relaxed)) {
+                        failed = true;
+                        break;
+                    }
+                    long long firstRow = b * kBlockRows;
+                    std::uint8_t* out = rowsFor(firstRow, scratch.data());
+                    horizontalBlock(job, firstRow, block.data(), samples.data(), out);
+                    done(out, firstRow, static_cast<int>(std::min<long long>(kBlockRows, job.rows - firstRow)));
                 }
-                long long firstRow = b * kBlockRows;
-                std::uint8_t* out = rowsFor(firstRow, scratch.data());
-                horizontalBlock(job, firstRow, block.data(), samples.data(), out);
-                done(out, firstRow, static_cast<int>(std::min<long long>(kBlockRows, job.rows - firstRow)));
             }
         } catch (const std::bad_alloc&) {
             failed = true;
