@@ -1,9 +1,9 @@
 // Each instruction set gets the loops of kernels.inc, with the few
 // primitives the compiler does not turn into good code by itself written
 // for it: widen() (bytes to doubles), nearest() (to the nearest integer,
-// ties to even), allWithin(d, dLimit, q, qLimit) (every lane has |d| < dLimit
-// and |q| <= qLimit) and storeBytes() (integral values clamped to [0, 255],
-// stored as bytes). No multiply-add is fused anywhere (-ffp-contract=off).
+// ties to even; within one of it beyond 2^51), allBelow(d, limit) (every
+// lane has |d| < limit, false for NaN) and storeBytes() (values clamped to
+// [0, 255], stored as bytes; integral ones within that range). No multiply-add is fused anywhere (-ffp-contract=off).
 #include "kernels.h"
 
 #include <algorithm>
@@ -26,7 +26,7 @@ void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
 }
 
 // Adding and taking away 1.5 * 2^52 leaves no fraction bits: exact rounding
-// to nearest, ties to even, for |v| < 2^51 (larger lanes fail allWithin).
+// to nearest, ties to even, for |v| < 2^51.
 template <class Vec>
 Vec nearest(Vec v) {
     constexpr double kNoFraction = 0x1.8p52;
@@ -34,9 +34,9 @@ Vec nearest(Vec v) {
 }
 
 template <class Vec>
-bool allWithin(Vec d, double dLimit, Vec q, double qLimit) {
+bool allBelow(Vec d, double limit) {
     for (int i = 0; i < kLanes; ++i)
-        if (!(std::fabs(d[i]) < dLimit && std::fabs(q[i]) <= qLimit)) return false;
+        if (!(std::fabs(d[i]) < limit)) return false;
     return true;
 }
 
@@ -74,10 +74,9 @@ Vec nearest(Vec v) {
 inline __m256d absolute(__m256d v) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), v); }
 
 template <class Vec>
-bool allWithin(Vec d, double dLimit, Vec q, double qLimit) {
-    __m256d near = _mm256_cmp_pd(absolute(reinterpret_cast<__m256d>(d)), _mm256_set1_pd(dLimit), _CMP_LT_OQ);
-    __m256d small = _mm256_cmp_pd(absolute(reinterpret_cast<__m256d>(q)), _mm256_set1_pd(qLimit), _CMP_LE_OQ);
-    return _mm256_movemask_pd(_mm256_and_pd(near, small)) == 0xf;
+bool allBelow(Vec d, double limit) {
+    __m256d below = _mm256_cmp_pd(absolute(reinterpret_cast<__m256d>(d)), _mm256_set1_pd(limit), _CMP_LT_OQ);
+    return _mm256_movemask_pd(below) == 0xf;
 }
 
 template <class Vec>
@@ -119,11 +118,8 @@ Vec nearest(Vec v) {
 inline __m512d absolute(__m512d v) { return _mm512_andnot_pd(_mm512_set1_pd(-0.0), v); }
 
 template <class Vec>
-bool allWithin(Vec d, double dLimit, Vec q, double qLimit) {
-    __mmask8 near = _mm512_cmp_pd_mask(absolute(reinterpret_cast<__m512d>(d)), _mm512_set1_pd(dLimit), _CMP_LT_OQ);
-    __mmask8 both = _mm512_mask_cmp_pd_mask(near, absolute(reinterpret_cast<__m512d>(q)), _mm512_set1_pd(qLimit),
-                                            _CMP_LE_OQ);
-    return both == 0xff;
+bool allBelow(Vec d, double limit) {
+    return _mm512_cmp_pd_mask(absolute(reinterpret_cast<__m512d>(d)), _mm512_set1_pd(limit), _CMP_LT_OQ) == 0xff;
 }
 
 template <class Vec>
