@@ -82,6 +82,13 @@ void usePortableKernels(bool portable);
 void limitKernels(KernelSet most);
 KernelSet kernelsInUse();
 
+// The box fold (each channel the mean of three samples centred on its own
+// stripe, rounded down) of pixels first .. last - 1 of a triple-width row of
+// rowBytes bytes, where no tap leaves the row: as many as the processor
+// folds several at a time, from first on. Returns the first pixel not done.
+long long foldBoxPixels(const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out, long long first,
+                        long long last);
+
 // The rule that makes an output sample of a sum of weighted source samples:
 // v = accumulated / weightSum, 0 below 0.49999 (NaN too), 255 above 254.5,
 // otherwise v rounded half away from zero.

@@ -337,7 +337,9 @@ void foldFirstPixel(Row row, unsigned char* out, long long pixels) {
 void foldBoxRow(Row row, unsigned char* out, long long pixels) {
     foldFirstPixel(row, out, pixels);
     if (pixels < 2) return;
-    for (long long n = 1; n < pixels; ++n) {
+    // All but the last pixel have their taps inside the row.
+    long long n = resample::foldBoxPixels(row, 9 * static_cast<std::size_t>(pixels), out, 1, pixels - 1);
+    for (; n < pixels; ++n) {
         long long c = 3 * n;
         put(out, n, (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3,
             (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3,

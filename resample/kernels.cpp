@@ -196,6 +196,45 @@ void untransposeTileSse2(const std::uint8_t* samples, std::size_t bytes, std::ui
 }
 #endif
 
+#ifdef PIXLOOM_HAVE_X86_KERNELS
+// The box fold of ten pixels at a time: their 30 output bytes each take
+// three bytes three apart from a window of 96 (byte 9k + 4c - 3 + {0, 3, 6}
+// of the window for channel c of pixel k), picked by byte permutes, summed
+// in 16 bits and divided by 3 as (sum * 21846) >> 16, exact up to 32767.
+#define PIXLOOM_AVX512_VBMI __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
+
+struct BoxFoldIndices {
+    alignas(64) std::uint8_t tap[3][64];
+    BoxFoldIndices() : tap() {
+        for (int t = 0; t < 3; ++t)
+            for (int j = 0; j < 30; ++j) tap[t][j] = static_cast<std::uint8_t>(9 * (j / 3) + 4 * (j % 3) + 3 * t);
+    }
+};
+
+PIXLOOM_AVX512_VBMI long long foldBoxVbmi(const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out,
+                                          long long first, long long last) {
+    static const BoxFoldIndices indices;
+    const __m512i tap0 = _mm512_load_si512(indices.tap[0]), tap1 = _mm512_load_si512(indices.tap[1]);
+    const __m512i tap2 = _mm512_load_si512(indices.tap[2]), third = _mm512_set1_epi16(21846);
+    long long n = first;
+    for (; n + 10 <= last; n += 10) {
+        std::size_t start = static_cast<std::size_t>(9 * n - 3), left = rowBytes - start;
+        __mmask64 lowMask = left >= 64 ? ~0ULL : (1ULL << left) - 1;
+        __mmask64 highMask = left >= 128 ? ~0ULL : left <= 64 ? 0 : (1ULL << (left - 64)) - 1;
+        __m512i low = _mm512_maskz_loadu_epi8(lowMask, row + start);
+        __m512i high = _mm512_maskz_loadu_epi8(highMask, row + start + 64);
+        __m512i sum = _mm512_setzero_si512();
+        for (__m512i tap : {tap0, tap1, tap2}) {
+            __m256i bytes = _mm512_maskz_extracti64x4_epi64(0xff, _mm512_permutex2var_epi8(low, tap, high), 0);
+            sum = _mm512_add_epi16(sum, _mm512_maskz_cvtepu8_epi16(~0U, bytes));
+        }
+        __m256i folded = _mm512_maskz_cvtepi16_epi8(~0U, _mm512_mulhi_epu16(sum, third));
+        _mm256_mask_storeu_epi8(out + 3 * n, 0x3fffffff, folded);
+    }
+    return n;
+}
+#endif
+
 void untransposeTileGeneric(const std::uint8_t* samples, std::size_t bytes, int rowCount, std::uint8_t* out,
                             std::size_t rowStride) {
     for (int k = 0; k < rowCount; ++k, out += rowStride)
@@ -222,6 +261,16 @@ void untransposeTile(KernelSet set, const std::uint8_t* samples, std::size_t byt
     untransposeTileGeneric(samples, bytes, rowCount, out, rowStride);
 }
 
+
+long long foldBoxPixels(const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out, long long first,
+                        long long last) {
+#ifdef PIXLOOM_HAVE_X86_KERNELS
+    static const bool vbmi = __builtin_cpu_supports("avx512vbmi");
+    if (vbmi && kernelsInUse() == KernelSet::avx512) return foldBoxVbmi(row, rowBytes, out, first, last);
+#endif
+    (void)row, (void)rowBytes, (void)out, (void)last;
+    return first;
+}
 
 KernelSet processorKernels() {
 #ifdef PIXLOOM_HAVE_X86_KERNELS

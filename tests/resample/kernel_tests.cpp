@@ -136,6 +136,31 @@ TEST(Kernels, EverySetAndThreadCountGivesTheReferenceSamples) {
     Image::setThreadCount(2);
 }
 
+// Folds of triple-width rows of every length up to 40 pixels (the vector box fold takes ten at a time and leaves
+// the rest), on every set: the reference's samples, with sums of three 255s (the largest the division by 3 meets),
+// zeros and noise.
+TEST(Kernels, FoldsGiveTheReferenceSamplesOnEverySet) {
+    std::mt19937 random(3);
+    const struct { const char* name; int lcdType; bool (Image::*fold)(); } folds[] = {
+        {"box", 4, &Image::foldSubpixelBox}, {"weighted", 6, &Image::foldSubpixelWeighted},
+        {"adaptive", 5, &Image::foldSubpixelAdaptive}};
+    for (int pixels = 1; pixels <= 40; ++pixels) {
+        reference::Picture wide = noise(3 * pixels, 3, random);
+        std::fill(wide.rgb.begin(), wide.rgb.begin() + 9 * pixels, 255);  // row 0 all 255, row 1 all 0, row 2 noise
+        std::fill(wide.rgb.begin() + 9 * pixels, wide.rgb.begin() + 18 * pixels, 0);
+        for (auto set : setsOfThisProcessor()) {
+            KernelsLimited limited(set);
+            for (const auto& fold : folds) {
+                Image image(wide.width, wide.height, false);
+                std::copy(wide.rgb.begin(), wide.rgb.end(), const_cast<unsigned char*>(image.pixelData()));
+                ASSERT_TRUE((image.*fold.fold)());
+                ASSERT_EQ(Bytes(image.pixelData(), image.pixelData() + 9 * pixels), reference::fold(wide, fold.lcdType).rgb)
+                    << nameOf(set) << ", " << fold.name << " fold of " << pixels << " pixels";
+            }
+        }
+    }
+}
+
 // The horizontal pass that hands each block of rows on as it is made (an LCD reduction folds them at once): the rows
 // handed on are applyHorizontal's, each once; a cancel from inside stops it, and it says so.
 TEST(Kernels, RowsHandedOnAreThePassRowsEachOnceUnlessCancelled) {
