@@ -82,12 +82,16 @@ void usePortableKernels(bool portable);
 void limitKernels(KernelSet most);
 KernelSet kernelsInUse();
 
-// The box fold (each channel the mean of three samples centred on its own
-// stripe, rounded down) of pixels first .. last - 1 of a triple-width row of
-// rowBytes bytes, where no tap leaves the row: as many as the processor
-// folds several at a time, from first on. Returns the first pixel not done.
-long long foldBoxPixels(const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out, long long first,
-                        long long last);
+// The fold of pixels first .. last - 1 of a triple-width row of rowBytes
+// bytes, where no tap leaves the row (no first or last pixel): box (each
+// channel the mean of three samples centred on its own stripe), weighted
+// (weights inside the pixel) or adaptive (the weighted value unless it
+// strays more than 31 from the box mean), each rounded down. Folds as many
+// as the processor does several at a time, from first on; returns the first
+// pixel not done.
+enum class FoldRule { box, weighted, adaptive };
+long long foldPixels(FoldRule rule, const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out,
+                     long long first, long long last);
 
 // The rule that makes an output sample of a sum of weighted source samples:
 // v = accumulated / weightSum, 0 below 0.49999 (NaN too), 255 above 254.5,

@@ -338,7 +338,8 @@ void foldBoxRow(Row row, unsigned char* out, long long pixels) {
     foldFirstPixel(row, out, pixels);
     if (pixels < 2) return;
     // All but the last pixel have their taps inside the row.
-    long long n = resample::foldBoxPixels(row, 9 * static_cast<std::size_t>(pixels), out, 1, pixels - 1);
+    long long n = resample::foldPixels(resample::FoldRule::box, row, 9 * static_cast<std::size_t>(pixels), out, 1,
+                                       pixels - 1);
     for (; n < pixels; ++n) {
         long long c = 3 * n;
         put(out, n, (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3,
@@ -355,7 +356,9 @@ void foldWeightedRow(Row row, unsigned char* out, long long pixels) {
         long long c = 3 * n;
         put(out, n, (2 * R(row, c) + R(row, c + 1)) / 3, green, (B(row, c + 1) + 2 * B(row, c + 2)) / 3);
     };
-    for (long long n = 1; n < pixels - 1; ++n) {
+    long long n = resample::foldPixels(resample::FoldRule::weighted, row, 9 * static_cast<std::size_t>(pixels), out,
+                                       1, pixels - 1);
+    for (; n < pixels - 1; ++n) {
         long long c = 3 * n;
         weighted(n, (G(row, c) + 4 * G(row, c + 1) + G(row, c + 2)) / 6);
     }
@@ -375,7 +378,9 @@ void foldAdaptiveMean(Row row, unsigned char* out, long long n) {
 
 void foldAdaptiveRow(Row row, unsigned char* out, long long pixels) {
     foldAdaptiveMean(row, out, 0);
-    for (long long n = 1; n < pixels - 1; ++n) {
+    long long n = resample::foldPixels(resample::FoldRule::adaptive, row, 9 * static_cast<std::size_t>(pixels), out,
+                                       1, pixels - 1);
+    for (; n < pixels - 1; ++n) {
         long long c = 3 * n;
         int red = sharpUnlessFar((2 * R(row, c) + R(row, c + 1)) / 3,
                                  (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3);

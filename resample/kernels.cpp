@@ -197,39 +197,97 @@ void untransposeTileSse2(const std::uint8_t* samples, std::size_t bytes, std::ui
 #endif
 
 #ifdef PIXLOOM_HAVE_X86_KERNELS
-// The box fold of ten pixels at a time: their 30 output bytes each take
-// three bytes three apart from a window of 96 (byte 9k + 4c - 3 + {0, 3, 6}
-// of the window for channel c of pixel k), picked by byte permutes, summed
-// in 16 bits and divided by 3 as (sum * 21846) >> 16, exact up to 32767.
+// The folds ten pixels at a time: their 30 output bytes each take three
+// bytes three apart from a window of 96 (byte 9k + 4c - 3 + {0, 3, 6} of the
+// window for channel c of pixel k), picked by byte permutes, weighted and
+// summed in 16 bits and divided as (sum * m) >> 16: m = 21846 is / 3 for
+// every sum up to 32767, m = 10923 is / 6 up to 1530 (six bytes at most).
 #define PIXLOOM_AVX512_VBMI __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
 
-struct BoxFoldIndices {
-    alignas(64) std::uint8_t tap[3][64];
-    BoxFoldIndices() : tap() {
-        for (int t = 0; t < 3; ++t)
-            for (int j = 0; j < 30; ++j) tap[t][j] = static_cast<std::uint8_t>(9 * (j / 3) + 4 * (j % 3) + 3 * t);
+// Per output byte: its three taps' weights and the divisor's multiplier.
+struct FoldLanes {
+    alignas(64) std::uint16_t weight[3][32];
+    alignas(64) std::uint16_t divide[32];
+    // weights[c][t] and multiplier[c] for channel c.
+    FoldLanes(const int (&weights)[3][3], const int (&multiplier)[3]) : weight(), divide() {
+        for (int j = 0; j < 30; ++j) {
+            for (int t = 0; t < 3; ++t) weight[t][j] = static_cast<std::uint16_t>(weights[j % 3][t]);
+            divide[j] = static_cast<std::uint16_t>(multiplier[j % 3]);
+        }
     }
 };
 
-PIXLOOM_AVX512_VBMI long long foldBoxVbmi(const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out,
-                                          long long first, long long last) {
-    static const BoxFoldIndices indices;
-    const __m512i tap0 = _mm512_load_si512(indices.tap[0]), tap1 = _mm512_load_si512(indices.tap[1]);
-    const __m512i tap2 = _mm512_load_si512(indices.tap[2]), third = _mm512_set1_epi16(21846);
+struct FoldTaps {
+    alignas(64) std::uint8_t index[3][64];
+    FoldTaps() : index() {
+        for (int t = 0; t < 3; ++t)
+            for (int j = 0; j < 30; ++j) index[t][j] = static_cast<std::uint8_t>(9 * (j / 3) + 4 * (j % 3) + 3 * t);
+    }
+};
+
+const FoldLanes& boxLanes() {
+    static const FoldLanes lanes({{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}, {21846, 21846, 21846});
+    return lanes;
+}
+
+// Red (2 R(c) + R(c + 1)) / 3, green (G(c) + 4 G(c + 1) + G(c + 2)) / 6,
+// blue (B(c + 1) + 2 B(c + 2)) / 3.
+const FoldLanes& weightedLanes() {
+    static const FoldLanes lanes({{0, 2, 1}, {1, 4, 1}, {1, 2, 0}}, {21846, 10923, 21846});
+    return lanes;
+}
+
+// The three taps of ten pixels' 30 output bytes, as 16-bit lanes.
+struct TenPixels {
+    __m512i tap[3];
+};
+
+PIXLOOM_AVX512_VBMI TenPixels loadTenPixels(const std::uint8_t* row, std::size_t rowBytes, long long n) {
+    static const FoldTaps taps;
+    std::size_t start = static_cast<std::size_t>(9 * n - 3), left = rowBytes - start;
+    __mmask64 lowMask = left >= 64 ? ~0ULL : (1ULL << left) - 1;
+    __mmask64 highMask = left >= 128 ? ~0ULL : left <= 64 ? 0 : (1ULL << (left - 64)) - 1;
+    __m512i low = _mm512_maskz_loadu_epi8(lowMask, row + start);
+    __m512i high = _mm512_maskz_loadu_epi8(highMask, row + start + 64);
+    TenPixels pixels;
+    for (int t = 0; t < 3; ++t) {
+        __m512i picked = _mm512_permutex2var_epi8(low, _mm512_load_si512(taps.index[t]), high);
+        pixels.tap[t] = _mm512_maskz_cvtepu8_epi16(~0U, _mm512_maskz_extracti64x4_epi64(0xff, picked, 0));
+    }
+    return pixels;
+}
+
+PIXLOOM_AVX512_VBMI __m512i foldedLanes(const TenPixels& pixels, const FoldLanes& lanes) {
+    __m512i sum = _mm512_setzero_si512();
+    for (int t = 0; t < 3; ++t)
+        sum = _mm512_add_epi16(sum, _mm512_mullo_epi16(pixels.tap[t], _mm512_load_si512(lanes.weight[t])));
+    return _mm512_mulhi_epu16(sum, _mm512_load_si512(lanes.divide));
+}
+
+PIXLOOM_AVX512_VBMI void storeThirtyBytes(__m512i words, std::uint8_t* out) {
+    _mm256_mask_storeu_epi8(out, 0x3fffffff, _mm512_maskz_cvtepi16_epi8(~0U, words));
+}
+
+PIXLOOM_AVX512_VBMI long long foldVbmi(FoldRule rule, const std::uint8_t* row, std::size_t rowBytes,
+                                       std::uint8_t* out, long long first, long long last) {
     long long n = first;
     for (; n + 10 <= last; n += 10) {
-        std::size_t start = static_cast<std::size_t>(9 * n - 3), left = rowBytes - start;
-        __mmask64 lowMask = left >= 64 ? ~0ULL : (1ULL << left) - 1;
-        __mmask64 highMask = left >= 128 ? ~0ULL : left <= 64 ? 0 : (1ULL << (left - 64)) - 1;
-        __m512i low = _mm512_maskz_loadu_epi8(lowMask, row + start);
-        __m512i high = _mm512_maskz_loadu_epi8(highMask, row + start + 64);
-        __m512i sum = _mm512_setzero_si512();
-        for (__m512i tap : {tap0, tap1, tap2}) {
-            __m256i bytes = _mm512_maskz_extracti64x4_epi64(0xff, _mm512_permutex2var_epi8(low, tap, high), 0);
-            sum = _mm512_add_epi16(sum, _mm512_maskz_cvtepu8_epi16(~0U, bytes));
+        TenPixels pixels = loadTenPixels(row, rowBytes, n);
+        __m512i box = foldedLanes(pixels, boxLanes());
+        if (rule == FoldRule::box) {
+            storeThirtyBytes(box, out + 3 * n);
+            continue;
         }
-        __m256i folded = _mm512_maskz_cvtepi16_epi8(~0U, _mm512_mulhi_epu16(sum, third));
-        _mm256_mask_storeu_epi8(out + 3 * n, 0x3fffffff, folded);
+        __m512i sharp = foldedLanes(pixels, weightedLanes());
+        if (rule == FoldRule::adaptive) {
+            // Red and blue: the sharp value unless it strays more than 31
+            // from the box mean; green: the box mean.
+            constexpr __mmask32 kRedAndBlue = 0x6db6db6d;  // lanes j with j % 3 != 1
+            __m512i far = _mm512_abs_epi16(_mm512_sub_epi16(sharp, box));
+            __mmask32 keepSharp = _mm512_cmple_epu16_mask(far, _mm512_set1_epi16(31)) & kRedAndBlue;
+            sharp = _mm512_mask_blend_epi16(keepSharp, box, sharp);
+        }
+        storeThirtyBytes(sharp, out + 3 * n);
     }
     return n;
 }
@@ -262,13 +320,13 @@ void untransposeTile(KernelSet set, const std::uint8_t* samples, std::size_t byt
 }
 
 
-long long foldBoxPixels(const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out, long long first,
-                        long long last) {
+long long foldPixels(FoldRule rule, const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out,
+                     long long first, long long last) {
 #ifdef PIXLOOM_HAVE_X86_KERNELS
     static const bool vbmi = __builtin_cpu_supports("avx512vbmi");
-    if (vbmi && kernelsInUse() == KernelSet::avx512) return foldBoxVbmi(row, rowBytes, out, first, last);
+    if (vbmi && kernelsInUse() == KernelSet::avx512) return foldVbmi(rule, row, rowBytes, out, first, last);
 #endif
-    (void)row, (void)rowBytes, (void)out, (void)last;
+    (void)rule, (void)row, (void)rowBytes, (void)out, (void)last;
     return first;
 }
 
