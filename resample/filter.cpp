@@ -70,7 +70,6 @@ void windowRange(long long centre, const PassGeometry& g, long long& low, long l
 
 }  // namespace
 
-
 double lanczos3(double x) {
     if (x == 0) return 1.0;
     if (!(std::fabs(x) < kSupport)) return 0.0;  // NaN too
@@ -147,7 +146,7 @@ namespace {
 // reused by every output line whose taps reach them.
 
 constexpr std::size_t kStripLanes = 512;            // most bytes of a row filtered together
-constexpr std::size_t kStripCacheBytes = 24 << 10;  // a strip's cached rows stay in the first-level cache, with room to spare
+constexpr std::size_t kStripCacheBytes = 24 << 10;  // a strip's rows: half the first-level cache
 constexpr long long kPrefetchRows = 8;              // how far ahead source rows are asked for
 constexpr long long kTilePixels = 96;               // source pixels of a block tile (18 KiB of doubles)
 constexpr std::size_t kMostTileColumns = 256;       // output columns of a tile at most
@@ -183,12 +182,19 @@ private:
 };
 
 // One strip (a range of bytes) of recently used source rows, as doubles.
-// Slot j mod slots holds row j, so the rows of one output line never evict
-// each other as long as a line has no more taps than there are slots.
+// Slot j mod slots holds row j, so the rows of a pair of output lines never
+// evict each other as long as a pair has no more rows than there are slots.
+// Rows from rowCount on are never asked for.
 class StripCache {
 public:
     StripCache(long long slots, std::size_t lanes, long long rowCount, const KernelFunctions& kernels)
-        : lanes(lanes), rowCount(rowCount), samples(static_cast<std::size_t>(slots) * lanes), held(slots, -1), kernels(kernels) {}
+        : lanes(lanes),
+          rowCount(rowCount),
+          samples(static_cast<std::size_t>(slots) * lanes),
+          held(static_cast<std::size_t>(slots), -1),
+          kernels(kernels) {}
+
+    std::size_t slots() const { return held.size(); }
 
     void startStrip(std::size_t byteOffset, std::size_t length) {
         offset = byteOffset;
@@ -257,7 +263,6 @@ struct VerticalJob {
     const KernelFunctions& kernels;
 };
 
-// Output rows begin..end, strip by strip; false when cancelled.
 // Source rows of lines y and y + 1 together, lowest first.
 void pairRows(const TapSpan& one, const TapSpan& two, long long& low, long long& count) {
     low = std::min(one.first, two.first);
@@ -307,7 +312,7 @@ bool verticalLinePair(const VerticalJob& job, StripCache& cache, long long y, st
 // Output rows begin..end, strip by strip, two lines at a time; false when
 // cancelled.
 bool verticalRows(const VerticalJob& job, StripCache& cache, std::size_t lanes, long long begin, long long end) {
-    std::vector<const double*> rows(static_cast<std::size_t>(mostPairRows(job.table)));
+    std::vector<const double*> rows(cache.slots());
     for (std::size_t offset = 0; offset < job.rowBytes; offset += lanes) {
         std::size_t length = std::min(lanes, job.rowBytes - offset);
         cache.startStrip(offset, length);
