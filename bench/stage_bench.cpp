@@ -1,7 +1,7 @@
 // The engine's passes one by one, on the photo-like 6000x4000 reduced to
 // 1920x1280: the vertical pass (shared by every method), the horizontal pass
-// to 1920 columns (Lanczos3) and to 5760 (LCD(hi)), and the LCD(hi) fold on
-// its own (a whole LCD resize folds each block of rows as it is made), then
+// to 1920 columns (Lanczos3) and to 5760 (LCD(hi)), and the three folds on
+// their own (a whole LCD resize folds each block of rows as it is made), then
 // both whole resizes, on one thread and on two. Prints the best and the median time of each stage,
 // and the best processor time (all threads together): on a machine shared
 // with other work it moves much less than the time on the clock.
@@ -107,6 +107,10 @@ int main(int argc, char** argv) {
         measure("horizontal -> 5760 (LCD(hi))", wideSource,
                 [](Image& i) { return i.resampleHorizontal(3 * targetWidth); }, threads, repetitions);
         measure("fold 5760 -> 1920 (LCD(hi))", wide, [](Image& i) { return i.foldSubpixelBox(); }, threads,
+                repetitions);
+        measure("fold 5760 -> 1920 (LCD(ex))", wide, [](Image& i) { return i.foldSubpixelAdaptive(); }, threads,
+                repetitions);
+        measure("fold 5760 -> 1920 (LCD(max))", wide, [](Image& i) { return i.foldSubpixelWeighted(); }, threads,
                 repetitions);
         measure("whole resize Lanczos3", source,
                 [](Image& i) { return i.resize(targetWidth, targetHeight, false, false); }, threads, repetitions);
