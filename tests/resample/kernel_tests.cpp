@@ -1,6 +1,7 @@
 // The engine's inner loops on every instruction set this processor has: the shortcut that turns sums into samples
-// without dividing, against the rule itself next to every rounding step; whole resizes against the plain reference
-// on sizes that reach every group width and remainder of the loops; and the hand-out of rows to threads.
+// without dividing, against the rule itself next to every rounding step; whole resizes and the folds against the
+// plain reference on sizes that reach every group width and remainder of the loops; the rows the LCD pass hands on
+// to its fold; and the hand-out of rows to threads.
 #include "filter.h"
 #include "image.h"
 #include "kernels.h"
@@ -9,9 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <random>
 #include <set>
