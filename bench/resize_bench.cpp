@@ -4,13 +4,12 @@
 //
 // usage: resize_bench [REPETITIONS]
 #include "image.h"
+#include "synthetic_photo.h"
 
 #include <wx/init.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -20,38 +19,9 @@ namespace {
 const int sourceWidth = 6000, sourceHeight = 4000;
 const int targetWidth = 1920, targetHeight = 1280;
 
-// Deterministic noise in 0..1 from a pixel position.
-double hashNoise(uint32_t x, uint32_t y, uint32_t channel) {
-    uint32_t h = x * 374761393u + y * 668265263u + channel * 2246822519u;
-    h = (h ^ (h >> 13)) * 1274126177u;
-    return double((h ^ (h >> 16)) & 0xffff) / 65535.0;
-}
-
-unsigned char toByte(double v) { return static_cast<unsigned char>(std::lround(std::clamp(v, 0.0, 255.0))); }
-
-// Sky-to-ground gradient, soft blobs, fine texture and a few hard-edged shapes:
-// the mix of smooth areas and edges a photograph has.
-double photoSample(int x, int y, int c) {
-    const double u = double(x) / sourceWidth, v = double(y) / sourceHeight;
-    const double base[3] = {60 + 150 * v, 90 + 100 * v, 200 - 140 * v};
-    double value = base[c] + 40 * std::sin(7 * u + 3 * c) * std::cos(5 * v - c);
-    value += 18 * std::sin(0.35 * x + 0.21 * y) * std::sin(0.11 * y - 0.05 * x);  // texture
-    value += 24 * (hashNoise(x, y, c) - 0.5);                                      // grain
-    const bool inBuilding = x > 1200 && x < 2600 && y > 1500 && y < 3600;
-    const bool inWindow = inBuilding && (x / 90) % 2 == 0 && (y / 140) % 2 == 0;
-    const double dx = x - 4300.0, dy = y - 1300.0;
-    if (inWindow) value = 235 - 10 * c;
-    else if (inBuilding) value = 70 + 15 * c;
-    else if (dx * dx + dy * dy < 700.0 * 700.0) value = 250 - 90 * c;  // a sun
-    return value;
-}
-
 void fillPhoto(Image& image) {
     // Written through the read pointer: the buffer is the image's own heap block.
-    unsigned char* data = const_cast<unsigned char*>(image.pixelData());
-    for (int y = 0; y < sourceHeight; ++y)
-        for (int x = 0; x < sourceWidth; ++x)
-            for (int c = 0; c < 3; ++c) *data++ = toByte(photoSample(x, y, c));
+    bench::fillPhoto(const_cast<unsigned char*>(image.pixelData()), sourceWidth, sourceHeight);
 }
 
 double secondsToResize(const Image& source, int lcdType) {

@@ -1,15 +1,16 @@
 #include "filter.h"
 
+#include "kernels.h"
+
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <thread>
+#include <utility>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace resample {
 namespace {
@@ -18,41 +19,8 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kPiSquared = 9.869604401089358;
 constexpr double kSupport = 3.0;
 
-std::atomic<bool> portableOnly{false};  // tests take the portable kernels
-
-// The hot loops come in a portable version and an AVX2 version picked at
-// run time, so the binary runs on any x86-64. Vector width changes nothing in
-// the result: each lane does the same IEEE operations in the same order as
-// the scalar code, and no multiply-add is fused.
-typedef double Vec4 __attribute__((vector_size(32)));
-typedef std::int64_t Mask4 __attribute__((vector_size(32)));
-typedef std::int32_t Int4 __attribute__((vector_size(16)));
-typedef std::uint8_t Bytes4 __attribute__((vector_size(4)));
-
-inline void loadVec(Vec4& v, const double* p) { std::memcpy(&v, p, sizeof v); }
-
-// Output conversion of one accumulated value: 0 below 0.49999, 255 above
-// 254.5, otherwise rounded half away from zero.
-inline std::uint8_t toSample(double accumulated, double weightSum) {
-    double v = accumulated / weightSum;
-    if (!(v >= 0.49999)) return 0;  // NaN too, as in the vector code
-    if (v > 254.5) return 255;
-    return static_cast<std::uint8_t>(std::round(v));
-}
-
-// The same conversion on four lanes. Rounding is trunc plus one when the
-// remainder is at least a half, which equals round() on [0, 255].
-inline void store4(std::uint8_t* out, const Vec4& accumulated, double weightSum) {
-    Vec4 v = accumulated / weightSum;
-    Vec4 inRange = v >= 0.0 ? v : 0.0;  // also maps NaN to 0
-    inRange = inRange <= 255.0 ? inRange : 255.0;
-    Vec4 whole = __builtin_convertvector(__builtin_convertvector(inRange, Int4), Vec4);
-    Vec4 rounded = (inRange - whole) >= 0.5 ? whole + 1.0 : whole;
-    rounded = v > 254.5 ? 255.0 : rounded;
-    rounded = v < 0.49999 ? 0.0 : rounded;
-    Bytes4 bytes = __builtin_convertvector(rounded, Bytes4);
-    std::memcpy(out, &bytes, sizeof bytes);
-}
+// Tests may hold the passes to slower kernels; the results are the same.
+std::atomic<KernelSet> kernelLimit{KernelSet::avx512};
 
 long long clampToLong(double value) {
     constexpr double kLimit = 4.0e18;
@@ -89,6 +57,7 @@ TapSpan appendSpan(long long centre, long long low, long long high, Argument arg
     while (weights.size() > span.weightOffset && weights.back() == 0) weights.pop_back();
     span.count = static_cast<long long>(weights.size() - span.weightOffset);
     for (std::size_t k = span.weightOffset; k < weights.size(); ++k) span.weightSum += weights[k];
+    span.inverseSum = span.weightSum != 0 ? 1 / span.weightSum : 0;
     return span;
 }
 
@@ -100,8 +69,6 @@ void windowRange(long long centre, const PassGeometry& g, long long& low, long l
 }
 
 }  // namespace
-
-void usePortableKernels(bool portable) { portableOnly = portable; }
 
 double lanczos3(double x) {
     if (x == 0) return 1.0;
@@ -178,169 +145,56 @@ namespace {
 // Apply loops. Source samples are converted to doubles once (exact) and then
 // reused by every output line whose taps reach them.
 
-constexpr std::size_t kStripLanes = 512;          // bytes of a row filtered together
-constexpr std::size_t kStripCacheBytes = 4 << 20;  // cap on one thread's cached strip rows
-constexpr int kBlockRows = 8;                      // rows filtered together horizontally
-constexpr int kBlockColumn = 3 * kBlockRows;       // doubles per source column of a block
-
-// Portable kernels ----------------------------------------------------------
-
-void verticalStripGeneric(const double* const* rows, const double* w, long long count, double sum,
-                          std::size_t lanes, std::uint8_t* out) {
-    std::size_t i = 0;
-    for (; i + 32 <= lanes; i += 32) {
-        Vec4 a[8] = {};
-        for (long long t = 0; t < count; ++t) {
-            const double* row = rows[t] + i;
-            for (int k = 0; k < 8; ++k) {
-                Vec4 x;
-                loadVec(x, row + 4 * k);
-                a[k] += w[t] * x;
-            }
-        }
-        for (int k = 0; k < 8; ++k) store4(out + i + 4 * k, a[k], sum);
-    }
-    for (; i < lanes; ++i) {
-        double acc = 0;
-        for (long long t = 0; t < count; ++t) acc += w[t] * rows[t][i];
-        out[i] = toSample(acc, sum);
-    }
-}
-
-void horizontalColumnGeneric(const double* first, const double* w, long long count, double sum,
-                             std::uint8_t* samples) {
-    Vec4 a[6] = {};
-    for (long long t = 0; t < count; ++t) {
-        const double* column = first + t * kBlockColumn;
-        for (int k = 0; k < 6; ++k) {
-            Vec4 x;
-            loadVec(x, column + 4 * k);
-            a[k] += w[t] * x;
-        }
-    }
-    for (int k = 0; k < 6; ++k) store4(samples + 4 * k, a[k], sum);
-}
-
-// AVX2 kernels: the same operations on the same lanes ----------------------
-
-#if defined(__x86_64__)
-#define PIXLOOM_HAVE_AVX2_KERNELS 1
-#define PIXLOOM_AVX2 __attribute__((target("avx2")))
-
-// The output conversion of toSample() on four lanes: 0 below 0.49999 (and
-// for NaN), 255 above 254.5, otherwise rounded half away from zero, which on
-// [0.49999, 254.5] is trunc plus one when the remainder is at least a half.
-// Lanes outside that range are replaced before the final conversion.
-PIXLOOM_AVX2 inline void store4Avx2(std::uint8_t* out, __m256d accumulated, __m256d weightSum) {
-    __m256d v = _mm256_div_pd(accumulated, weightSum);
-    __m256d whole = _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-    __m256d roundUp = _mm256_cmp_pd(_mm256_sub_pd(v, whole), _mm256_set1_pd(0.5), _CMP_GE_OQ);
-    __m256d rounded = _mm256_add_pd(whole, _mm256_and_pd(roundUp, _mm256_set1_pd(1.0)));
-    __m256d high = _mm256_cmp_pd(v, _mm256_set1_pd(254.5), _CMP_GT_OQ);
-    __m256d low = _mm256_cmp_pd(v, _mm256_set1_pd(0.49999), _CMP_NGE_UQ);
-    rounded = _mm256_blendv_pd(rounded, _mm256_set1_pd(255.0), high);
-    rounded = _mm256_andnot_pd(low, rounded);
-    __m128i ints = _mm256_cvttpd_epi32(rounded);
-    __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(ints, ints), ints);
-    std::uint32_t packed = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
-    std::memcpy(out, &packed, sizeof packed);
-}
-
-// acc + w * x, as two roundings (no fused multiply-add).
-PIXLOOM_AVX2 inline __m256d addProductAvx2(__m256d acc, __m256d w, const double* x) {
-    return _mm256_add_pd(acc, _mm256_mul_pd(w, _mm256_loadu_pd(x)));
-}
-
-PIXLOOM_AVX2
-void verticalStripAvx2(const double* const* rows, const double* w, long long count, double sum,
-                       std::size_t lanes, std::uint8_t* out) {
-    const __m256d sums = _mm256_set1_pd(sum);
-    std::size_t i = 0;
-    for (; i + 32 <= lanes; i += 32) {
-        __m256d a[8];
-        for (auto& acc : a) acc = _mm256_setzero_pd();
-        for (long long t = 0; t < count; ++t) {
-            __m256d wt = _mm256_set1_pd(w[t]);
-            const double* row = rows[t] + i;
-            for (int k = 0; k < 8; ++k) a[k] = addProductAvx2(a[k], wt, row + 4 * k);
-        }
-        for (int k = 0; k < 8; ++k) store4Avx2(out + i + 4 * k, a[k], sums);
-    }
-    for (; i < lanes; ++i) {
-        double acc = 0;
-        for (long long t = 0; t < count; ++t) acc += w[t] * rows[t][i];
-        out[i] = toSample(acc, sum);
-    }
-}
-
-PIXLOOM_AVX2
-void horizontalColumnAvx2(const double* first, const double* w, long long count, double sum,
-                          std::uint8_t* samples) {
-    __m256d a[6];
-    for (auto& acc : a) acc = _mm256_setzero_pd();
-    for (long long t = 0; t < count; ++t) {
-        __m256d wt = _mm256_set1_pd(w[t]);
-        const double* column = first + t * kBlockColumn;
-        for (int k = 0; k < 6; ++k) a[k] = addProductAvx2(a[k], wt, column + 4 * k);
-    }
-    const __m256d sums = _mm256_set1_pd(sum);
-    for (int k = 0; k < 6; ++k) store4Avx2(samples + 4 * k, a[k], sums);
-}
-
-PIXLOOM_AVX2
-void widenAvx2(const std::uint8_t* bytes, std::size_t count, double* out) {
-    std::size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        for (int k = 0; k < 4; ++k, b = _mm_srli_si128(b, 4))
-            _mm256_storeu_pd(out + i + 4 * k, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(b)));
-    }
-    for (; i < count; ++i) out[i] = bytes[i];
-}
-#endif
-
-bool cpuHasAvx2() {
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has && !portableOnly.load(std::memory_order_relaxed);
-#else
-    return false;
-#endif
-}
-
-void verticalStrip(const double* const* rows, const double* w, long long count, double sum,
-                   std::size_t lanes, std::uint8_t* out) {
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
-    if (cpuHasAvx2()) return verticalStripAvx2(rows, w, count, sum, lanes, out);
-#endif
-    verticalStripGeneric(rows, w, count, sum, lanes, out);
-}
-
-// Bytes to doubles (exact).
-void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
-    if (cpuHasAvx2()) return widenAvx2(bytes, count, out);
-#endif
-    for (std::size_t i = 0; i < count; ++i) out[i] = bytes[i];
-}
-
-void horizontalColumn(const double* first, const double* w, long long count, double sum,
-                      std::uint8_t* samples) {
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
-    if (cpuHasAvx2()) return horizontalColumnAvx2(first, w, count, sum, samples);
-#endif
-    horizontalColumnGeneric(first, w, count, sum, samples);
-}
+constexpr std::size_t kStripLanes = 512;            // most bytes of a row filtered together
+constexpr std::size_t kStripCacheBytes = 24 << 10;  // a strip's rows: half the first-level cache
+constexpr long long kPrefetchRows = 8;              // how far ahead source rows are asked for
+constexpr long long kTilePixels = 96;               // source pixels of a block tile (18 KiB of doubles)
+constexpr std::size_t kMostTileColumns = 256;       // output columns of a tile at most
 
 // Vertical pass -------------------------------------------------------------
 
+// Asks for the cache lines of bytes p .. p + length - 1 (length > 0) ahead
+// of their use: to be read, or to be written.
+void prefetchToRead(const std::uint8_t* p, std::size_t length) {
+    for (std::size_t b = 0; b < length; b += 64) __builtin_prefetch(p + b, 0);
+    __builtin_prefetch(p + length - 1, 0);
+}
+
+void prefetchToWrite(std::uint8_t* p, std::size_t length) {
+    for (std::size_t b = 0; b < length; b += 64) __builtin_prefetch(p + b, 1);
+    __builtin_prefetch(p + length - 1, 1);
+}
+
+// Doubles whose first lies on a cache line (64 bytes), so that no vector
+// the kernels load or store straddles two lines.
+class AlignedDoubles {
+public:
+    explicit AlignedDoubles(std::size_t count) : storage(count + kPerLine) {
+        std::size_t misalignment = reinterpret_cast<std::uintptr_t>(storage.data()) % 64 / sizeof(double);
+        start = storage.data() + (misalignment ? kPerLine - misalignment : 0);
+    }
+    double* data() { return start; }
+
+private:
+    static constexpr std::size_t kPerLine = 64 / sizeof(double);
+    std::vector<double> storage;
+    double* start;
+};
+
 // One strip (a range of bytes) of recently used source rows, as doubles.
-// Slot j mod slots holds row j, so the rows of one output line never evict
-// each other as long as a line has no more taps than there are slots.
+// Slot j mod slots holds row j, so the rows of a pair of output lines never
+// evict each other as long as a pair has no more rows than there are slots.
+// Rows from rowCount on are never asked for.
 class StripCache {
 public:
-    StripCache(long long slots, std::size_t lanes)
-        : lanes(lanes), samples(static_cast<std::size_t>(slots) * lanes), held(slots, -1) {}
+    StripCache(long long slots, std::size_t lanes, long long rowCount, const KernelFunctions& kernels)
+        : lanes(lanes),
+          rowCount(rowCount),
+          samples(static_cast<std::size_t>(slots) * lanes),
+          held(static_cast<std::size_t>(slots), -1),
+          kernels(kernels) {}
+
+    std::size_t slots() const { return held.size(); }
 
     void startStrip(std::size_t byteOffset, std::size_t length) {
         offset = byteOffset;
@@ -348,23 +202,35 @@ public:
         std::fill(held.begin(), held.end(), -1);
     }
 
-    const double* row(const std::uint8_t* source, std::size_t rowBytes, long long j) {
-        std::size_t slot = static_cast<std::size_t>(j % static_cast<long long>(held.size()));
-        double* cached = samples.data() + slot * lanes;
-        if (held[slot] != j) {
-            const std::uint8_t* bytes = source + static_cast<std::size_t>(j) * rowBytes + offset;
-            widen(bytes, used, cached);
-            held[slot] = j;
+    // Points rows[0 .. count - 1] at source rows first .. first + count - 1,
+    // widening those not held yet.
+    void lookUp(const std::uint8_t* source, std::size_t rowBytes, long long first, long long count,
+                const double** rows) {
+        std::size_t slots = held.size();
+        std::size_t slot = static_cast<std::size_t>(first % static_cast<long long>(slots));
+        for (long long j = first; j < first + count; ++j, ++rows, slot = slot + 1 == slots ? 0 : slot + 1) {
+            double* cached = samples.data() + slot * lanes;
+            if (held[slot] != j) widenRow(source, rowBytes, j, cached), held[slot] = j;
+            *rows = cached;
         }
-        return cached;
     }
 
 private:
+    // Rows of one strip lie a row apart in memory, too far for the
+    // processor to guess: the row needed a few rows on is asked for early.
+    void widenRow(const std::uint8_t* source, std::size_t rowBytes, long long j, double* cached) const {
+        kernels.widen(source + static_cast<std::size_t>(j) * rowBytes + offset, used, cached);
+        if (j + kPrefetchRows < rowCount)
+            prefetchToRead(source + static_cast<std::size_t>(j + kPrefetchRows) * rowBytes + offset, used);
+    }
+
     std::size_t lanes;
+    long long rowCount;
     std::size_t offset = 0;
     std::size_t used = 0;
-    std::vector<double> samples;
+    AlignedDoubles samples;
     std::vector<long long> held;
+    const KernelFunctions& kernels;
 };
 
 long long maxTaps(const WeightTable& table) {
@@ -373,10 +239,19 @@ long long maxTaps(const WeightTable& table) {
     return most;
 }
 
-// Narrower strips when lines have very many taps keep the cache bounded.
+// Source lines 0 .. linesReached - 1 hold every tap of the table.
+long long linesReached(const WeightTable& table) {
+    long long reached = 0;
+    for (const TapSpan& span : table.spans) reached = std::max(reached, span.first + span.count);
+    return reached;
+}
+
+// As wide as keeps a strip's rows in the first-level cache, narrower when
+// lines have very many taps, never under 64 lanes (eight vectors of the
+// widest kernels).
 std::size_t stripLanes(long long taps) {
     std::size_t budget = kStripCacheBytes / sizeof(double) / static_cast<std::size_t>(std::max(1LL, taps));
-    return std::max<std::size_t>(32, std::min(kStripLanes, budget / 32 * 32));
+    return std::max<std::size_t>(64, std::min(kStripLanes, budget / 64 * 64));
 }
 
 struct VerticalJob {
@@ -385,154 +260,238 @@ struct VerticalJob {
     const WeightTable& table;
     std::uint8_t* target;
     const std::atomic<bool>& cancel;
+    const KernelFunctions& kernels;
 };
 
-// Output rows begin..end, strip by strip; false when cancelled.
-bool verticalRows(const VerticalJob& job, long long begin, long long end) {
-    long long taps = std::max(1LL, maxTaps(job.table));
-    std::size_t lanes = stripLanes(taps);
-    StripCache cache(taps, lanes);
-    std::vector<const double*> rows(static_cast<std::size_t>(taps));
+// Source rows of lines y and y + 1 together, lowest first.
+void pairRows(const TapSpan& one, const TapSpan& two, long long& low, long long& count) {
+    low = std::min(one.first, two.first);
+    count = std::max(one.first + one.count, two.first + two.count) - low;
+}
+
+// The most source rows one pair of consecutive output lines reaches.
+long long mostPairRows(const WeightTable& table) {
+    long long most = maxTaps(table);
+    for (std::size_t y = 1; y < table.spans.size(); ++y) {
+        long long low, count;
+        pairRows(table.spans[y - 1], table.spans[y], low, count);
+        most = std::max(most, count);
+    }
+    return std::max(1LL, most);
+}
+
+// Output line y of one strip alone.
+void verticalLine(const VerticalJob& job, StripCache& cache, long long y, std::size_t offset, std::size_t length,
+                  const double** rows) {
+    const TapSpan& span = job.table.spans[y];
+    std::uint8_t* out = job.target + static_cast<std::size_t>(y) * job.rowBytes + offset;
+    if (span.weightSum == 0) {
+        std::memset(out, 0, length);  // no tap contributed
+        return;
+    }
+    cache.lookUp(job.source, job.rowBytes, span.first, span.count, rows);
+    job.kernels.verticalStrip(rows, job.table.weights.data() + span.weightOffset, span, length, out);
+}
+
+// Output lines y and y + 1 of one strip together, when both have taps.
+bool verticalLinePair(const VerticalJob& job, StripCache& cache, long long y, std::size_t offset,
+                      std::size_t length, const double** rows) {
+    const TapSpan& one = job.table.spans[y];
+    const TapSpan& two = job.table.spans[y + 1];
+    if (one.weightSum == 0 || two.weightSum == 0) return false;
+    long long low, count;
+    pairRows(one, two, low, count);
+    cache.lookUp(job.source, job.rowBytes, low, count, rows);
+    const double* weights = job.table.weights.data();
+    std::uint8_t* out = job.target + static_cast<std::size_t>(y) * job.rowBytes + offset;
+    LinePair pair{{&one, &two}, {weights + one.weightOffset, weights + two.weightOffset}, {out, out + job.rowBytes}};
+    job.kernels.verticalPair(rows, low, pair, length);
+    return true;
+}
+
+// Output rows begin..end, strip by strip, two lines at a time; false when
+// cancelled.
+bool verticalRows(const VerticalJob& job, StripCache& cache, std::size_t lanes, long long begin, long long end) {
+    std::vector<const double*> rows(cache.slots());
     for (std::size_t offset = 0; offset < job.rowBytes; offset += lanes) {
         std::size_t length = std::min(lanes, job.rowBytes - offset);
         cache.startStrip(offset, length);
-        for (long long y = begin; y < end; ++y) {
+        for (long long y = begin; y < end;) {
             if (job.cancel.load(std::memory_order_relaxed)) return false;
-            const TapSpan& span = job.table.spans[y];
-            std::uint8_t* out = job.target + static_cast<std::size_t>(y) * job.rowBytes + offset;
-            if (span.weightSum == 0) {
-                std::memset(out, 0, length);  // no tap contributed
-                continue;
+            // Output rows are a row apart too: the strip's part of the next
+            // pair is asked for (to be written) while this pair is worked on.
+            for (long long later = y + 2; later < std::min(end, y + 4); ++later)
+                prefetchToWrite(job.target + static_cast<std::size_t>(later) * job.rowBytes + offset, length);
+            if (y + 1 < end && verticalLinePair(job, cache, y, offset, length, rows.data())) {
+                y += 2;
+            } else {
+                verticalLine(job, cache, y, offset, length, rows.data());
+                y += 1;
             }
-            for (long long t = 0; t < span.count; ++t)
-                rows[t] = cache.row(job.source, job.rowBytes, span.first + t);
-            verticalStrip(rows.data(), job.table.weights.data() + span.weightOffset, span.count,
-                          span.weightSum, length, out);
         }
     }
     return true;
 }
 
+// Bands of output rows per thread: enough for a slowed thread's share to be
+// taken over, few enough that re-reading the rows two bands share is cheap.
+long long rowsPerPiece(long long rows, int threads) {
+    return std::max(16LL, rows / (8LL * std::max(1, threads)));
+}
+
 // Horizontal pass -----------------------------------------------------------
 
-// Up to eight rows as doubles, interleaved so that one source column's
-// samples lie together: byte b of row k goes to block[b * 8 + k], which puts
-// channel c of pixel j at (j * 3 + c) * 8 + k. Missing rows are 0 and never
-// written back.
-void transposeBlockGeneric(const std::uint8_t* rows, std::size_t rowBytes, int rowCount,
-                           double* block) {
-    if (rowCount < kBlockRows) std::fill(block, block + rowBytes * kBlockRows, 0.0);
-    for (int k = 0; k < rowCount; ++k) {
-        const std::uint8_t* row = rows + k * rowBytes;
-        for (std::size_t b = 0; b < rowBytes; ++b) block[b * kBlockRows + k] = row[b];
-    }
-}
+struct HorizontalJob {
+    const std::uint8_t* source;
+    std::size_t sourceRowBytes;
+    long long rows;
+    const WeightTable& table;
+    std::size_t tileColumns;
+    KernelSet set;
+};
 
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
-// Eight full rows, eight bytes at a time: an 8 x 8 byte transpose by
-// unpacking, then each column of eight widened to doubles.
-PIXLOOM_AVX2
-void transposeBlockAvx2(const std::uint8_t* rows, std::size_t rowBytes, double* block) {
-    std::size_t b = 0;
-    for (; b + 8 <= rowBytes; b += 8) {
-        __m128i r[8];
-        for (int k = 0; k < 8; ++k)
-            r[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows + k * rowBytes + b));
-        __m128i rows01 = _mm_unpacklo_epi8(r[0], r[1]), rows23 = _mm_unpacklo_epi8(r[2], r[3]);
-        __m128i rows45 = _mm_unpacklo_epi8(r[4], r[5]), rows67 = _mm_unpacklo_epi8(r[6], r[7]);
-        __m128i low03 = _mm_unpacklo_epi16(rows01, rows23), high03 = _mm_unpackhi_epi16(rows01, rows23);
-        __m128i low47 = _mm_unpacklo_epi16(rows45, rows67), high47 = _mm_unpackhi_epi16(rows45, rows67);
-        __m128i pairs[4] = {_mm_unpacklo_epi32(low03, low47), _mm_unpackhi_epi32(low03, low47),
-                            _mm_unpacklo_epi32(high03, high47), _mm_unpackhi_epi32(high03, high47)};
-        double* out = block + b * kBlockRows;
-        for (__m128i pair : pairs) {  // two columns of eight rows each
-            for (int quarter = 0; quarter < 4; ++quarter, pair = _mm_srli_si128(pair, 4), out += 4)
-                _mm256_storeu_pd(out, _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(pair)));
-        }
-    }
-    for (; b < rowBytes; ++b)
-        for (int k = 0; k < kBlockRows; ++k) block[b * kBlockRows + k] = rows[k * rowBytes + b];
-}
-#endif
-
-void transposeBlock(const std::uint8_t* rows, std::size_t rowBytes, int rowCount, double* block) {
-#ifdef PIXLOOM_HAVE_AVX2_KERNELS
-    if (rowCount == kBlockRows && cpuHasAvx2()) return transposeBlockAvx2(rows, rowBytes, block);
-#endif
-    transposeBlockGeneric(rows, rowBytes, rowCount, block);
-}
-
-// Writes one output column of a block back to its rows.
-void scatterBlockColumn(const std::uint8_t* samples, int rowCount, std::uint8_t* pixel,
-                        std::size_t outRowBytes) {
-    for (int k = 0; k < rowCount; ++k, pixel += outRowBytes) {
-        pixel[0] = samples[k];
-        pixel[1] = samples[kBlockRows + k];
-        pixel[2] = samples[2 * kBlockRows + k];
-    }
-}
-
-// Every output pixel of one block of rows. Lanes are rows; the three
-// channels are six accumulators of four rows each.
-void horizontalBlock(const double* block, const WeightTable& table, int rowCount, std::uint8_t* out,
-                     std::size_t outRowBytes) {
-    std::uint8_t samples[kBlockColumn];
-    for (std::size_t x = 0; x < table.spans.size(); ++x) {
+// Source pixels lo .. hi - 1 hold every tap of output columns [begin, end).
+void pixelsReached(const WeightTable& table, std::size_t begin, std::size_t end, long long& lo, long long& hi) {
+    lo = LLONG_MAX, hi = 0;
+    for (std::size_t x = begin; x < end; ++x) {
         const TapSpan& span = table.spans[x];
-        if (span.weightSum == 0)
-            std::memset(samples, 0, sizeof samples);  // no tap contributed
-        else
-            horizontalColumn(block + span.first * kBlockColumn,
-                             table.weights.data() + span.weightOffset, span.count,
-                             span.weightSum, samples);
-        scatterBlockColumn(samples, rowCount, out + 3 * x, outRowBytes);
+        if (span.count == 0) continue;
+        lo = std::min(lo, span.first);
+        hi = std::max(hi, span.first + span.count);
+    }
+    if (lo > hi) lo = hi = 0;  // no taps at all
+}
+
+// Output columns per tile: those whose taps lie in about kTilePixels source
+// pixels, so that a tile's part of the block stays in the first-level cache
+// between its transposition and its use; a multiple of eight.
+std::size_t tileColumns(std::size_t targetWidth, long long sourceWidth) {
+    std::size_t columns = static_cast<std::size_t>(kTilePixels * static_cast<double>(targetWidth) /
+                                                   static_cast<double>(std::max(1LL, sourceWidth)));
+    return std::min<std::size_t>(kMostTileColumns, std::max<std::size_t>(8, columns / 8 * 8));
+}
+
+// Source pixels in the widest tile: the block's size.
+std::size_t widestTile(const WeightTable& table, std::size_t columns) {
+    long long widest = 1;
+    for (std::size_t x = 0; x < table.spans.size(); x += columns) {
+        long long lo, hi;
+        pixelsReached(table, x, std::min(table.spans.size(), x + columns), lo, hi);
+        widest = std::max(widest, hi - lo);
+    }
+    return static_cast<std::size_t>(widest);
+}
+
+// Rows firstRow.. (up to eight) through a block, tile by tile of columns,
+// to rowCount rows of out: each tile transposes the source pixels its taps
+// reach to the block (which stays in the first-level cache), then filters.
+void horizontalBlock(const HorizontalJob& job, long long firstRow, double* block, std::uint8_t* samples,
+                     std::uint8_t* out) {
+    int rowCount = static_cast<int>(std::min<long long>(kBlockRows, job.rows - firstRow));
+    std::size_t targetWidth = job.table.spans.size(), targetRowBytes = 3 * targetWidth;
+    const std::uint8_t* rows = job.source + firstRow * job.sourceRowBytes;
+    const KernelFunctions& kernels = kernelFunctions(job.set);
+    for (std::size_t x = 0; x < targetWidth; x += job.tileColumns) {
+        std::size_t end = std::min(targetWidth, x + job.tileColumns);
+        long long lo, hi;
+        pixelsReached(job.table, x, end, lo, hi);
+        transposeBlock(job.set, rows + 3 * lo, job.sourceRowBytes, static_cast<std::size_t>(3 * (hi - lo)), rowCount,
+                       block);
+        kernels.horizontalColumns(block, lo, job.table, x, end, samples);
+        untransposeTile(job.set, samples, 3 * (end - x), rowCount, out + 3 * x, targetRowBytes);
     }
 }
 
-}  // namespace
-
-bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const WeightTable& table,
-                   std::uint8_t* target, const std::atomic<bool>& cancel, int threads) {
+// Blocks of eight rows handed to threads one at a time. Each block's rows
+// go to rowsFor(firstRow, scratch), where scratch is the thread's own
+// scratchBytes, then done(out, firstRow, rowCount) is called.
+template <class RowsFor, class Done>
+bool horizontalBlocks(const HorizontalJob& job, std::size_t scratchBytes, const std::atomic<bool>& cancel,
+                      int threads, RowsFor rowsFor, Done done) {
     std::atomic<bool> failed{false};
-    VerticalJob job{source, rowBytes, table, target, cancel};
-    parallelFor(static_cast<long long>(table.spans.size()), threads,
-                [&](long long begin, long long end) {
-                    try {
-                        if (!verticalRows(job, begin, end)) failed = true;
-                    } catch (const std::bad_alloc&) {
-                        failed = true;
-                    }
-                });
-    return !failed && !cancel;
-}
-
-bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long long rows,
-                     const WeightTable& table, std::uint8_t* target,
-                     const std::atomic<bool>& cancel, int threads) {
-    std::atomic<bool> failed{false};
-    std::size_t sourceRowBytes = 3 * static_cast<std::size_t>(sourceWidth);
-    std::size_t targetRowBytes = 3 * table.spans.size();
-    long long blocks = (rows + kBlockRows - 1) / kBlockRows;
-    parallelFor(blocks, threads, [&](long long begin, long long end) {
+    long long blocks = (job.rows + kBlockRows - 1) / kBlockRows;
+    parallelPieces(blocks, 1, threads, [&](PieceQueue& queue) {
         try {
-            std::vector<double> block(static_cast<std::size_t>(sourceWidth) * kBlockColumn);
-            for (long long b = begin; b < end && !failed; ++b) {
-                if (cancel.load(std::memory_order_relaxed)) {
-                    failed = true;
-                    break;
+            AlignedDoubles block(widestTile(job.table, job.tileColumns) * kBlockColumn);
+            std::vector<std::uint8_t> samples(job.tileColumns * kBlockColumn), scratch(scratchBytes);
+            for (long long begin, end; !failed && queue.take(begin, end);) {
+                for (long long b = begin; b < end; ++b) {
+                    if (cancel.load(std::memory_order_relaxed)) {
+                        failed = true;
+                        break;
+                    }
+                    long long firstRow = b * kBlockRows;
+                    std::uint8_t* out = rowsFor(firstRow, scratch.data());
+                    horizontalBlock(job, firstRow, block.data(), samples.data(), out);
+                    done(out, firstRow, static_cast<int>(std::min<long long>(kBlockRows, job.rows - firstRow)));
                 }
-                long long firstRow = b * kBlockRows;
-                int rowCount = static_cast<int>(std::min<long long>(kBlockRows, rows - firstRow));
-                transposeBlock(source + firstRow * sourceRowBytes, sourceRowBytes, rowCount,
-                               block.data());
-                horizontalBlock(block.data(), table, rowCount, target + firstRow * targetRowBytes,
-                                targetRowBytes);
             }
         } catch (const std::bad_alloc&) {
             failed = true;
         }
     });
     return !failed && !cancel;
+}
+
+HorizontalJob horizontalJob(const std::uint8_t* source, long long sourceWidth, long long rows,
+                            const WeightTable& table) {
+    return {source, 3 * static_cast<std::size_t>(sourceWidth), rows, table,
+            tileColumns(table.spans.size(), sourceWidth), kernelsInUse()};
+}
+
+}  // namespace
+
+void usePortableKernels(bool portable) { limitKernels(portable ? KernelSet::portable : KernelSet::avx512); }
+
+void limitKernels(KernelSet most) { kernelLimit = most; }
+
+KernelSet kernelsInUse() {
+    static const KernelSet best = processorKernels();
+    return std::min(best, kernelLimit.load(std::memory_order_relaxed));
+}
+
+void samplesFromSums(const double* accumulated, std::size_t count, const TapSpan& span, std::uint8_t* out) {
+    kernelFunctions(kernelsInUse()).samplesFromSums(accumulated, count, span, out);
+}
+
+bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const WeightTable& table,
+                   std::uint8_t* target, const std::atomic<bool>& cancel, int threads) {
+    std::atomic<bool> failed{false};
+    VerticalJob job{source, rowBytes, table, target, cancel, kernelFunctions(kernelsInUse())};
+    long long rows = static_cast<long long>(table.spans.size());
+    parallelPieces(rows, rowsPerPiece(rows, threads), threads, [&](PieceQueue& queue) {
+        try {
+            long long slots = mostPairRows(table);
+            std::size_t lanes = stripLanes(slots);
+            StripCache cache(slots, lanes, linesReached(table), job.kernels);
+            for (long long begin, end; !failed && queue.take(begin, end);)
+                if (!verticalRows(job, cache, lanes, begin, end)) failed = true;
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+    });
+    return !failed && !cancel;
+}
+
+bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long long rows,
+                     const WeightTable& table, std::uint8_t* target,
+                     const std::atomic<bool>& cancel, int threads) {
+    std::size_t targetRowBytes = 3 * table.spans.size();
+    return horizontalBlocks(
+        horizontalJob(source, sourceWidth, rows, table), 0, cancel, threads,
+        [&](long long firstRow, std::uint8_t*) { return target + static_cast<std::size_t>(firstRow) * targetRowBytes; },
+        [](const std::uint8_t*, long long, int) {});
+}
+
+bool applyHorizontalThen(const std::uint8_t* source, long long sourceWidth, long long rows,
+                         const WeightTable& table, const RowsDone& finish, const std::atomic<bool>& cancel,
+                         int threads) {
+    std::size_t scratchBytes;
+    if (__builtin_mul_overflow(3 * table.spans.size(), std::size_t{kBlockRows}, &scratchBytes)) return false;
+    return horizontalBlocks(
+        horizontalJob(source, sourceWidth, rows, table), scratchBytes, cancel, threads,
+        [](long long, std::uint8_t* scratch) { return scratch; },
+        [&](const std::uint8_t* out, long long firstRow, int rowCount) { finish(out, firstRow, rowCount); });
 }
 
 }  // namespace resample

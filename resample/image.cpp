@@ -169,14 +169,59 @@ Image::Size Image::targetSize(int requestedWidth, int requestedHeight, bool keep
                 static_cast<int>(std::max<long long>(h, 1))};
 }
 
+namespace {
+
+// The horizontal weights for a pass from width to target columns; LCD types
+// 1 to 3 widen the kernel threefold.
+bool horizontalTable(int width, long long target, int lcdType, double softness, resample::WeightTable& table) {
+    int widening = lcdType >= 1 && lcdType <= 3 ? 3 : 1;
+    return resample::buildHorizontalWeights(resample::horizontalGeometry(width, target, widening, softness), table);
+}
+
+using FoldRow = void (*)(const unsigned char* row, unsigned char* out, long long pixels);
+FoldRow foldFor(int lcdType);
+
+// What the horizontal pass of an LCD reduction needs from the image.
+struct HorizontalStep {
+    const unsigned char* pixels;
+    int width, height, tripleWidth, lcdType;
+    double softness;
+    int threads;
+};
+
+// The horizontal pass to step.tripleWidth columns with every block of rows
+// folded at once to a third of that width: the new buffer, or null when
+// cancelled or out of memory.
+unsigned char* horizontalFolded(const HorizontalStep& step, FoldRow fold, const std::atomic<bool>& cancel) {
+    long long folded = step.tripleWidth / 3;
+    std::size_t bytes;
+    if (!rgbByteCount(folded, step.height, bytes)) return nullptr;
+    auto* result = static_cast<unsigned char*>(std::malloc(bytes));
+    if (!result) return nullptr;
+    resample::WeightTable table;
+    std::size_t wideRow = 3 * static_cast<std::size_t>(step.tripleWidth), foldedRow = wideRow / 3;
+    auto foldRows = [&](const std::uint8_t* rows, long long firstRow, int rowCount) {
+        for (int k = 0; k < rowCount; ++k)
+            fold(rows + k * wideRow, result + static_cast<std::size_t>(firstRow + k) * foldedRow, folded);
+    };
+    if (!horizontalTable(step.width, step.tripleWidth, step.lcdType, step.softness, table) ||
+        !resample::applyHorizontalThen(step.pixels, step.width, step.height, table, foldRows, cancel, step.threads)) {
+        std::free(result);
+        return nullptr;
+    }
+    return result;
+}
+
+}  // namespace
+
 bool Image::resizeNearest(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
     if (isEmpty()) return fail(Failure::Empty);
     Size target = targetSize(requestedWidth, requestedHeight, keepRatio, percent);
     if (!fitsToolkitImage(width, height) || !fitsToolkitImage(target.width, target.height))
         return fail(Failure::TooLarge);
-    unsigned char* copy = copyBuffer(pixels, width, height);
-    if (!copy) return fail(Failure::OutOfMemory);
-    wxImage source(width, height, copy, false);
+    // The toolkit reads our buffer in place (static data: never freed or
+    // written by it); only its result is copied.
+    wxImage source(width, height, pixels, true);
     wxImage scaled = source.Scale(target.width, target.height, wxIMAGE_QUALITY_NORMAL);
     if (!scaled.IsOk()) return fail(Failure::OutOfMemory);
     unsigned char* result = copyBuffer(scaled.GetData(), target.width, target.height);
@@ -194,23 +239,21 @@ bool Image::resize(int requestedWidth, int requestedHeight, bool keepRatio, bool
     if (type > 0 && tripleWidth > INT_MAX) return fail(Failure::TooLarge);
     if (!resampleVertical(target.height)) return false;
     if (type == 0) return resampleHorizontal(target.width);
-    // Fold only what the pass produced: after a failed pass the width could
-    // still be a multiple of 3 and would be folded to the wrong size.
-    if (!resampleHorizontal(static_cast<int>(tripleWidth))) return false;
-    switch (type) {
-    case 1:
-    case 4:
-        return foldSubpixelBox();
-    case 2:
-    case 5:
-        return foldSubpixelAdaptive();
-    case 3:
-    case 6:
-        return foldSubpixelWeighted();
-    default:
+    FoldRow fold = foldFor(type);
+    if (!fold) {
+        // The triple-width picture is left as it is, unfolded.
+        if (!resampleHorizontal(static_cast<int>(tripleWidth))) return false;
         showMessage(wxT("undefined LCD type!"));
         return fail(Failure::InvalidSetting);
     }
+    // Each block of triple-width rows is folded as soon as it is made, while
+    // it is in the cache; the triple-width picture is never kept whole.
+    unsigned char* folded = horizontalFolded(HorizontalStep{pixels, width, height, static_cast<int>(tripleWidth),
+                                                            lcdType, softnessFactor(), threadsForPasses()},
+                                             fold, cancelRequested);
+    if (!folded) return fail(cancelRequested ? Failure::Cancelled : Failure::OutOfMemory);
+    install(folded, target.width, height);
+    return true;
 }
 
 bool Image::resampleVertical(int newHeight) {
@@ -248,17 +291,11 @@ bool Image::resampleHorizontal(int newWidth) {
     long long target = std::max(newWidth, 1);
     std::size_t bytes;
     if (!rgbByteCount(target, height, bytes)) return fail(Failure::TooLarge);
-    int widening = lcdType >= 1 && lcdType <= 3 ? 3 : 1;
     auto* result = static_cast<unsigned char*>(std::malloc(bytes));
     if (!result) return fail(Failure::OutOfMemory);
     resample::WeightTable table;
-    auto geometry = resample::horizontalGeometry(width, target, widening, softnessFactor());
-    if (!resample::buildHorizontalWeights(geometry, table)) {
-        std::free(result);
-        return fail(Failure::OutOfMemory);
-    }
-    if (!resample::applyHorizontal(pixels, width, height, table, result, cancelRequested,
-                                   threadsForPasses())) {
+    if (!horizontalTable(width, target, lcdType, softnessFactor(), table) ||
+        !resample::applyHorizontal(pixels, width, height, table, result, cancelRequested, threadsForPasses())) {
         std::free(result);
         return fail(cancelRequested ? Failure::Cancelled : Failure::OutOfMemory);
     }
@@ -295,7 +332,10 @@ void foldFirstPixel(Row row, unsigned char* out, long long pixels) {
 void foldBoxRow(Row row, unsigned char* out, long long pixels) {
     foldFirstPixel(row, out, pixels);
     if (pixels < 2) return;
-    for (long long n = 1; n < pixels; ++n) {
+    // All but the last pixel have their taps inside the row.
+    long long n = resample::foldPixels(resample::FoldRule::box, row, 9 * static_cast<std::size_t>(pixels), out, 1,
+                                       pixels - 1);
+    for (; n < pixels; ++n) {
         long long c = 3 * n;
         put(out, n, (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3,
             (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3,
@@ -311,7 +351,9 @@ void foldWeightedRow(Row row, unsigned char* out, long long pixels) {
         long long c = 3 * n;
         put(out, n, (2 * R(row, c) + R(row, c + 1)) / 3, green, (B(row, c + 1) + 2 * B(row, c + 2)) / 3);
     };
-    for (long long n = 1; n < pixels - 1; ++n) {
+    long long n = resample::foldPixels(resample::FoldRule::weighted, row, 9 * static_cast<std::size_t>(pixels), out,
+                                       1, pixels - 1);
+    for (; n < pixels - 1; ++n) {
         long long c = 3 * n;
         weighted(n, (G(row, c) + 4 * G(row, c + 1) + G(row, c + 2)) / 6);
     }
@@ -331,7 +373,9 @@ void foldAdaptiveMean(Row row, unsigned char* out, long long n) {
 
 void foldAdaptiveRow(Row row, unsigned char* out, long long pixels) {
     foldAdaptiveMean(row, out, 0);
-    for (long long n = 1; n < pixels - 1; ++n) {
+    long long n = resample::foldPixels(resample::FoldRule::adaptive, row, 9 * static_cast<std::size_t>(pixels), out,
+                                       1, pixels - 1);
+    for (; n < pixels - 1; ++n) {
         long long c = 3 * n;
         int red = sharpUnlessFar((2 * R(row, c) + R(row, c + 1)) / 3,
                                  (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3);
@@ -340,6 +384,22 @@ void foldAdaptiveRow(Row row, unsigned char* out, long long pixels) {
         put(out, n, red, (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3, blue);
     }
     if (pixels > 1) foldAdaptiveMean(row, out, pixels - 1);
+}
+
+FoldRow foldFor(int lcdType) {
+    switch (lcdType) {
+    case 1:
+    case 4:
+        return foldBoxRow;
+    case 2:
+    case 5:
+        return foldAdaptiveRow;
+    case 3:
+    case 6:
+        return foldWeightedRow;
+    default:
+        return nullptr;
+    }
 }
 
 }  // namespace
