@@ -9,6 +9,9 @@
 #include <wx/msgdlg.h>
 #include <wx/toplevel.h>
 
+#include <X11/Xlib.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -76,9 +79,26 @@ TempHome::~TempHome() {
 }
 }  // namespace guitest
 
+namespace {
+// Many test programs start one after another on one X server: wait until it
+// takes a connection (it may be busy for a moment) before the toolkit tries.
+bool displayAnswers() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (Display* display = XOpenDisplay(nullptr)) {
+            XCloseDisplay(display);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+}  // namespace
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();  // listing needs no display
+    if (!displayAnswers()) return fprintf(stderr, "no X server answers on $DISPLAY\n"), 1;
     wxSetAssertHandler(guitest::failOnAssert);
     wxApp::SetInstance(new wxApp);  // a plain app: each test builds its own windows
     if (!wxEntryStart(argc, argv)) return fprintf(stderr, "cannot start the toolkit (no display?)\n"), 1;
