@@ -75,17 +75,21 @@ window=$(timeout 30 xdotool search --sync --onlyvisible --classname pixloom | he
 # The window manager may place it partly off the screen.
 xdotool windowmove --sync "$window" 24 24
 sleep 2  # let it finish drawing
-# The window with its frame (title bar and icon): the screen cut to the
-# window's area grown by the frame's extents.
-set -- $(xprop -id "$window" _NET_FRAME_EXTENTS | tr -dc '0-9 ,' | tr ',' ' ')
-left=$1 right=$2 top=$3 bottom=$4
-x=$(xwininfo -id "$window" | sed -n 's/.*Absolute upper-left X: *//p')
-y=$(xwininfo -id "$window" | sed -n 's/.*Absolute upper-left Y: *//p')
-width=$(xwininfo -id "$window" | sed -n 's/.*Width: *//p')
-height=$(xwininfo -id "$window" | sed -n 's/.*Height: *//p')
-"$IM/import" -silent -window root -crop "$((width + left + right))x$((height + top + bottom))+$((x - left))+$((y - top))" \
-    +repage "$OUT/window.png"
-echo "made doc/window.png"
+# A window with its frame (title bar and icon): the screen cut to the
+# window's area grown by the frame's extents. Leaves x and y at the window's
+# own corner.
+shoot() {  # WINDOW FILE
+    set -- "$1" "$2" $(xprop -id "$1" _NET_FRAME_EXTENTS | tr -dc '0-9 ,' | tr ',' ' ')
+    left=$3 right=$4 top=$5 bottom=$6
+    x=$(xwininfo -id "$1" | sed -n 's/.*Absolute upper-left X: *//p')
+    y=$(xwininfo -id "$1" | sed -n 's/.*Absolute upper-left Y: *//p')
+    width=$(xwininfo -id "$1" | sed -n 's/.*Width: *//p')
+    height=$(xwininfo -id "$1" | sed -n 's/.*Height: *//p')
+    "$IM/import" -silent -window root \
+        -crop "$((width + left + right))x$((height + top + bottom))+$((x - left))+$((y - top))" +repage "$OUT/$2"
+    echo "made doc/$2"
+}
+shoot "$window" window.png
 
 # --- the preview ------------------------------------------------------------
 # The last entry (the text beside the photo) previewed as a user opens it:
@@ -104,15 +108,7 @@ sleep 1
 # Focus starts on the method: the next control turns compare on, two more on is the zoom.
 xdotool key Tab space Tab Tab Down
 sleep 2  # let it reduce and draw
-set -- $(xprop -id "$preview" _NET_FRAME_EXTENTS | tr -dc '0-9 ,' | tr ',' ' ')
-left=$1 right=$2 top=$3 bottom=$4
-x=$(xwininfo -id "$preview" | sed -n 's/.*Absolute upper-left X: *//p')
-y=$(xwininfo -id "$preview" | sed -n 's/.*Absolute upper-left Y: *//p')
-width=$(xwininfo -id "$preview" | sed -n 's/.*Width: *//p')
-height=$(xwininfo -id "$preview" | sed -n 's/.*Height: *//p')
-"$IM/import" -silent -window root -crop "$((width + left + right))x$((height + top + bottom))+$((x - left))+$((y - top))" \
-    +repage "$OUT/preview.png"
-echo "made doc/preview.png"
+shoot "$preview" preview.png
 
 # --- the seven methods ----------------------------------------------------
 if [ ! -x "$BUILD/pixloom-batch" ]; then
