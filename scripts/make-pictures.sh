@@ -61,7 +61,7 @@ mkdir -p "$WORK/photos/scans"
 
 display=99
 while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb ":$display" -noreset -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 XPIDS="$!"
 export DISPLAY=":$display"
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done

@@ -1,9 +1,8 @@
 #!/bin/sh
 # Sets up the machine, builds pixloom and runs every test; then the whole
 # suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# run's tests and the real program under ThreadSanitizer. GUI tests need a
-# display: without one they run under xvfb-run. Ends with the wall time of
-# each stage.
+# run's tests and the real program under ThreadSanitizer. Each GUI test
+# program starts an Xvfb of its own. Ends with the wall time of each stage.
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -16,13 +15,6 @@ stage() {  # NAME COMMAND...: runs it, adding its wall time to NAME's
     times="$times$name|$(($(date +%s) - begin))
 "
 }
-on_display() {
-    if [ -z "${DISPLAY:-}" ]; then
-        xvfb-run -a -s "-screen 0 1280x1024x24" "$@"
-    else
-        "$@"
-    fi
-}
 configure() {  # FOLDER OPTIONS...
     folder=$1
     shift
@@ -34,7 +26,7 @@ stage "set-up (packages)" ./scripts/setup.sh
 
 stage "build" configure build -DCMAKE_BUILD_TYPE=Release
 stage "build" cmake --build build -j"$jobs"
-stage "tests" on_display ctest --test-dir build --no-tests=error --output-on-failure -j"$jobs"
+stage "tests" ctest --test-dir build --no-tests=error --output-on-failure -j"$jobs"
 
 # The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer,
 # leaks included. The suppressions name only leaks inside the toolkit's and
@@ -52,7 +44,7 @@ ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:malloc_context_size=8:alloc
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
-stage "tests, ASan+UBSan" on_display ctest --test-dir build-asan --no-tests=error --output-on-failure -j"$jobs"
+stage "tests, ASan+UBSan" ctest --test-dir build-asan --no-tests=error --output-on-failure -j"$jobs"
 
 # The worker, the decoding thread and the window's thread share each run:
 # check the run's tests and the real program for races. GTK and its
@@ -63,7 +55,7 @@ stage "build, TSan" cmake --build build-tsan -j"$jobs" --target convert_tests wi
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1"
 export TSAN_OPTIONS
 stage "tests, TSan" build-tsan/tests/convert/convert_tests
-stage "tests, TSan" on_display build-tsan/tests/ui/window_tests --gtest_filter='*Run*'
+stage "tests, TSan" build-tsan/tests/ui/window_tests --gtest_filter='*Run*'
 stage "tests, TSan" tests/app/stop_test.sh build-tsan/pixloom build-tsan/pixloom-batch
 
 echo

@@ -9,7 +9,7 @@ cd "$work"
 fail() { echo "FAILED: $*"; exit 1; }
 
 display() {  # WxH [wm]: a new X server; sets DISPLAY
-    Xvfb -displayfd 3 -screen 0 "$1x24" 3>"$work/display" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -noreset -screen 0 "$1x24" 3>"$work/display" >/dev/null 2>&1 &
     servers="$servers $!"
     for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
     DISPLAY=:$(cat "$work/display"); export DISPLAY

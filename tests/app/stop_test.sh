@@ -7,7 +7,7 @@ trap 'for p in $servers; do kill $p 2>/dev/null || true; done; rm -rf "$work"' E
 cd "$work"
 fail() { echo "FAILED: $*"; exit 1; }
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 3>"$work/display" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 3>"$work/display" >/dev/null 2>&1 &
 servers="$servers $!"
 until [ -s "$work/display" ]; do sleep 0.05; done
 DISPLAY=:$(cat "$work/display"); export DISPLAY

@@ -108,7 +108,7 @@ done
 
 # The window shows the icon compiled into it, at every size drawn, and its
 # class is the one the desktop entry names.
-xvfb-run -a -s "-screen 0 1280x1024x24" env HOME="$WORK" "$0" --window-icon "$PREFIX/bin/pixloom" >"$WORK/window" 2>&1 || true
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" env HOME="$WORK" "$0" --window-icon "$PREFIX/bin/pixloom" >"$WORK/window" 2>&1 || true
 for size in 16 32 48 128 256; do
     grep -qx "Icon ($size x $size)" "$WORK/window" || fail "the window has no ${size}x$size icon"
 done

@@ -9,11 +9,16 @@
 #include <wx/msgdlg.h>
 #include <wx/toplevel.h>
 
-#include <X11/Xlib.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <thread>
 
 namespace guitest {
@@ -80,28 +85,54 @@ TempHome::~TempHome() {
 }  // namespace guitest
 
 namespace {
-// Many test programs start one after another on one X server: wait until it
-// takes a connection (it may be busy for a moment) before the toolkit tries.
-bool displayAnswers() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (Display* display = XOpenDisplay(nullptr)) {
-            XCloseDisplay(display);
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+// Each test program on an X server of its own: tests click with real input
+// and read the screen back, so no other program's window may lie over theirs
+// (ctest runs several programs at once).
+class PrivateScreen {
+public:
+    PrivateScreen() {
+        int ready[2];
+        if (pipe(ready) != 0) return;
+        server = fork();
+        if (server == 0) startServer(ready[1]);
+        close(ready[1]);
+        std::string number;
+        char c;
+        while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;  // written once it takes connections
+        close(ready[0]);
+        if (!number.empty()) setenv("DISPLAY", (":" + number).c_str(), 1);
+        unsetenv("XAUTHORITY");  // the server checks no credentials
+        started = !number.empty();
     }
-    return false;
-}
+    ~PrivateScreen() {
+        if (server <= 0) return;
+        kill(server, SIGTERM);
+        waitpid(server, nullptr, 0);
+    }
+    bool ok() const { return started; }
+
+private:
+    [[noreturn]] static void startServer(int readyFd) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test program that crashed leaves no server behind
+        freopen("/dev/null", "w", stdout), freopen("/dev/null", "w", stderr);
+        const std::string fd = std::to_string(readyFd);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0",
+               "1280x1024x24", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    pid_t server = -1;
+    bool started = false;
+};
 }  // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();  // listing needs no display
-    if (!displayAnswers()) return fprintf(stderr, "no X server answers on $DISPLAY\n"), 1;
+    PrivateScreen screen;
+    if (!screen.ok()) return fprintf(stderr, "cannot start Xvfb (scripts/setup.sh installs it)\n"), 1;
     wxSetAssertHandler(guitest::failOnAssert);
     wxApp::SetInstance(new wxApp);  // a plain app: each test builds its own windows
-    if (!wxEntryStart(argc, argv)) return fprintf(stderr, "cannot start the toolkit (no display?)\n"), 1;
+    if (!wxEntryStart(argc, argv)) return fprintf(stderr, "cannot start the toolkit\n"), 1;
     static guitest::RecordingHook hook;
     hook.Register();
     wxLog::SetActiveTarget(new wxLogStderr);
