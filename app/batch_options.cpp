@@ -43,6 +43,17 @@ private:
     wxMessageOutput* previous;
 };
 
+bool isPlain(std::string::const_iterator begin, std::string::const_iterator end) {
+    return std::all_of(begin, end, [](char c) { return c > 0 && c < 0x7f; });
+}
+
+// Where the value of "--option=value" starts when the option is plain; else 0.
+size_t plainOptionValue(const std::string& raw) {
+    const size_t equals = raw.rfind("--", 0) == 0 ? raw.find('=') : std::string::npos;
+    if (equals == std::string::npos || !isPlain(raw.begin(), raw.begin() + equals)) return 0;
+    return equals + 1;
+}
+
 // The toolkit drops or garbles arguments it cannot convert; it gets stand-ins
 // for those, and the values come back from the bytes as file names.
 class RawArguments {
@@ -50,17 +61,17 @@ public:
     explicit RawArguments(const std::vector<std::string>& arguments) : given{"pixloom-batch"} {
         for (size_t i = 0; i < arguments.size(); ++i) {
             const std::string& raw = arguments[i];
-            const bool plain = std::all_of(raw.begin(), raw.end(), [](char c) { return c > 0 && c < 0x7f; });
-            if (plain) {
+            if (isPlain(raw.begin(), raw.end())) {
                 given.push_back(raw);
                 continue;
             }
-            // "--out=写真": the option stays, its value is stood in for.
-            const size_t equals = raw.rfind("--", 0) == 0 ? raw.find('=') : std::string::npos;
-            const size_t value = equals == std::string::npos ? 0 : equals + 1;
+            // "--out=写真": the option stays, its value is stood in for. The
+            // whole argument comes back too: after "--" it is a file name.
+            const size_t value = plainOptionValue(raw);
             const std::string standIn = "@pixloom-argument-" + std::to_string(i) + "@";
             standIns[wxString::FromAscii(standIn.c_str())] = wxString(raw.c_str() + value, *wxConvFileName);
             given.push_back(raw.substr(0, value) + standIn);
+            standIns.emplace(wxString::FromAscii(given.back().c_str()), wxString(raw.c_str(), *wxConvFileName));
         }
         for (std::string& argument : given) pointers.push_back(argument.data());
     }

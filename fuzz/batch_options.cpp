@@ -2,6 +2,7 @@
 // the kernel hands them over) and parsed over the built-in settings.
 #include "batch_options.h"
 #include "fuzz_support.h"
+#include "safe_write.h"
 
 #include <algorithm>
 
@@ -15,13 +16,14 @@ void checkRequest(const BatchRequest& request, const std::vector<std::string>& a
     if (settings.quality < 1 || settings.quality > 100) fuzzing::broken("a quality outside 1 to 100");
     if (settings.limitBytes < 0) fuzzing::broken("a negative size limit");
     if (settings.sameFolder && settings.suffix.empty()) fuzzing::broken("an empty suffix beside the sources");
-    // An input is one whole argument, byte for byte, whatever its encoding.
-    for (const wxString& input : request.inputs) {
-        const wxCharBuffer bytes = input.mb_str(*wxConvFileName);
-        const std::string name(bytes.data() ? bytes.data() : "");
-        if (std::find(arguments.begin(), arguments.end(), name) == arguments.end())
+    // An input is one whole argument, as the file-name conversion carries its
+    // bytes (the toolkit's does not keep every invalid UTF-8 sequence).
+    std::vector<std::string> carried;
+    for (const std::string& argument : arguments)
+        carried.push_back(nativePath(wxString(argument.c_str(), *wxConvFileName)));
+    for (const wxString& input : request.inputs)
+        if (std::find(carried.begin(), carried.end(), nativePath(input)) == carried.end())
             fuzzing::broken("an input that is not one of the arguments");
-    }
 }
 
 }  // namespace
