@@ -1,0 +1,40 @@
+// GIF files the toolkit's decoder must not see: refused before it runs, with
+// a reason; the header's size is the size of the picture decoded. The files
+// are inputs the fuzz targets found (fuzz/regressions/gif/).
+#include "picture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+wxString regression(const char* name) { return wxString(PIXLOOM_GIF_REGRESSIONS "/") + name; }
+
+TEST(GifGuard, RefusesCodeSizesThatOverrunTheToolkitsTables) {
+    for (const char* name : {"lzw-code-size-130", "lzw-code-size-56"}) {
+        const DecodedPicture picture = decodePicture(regression(name));
+        EXPECT_FALSE(picture.ok()) << name;
+        EXPECT_TRUE(picture.error.StartsWith(wxT("damaged GIF data (LZW code size "))) << picture.error;
+    }
+}
+
+TEST(GifGuard, RefusesASizeTheFileCannotHold) {
+    const DecodedPicture picture = decodePicture(regression("huge-frame-in-562-bytes"));
+    EXPECT_EQ(picture.error, wxT("damaged GIF data (a 48830x48830 picture in 562 bytes)"));
+}
+
+TEST(GifGuard, HeaderSizeIsTheFirstImagesNotTheScreens) {
+    const wxString path = regression("frame-not-screen-size");
+    long long width = 0, height = 0;
+    ASSERT_TRUE(readPictureSize(path, width, height));
+    EXPECT_EQ(width, 12);  // the screen is 12x3953
+    EXPECT_EQ(height, 9);
+    const DecodedPicture picture = decodePicture(path);
+    if (picture.ok()) {
+        EXPECT_EQ(picture.width, width);
+        EXPECT_EQ(picture.height, height);
+    }
+}
+
+}  // namespace
