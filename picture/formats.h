@@ -61,6 +61,9 @@ wxString encodeWithToolkit(const RgbPicture& picture, const wxString& extension,
 struct GifImage {
     long long width = 0, height = 0;
     int codeSize = -1;  // -1: the file ends before it
+    // Its data ends with an empty sub-block before the file ends. The toolkit
+    // takes a sub-block size it cannot read as 4 GB and clears that much.
+    bool dataComplete = false;
 };
 constexpr int maxGifCodeSize = 8;
 // LZW codes are at least 2 bits and stand for at most 4096 pixels: no GIF

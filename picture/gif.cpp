@@ -20,6 +20,14 @@ bool skipColourTable(std::FILE* file, unsigned flags) {
     return std::fread(table, 1, bytes, file) == bytes;
 }
 
+// Sub-blocks up to the empty one that ends them; false when the file ends
+// first.
+bool skipSubBlocks(std::FILE* file) {
+    for (int size; (size = std::fgetc(file)) != 0;)
+        if (size == EOF || !skip(file, size)) return false;
+    return true;
+}
+
 // An extension after its introducer: the toolkit reads a graphic control
 // extension as six bytes whatever its sizes say, others as sub-blocks.
 bool skipExtension(std::FILE* file) {
@@ -27,9 +35,7 @@ bool skipExtension(std::FILE* file) {
         unsigned char control[6];
         return std::fread(control, 1, sizeof control, file) == sizeof control;
     }
-    for (int size; (size = std::fgetc(file)) != 0;)
-        if (size == EOF || !skip(file, size)) return false;
-    return true;
+    return skipSubBlocks(file);
 }
 
 unsigned littleEndian16(const unsigned char* bytes) { return bytes[0] | bytes[1] << 8; }
@@ -53,6 +59,7 @@ bool findFirstGifImage(std::FILE* file, GifImage& image) {
         if (!skipColourTable(file, descriptor[8])) return true;  // the toolkit stops there, its buffer made
         const int codeSize = std::fgetc(file);
         image.codeSize = codeSize == EOF ? 255 : codeSize;  // the toolkit takes a missing byte as 255
+        image.dataComplete = codeSize != EOF && skipSubBlocks(file);
         return true;
     }
 }

@@ -1,4 +1,5 @@
 #!/bin/bash
+# Usage: scripts/fuzz.sh [SECONDS [TARGET...]] (every target by default).
 # Builds the fuzz targets (fuzz/) with clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-fuzz/ and runs each for SECONDS
 # (default 60), two at a time, from its seed corpus and its regression
@@ -10,6 +11,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-60}
 TARGETS="jpeg png tiff gif bmp webp exif icc settings batch_options output_naming"
+if [ $# -gt 1 ]; then
+    shift
+    TARGETS="$*"
+fi
 ./scripts/setup.sh
 
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

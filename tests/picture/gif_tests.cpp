@@ -19,6 +19,11 @@ TEST(GifGuard, RefusesCodeSizesThatOverrunTheToolkitsTables) {
     }
 }
 
+TEST(GifGuard, RefusesDataCutShort) {
+    const DecodedPicture picture = decodePicture(regression("sub-block-size-past-the-end"));
+    EXPECT_EQ(picture.error, wxT("damaged GIF data (cut short)"));
+}
+
 TEST(GifGuard, RefusesASizeTheFileCannotHold) {
     const DecodedPicture picture = decodePicture(regression("huge-frame-in-562-bytes"));
     EXPECT_EQ(picture.error, wxT("damaged GIF data (a 48830x48830 picture in 562 bytes)"));
