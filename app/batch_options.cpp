@@ -54,14 +54,15 @@ size_t plainOptionValue(const std::string& raw) {
     return equals + 1;
 }
 
-// The toolkit drops or garbles arguments it cannot convert; it gets stand-ins
-// for those, and the values come back from the bytes as file names.
+// The toolkit drops or garbles arguments it cannot convert, and fails a
+// check on an empty one; it gets stand-ins for those, and the values come
+// back from the bytes as file names.
 class RawArguments {
 public:
     explicit RawArguments(const std::vector<std::string>& arguments) : given{"pixloom-batch"} {
         for (size_t i = 0; i < arguments.size(); ++i) {
             const std::string& raw = arguments[i];
-            if (isPlain(raw.begin(), raw.end())) {
+            if (!raw.empty() && isPlain(raw.begin(), raw.end())) {
                 given.push_back(raw);
                 continue;
             }

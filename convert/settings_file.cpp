@@ -62,7 +62,7 @@ wxString writeClean(const StoredSettings& settings) {
     wxMemoryOutputStream stream;
     if (!clean.Save(stream, wxConvUTF8)) return wxT("the settings could not be written");
     std::vector<char> bytes(stream.GetLength());
-    stream.CopyTo(bytes.data(), bytes.size());
+    if (!bytes.empty()) stream.CopyTo(bytes.data(), bytes.size());  // no settings: an empty file
     return writeFileAtomically(bytes, settingsFilePath());
 }
 

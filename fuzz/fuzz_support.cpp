@@ -2,6 +2,7 @@
 
 #include <wx/image.h>
 #include <wx/init.h>
+#include <wx/debug.h>
 #include <wx/strconv.h>
 
 #include <sys/mman.h>
@@ -14,9 +15,23 @@
 
 namespace fuzzing {
 
+namespace {
+
+// A check the toolkit fails outside the program's capture of them is the
+// program's misuse of the toolkit.
+void failedCheck(const wxString& file, int line, const wxString& function, const wxString& condition,
+                 const wxString& message) {
+    std::fprintf(stderr, "%s:%d: %s: %s %s\n", file.utf8_str().data(), line, function.utf8_str().data(),
+                 condition.utf8_str().data(), message.utf8_str().data());
+    broken("the toolkit's check failed");
+}
+
+}  // namespace
+
 void startToolkit() {
     static std::unique_ptr<wxInitializer> toolkit;
     if (toolkit) return;
+    wxSetAssertHandler(failedCheck);
     toolkit = std::make_unique<wxInitializer>();
     if (!toolkit->IsOk()) broken("the toolkit does not start");
     static wxConvBrokenFileNames fileNames(wxT("UTF-8"));

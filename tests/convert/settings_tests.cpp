@@ -60,6 +60,21 @@ TEST(Settings, OddFilesGiveWhatTheWindowShows) {
     }
 }
 
+// Lines the toolkit's reader fails its own checks on (an entry without a name, a group given twice): the file is
+// damaged, said once, and nothing else reaches standard error.
+TEST(Settings, LinesTheToolkitTripsOnAreDamage) {
+    for (const char* file : {"[Size]\n=x\nspnWidth=800\n", "[Size]\nspnWidth=800\n[Method]\n[Size]\n"}) {
+        Home home;
+        writeText(home.folder / ".pixloom", file);
+        std::vector<wxString> notes;
+        testing::internal::CaptureStderr();
+        const StoredSettings stored = readStoredSettings(notes, false);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << file;
+        ASSERT_EQ(notes.size(), 1u) << file;
+        EXPECT_TRUE(notes[0].Contains(wxT(" is damaged ("))) << notes[0];
+    }
+}
+
 TEST(Settings, TheLimitIsTheLeadingNumberOfKilobytes) {
     const std::pair<const char*, int> texts[] = {{"", 0}, {"abc", 0}, {"-5", 0}, {"300", 300 * 1024}, {"1.5", 1024},
         {" 7", 7 * 1024}, {"2097151", 2097151 * 1024}, {"2097152", 0}, {"99999999999999999999", 0}};  // over an int: none
