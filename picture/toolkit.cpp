@@ -111,6 +111,9 @@ wxString gifDamage(std::FILE* file) {
     const long long bytes = fstat(fileno(file), &status) == 0 ? status.st_size : 0;
     std::rewind(file);
     if (!found) return wxString();
+    // A side of 0 pixels: the toolkit writes a row into a buffer of none.
+    if (image.width == 0 || image.height == 0)
+        return wxString::Format(wxT("damaged GIF data (a %lldx%lld picture)"), image.width, image.height);
     if (image.width * image.height > maxGifPixelsPerByte * bytes)
         return wxString::Format(wxT("damaged GIF data (a %lldx%lld picture in %lld bytes)"), image.width,
                                 image.height, bytes);

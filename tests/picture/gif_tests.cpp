@@ -19,6 +19,11 @@ TEST(GifGuard, RefusesCodeSizesThatOverrunTheToolkitsTables) {
     }
 }
 
+TEST(GifGuard, RefusesAPictureWithoutPixels) {
+    const DecodedPicture picture = decodePicture(regression("no-rows"));
+    EXPECT_EQ(picture.error, wxT("damaged GIF data (a 2316x0 picture)"));
+}
+
 TEST(GifGuard, RefusesDataCutShort) {
     const DecodedPicture picture = decodePicture(regression("sub-block-size-past-the-end"));
     EXPECT_EQ(picture.error, wxT("damaged GIF data (cut short)"));
