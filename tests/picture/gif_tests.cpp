@@ -25,7 +25,7 @@ TEST(GifGuard, RefusesAPictureWithoutPixels) {
 }
 
 TEST(GifGuard, RefusesDataCutShort) {
-    const DecodedPicture picture = decodePicture(regression("sub-block-size-past-the-end"));
+    const DecodedPicture picture = decodePicture(regression("cut-after-a-sub-block"));
     EXPECT_EQ(picture.error, wxT("damaged GIF data (cut short)"));
 }
 
