@@ -123,6 +123,18 @@ wxString gifDamage(std::FILE* file) {
     return wxString();
 }
 
+// A BMP the toolkit can decode safely: else the reason. Its run-length
+// decoding writes runs past the end of a row, and of the picture.
+wxString bmpRefusal(std::FILE* file) {
+    unsigned char head[34];
+    const bool read = std::fread(head, 1, sizeof head, file) == sizeof head;
+    std::rewind(file);
+    if (!read || head[0] != 'B' || head[1] != 'M') return wxString();
+    const unsigned compression = head[30] | head[31] << 8 | head[32] << 16 | unsigned(head[33]) << 24;
+    if (compression == 1 || compression == 2) return wxT("unsupported BMP (run-length encoded)");
+    return wxString();
+}
+
 }  // namespace
 
 void decodeWithToolkit(const Source& source, DecodedPicture& picture, DecodeTimes& times) {
@@ -134,8 +146,8 @@ void decodeWithToolkit(const Source& source, DecodedPicture& picture, DecodeTime
 
     start = Clock::now();
     const bool gif = isGif(source.file);
-    const wxString damage = gif ? gifDamage(source.file) : wxString();
-    if (!damage.empty()) return picture.fail(damage);
+    const wxString refusal = gif ? gifDamage(source.file) : bmpRefusal(source.file);
+    if (!refusal.empty()) return picture.fail(refusal);
     wxImage image;
     wxString reason;
     if (!loadImage(source.file, gif, image, reason)) return picture.fail(reason);

@@ -1,6 +1,6 @@
-// GIF files the toolkit's decoder must not see: refused before it runs, with
-// a reason; the header's size is the size of the picture decoded. The files
-// are inputs the fuzz targets found (fuzz/regressions/gif/).
+// GIF and BMP files the toolkit's decoders must not see: refused before they
+// run, with a reason; a GIF header's size is the size of the picture decoded.
+// The files are inputs the fuzz targets found (fuzz/regressions/).
 #include "picture.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 
 namespace {
 
-wxString regression(const char* name) { return wxString(PIXLOOM_GIF_REGRESSIONS "/") + name; }
+wxString regression(const char* name) { return wxString(PIXLOOM_FUZZ_REGRESSIONS "/gif/") + name; }
 
 TEST(GifGuard, RefusesCodeSizesThatOverrunTheToolkitsTables) {
     for (const char* name : {"lzw-code-size-130", "lzw-code-size-56"}) {
@@ -44,6 +44,13 @@ TEST(GifGuard, HeaderSizeIsTheFirstImagesNotTheScreens) {
     if (picture.ok()) {
         EXPECT_EQ(picture.width, width);
         EXPECT_EQ(picture.height, height);
+    }
+}
+
+TEST(BmpGuard, RefusesRunLengthEncoding) {  // the toolkit writes runs past the picture's end
+    for (const char* name : {"rle8-run-past-the-picture", "rle4-run-past-the-picture"}) {
+        const DecodedPicture picture = decodePicture(wxString(PIXLOOM_FUZZ_REGRESSIONS "/bmp/") + name);
+        EXPECT_EQ(picture.error, wxT("unsupported BMP (run-length encoded)")) << name;
     }
 }
 
