@@ -38,6 +38,17 @@ wxString damageText(const wxString& message) {
     return text;
 }
 
+// A text the file can hold as it was read: no NUL (the toolkit cuts a line
+// there when writing) and nothing UTF-8 cannot encode (the toolkit's reader
+// lets through sequences beyond Unicode).
+bool isWritable(const wxString& text) {
+    for (const wxUniChar c : text) {
+        const auto code = c.GetValue();
+        if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    }
+    return true;
+}
+
 wxString keepDamagedCopy() {
     const std::string path = nativePath(settingsFilePath());
     std::ifstream in(path, std::ios::binary);
@@ -78,12 +89,18 @@ StoredSettings readStoredSettings(std::vector<wxString>& notes, bool keepDamaged
     StoredSettings stored;
     LogCapture damage;
     std::unique_ptr<wxFileConfig> file = openSettingsFile();
+    bool unwritable = false;
     for (const Setting& row : settingsTable()) {
         wxString value;
-        if (file->Read(row.key, &value)) stored[row.key] = value;
+        if (!file->Read(row.key, &value)) continue;
+        if (isWritable(value)) stored[row.key] = value;
+        else unwritable = true;
     }
-    if (damage.first().empty()) return stored;  // the settings file class reports damaged lines this way
-    wxString note = settingsFilePath() + wxT(" is damaged (") + damageText(damage.first()) +
+    // The settings file class reports damaged lines as log messages.
+    if (damage.first().empty() && !unwritable) return stored;
+    const wxString why = damage.first().empty() ? wxString(wxT("a value that cannot be written back"))
+                                                : damageText(damage.first());
+    wxString note = settingsFilePath() + wxT(" is damaged (") + why +
                     wxT("); what could not be read is back to its default");
     if (keepDamaged) note += wxT("; ") + keepDamagedCopy();
     notes.push_back(note);
@@ -98,6 +115,9 @@ wxString writeStoredSettings(const StoredSettings& settings) {
         return writeClean(settings);
     }
     writeKeys(*file, settings);
-    if (!file->Flush() || !damage.first().empty()) return wxT("the settings could not be written");
-    return wxString();
+    if (file->Flush() && damage.first().empty()) return wxString();
+    // Lines it cannot write back (a NUL byte): damaged too. Its second try,
+    // on closing, fails the same way and leaves the file as it was.
+    file.reset();
+    return writeClean(settings);
 }

@@ -1,6 +1,6 @@
 // The settings file: fuzzed bytes as ~/.pixloom (under a scratch $HOME)
-// read as both programs read it, turned into a run's settings, then written
-// back as the window's close writes it and read again.
+// read as both programs read it, turned into a run's settings, then the
+// values written back as the window's close writes them and read again.
 #include "fuzz_support.h"
 #include "settings.h"
 #include "settings_file.h"
@@ -27,13 +27,14 @@ void checkRunSettings(const RunSettings& settings) {
     if (settings.limitBytes < 0) fuzzing::broken("a negative size limit");
 }
 
-// What was read is what the window writes back, and reads as written.
-void checkWrittenBack(const StoredSettings& stored) {
-    if (!writeStoredSettings(stored).empty()) fuzzing::broken("the settings could not be written back");
+// The values read are what the window's close writes back, and they read
+// back as written.
+void checkWrittenBack(const SettingValues& values) {
+    if (!writeStoredSettings(values).empty()) fuzzing::broken("the settings could not be written back");
     std::vector<wxString> notes;
-    const StoredSettings reread = readStoredSettings(notes, false);
+    const SettingValues reread = settingValuesFrom(readStoredSettings(notes, false));
     if (!notes.empty()) fuzzing::broken("a file the program wrote reads as damaged");
-    if (reread != stored) fuzzing::broken("the settings read back differ from those written");
+    if (reread != values) fuzzing::broken("the settings read back differ from those written");
 }
 
 }  // namespace
@@ -52,6 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const SettingValues values = settingValuesFrom(stored);
     if (values.size() != settingsTable().size()) fuzzing::broken("a setting without a value");
     checkRunSettings(runSettingsFrom(values));
-    checkWrittenBack(stored);
+    checkWrittenBack(values);
     return 0;
 }

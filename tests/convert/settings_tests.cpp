@@ -75,6 +75,19 @@ TEST(Settings, LinesTheToolkitTripsOnAreDamage) {
     }
 }
 
+// A NUL byte in the file: the toolkit reads the line up to it but cannot write the file back. The window's close
+// still writes its settings: a clean file, which reads back as written.
+TEST(Settings, NulBytesDoNotStopTheSettingsBeingWritten) {
+    Home home;
+    writeText(home.folder / ".pixloom", std::string("[Saveto]\ntxtSuffix=_a\0b\n[Method]\noptMethod=LCD(\0x\n", 50));
+    std::vector<wxString> notes;
+    const SettingValues values = settingValuesFrom(readStoredSettings(notes, false));
+    ASSERT_EQ(writeStoredSettings(values), "");
+    notes.clear();
+    EXPECT_EQ(settingValuesFrom(readStoredSettings(notes, false)), values);
+    EXPECT_TRUE(notes.empty());
+}
+
 TEST(Settings, TheLimitIsTheLeadingNumberOfKilobytes) {
     const std::pair<const char*, int> texts[] = {{"", 0}, {"abc", 0}, {"-5", 0}, {"300", 300 * 1024}, {"1.5", 1024},
         {" 7", 7 * 1024}, {"2097151", 2097151 * 1024}, {"2097152", 0}, {"99999999999999999999", 0}};  // over an int: none
