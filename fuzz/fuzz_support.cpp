@@ -77,10 +77,14 @@ ScratchFolders scratchFolders;
 }  // namespace
 
 std::string scratchFolder(const char* name) {
+    // $TMPDIR when set (scripts/fuzz.sh gives each run one, removed after
+    // it: a crashed target leaves its folder behind), else memory.
+    const char* tmp = std::getenv("TMPDIR");
     const std::filesystem::path shm("/dev/shm");
     std::error_code error;
-    const std::filesystem::path base =
-        std::filesystem::is_directory(shm, error) ? shm : std::filesystem::temp_directory_path();
+    const std::filesystem::path base = tmp && *tmp                               ? std::filesystem::path(tmp)
+                                       : std::filesystem::is_directory(shm, error) ? shm
+                                                                                 : std::filesystem::temp_directory_path();
     std::string folder = (base / (std::string("pixloom-fuzz-") + name + "-XXXXXX")).string();
     if (!mkdtemp(folder.data())) broken("no scratch folder");
     scratchFolders.made.push_back(folder);

@@ -34,7 +34,8 @@ private:
 // The bytes cut at every separator (empty pieces kept).
 std::vector<std::string> split(const std::uint8_t* data, std::size_t size, char separator);
 
-// A fresh folder under /dev/shm (or the temporary folder), for one process.
+// A fresh folder under $TMPDIR, else /dev/shm (or the temporary folder),
+// removed when the process ends normally.
 std::string scratchFolder(const char* name);
 
 // Aborts with the message: a broken promise of the code under test that
