@@ -1,5 +1,7 @@
 #include "batch_options.h"
 
+#include "log_capture.h"
+
 #include <wx/cmdline.h>
 #include <wx/filename.h>
 #include <wx/msgout.h>
@@ -43,24 +45,36 @@ private:
     wxMessageOutput* previous;
 };
 
-// The toolkit drops or garbles arguments it cannot convert; it gets stand-ins
-// for those, and the values come back from the bytes as file names.
+bool isPlain(std::string::const_iterator begin, std::string::const_iterator end) {
+    return std::all_of(begin, end, [](char c) { return c > 0 && c < 0x7f; });
+}
+
+// Where the value of "--option=value" starts when the option is plain; else 0.
+size_t plainOptionValue(const std::string& raw) {
+    const size_t equals = raw.rfind("--", 0) == 0 ? raw.find('=') : std::string::npos;
+    if (equals == std::string::npos || !isPlain(raw.begin(), raw.begin() + equals)) return 0;
+    return equals + 1;
+}
+
+// The toolkit drops or garbles arguments it cannot convert, and fails a
+// check on an empty one; it gets stand-ins for those, and the values come
+// back from the bytes as file names.
 class RawArguments {
 public:
     explicit RawArguments(const std::vector<std::string>& arguments) : given{"pixloom-batch"} {
         for (size_t i = 0; i < arguments.size(); ++i) {
             const std::string& raw = arguments[i];
-            const bool plain = std::all_of(raw.begin(), raw.end(), [](char c) { return c > 0 && c < 0x7f; });
-            if (plain) {
+            if (!raw.empty() && isPlain(raw.begin(), raw.end())) {
                 given.push_back(raw);
                 continue;
             }
-            // "--out=写真": the option stays, its value is stood in for.
-            const size_t equals = raw.rfind("--", 0) == 0 ? raw.find('=') : std::string::npos;
-            const size_t value = equals == std::string::npos ? 0 : equals + 1;
+            // "--out=写真": the option stays, its value is stood in for. The
+            // whole argument comes back too: after "--" it is a file name.
+            const size_t value = plainOptionValue(raw);
             const std::string standIn = "@pixloom-argument-" + std::to_string(i) + "@";
             standIns[wxString::FromAscii(standIn.c_str())] = wxString(raw.c_str() + value, *wxConvFileName);
             given.push_back(raw.substr(0, value) + standIn);
+            standIns.emplace(wxString::FromAscii(given.back().c_str()), wxString(raw.c_str(), *wxConvFileName));
         }
         for (std::string& argument : given) pointers.push_back(argument.data());
     }
@@ -149,34 +163,41 @@ bool readChoices(const wxCmdLineParser& parser, RunSettings& settings, wxString&
     return true;
 }
 
+// An option's value as given: a stand-in gives back its argument's bytes.
+bool foundValue(const wxCmdLineParser& parser, const RawArguments& raw, const wchar_t* name, wxString& text) {
+    if (!parser.Found(name, &text)) return false;
+    text = raw.restore(text);
+    return true;
+}
+
 bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSettings& settings, wxString& error) {
     wxString text;
     long number;
-    if (parser.Found(wxT("size"), &text) && !readSize(text, settings))
+    auto found = [&](const wchar_t* name) { return foundValue(parser, raw, name, text); };
+    if (found(L"size") && !readSize(text, settings))
         return bad(error, wxT("--size wants WIDTHxHEIGHT, each 1 to 65535, not \"") + text + wxT("\""));
-    if (parser.Found(wxT("method"), &text) && !readMethod(text, settings.method))
+    if (found(L"method") && !readMethod(text, settings.method))
         return bad(error, wxT("unknown --method \"") + text + wxT("\" (") + namesOf(methods()) + wxT(")"));
-    if (parser.Found(wxT("type"), &text) && !readType(text, settings.type))
+    if (found(L"type") && !readType(text, settings.type))
         return bad(error, wxT("unknown --type \"") + text + wxT("\" (") + namesOf(fileTypes()) + wxT(")"));
-    if (parser.Found(wxT("quality"), &text)) {
+    if (found(L"quality")) {
         if (!readNumber(text, 1, 100, number)) return bad(error, wxT("--quality wants 1 to 100, not \"") + text + wxT("\""));
         settings.quality = static_cast<int>(number);
     }
-    if (parser.Found(wxT("limit"), &text)) {
+    if (found(L"limit")) {
         if (!readNumber(text, 0, INT_MAX / 1024, number))
             return bad(error, wxT("--limit wants kilobytes, 0 for none, not \"") + text + wxT("\""));
         settings.limitBytes = static_cast<int>(number * 1024);
     }
-    if (parser.Found(wxT("suffix"), &text)) {
+    if (found(L"suffix")) {
         if (text.empty()) return bad(error, wxT("--suffix must not be empty"));
-        settings.sameFolder = true, settings.suffix = raw.restore(text);
+        settings.sameFolder = true, settings.suffix = text;
     }
-    if (parser.Found(wxT("metadata"), &text) && !readMetadata(text, settings.metadata))
+    if (found(L"metadata") && !readMetadata(text, settings.metadata))
         return bad(error, wxT("--metadata wants keep, all or none, not \"") + text + wxT("\""));
-    if (parser.Found(wxT("out"), &text)) {
-        const wxString folder = raw.restore(text);
-        if (!wxDirExists(folder)) return bad(error, wxT("--out: no such folder: ") + folder);
-        settings.sameFolder = false, settings.saveDir = folder;
+    if (found(L"out")) {
+        if (!wxDirExists(text)) return bad(error, wxT("--out: no such folder: ") + text);
+        settings.sameFolder = false, settings.saveDir = text;
     }
     return true;
 }
@@ -190,8 +211,11 @@ bool parseBatchArguments(const std::vector<std::string>& arguments, const RunSet
     parser.SetDesc(options);
     parser.SetSwitchChars(wxT("-"));
     {
+        // A check the parser fails ("--" and a blank) is a usage error too.
         Captured complaints;
-        if (parser.Parse(false) != 0) return bad(error, complaints.text.Trim());
+        LogCapture checks;
+        if (parser.Parse(false) != 0 || checks.sawError())
+            return bad(error, complaints.text.empty() ? checks.first() : complaints.text.Trim());
     }
     request.settings = defaults;
     request.help = parser.Found(wxT("help"));

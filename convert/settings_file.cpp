@@ -38,11 +38,38 @@ wxString damageText(const wxString& message) {
     return text;
 }
 
+// A text the file can hold as it was read: no NUL (the toolkit cuts a line
+// there when writing) and nothing UTF-8 cannot encode (the toolkit's reader
+// lets through sequences beyond Unicode).
+bool isWritable(const wxString& text) {
+    for (const wxUniChar c : text) {
+        const auto code = c.GetValue();
+        if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    }
+    return true;
+}
+
+// The settings file's bytes; false when it cannot be read.
+bool fileBytes(std::vector<char>& bytes) {
+    std::ifstream in(nativePath(settingsFilePath()), std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return in.eof() || !in.fail();
+}
+
+// Whether the file's text, decoded as the settings file class decodes it,
+// holds a NUL: the class reads a line only up to it and cannot write the
+// file back whole.
+bool textHoldsNul() {
+    std::vector<char> bytes;
+    if (!fileBytes(bytes) || bytes.empty()) return false;
+    size_t length = 0;
+    const wxWCharBuffer text = wxConvAuto().cMB2WC(bytes.data(), bytes.size(), &length);
+    return text.data() && std::find(text.data(), text.data() + length, L'\0') != text.data() + length;
+}
+
 wxString keepDamagedCopy() {
-    const std::string path = nativePath(settingsFilePath());
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) return wxT("its bytes could not be read to keep them");
+    std::vector<char> bytes;
+    if (!fileBytes(bytes)) return wxT("its bytes could not be read to keep them");
     const wxString copy = settingsFilePath() + wxT(".damaged");
     const wxString reason = writeFileAtomically(bytes, copy);
     return reason.empty() ? wxT("its bytes are kept in ") + copy : wxT("its bytes could not be kept: ") + reason;
@@ -55,15 +82,22 @@ void writeKeys(wxFileConfig& file, const StoredSettings& settings) {
     }
 }
 
+// The settings as a file in UTF-8, whatever the file was read as (written
+// back in a UTF-16 file's encoding without its mark, it would read as
+// damaged), given its name atomically.
+wxString saveInUtf8(wxFileConfig& settings) {
+    wxMemoryOutputStream stream;
+    if (!settings.Save(stream, wxConvUTF8)) return wxT("the settings could not be written");
+    std::vector<char> bytes(stream.GetLength());
+    if (!bytes.empty()) stream.CopyTo(bytes.data(), bytes.size());  // no settings: an empty file
+    return writeFileAtomically(bytes, settingsFilePath());
+}
+
 wxString writeClean(const StoredSettings& settings) {
     wxStringInputStream nothing(wxEmptyString);
     wxFileConfig clean(nothing, wxConvAuto());
     writeKeys(clean, settings);
-    wxMemoryOutputStream stream;
-    if (!clean.Save(stream, wxConvUTF8)) return wxT("the settings could not be written");
-    std::vector<char> bytes(stream.GetLength());
-    stream.CopyTo(bytes.data(), bytes.size());
-    return writeFileAtomically(bytes, settingsFilePath());
+    return saveInUtf8(clean);
 }
 
 }  // namespace
@@ -78,12 +112,20 @@ StoredSettings readStoredSettings(std::vector<wxString>& notes, bool keepDamaged
     StoredSettings stored;
     LogCapture damage;
     std::unique_ptr<wxFileConfig> file = openSettingsFile();
+    bool unwritable = false;
     for (const Setting& row : settingsTable()) {
         wxString value;
-        if (file->Read(row.key, &value)) stored[row.key] = value;
+        if (!file->Read(row.key, &value)) continue;
+        if (isWritable(value)) stored[row.key] = value;
+        else unwritable = true;
     }
-    if (damage.first().empty()) return stored;  // the settings file class reports damaged lines this way
-    wxString note = settingsFilePath() + wxT(" is damaged (") + damageText(damage.first()) +
+    // The settings file class reports damaged lines as log messages.
+    const bool nul = textHoldsNul();
+    if (damage.first().empty() && !unwritable && !nul) return stored;
+    const wxString why = !damage.first().empty() ? damageText(damage.first())
+                         : nul                   ? wxString(wxT("a NUL character"))
+                                                 : wxString(wxT("a value that cannot be written back"));
+    wxString note = settingsFilePath() + wxT(" is damaged (") + why +
                     wxT("); what could not be read is back to its default");
     if (keepDamaged) note += wxT("; ") + keepDamagedCopy();
     notes.push_back(note);
@@ -93,11 +135,9 @@ StoredSettings readStoredSettings(std::vector<wxString>& notes, bool keepDamaged
 wxString writeStoredSettings(const StoredSettings& settings) {
     LogCapture damage;
     std::unique_ptr<wxFileConfig> file = openSettingsFile();
-    if (!damage.first().empty()) {
-        file.reset();  // unchanged, so it writes nothing back
-        return writeClean(settings);
-    }
+    file->DisableAutoSave();  // saved below, in UTF-8
+    if (!damage.first().empty() || textHoldsNul()) return writeClean(settings);
     writeKeys(*file, settings);
-    if (!file->Flush() || !damage.first().empty()) return wxT("the settings could not be written");
-    return wxString();
+    if (saveInUtf8(*file).empty() && damage.first().empty()) return wxString();
+    return writeClean(settings);
 }

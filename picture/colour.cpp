@@ -4,12 +4,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace formats {
 namespace {
 
-wxString spaceName(cmsColorSpaceSignature space) {
+// Colour spaces as the profile's header stores them: any four bytes, not
+// only the values LittleCMS's enumeration names.
+using Space = std::uint32_t;
+
+wxString spaceName(Space space) {
     switch (space) {
     case cmsSigGrayData:
         return wxT("grey");
@@ -20,7 +25,7 @@ wxString spaceName(cmsColorSpaceSignature space) {
     default: {  // the signature's four letters ("Lab ", "HSV ")
         wxString name;
         for (int shift = 24; shift >= 0; shift -= 8) {
-            const char letter = static_cast<char>((static_cast<unsigned>(space) >> shift) & 0xFF);
+            const char letter = static_cast<char>((space >> shift) & 0xFF);
             if (letter > ' ' && letter < 127) name += wxUniChar(letter);
         }
         return name.empty() ? wxString(wxT("other")) : name;
@@ -28,7 +33,7 @@ wxString spaceName(cmsColorSpaceSignature space) {
     }
 }
 
-cmsColorSpaceSignature spaceOf(Samples samples) {
+Space spaceOf(Samples samples) {
     return samples == Samples::Grey ? cmsSigGrayData : samples == Samples::Rgb ? cmsSigRgbData : cmsSigCmykData;
 }
 
@@ -77,7 +82,7 @@ ColourConversion::ColourConversion(const Bytes& profile, Samples samples, std::v
         notes.push_back(ignored());
         return;
     }
-    const cmsColorSpaceSignature space = cmsGetColorSpace(source);
+    const Space space = static_cast<Space>(cmsGetColorSpace(source));
     cmsHPROFILE srgb = cmsCreate_sRGBProfileTHR(context);
     if (space != spaceOf(samples)) {
         notes.push_back(wxString::Format(wxT("colour profile ignored: it is for %s pictures, this one is %s"),

@@ -142,8 +142,10 @@ bool readPictureSize(const wxString& path, long long& width, long long& height) 
         width = bigEndian(head + 16, 4), height = bigEndian(head + 20, 4);
         return true;
     }
-    if (std::memcmp(head, "GIF8", 4) == 0) {
-        width = littleEndian(head + 6, 2), height = littleEndian(head + 8, 2);
+    if (std::memcmp(head, "GIF8", 4) == 0) {  // the first image's size, not the screen's
+        GifImage image;
+        if (!findFirstGifImage(file.get(), image)) return false;
+        width = image.width, height = image.height;
         return true;
     }
     if (head[0] == 'B' && head[1] == 'M') {  // rows may be stored bottom up: a negative height

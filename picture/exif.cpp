@@ -220,6 +220,7 @@ public:
     explicit TiffReader(const ReadAt& readAt) : readAt(readAt) {}
 
     bool read(std::uint64_t offset, std::size_t count, unsigned char* into) {
+        if (count == 0) return true;  // an empty directory: into may be null
         if (count > budget || readAt(offset, into, count) != count) return false;
         budget -= count;
         return true;
@@ -251,7 +252,10 @@ struct SubDirectories {
 // One directory entry's value into ifd, read where it lies.
 void loadEntry(TiffReader& file, const unsigned char* entry, Exif& exif, ExifIfd ifd) {
     const unsigned tag = file.u16(entry);
-    const auto format = static_cast<ExifFormat>(file.u16(entry + 2));
+    // A type number EXIF does not define is no ExifFormat: left out.
+    const unsigned type = file.u16(entry + 2);
+    if (type < EXIF_FORMAT_BYTE || type > EXIF_FORMAT_DOUBLE) return;
+    const auto format = static_cast<ExifFormat>(type);
     const std::uint32_t count = file.u32(entry + 4);
     const std::size_t unit = exif_format_get_size(format);
     if (unit == 0 || count == 0 || count > tiffReadBudget / unit || describesSourcePixels(tag)) return;

@@ -53,6 +53,25 @@ wxString encodeJpeg(const RgbPicture& picture, const EncodeOptions& options, std
 // The toolkit's writer for an extension ("png", "bmp").
 wxString encodeWithToolkit(const RgbPicture& picture, const wxString& extension, std::vector<char>& out);
 
+// The first image of a GIF file as the toolkit finds it: its size (the
+// decoded picture's) and the LZW code size its data starts with. GIF allows
+// code sizes up to 8; the toolkit's decoder writes past its tables from 12
+// on, and it decodes every image of an animation, so only the first may
+// reach it (see decodeWithToolkit).
+struct GifImage {
+    long long width = 0, height = 0;
+    int codeSize = -1;  // -1: the file ends before it
+    // Its data ends with an empty sub-block before the file ends. The toolkit
+    // takes a sub-block size it cannot read as 4 GB and clears that much.
+    bool dataComplete = false;
+};
+constexpr int maxGifCodeSize = 8;
+// LZW codes are at least 2 bits and stand for at most 4096 pixels: no GIF
+// holds more pixels than this many times its bytes.
+constexpr long long maxGifPixelsPerByte = 4 * 4096;
+// False when the toolkit would find no image. Leaves the file's position anywhere.
+bool findFirstGifImage(std::FILE* file, GifImage& image);
+
 bool readJpegSize(std::FILE* file, long long& width, long long& height);
 bool readTiffSize(std::FILE* file, long long& width, long long& height);
 bool readWebpFileSize(std::FILE* file, long long& width, long long& height);

@@ -60,6 +60,34 @@ TEST(Settings, OddFilesGiveWhatTheWindowShows) {
     }
 }
 
+// Lines the toolkit's reader fails its own checks on (an entry without a name, a group given twice): the file is
+// damaged, said once, and nothing else reaches standard error.
+TEST(Settings, LinesTheToolkitTripsOnAreDamage) {
+    for (const char* file : {"[Size]\n=x\nspnWidth=800\n", "[Size]\nspnWidth=800\n[Method]\n[Size]\n"}) {
+        Home home;
+        writeText(home.folder / ".pixloom", file);
+        std::vector<wxString> notes;
+        testing::internal::CaptureStderr();
+        const StoredSettings stored = readStoredSettings(notes, false);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << file;
+        ASSERT_EQ(notes.size(), 1u) << file;
+        EXPECT_TRUE(notes[0].Contains(wxT(" is damaged ("))) << notes[0];
+    }
+}
+
+// A NUL byte in the file: the toolkit reads the line up to it but cannot write the file back. The window's close
+// still writes its settings: a clean file, which reads back as written.
+TEST(Settings, NulBytesDoNotStopTheSettingsBeingWritten) {
+    Home home;
+    writeText(home.folder / ".pixloom", std::string("[Saveto]\ntxtSuffix=_a\0b\n[Method]\noptMethod=LCD(\0x\n", 50));
+    std::vector<wxString> notes;
+    const SettingValues values = settingValuesFrom(readStoredSettings(notes, false));
+    ASSERT_EQ(writeStoredSettings(values), "");
+    notes.clear();
+    EXPECT_EQ(settingValuesFrom(readStoredSettings(notes, false)), values);
+    EXPECT_TRUE(notes.empty());
+}
+
 TEST(Settings, TheLimitIsTheLeadingNumberOfKilobytes) {
     const std::pair<const char*, int> texts[] = {{"", 0}, {"abc", 0}, {"-5", 0}, {"300", 300 * 1024}, {"1.5", 1024},
         {" 7", 7 * 1024}, {"2097151", 2097151 * 1024}, {"2097152", 0}, {"99999999999999999999", 0}};  // over an int: none
