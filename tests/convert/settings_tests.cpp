@@ -6,16 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 namespace {
-
-struct Home {
-    Folder folder;
-    std::string saved = std::getenv("HOME") ? std::getenv("HOME") : "";
-    Home() { setenv("HOME", folder.dir.c_str(), 1); }
-    ~Home() { setenv("HOME", saved.c_str(), 1); }
-};
 
 std::string describe(const RunSettings& s) {
     return std::string(labelOf(s.method).utf8_str()) + " " + std::string(wxString(infoOf(s.type).label).utf8_str()) +
@@ -49,8 +40,8 @@ TEST(Settings, OddFilesGiveWhatTheWindowShows) {
         {"[Saveto]\ntxtSuffix=-small\n", "LCD(hi) PNG 320x320px fit q90 limit 0 same -small|"},
     };
     for (const auto& c : cases) {
-        Home home;
-        writeText(home.folder / ".pixloom", c.file);
+        TempHome home;
+        writeText(home / ".pixloom", c.file);
         std::vector<wxString> notes;
         const SettingValues values = settingValuesFrom(readStoredSettings(notes, false));
         EXPECT_EQ(describe(runSettingsFrom(values)), c.run) << c.file;
