@@ -77,20 +77,16 @@ std::vector<std::string> relative(const Folder& dir, const wxArrayString& paths)
     return names;
 }
 
-TEST(Listing, FoldersAreWalkedSubFoldersFirstInNaturalNameOrder) {
-    Folder dir;
-    makeFiles(dir, {"img10.png", "img2.png", "Img1.png", "img02.png", "b10/x.png", "b9/y.png", "b9/a/z.png", "a.txt"});
-    EXPECT_EQ(relative(dir, walkFolder(wx(dir.dir) + "/")),
-              (std::vector<std::string>{"b9/a/z.png", "b9/y.png", "b10/x.png", "a.txt", "Img1.png", "img02.png",
-                                        "img2.png", "img10.png"}));
-}
-
-// What a drop of the folder (or of the files named) lists with the naming of the moment: earlier outputs of
-// files beside them are left out of walks, never when named on their own.
-TEST(Listing, AFolderConvertedAgainListsItsSourcesOnly) {
+// What a drop of the folder (or of the files named) lists with the naming of the moment, in the walk's order
+// (sub-folders first, natural name order): earlier outputs of files beside them are left out of walks, never
+// when named on their own.
+TEST(Listing, AFolderConvertedAgainListsItsSourcesOnlyInNaturalNameOrder) {
     const OutputNaming beside{true, "_res", "", ".png"}, jpeg{true, "_res", "", ".jpg"};
     const struct { const char* name; std::vector<std::string> files, dropped; OutputNaming naming;
                    std::vector<std::string> listed; } cases[] = {
+        {"NaturalOrderSubFoldersFirst", {"img10.png", "img2.png", "Img1.png", "img02.png", "b10/x.png", "b9/y.png",
+         "b9/a/z.png", "a.txt"}, {"."}, beside,
+         {"b9/a/z.png", "b9/y.png", "b10/x.png", "Img1.png", "img02.png", "img2.png", "img10.png"}},
         {"EarlierOutputsAndTheirVariants", {"a.png", "a_res.png", "a_res-2.png", "b.jpg", "b_res-3.png"}, {"."}, beside,
          {"a.png", "b.jpg"}},
         {"OutputsOfAnotherTypeAreSources", {"a.png", "a_res.png"}, {"."}, jpeg, {"a.png", "a_res.png"}},

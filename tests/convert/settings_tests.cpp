@@ -6,16 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 namespace {
-
-struct Home {
-    Folder folder;
-    std::string saved = std::getenv("HOME") ? std::getenv("HOME") : "";
-    Home() { setenv("HOME", folder.dir.c_str(), 1); }
-    ~Home() { setenv("HOME", saved.c_str(), 1); }
-};
 
 std::string describe(const RunSettings& s) {
     return std::string(labelOf(s.method).utf8_str()) + " " + std::string(wxString(infoOf(s.type).label).utf8_str()) +
@@ -49,8 +40,8 @@ TEST(Settings, OddFilesGiveWhatTheWindowShows) {
         {"[Saveto]\ntxtSuffix=-small\n", "LCD(hi) PNG 320x320px fit q90 limit 0 same -small|"},
     };
     for (const auto& c : cases) {
-        Home home;
-        writeText(home.folder / ".pixloom", c.file);
+        TempHome home;
+        writeText(home / ".pixloom", c.file);
         std::vector<wxString> notes;
         const SettingValues values = settingValuesFrom(readStoredSettings(notes, false));
         EXPECT_EQ(describe(runSettingsFrom(values)), c.run) << c.file;
@@ -64,8 +55,8 @@ TEST(Settings, OddFilesGiveWhatTheWindowShows) {
 // damaged, said once, and nothing else reaches standard error.
 TEST(Settings, LinesTheToolkitTripsOnAreDamage) {
     for (const char* file : {"[Size]\n=x\nspnWidth=800\n", "[Size]\nspnWidth=800\n[Method]\n[Size]\n"}) {
-        Home home;
-        writeText(home.folder / ".pixloom", file);
+        TempHome home;
+        writeText(home / ".pixloom", file);
         std::vector<wxString> notes;
         testing::internal::CaptureStderr();
         const StoredSettings stored = readStoredSettings(notes, false);
@@ -78,8 +69,8 @@ TEST(Settings, LinesTheToolkitTripsOnAreDamage) {
 // A NUL byte in the file: the toolkit reads the line up to it but cannot write the file back. The window's close
 // still writes its settings: a clean file, which reads back as written.
 TEST(Settings, NulBytesDoNotStopTheSettingsBeingWritten) {
-    Home home;
-    writeText(home.folder / ".pixloom", std::string("[Saveto]\ntxtSuffix=_a\0b\n[Method]\noptMethod=LCD(\0x\n", 50));
+    TempHome home;
+    writeText(home / ".pixloom", std::string("[Saveto]\ntxtSuffix=_a\0b\n[Method]\noptMethod=LCD(\0x\n", 50));
     std::vector<wxString> notes;
     const SettingValues values = settingValuesFrom(readStoredSettings(notes, false));
     ASSERT_EQ(writeStoredSettings(values), "");

@@ -1,24 +1,12 @@
 // WebP and EXIF as other readers see what pixloom writes (libwebp's own decoder and demuxer, libexif, libjpeg,
 // libpng), and files written by other tools (exiv2, cwebp: files/make_files.sh) as pixloom reads them.
 #include "exif.h"
-#include "size_search.h"
+#include "test_pictures.h"
 #include "webp.h"
 #include "writer.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <random>
-
-#include <jpeglib.h>
-#include <libexif/exif-data.h>
-#include <png.h>
-#include <tiffio.h>
-#include <unistd.h>
 #include <webp/decode.h>
 #include <webp/demux.h>
 #include <webp/encode.h>
@@ -26,15 +14,12 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-using Chars = std::vector<char>;
-
-Bytes fileBytes(const std::string& path) {
-    std::ifstream in(path[0] == '/' ? path : std::string(PIXLOOM_PICTURE_FILES) + "/" + path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+Bytes file(const std::string& name) { return fileBytes(PIXLOOM_PICTURE_FILES "/" + name); }
+Bytes afterExifPrefix(const Bytes& exif) {  // as in a JPEG segment
+    Bytes prefixed = {'E', 'x', 'i', 'f', 0, 0};
+    return prefixed.insert(prefixed.end(), exif.begin(), exif.end()), prefixed;
 }
-Bytes bytesOf(const Chars& c) { return Bytes(c.begin(), c.end()); }
-Bytes joined(Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
+const Bytes cameraExif = readJpeg(file("camera.jpg")).exif;  // exiv2's
 
 // Gradients with seeded noise; the alpha channel takes every value.
 Bytes testPicture(int width, int height, int channels, unsigned seed) {
@@ -49,39 +34,12 @@ Bytes testPicture(int width, int height, int channels, unsigned seed) {
 }
 
 // RGB of RGBA: laid on white by the rule, or the alpha dropped.
-Bytes rgbOf(const Bytes& rgba, bool onWhite) {
+Bytes rgbOf(const Bytes& rgba, bool laidOnWhite) {
     Bytes rgb;
     for (std::size_t i = 0; i < rgba.size(); i += 4)
-        for (int c = 0, a = onWhite ? rgba[i + 3] : 255; c < 3; ++c)
-            rgb.push_back(static_cast<unsigned char>((rgba[i + c] * a + 255 * (255 - a) + 127) / 255));
+        for (int c = 0; c < 3; ++c) rgb.push_back(onWhite(rgba[i + c], laidOnWhite ? rgba[i + 3] : 255));
     return rgb;
 }
-
-Bytes pixelsOf(const WebpPicture& p) { return p.ok() ? Bytes(p.pixels.get(), p.pixels.get() + 3 * p.width * p.height) : Bytes(); }
-
-// libexif as the reader: every tag as stored, nothing added.
-struct ExifRead {
-    std::unique_ptr<ExifData, void (*)(ExifData*)> data{exif_data_new(), exif_data_unref};
-    explicit ExifRead(const Bytes& tiff) {
-        exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
-        exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-        const Bytes segment = joined({'E', 'x', 'i', 'f', 0, 0}, tiff);
-        exif_data_load_data(data.get(), segment.data(), static_cast<unsigned>(segment.size()));
-    }
-    Bytes raw(ExifIfd ifd, unsigned tag) const {
-        const ExifEntry* e = exif_content_get_entry(data->ifd[ifd], static_cast<ExifTag>(tag));
-        return e ? Bytes(e->data, e->data + e->size) : Bytes();
-    }
-    std::string text(ExifIfd ifd, unsigned tag) const {
-        const Bytes r = raw(ifd, tag);
-        return std::string(r.begin(), std::find(r.begin(), r.end(), 0));
-    }
-    long number(ExifIfd ifd, unsigned tag) const {
-        const Bytes r = raw(ifd, tag);
-        const ExifByteOrder order = exif_data_get_byte_order(data.get());
-        return r.size() == 2 ? exif_get_short(r.data(), order) : r.size() == 4 ? exif_get_long(r.data(), order) : -1;
-    }
-};
 
 // The tags of the first IFD and where the next starts, read by hand: the pointers libexif hides.
 std::pair<std::vector<unsigned>, std::uint32_t> firstIfd(const Bytes& t) {
@@ -92,67 +50,6 @@ std::pair<std::vector<unsigned>, std::uint32_t> firstIfd(const Bytes& t) {
     const std::size_t at = u32(4), n = u16(at);
     for (std::size_t i = 0; i < n; ++i) tags.push_back(u16(at + 2 + 12 * i));
     return {tags, u32(at + 2 + 12 * n)};
-}
-
-// EXIF of one IFD0 entry whose value fits in the entry, in either byte order.
-Bytes oneTagExif(bool motorola, unsigned tag, unsigned type, std::uint32_t value) {
-    Bytes t = motorola ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
-    auto put = [&](std::uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) t.push_back(static_cast<unsigned char>(v >> 8 * (motorola ? n - 1 - i : i)));
-    };
-    put(42, 2), put(8, 4), put(1, 2), put(tag, 2), put(type, 2), put(1, 4);
-    type == EXIF_FORMAT_SHORT ? (put(value, 2), put(0, 2)) : put(value, 4);
-    put(0, 4);
-    return t;
-}
-
-// libjpeg's view of a file: its pixels and its APP0 and APP1 segments in order. Damaged data ends the program.
-std::pair<Bytes, std::vector<std::pair<int, Bytes>>> readJpeg(const Bytes& file) {
-    jpeg_decompress_struct d;
-    jpeg_error_mgr error;
-    d.err = jpeg_std_error(&error);
-    jpeg_create_decompress(&d);
-    jpeg_mem_src(&d, file.data(), static_cast<unsigned long>(file.size()));
-    jpeg_save_markers(&d, JPEG_APP0, 0xffff);
-    jpeg_save_markers(&d, JPEG_APP0 + 1, 0xffff);
-    jpeg_read_header(&d, TRUE);
-    std::pair<Bytes, std::vector<std::pair<int, Bytes>>> read;
-    for (jpeg_saved_marker_ptr m = d.marker_list; m; m = m->next) read.second.push_back({m->marker, Bytes(m->data, m->data + m->data_length)});
-    jpeg_start_decompress(&d);
-    read.first.resize(std::size_t(d.output_width) * d.output_height * 3);
-    for (JSAMPROW row = read.first.data(); d.output_scanline < d.output_height; row += d.output_width * 3) jpeg_read_scanlines(&d, &row, 1);
-    jpeg_finish_decompress(&d);
-    jpeg_destroy_decompress(&d);
-    return read;
-}
-
-// The EXIF of a JPEG file's APP1 segment.
-Bytes jpegExif(const Bytes& file) {
-    for (const auto& [marker, data] : readJpeg(file).second)
-        if (marker == JPEG_APP0 + 1 && data.size() > 6 && std::equal(data.begin(), data.begin() + 6, "Exif\0"))
-            return Bytes(data.begin() + 6, data.end());
-    return Bytes();
-}
-
-// libpng's view of a file: its pixels and its eXIf chunk (dropped, were its CRC wrong).
-std::pair<Bytes, Bytes> readPng(const Chars& file) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    std::pair<const Chars*, std::size_t> source{&file, 0};
-    png_set_read_fn(png, &source, [](png_structp p, png_bytep out, png_size_t n) {
-        auto* s = static_cast<std::pair<const Chars*, std::size_t>*>(png_get_io_ptr(p));
-        std::memcpy(out, s->first->data() + s->second, n), s->second += n;
-    });
-    png_read_info(png, info);
-    const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-    std::pair<Bytes, Bytes> read{Bytes(std::size_t(width) * height * 3), Bytes()};
-    for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, read.first.data() + y * width * 3, nullptr);
-    png_read_end(png, info);
-    png_bytep exif = nullptr;
-    png_uint_32 length = 0;
-    if (png_get_eXIf_1(png, info, &length, &exif)) read.second.assign(exif, exif + length);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return read;
 }
 
 Bytes taken(std::uint8_t* data, std::size_t size) {
@@ -274,42 +171,37 @@ const Tag neverTags[] = {
     {"JPEGInterchangeFormat", EXIF_IFD_1, 0x0201}, {"Compression", EXIF_IFD_1, 0x0103},
 };
 
-TEST(ExifFilter, WhatEachModeKeepsAndDrops) {
-    const Bytes source = jpegExif(fileBytes("camera.jpg"));
-    const ExifRead before(source);
-    for (const Tag& t : ownTags) ASSERT_FALSE(before.raw(t.ifd, t.tag).empty()) << "the source lacks " << t.name;
-    for (const Tag& t : allOnlyTags) ASSERT_FALSE(before.raw(t.ifd, t.tag).empty()) << "the source lacks " << t.name;
-    ASSERT_GT(before.data->size, 0u) << "the source lacks a thumbnail";
-    for (MetadataMode mode : {MetadataMode::Keep, MetadataMode::All}) {
-        SCOPED_TRACE(mode == MetadataMode::Keep ? "keep" : "all");
-        const OutputExif out = outputExif(source, mode, 320, 240, software);
-        EXPECT_EQ(out.note, "");
-        const ExifRead after(out.bytes);
-        for (const Tag& t : ownTags) EXPECT_EQ(after.raw(t.ifd, t.tag), before.raw(t.ifd, t.tag)) << t.name;
-        for (const Tag& t : allOnlyTags)
-            EXPECT_EQ(after.raw(t.ifd, t.tag), mode == MetadataMode::All ? before.raw(t.ifd, t.tag) : Bytes()) << t.name;
-        for (const Tag& t : neverTags) EXPECT_EQ(after.raw(t.ifd, t.tag), Bytes()) << t.name;
-        EXPECT_EQ(after.data->size, 0u) << "thumbnail";
-        const auto [tags, next] = firstIfd(out.bytes);
-        EXPECT_EQ(next, 0u) << "a thumbnail's IFD";
-        EXPECT_EQ(std::count(tags.begin(), tags.end(), 0x8825), mode == MetadataMode::All) << "GPS pointer";
-    }
-    EXPECT_EQ(outputExif(source, MetadataMode::None, 320, 240, software).bytes, Bytes());
-}
-
-TEST(ExifFilter, OrientationSizeSoftwareAndColourSpaceAreTheOutputs) {
-    const Bytes sources[] = {jpegExif(fileBytes("camera.jpg")), oneTagExif(true, 0x0112, EXIF_FORMAT_SHORT, 8),
-                             oneTagExif(false, 0x010f, EXIF_FORMAT_ASCII, 'A')};
-    for (const Bytes& source : sources)
+// Of exiv2's camera and of one-tag EXIF in either byte order: what each mode keeps and drops, and what every output
+// has anew (Orientation 1, the output's size, sRGB, Software), in the source's byte order.
+TEST(ExifFilter, WhatEachModeKeepsDropsAndWritesAnew) {
+    const ExifRead camera(cameraExif);
+    for (const Tag& t : ownTags) ASSERT_FALSE(camera.raw(t.ifd, t.tag).empty()) << "the source lacks " << t.name;
+    for (const Tag& t : allOnlyTags) ASSERT_FALSE(camera.raw(t.ifd, t.tag).empty()) << "the source lacks " << t.name;
+    ASSERT_GT(camera.data->size, 0u) << "the source lacks a thumbnail";
+    for (const Bytes& source : {cameraExif, orientationExif(8), oneTagExif(false, 0x010f, EXIF_FORMAT_ASCII, 'A')}) {
         for (MetadataMode mode : {MetadataMode::Keep, MetadataMode::All}) {
-            const ExifRead out(outputExif(source, mode, 70000, 3, software).bytes);
-            EXPECT_EQ(out.number(EXIF_IFD_0, 0x0112), 1);
-            EXPECT_EQ(out.text(EXIF_IFD_0, 0x0131), software);
-            EXPECT_EQ(out.number(EXIF_IFD_EXIF, 0xa002), 70000);
-            EXPECT_EQ(out.number(EXIF_IFD_EXIF, 0xa003), 3);
-            EXPECT_EQ(out.number(EXIF_IFD_EXIF, 0xa001), 1) << "sRGB";
-            EXPECT_EQ(exif_data_get_byte_order(out.data.get()), source[0] == 'M' ? EXIF_BYTE_ORDER_MOTOROLA : EXIF_BYTE_ORDER_INTEL);
+            SCOPED_TRACE(std::string(mode == MetadataMode::Keep ? "keep " : "all ") + char(source[0]));
+            const OutputExif out = outputExif(source, mode, 70000, 3, software);
+            EXPECT_EQ(out.note, "");
+            const ExifRead after(out.bytes);
+            EXPECT_EQ(after.number(EXIF_IFD_0, 0x0112), 1);
+            EXPECT_EQ(after.text(EXIF_IFD_0, 0x0131), software);
+            EXPECT_EQ(after.number(EXIF_IFD_EXIF, 0xa002), 70000);
+            EXPECT_EQ(after.number(EXIF_IFD_EXIF, 0xa003), 3);
+            EXPECT_EQ(after.number(EXIF_IFD_EXIF, 0xa001), 1) << "sRGB";
+            EXPECT_EQ(exif_data_get_byte_order(after.data.get()), source[0] == 'M' ? EXIF_BYTE_ORDER_MOTOROLA : EXIF_BYTE_ORDER_INTEL);
+            if (source != cameraExif) continue;
+            for (const Tag& t : ownTags) EXPECT_EQ(after.raw(t.ifd, t.tag), camera.raw(t.ifd, t.tag)) << t.name;
+            for (const Tag& t : allOnlyTags)
+                EXPECT_EQ(after.raw(t.ifd, t.tag), mode == MetadataMode::All ? camera.raw(t.ifd, t.tag) : Bytes()) << t.name;
+            for (const Tag& t : neverTags) EXPECT_EQ(after.raw(t.ifd, t.tag), Bytes()) << t.name;
+            EXPECT_EQ(after.data->size, 0u) << "thumbnail";
+            const auto [tags, next] = firstIfd(out.bytes);
+            EXPECT_EQ(next, 0u) << "a thumbnail's IFD";
+            EXPECT_EQ(std::count(tags.begin(), tags.end(), 0x8825), mode == MetadataMode::All) << "GPS pointer";
         }
+        EXPECT_EQ(outputExif(source, MetadataMode::None, 320, 240, software).bytes, Bytes());
+    }
 }
 
 TEST(ExifFilter, NoSourceExifGivesNoneAndUnreadableExifANote) {
@@ -331,10 +223,9 @@ TEST(ExifFilter, NoSourceExifGivesNoneAndUnreadableExifANote) {
 }
 
 TEST(ExifFilter, ArbitraryBytesNeverBreakIt) {
-    const Bytes source = jpegExif(fileBytes("camera.jpg"));
     std::mt19937 random(7);
     for (int i = 0; i < 400; ++i) {
-        Bytes damaged = source;
+        Bytes damaged = cameraExif;
         for (int flips = 0; flips <= i % 8; ++flips) damaged[random() % damaged.size()] = static_cast<unsigned char>(random());
         damaged.resize(damaged.size() - random() % (i % 3 == 0 ? damaged.size() : 1));
         const OutputExif out = outputExif(damaged, MetadataMode::All, 5, 5, software);
@@ -348,12 +239,9 @@ TEST(ExifOrientation, ValuesInAndOutOfRange) {
     struct Row { const char* name; Bytes exif; int value; bool outOfRange; } rows[] = {
         {"no EXIF", {}, 1, false},
         {"no orientation", oneTagExif(false, 0x010f, EXIF_FORMAT_ASCII, 'A'), 1, false},
-        {"0", oneTagExif(false, 0x0112, EXIF_FORMAT_SHORT, 0), 1, true},
-        {"9", oneTagExif(true, 0x0112, EXIF_FORMAT_SHORT, 9), 1, true},
-        {"65535", oneTagExif(false, 0x0112, EXIF_FORMAT_SHORT, 65535), 1, true},
-        {"6 as a LONG", oneTagExif(false, 0x0112, EXIF_FORMAT_LONG, 6), 1, true},
-        {"garbage", Bytes(40, 0x4d), 1, false},
-        {"exiv2 camera", jpegExif(fileBytes("camera.jpg")), 6, false},
+        {"0", orientationExif(0), 1, true}, {"9", orientationExif(9), 1, true},
+        {"65535", orientationExif(65535), 1, true}, {"6 as a LONG", oneTagExif(false, 0x0112, EXIF_FORMAT_LONG, 6), 1, true},
+        {"garbage", Bytes(40, 0x4d), 1, false}, {"exiv2 camera", cameraExif, 6, false},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(readExifOrientation(row.exif).value, row.value) << row.name;
@@ -363,37 +251,41 @@ TEST(ExifOrientation, ValuesInAndOutOfRange) {
         for (bool motorola : {false, true}) {
             const Bytes exif = oneTagExif(motorola, 0x0112, EXIF_FORMAT_SHORT, v);
             EXPECT_EQ(readExifOrientation(exif).value, v);
-            EXPECT_EQ(readExifOrientation(joined({'E', 'x', 'i', 'f', 0, 0}, exif)).value, v) << "after Exif\\0\\0";
+            EXPECT_EQ(readExifOrientation(afterExifPrefix(exif)).value, v) << "after Exif\\0\\0";
         }
 }
 
 // ---------------------------------------------------------------------------
 // Where the EXIF goes: JPEG, PNG and WebP files, read back by their own libraries
 
-// As the writers put it there.
-Chars encodedWith(FileType type, const Bytes& exif) {
-    Chars file;
-    EncodeOptions options;
-    options.exif = exif;
-    EXPECT_EQ(encodePicture({rgbPicture.data(), int(W), int(H)}, type, options, file), "");
-    return file;
-}
-
-TEST(ExifContainers, EveryContainerCarriesItToItsReader) {
-    const Bytes exif = outputExif(jpegExif(fileBytes("camera.jpg")), MetadataMode::Keep, W, H, software).bytes;
-    const Chars jpeg = encodedWith(FileType::JPEG, exif), png = encodedWith(FileType::PNG, exif),
-                webp = encodedWith(FileType::WebP, exif);
-    const auto [pngPixels, pngExif] = readPng(png);
-    EXPECT_EQ(pngPixels, rgbPicture);
-    EXPECT_EQ(readJpeg(bytesOf(jpeg)).first, readJpeg(bytesOf(encodedWith(FileType::JPEG, {}))).first);
-    for (const Bytes& read : {jpegExif(bytesOf(jpeg)), pngExif, libwebpChunk(bytesOf(webp), "EXIF")}) {
-        EXPECT_EQ(read, exif);
-        EXPECT_EQ(ExifRead(read).text(EXIF_IFD_0, 0x010f), "TestCam");
+TEST(ExifContainers, EveryContainerCarriesItToItsReaderAndThePixelsStay) {
+    const auto encoded = [](FileType type, const Bytes& exif) {
+        std::vector<char> file;
+        EncodeOptions options;
+        options.exif = exif;
+        EXPECT_EQ(encodePicture({rgbPicture.data(), W, H}, type, options, file), "");
+        return bytesOf(file);
+    };
+    const Bytes plainJpeg = readJpeg(encoded(FileType::JPEG, {})).samples;
+    for (const Bytes& exif : {Bytes(), outputExif(cameraExif, MetadataMode::Keep, W, H, software).bytes}) {
+        const Bytes jpeg = encoded(FileType::JPEG, exif), png = encoded(FileType::PNG, exif), webp = encoded(FileType::WebP, exif);
+        const PngRead read = readPng(png);
+        EXPECT_EQ(read.rgb, rgbPicture);
+        EXPECT_EQ(readJpeg(jpeg).samples, plainJpeg);
+        const Bytes decoded = libwebpDecoded(webp, false);
+        ASSERT_EQ(decoded.size(), rgbPicture.size());
+        long difference = 0;
+        for (std::size_t i = 0; i < decoded.size(); ++i) difference += std::abs(decoded[i] - rgbPicture[i]);
+        EXPECT_LT(difference / long(decoded.size()), 8);
+        for (const Bytes& carried : {readJpeg(jpeg).exif, read.exif, libwebpChunk(webp, "EXIF")}) {
+            EXPECT_EQ(carried, exif);
+            EXPECT_EQ(ExifRead(carried).text(EXIF_IFD_0, 0x010f), exif.empty() ? "" : "TestCam");
+        }
+        // libexif finds it in the whole JPEG file too, as viewers look for it.
+        ExifData* whole = exif_data_new_from_data(jpeg.data(), unsigned(jpeg.size()));
+        EXPECT_EQ(exif_data_get_entry(whole, EXIF_TAG_MAKE) != nullptr, !exif.empty());
+        exif_data_unref(whole);
     }
-    // libexif finds it in the whole JPEG file too, as viewers look for it.
-    ExifData* whole = exif_data_new_from_data(reinterpret_cast<const unsigned char*>(jpeg.data()), unsigned(jpeg.size()));
-    EXPECT_NE(exif_data_get_entry(whole, EXIF_TAG_MAKE), nullptr);
-    exif_data_unref(whole);
 }
 
 // ---------------------------------------------------------------------------
@@ -401,33 +293,21 @@ TEST(ExifContainers, EveryContainerCarriesItToItsReader) {
 
 // A TIFF file from libtiff: its directory after 20000 one-row strips, their offsets 80 KB; with a make, a
 // description and an artist of 40 KB each.
-Bytes longTiff(const char* make) {
-    const std::string path = "/tmp/pixloom-tiff-" + std::to_string(getpid()) + ".tif";
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 2), TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 20000);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8), TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK), TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 1);
-    const std::string long40k(40000, 'x');
-    if (make) TIFFSetField(tiff, TIFFTAG_MAKE, make), TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, long40k.c_str());
-    if (make) TIFFSetField(tiff, TIFFTAG_ARTIST, long40k.c_str());
-    unsigned char row[2] = {1, 2};
-    for (int y = 0; y < 20000; ++y) TIFFWriteScanline(tiff, row, y, 0);
-    TIFFClose(tiff);
-    const Bytes bytes = fileBytes(path);
-    std::remove(path.c_str());
-    return bytes;
+Bytes longTiff(const std::string& make) {
+    const std::string long40k = make.empty() ? "" : std::string(40000, 'x');
+    return tiffFile({2, 20000, 1, Bytes(40000, 1)}, {1, 1, {}, make, long40k, long40k});
 }
 
 TEST(TiffExif, ExivTagsOfATiffFileAsThoseOfItsJpeg) {
-    const Bytes file = fileBytes("camera.tif");
-    const Bytes exif = tiffFileExif(file.data(), file.size());
+    const Bytes tiff = file("camera.tif");
+    const Bytes exif = tiffFileExif(tiff.data(), tiff.size());
     const ExifRead read(exif);
     EXPECT_EQ(read.text(EXIF_IFD_0, 0x010f), "TestCam");
     EXPECT_GT(read.data->ifd[EXIF_IFD_GPS]->count, 0u);
     EXPECT_EQ(read.raw(EXIF_IFD_0, 0x0111), Bytes()) << "StripOffsets";
     EXPECT_EQ(readExifOrientation(exif).value, 6);
     const ExifRead kept(outputExif(exif, MetadataMode::Keep, 8, 6, software).bytes);
-    const ExifRead fromJpeg(outputExif(jpegExif(fileBytes("camera.jpg")), MetadataMode::Keep, 8, 6, software).bytes);
+    const ExifRead fromJpeg(outputExif(cameraExif, MetadataMode::Keep, 8, 6, software).bytes);
     for (const Tag& t : ownTags) EXPECT_EQ(kept.raw(t.ifd, t.tag), fromJpeg.raw(t.ifd, t.tag)) << t.name;
     std::FILE* stream = std::fopen(PIXLOOM_PICTURE_FILES "/camera.tif", "rb");
     EXPECT_EQ(tiffFileExif(stream), exif);
@@ -435,11 +315,11 @@ TEST(TiffExif, ExivTagsOfATiffFileAsThoseOfItsJpeg) {
 }
 
 TEST(TiffExif, ReadsDirectoriesOnlyWithinItsBudget) {
-    const Bytes file = longTiff("TestCam");
+    const Bytes tiff = longTiff("TestCam");
     std::size_t read = 0, imageBytesRead = 0;
     const Bytes exif = tiffFileExif([&](std::uint64_t offset, unsigned char* into, std::size_t count) -> std::size_t {
-        const std::size_t n = offset >= file.size() ? 0 : std::min<std::size_t>(count, file.size() - offset);
-        std::copy_n(file.begin() + std::min<std::size_t>(offset, file.size()), n, into);
+        const std::size_t n = offset >= tiff.size() ? 0 : std::min<std::size_t>(count, tiff.size() - offset);
+        std::copy_n(tiff.begin() + std::min<std::size_t>(offset, tiff.size()), n, into);
         for (std::size_t i = offset; i < offset + n; ++i) imageBytesRead += i >= 8 && i < 8 + 40000;
         return read += n, n;
     });
@@ -451,7 +331,7 @@ TEST(TiffExif, ReadsDirectoriesOnlyWithinItsBudget) {
 }
 
 TEST(TiffExif, FilesWithoutPhotoTagsOrDamagedGiveNone) {
-    const Bytes plain = longTiff(nullptr), exiv = fileBytes("camera.tif");
+    const Bytes plain = longTiff(""), exiv = file("camera.tif");
     const Bytes big = {'I', 'I', 43, 0, 8, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(tiffFileExif(plain.data(), plain.size()), Bytes());
     EXPECT_EQ(tiffFileExif(big.data(), big.size()), Bytes()) << "BigTIFF";
@@ -462,40 +342,31 @@ TEST(TiffExif, FilesWithoutPhotoTagsOrDamagedGiveNone) {
 // ---------------------------------------------------------------------------
 // WebP decoding
 
-TEST(WebpDecode, PixelsOfEveryKindAsTheRuleLaysThemOnWhite) {
+// Every kind's pixels as the rule lays them on white, its size from the first bytes alone, its profile and EXIF.
+TEST(WebpDecode, PixelsProfileAndExifOfEveryKind) {
     Bytes secondFrame = rgbaPicture;
     std::reverse(secondFrame.begin(), secondFrame.end());
-    struct Row { const char* name; Bytes file, expected; } rows[] = {
-        {"lossy, as libwebp decodes it", libwebpFile(Kind::Lossy), libwebpDecoded(libwebpFile(Kind::Lossy), false)},
+    const Bytes profile(300, 0x5a), exif = orientationExif(6), lossy = libwebpFile(Kind::Lossy), camera = file("camera.webp");
+    const Bytes asLibwebp = libwebpDecoded(lossy, false);
+    struct Row { const char* name; Bytes file, pixels, profile = {}, exif = {}; } rows[] = {
+        {"lossy, as libwebp decodes it", lossy, asLibwebp},
         {"lossless opaque", libwebpFile(Kind::LosslessOpaque), rgbOf(rgbaPicture, false)},
         {"lossless with alpha", libwebpFile(Kind::Lossless), rgbOf(rgbaPicture, true)},
         {"lossy with alpha", libwebpFile(Kind::LossyAlpha), rgbOf(libwebpDecoded(libwebpFile(Kind::LossyAlpha), true), true)},
         {"animation's first frame", animation({rgbaPicture, secondFrame}, W, H), rgbOf(rgbaPicture, true)},
+        {"profile and EXIF", withChunks(lossy, {{"ICCP", profile}, {"EXIF", exif}}), asLibwebp, profile, exif},
+        {"EXIF after Exif\\0\\0", withChunks(lossy, {{"EXIF", afterExifPrefix(exif)}}), asLibwebp, {}, exif},
+        {"cwebp's copy of a JPEG's EXIF", camera, libwebpDecoded(camera, false), {}, cameraExif},
     };
     for (const Row& row : rows) {
         const WebpPicture picture = decodeWebp(row.file.data(), row.file.size());
         ASSERT_TRUE(picture.ok()) << row.name << ": " << picture.error;
-        EXPECT_EQ(picture.width * 1000 + picture.height, std::size_t(W * 1000 + H)) << row.name;
-        EXPECT_EQ(pixelsOf(picture), row.expected) << row.name;
-        std::size_t w = 0, h = 0;
-        EXPECT_TRUE(readWebpSize(row.file.data(), std::min<std::size_t>(row.file.size(), 64), w, h)) << row.name;
-        EXPECT_EQ(w * 1000 + h, std::size_t(W * 1000 + H)) << row.name;
-    }
-}
-
-TEST(WebpDecode, ProfileAndExifChunksAreHandedOver) {
-    const Bytes profile(300, 0x5a), exif = oneTagExif(true, 0x0112, EXIF_FORMAT_SHORT, 6), lossy = libwebpFile(Kind::Lossy);
-    struct Row { const char* name; Bytes file, profile, exif; } rows[] = {
-        {"neither", lossy, {}, {}},
-        {"both", withChunks(lossy, {{"ICCP", profile}, {"EXIF", exif}}), profile, exif},
-        {"EXIF after Exif\\0\\0", withChunks(lossy, {{"EXIF", joined({'E', 'x', 'i', 'f', 0, 0}, exif)}}), {}, exif},
-        {"cwebp's copy of a JPEG's", fileBytes("camera.webp"), {}, jpegExif(fileBytes("camera.jpg"))},
-    };
-    for (const Row& row : rows) {
-        const WebpPicture picture = decodeWebp(row.file.data(), row.file.size());
-        EXPECT_TRUE(picture.ok()) << row.name;
+        EXPECT_EQ(Bytes(picture.pixels.get(), picture.pixels.get() + 3 * picture.width * picture.height), row.pixels) << row.name;
         EXPECT_EQ(picture.profile, row.profile) << row.name;
         EXPECT_EQ(picture.exif, row.exif) << row.name;
+        std::size_t w = 0, h = 0;
+        EXPECT_TRUE(readWebpSize(row.file.data(), std::min<std::size_t>(row.file.size(), 64), w, h)) << row.name;
+        EXPECT_EQ(std::make_pair(w, h), std::make_pair(picture.width, picture.height)) << row.name;
     }
 }
 
@@ -538,42 +409,10 @@ TEST(WebpDecode, TooManyPixelsAreRefusedNotAllocated) {
 }
 
 // ---------------------------------------------------------------------------
-// WebP encoding
+// WebP encoding (its pixels and sizes: with the other containers and the size search)
 
-TEST(WebpEncode, RoundTripThroughLibwebpsDecoder) {
-    for (const Bytes& exif : {Bytes(), oneTagExif(false, 0x010f, EXIF_FORMAT_ASCII, 'A')}) {
-        Chars file;
-        ASSERT_EQ(encodeWebp(rgbPicture.data(), W, H, 90, exif, file), "");
-        const Bytes decoded = libwebpDecoded(bytesOf(file), false);
-        ASSERT_EQ(decoded.size(), rgbPicture.size());
-        long difference = 0;
-        for (std::size_t i = 0; i < decoded.size(); ++i) difference += std::abs(decoded[i] - rgbPicture[i]);
-        EXPECT_LT(difference / long(decoded.size()), 8);
-        EXPECT_EQ(libwebpChunk(bytesOf(file), "EXIF"), exif);
-    }
-}
-
-TEST(WebpEncode, SizesGrowWithTheQualityForTheLimitSearch) {
-    const Bytes picture = testPicture(160, 120, 3, 9);
-    auto sizeAt = [&](int q) {
-        Chars file;
-        EXPECT_EQ(encodeWebp(picture.data(), 160, 120, q, {}, file), "");
-        return static_cast<long long>(file.size());
-    };
-    long long previous = 0;
-    for (int quality : {0, 25, 50, 75, 100}) {
-        EXPECT_GT(sizeAt(quality), previous) << quality;
-        previous = sizeAt(quality);
-    }
-    for (int limit : {int(sizeAt(1)) - 1, int(sizeAt(30)), int(sizeAt(70)) + 10, int(sizeAt(100))}) {
-        const int q = fitJpegQuality(limit, 100, sizeAt);
-        EXPECT_LE(q > 1 ? sizeAt(q) : 0, limit) << limit;
-        EXPECT_GT(sizeAt(std::min(q + 10, 100)), q == 100 ? 0 : limit) << "a much better quality fits " << limit;
-    }
-}
-
-TEST(WebpEncode, RefusesWhatItCannotEncode) {
-    Chars file, low, clamped;
+TEST(WebpEncode, RefusesWhatItCannotEncodeAndClampsTheQuality) {
+    std::vector<char> file, low, clamped;
     for (auto [w, h] : {std::pair<std::size_t, std::size_t>{0, 5}, {5, 0}, {16384, 1}, {1, 16384}}) {
         EXPECT_NE(encodeWebp(rgbPicture.data(), w, h, 50, {}, file), "") << w << "x" << h;
     }
@@ -586,13 +425,13 @@ TEST(WebpEncode, AbandonedWhenAskedAndNeverAskedAgain) {
     for (int stopAt : {1, 2, 3, 5}) {
         int asked = 0;
         auto abandoned = [&] { return ++asked >= stopAt; };
-        Chars file;
+        std::vector<char> file;
         const std::string reason = encodeWebp(picture.data(), 1200, 900, 75, {}, file, abandoned);
         // Either given up when asked for the stopAt-th time, or done before that.
         EXPECT_TRUE(reason == "abandoned" ? asked == stopAt && file.empty() : reason.empty() && asked < stopAt) << stopAt;
     }
     int asked = 0;
-    Chars file;
+    std::vector<char> file;
     EXPECT_EQ(encodeWebp(picture.data(), 1200, 900, 75, {}, file, [&] { return ++asked < 0; }), "");
     EXPECT_TRUE(asked >= 1 && !file.empty());
 }

@@ -69,19 +69,6 @@ bool destroyAllWindows(milliseconds timeout) {
 
 std::vector<ShownDialog> shownDialogs() { return dialogs; }
 void clearShownDialogs() { dialogs.clear(); }
-
-TempHome::TempHome()
-    : path((std::filesystem::temp_directory_path() / "pixloom-test-XXXXXX").string()),
-      saved(std::getenv("HOME") ? std::getenv("HOME") : "") {
-    if (!mkdtemp(path.data())) throw std::runtime_error("mkdtemp failed");
-    setenv("HOME", path.c_str(), 1);
-}
-
-TempHome::~TempHome() {
-    saved.empty() ? unsetenv("HOME") : setenv("HOME", saved.c_str(), 1);
-    std::error_code ignored;  // a test that failed half-way may have left anything
-    std::filesystem::remove_all(path, ignored);
-}
 }  // namespace guitest
 
 namespace {

@@ -24,13 +24,4 @@ struct ShownDialog {
 };
 std::vector<ShownDialog> shownDialogs();  // in order, since the last clear
 void clearShownDialogs();
-
-// $HOME at a fresh temporary folder while it lives, so nothing touches the real ~/.pixloom; removed after.
-struct TempHome {
-    TempHome();
-    ~TempHome();
-    TempHome(const TempHome&) = delete;
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-    std::string path, saved;  // saved: the previous $HOME, empty when it was unset
-};
 }  // namespace guitest

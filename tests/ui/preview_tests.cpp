@@ -2,27 +2,15 @@
 // on one device pixel, compare and magnifier, the cache, "use this method", what the file will be, and closing
 // while it reduces or a run converts. The PreviewPixels tests run again at a desktop scale factor of 2.
 #include "convert_file.h"
-#include "guitest.h"
 #include "image.h"
-#include "pixloomFrame.h"
 #include "preview_window.h"
-#include "run_seams.h"
-#include "test_files.h"
+#include "window_probe.h"
 
-#include <gtest/gtest.h>
-#include <wx/button.h>
-#include <wx/checkbox.h>
-#include <wx/choice.h>
-#include <wx/listbox.h>
-#include <wx/radiobox.h>
-#include <wx/spinctrl.h>
-#include <wx/stattext.h>
 #include <wx/uiaction.h>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-#include <atomic>
 #include <thread>
 
 using guitest::pumpUntil;
@@ -47,37 +35,26 @@ struct PreviewProbe {
     RunSettings ownersSettings() const { return window->owner.settings(); }
     const RunSettings& shownSettings() const { return window->settings; }
     Method method() const { return methods()[static_cast<size_t>(window->choMethod->GetSelection())].method; }
-    std::vector<Method> shown() const { return window->shownMethods(); }
     void choose(wxChoice* choice, const wxString& label) const {
         ASSERT_TRUE(choice->SetStringSelection(label)) << label;
-        wxCommandEvent event(wxEVT_CHOICE, choice->GetId());
-        event.SetEventObject(choice);
-        event.SetInt(choice->GetSelection());
-        choice->ProcessWindowEvent(event);
+        FrameProbe::send(choice, wxEVT_CHOICE, choice->GetSelection());
     }
     void chooseMethod(const wxString& label) const { choose(window->choMethod, label); }
     void compareWith(const wxString& label) const {
         window->chkCompare->SetValue(true);
-        wxCommandEvent event(wxEVT_CHECKBOX, window->chkCompare->GetId());
-        window->chkCompare->ProcessWindowEvent(event);
+        FrameProbe::send(window->chkCompare, wxEVT_CHECKBOX);
         choose(window->choCompare, label);
     }
     void zoom(int zoom) const { choose(window->choZoom, wxString::Format("%dx", zoom)); }
-    void useThisMethod() const {
-        wxCommandEvent event(wxEVT_BUTTON, window->btnUseMethod->GetId());
-        window->btnUseMethod->ProcessWindowEvent(event);
-    }
+    void useThisMethod() const { FrameProbe::send(window->btnUseMethod); }
     // Every method on screen reduced, with its figures, and the window showing them.
     bool settled() const {
-        for (const Method& m : shown())
+        for (const Method& m : window->shownMethods())
             if (!reducer().reduced(m) || (reducer().reduced(m)->image && !reducer().figures(m))) return false;
         return !reducer().reducing() && caughtUp();
     }
     bool caughtUp() const { return status() == window->statusText(); }  // the status shows what the reducer has
-    wxSize pictureSize(const Method& m) const {
-        const auto reduced = reducer().reduced(m);
-        return reduced && reduced->image ? wxSize(reduced->image->getWidth(), reduced->image->getHeight()) : wxSize();
-    }
+    wxSize pictureSize(const Method& m) const { return picture(m).IsOk() ? picture(m).GetSize() : wxSize(); }
     wxImage picture(const Method& m) const {
         const auto reduced = reducer().reduced(m);
         std::unique_ptr<wxImage> copy(reduced && reduced->image ? reduced->image->createImage() : nullptr);
@@ -87,15 +64,6 @@ struct PreviewProbe {
 
 namespace {
 
-template <class T>
-T* findControl(wxWindow* root, const std::function<bool(T*)>& match = nullptr) {
-    for (wxWindow* child : root->GetChildren()) {
-        if (auto* found = dynamic_cast<T*>(child); found && (!match || match(found))) return found;
-        if (T* inside = findControl<T>(child, match)) return inside;
-    }
-    return nullptr;
-}
-
 bool previewThreadRunning() {
     for (const auto& task : fs::directory_iterator("/proc/self/task")) {
         std::string name;
@@ -103,14 +71,6 @@ bool previewThreadRunning() {
         if (name == "pixloom-preview") return true;
     }
     return false;
-}
-
-// Noise with thin black strokes in its upper half: the methods differ most on edges.
-wxImage source(int width, int height) {
-    wxImage picture = pattern(width, height);
-    for (int y = 0; y < height / 2; ++y)
-        for (int x = 0; x < width; x += 9) picture.SetRGB(x, y, 0, 0, 0), picture.SetRGB(x + 1 < width ? x + 1 : x, y, 0, 0, 0);
-    return picture;
 }
 
 // What the canvas must show: each pane's picture from the scroll position on, every output pixel a square of
@@ -161,49 +121,30 @@ wxImage screenPixels(const wxRect& area) {
 
 }  // namespace
 
-class PreviewTest : public ::testing::Test {
+class PreviewTest : public FrameProbe {
 public:  // to the tables' steps too
     void SetUp() override {
-        guitest::clearShownDialogs();
-        frame->Show();
-        ASSERT_TRUE(pumpUntil([this] { return frame->IsShownOnScreen(); }));
+        start();
+        title = frame->GetTitle(), startLabel = btnStart->GetLabel();
     }
     void TearDown() override {
         holdReductions = false;
-        release();
-        EXPECT_TRUE(guitest::destroyAllWindows());
-        seams::onFileTaken(nullptr);
+        FrameProbe::TearDown();
         EXPECT_FALSE(previewThreadRunning());  // joined by its window
     }
     wxArrayString files(const std::vector<std::string>& names, int width = 640, int height = 480) {
-        wxArrayString paths;
-        for (const auto& name : names) {
-            paths.Add(wx(dir / name));
-            EXPECT_TRUE(source(width, height).SaveFile(paths.Last(), wxBITMAP_TYPE_PNG));
-        }
-        frame->addFiles(list, paths);
+        const wxArrayString paths = images(names, width, height);
+        add(paths);
         return paths;
-    }
-    template <class T> T* named(const char* name) const { return dynamic_cast<T*>(wxWindow::FindWindowByName(name, frame)); }
-    void send(wxWindow* control, wxEventType type, int value = 0) {
-        wxCommandEvent event(type, control->GetId());
-        event.SetEventObject(control);
-        event.SetInt(value);
-        control->ProcessWindowEvent(event);
-    }
-    void select(const char* box, const wxString& label) {
-        ASSERT_TRUE(named<wxRadioBox>(box)->SetStringSelection(label)) << label;
-        send(named<wxRadioBox>(box), wxEVT_RADIOBOX, named<wxRadioBox>(box)->GetSelection());
     }
     // As the user opens it: a double-click on the entry.
     PreviewProbe open(int index) {
-        send(list, wxEVT_LISTBOX_DCLICK, index);
+        send(lstFiles, wxEVT_LISTBOX_DCLICK, index);
         PreviewWindow* window = PreviewWindow::of(frame);
-        EXPECT_TRUE(window);
-        EXPECT_TRUE(!window || pumpUntil([window] { return window->IsShownOnScreen(); }));
+        EXPECT_TRUE(window && pumpUntil([window] { return window->IsShownOnScreen(); }));
         return PreviewProbe{window};
     }
-    bool settled(const PreviewProbe& preview) { return pumpUntil([&] { return preview.settled(); }); }
+    static bool settled(const PreviewProbe& preview) { return pumpUntil([&] { return preview.settled(); }); }
     // The PNG a run writes for the window's settings with this method, decoded by the toolkit.
     wxImage written(const wxString& path, const PreviewProbe& preview, const Method& method) {
         RunSettings settings = preview.ownersSettings();
@@ -215,31 +156,9 @@ public:  // to the tables' steps too
         fs::remove(std::string(outcome.output.utf8_str()));
         return png;
     }
-    void startRunHeldAt(const wxString& heldFile) {
-        seams::onFileTaken([this, heldFile](const wxString& file) {
-            if (file != heldFile) return;
-            ++held;
-            std::unique_lock<std::mutex> lock(gate);
-            opened.wait(lock, [this] { return open_; });
-        });
-        send(start, wxEVT_BUTTON);
-    }
-    void release() {
-        std::lock_guard<std::mutex> lock(gate);
-        open_ = true;
-        opened.notify_all();
-    }
 
-    guitest::TempHome home;  // before the window, which reads the settings
-    Folder dir, out;
-    pixloomFrame* frame = new pixloomFrame(nullptr);
-    wxListBox* list = findControl<wxListBox>(frame);
-    wxButton* start = findControl<wxButton>(frame, [](wxButton* b) { return b->GetLabel().StartsWith("6."); });
-    const wxString title = frame->GetTitle(), startLabel = start->GetLabel();
-    std::mutex gate;
-    std::condition_variable opened;
-    bool open_ = false;  // under the gate
-    std::atomic<int> held{0};
+    Folder out;
+    wxString title, startLabel;
 };
 
 // ---- Opening -------------------------------------------------------------------------------------------------
@@ -250,20 +169,20 @@ class PreviewOpens : public PreviewTest, public ::testing::WithParamInterface<Op
 
 TEST_P(PreviewOpens, OnTheChosenEntryAndStartsNoRun) {
     const wxArrayString paths = files({"a.png", "b.png"});
-    list->SetSelection(0);
-    list->SetFocus();
-    ASSERT_TRUE(pumpUntil([this] { return wxWindow::FindFocus() == list; }));
+    lstFiles->SetSelection(0);
+    lstFiles->SetFocus();
+    ASSERT_TRUE(pumpUntil([this] { return wxWindow::FindFocus() == lstFiles; }));
     wxPoint secondRow;  // on screen, inside the second entry
-    for (int y = 0; y < list->GetClientSize().y && secondRow == wxPoint(); ++y)
-        if (list->HitTest(wxPoint(20, y)) == 1) secondRow = list->ClientToScreen(wxPoint(20, y + 4));
+    for (int y = 0; y < lstFiles->GetClientSize().y && secondRow == wxPoint(); ++y)
+        if (lstFiles->HitTest(wxPoint(20, y)) == 1) secondRow = lstFiles->ClientToScreen(wxPoint(20, y + 4));
     ASSERT_NE(secondRow, wxPoint());
-    GetParam().act(*this, list, secondRow);
+    GetParam().act(*this, lstFiles, secondRow);
     ASSERT_TRUE(pumpUntil([this] { return PreviewWindow::of(frame) != nullptr; }));
     const PreviewProbe preview{PreviewWindow::of(frame)};
     EXPECT_EQ(preview.file(), paths[1]);
     EXPECT_TRUE(preview.window->GetTitle().EndsWith(L"— b.png")) << preview.window->GetTitle().utf8_str();
-    EXPECT_TRUE(pumpUntil([this] { return start->IsEnabled(); }));
-    EXPECT_EQ(std::make_tuple(frame->GetTitle(), start->GetLabel(), list->GetCount()), std::make_tuple(title, startLabel, 2u));
+    EXPECT_TRUE(pumpUntil([this] { return btnStart->IsEnabled(); }));
+    EXPECT_EQ(std::make_tuple(frame->GetTitle(), btnStart->GetLabel(), lstFiles->GetCount()), std::make_tuple(title, startLabel, 2u));
     EXPECT_EQ(namesIn(dir.dir), (std::vector<std::string>{"a.png", "b.png"}));
 }
 
@@ -292,29 +211,62 @@ INSTANTIATE_TEST_SUITE_P(Preview, PreviewOpens, ::testing::ValuesIn(openWays), [
 
 using PreviewPixels = PreviewTest;
 
-TEST_F(PreviewPixels, EveryMethodShowsTheWrittenOutputsPixelsForEachSize) {
+// At each size the window asks for, every method shows the picture a run writes, drawn by the plain formula; each is
+// reduced once from one decode, chosen again it is not redone; nothing is written. Then compare and magnifier show
+// the same region of both methods, wherever it is scrolled to.
+TEST_F(PreviewPixels, EveryMethodShowsTheWrittenOutputsPixelsForEachSizeAlsoEnlargedAndSideBySide) {
     const struct { const char* size; int width, height; const char* unit; bool fit; wxSize expected; } sizes[] = {
-        {"320x320", 0, 0, "px", true, {320, 240}},
         {"Other", 37, 37, "%", true, {236, 177}},
         {"Other", 150, 50, "px", false, {150, 50}},
+        {"320x320", 0, 0, "px", true, {320, 240}},
     };
     const wxArrayString paths = files({"a.png"});
     const PreviewProbe preview = open(0);
-    for (const auto& s : sizes) {
-        select("optSize", s.size);
-        named<wxSpinCtrl>("spnWidth")->SetValue(s.width), named<wxSpinCtrl>("spnHeight")->SetValue(s.height);
-        named<wxChoice>("selUnits")->SetStringSelection(s.unit), named<wxCheckBox>("chkFixRatio")->SetValue(s.fit);
-        for (const MethodInfo& m : methods()) {  // the preview follows the window's size
-            SCOPED_TRACE(std::string(s.size) + " " + std::string(wxString(m.label).utf8_str()));
-            preview.chooseMethod(m.label);
-            ASSERT_TRUE(pumpUntil([&] { return preview.pictureSize(m.method) == s.expected && preview.settled(); }));
-            const wxImage png = written(paths[0], preview, m.method);
-            EXPECT_TRUE(samePixels(preview.picture(m.method), png));
-            const wxImage& view = preview.canvas().view();
-            EXPECT_TRUE(samePixels(view, expectedView(preview.canvas(), view.GetSize(), {png})));
-        }
+    for (const auto& s : sizes) {  // changed in the main window while the preview is open
+        select(optSize, s.size);
+        spnWidth->SetValue(s.width), spnHeight->SetValue(s.height);
+        selUnits->SetStringSelection(s.unit), chkFixRatio->SetValue(s.fit);
+        for (int round = 0; round < 2; ++round)
+            for (const MethodInfo& m : methods()) {
+                SCOPED_TRACE(std::string(s.size) + " " + std::string(wxString(m.label).utf8_str()));
+                preview.chooseMethod(m.label);
+                ASSERT_TRUE(pumpUntil([&] { return preview.pictureSize(m.method) == s.expected && preview.settled(); }));
+                if (round) continue;  // chosen again: only the counts below
+                const wxImage png = written(paths[0], preview, m.method);
+                EXPECT_TRUE(samePixels(preview.picture(m.method), png));
+                const wxImage& view = preview.canvas().view();
+                EXPECT_TRUE(samePixels(view, expectedView(preview.canvas(), view.GetSize(), {png})));
+            }
+        for (const MethodInfo& m : methods()) EXPECT_EQ(preview.reducer().reductions(m.method), 1) << s.size;
+        EXPECT_EQ(preview.reducer().decodes(), 1);
     }
-    EXPECT_EQ(preview.reducer().decodes(), 1);
+    EXPECT_EQ(namesIn(dir.dir), std::vector<std::string>{"a.png"});
+
+    preview.chooseMethod("LCD(hi)");
+    const Method left = preview.method();
+    const struct { int zoom; bool compare; wxPoint scroll; } cases[] = {
+        {1, false, {0, 0}}, {4, false, {0, 0}}, {8, false, {13, 5}}, {1, true, {0, 0}}, {4, true, {37, 21}}, {8, true, {100, 64}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "zoom " << c.zoom << (c.compare ? " compare" : ""));
+        if (c.compare) preview.compareWith("Lanczos3");
+        preview.zoom(c.zoom);
+        ASSERT_TRUE(settled(preview));
+        preview.canvas().scrollTo(c.scroll);
+        EXPECT_EQ(preview.canvas().scrollPosition(), c.scroll);
+        std::vector<wxImage> shown{preview.picture(left)};
+        if (c.compare) shown.push_back(preview.picture(methods()[1].method));
+        EXPECT_TRUE(!c.compare || !samePixels(shown[0], shown[1]));  // two different pictures side by side
+        const wxImage& view = preview.canvas().view();
+        EXPECT_EQ(preview.canvas().panes().size(), shown.size());
+        EXPECT_TRUE(samePixels(view, expectedView(preview.canvas(), view.GetSize(), shown)));
+    }
+    wxMouseEvent wheel(wxEVT_MOUSEWHEEL);  // one notch down moves both panes
+    wheel.m_wheelRotation = -120, wheel.m_wheelDelta = 120, wheel.m_linesPerAction = 3;
+    preview.canvas().surface()->ProcessWindowEvent(wheel);
+    EXPECT_GT(preview.canvas().scrollPosition().y, 64);
+    const wxImage& view = preview.canvas().view();
+    EXPECT_TRUE(samePixels(view, expectedView(preview.canvas(), view.GetSize(), {preview.picture(left), preview.picture(methods()[1].method)})));
 }
 
 TEST_F(PreviewPixels, TheScreenShowsEachOutputPixelOnOneDevicePixel) {  // also at scale factor 2
@@ -341,86 +293,40 @@ TEST_F(PreviewPixels, TheScreenShowsEachOutputPixelOnOneDevicePixel) {  // also 
     }
 }
 
-TEST_F(PreviewPixels, CompareAndMagnifierShowTheSameRegionOfBothMethods) {
-    files({"a.png"});
-    const PreviewProbe preview = open(0);
-    ASSERT_TRUE(settled(preview));
-    const Method left = preview.method();  // LCD(hi), the window's
-    const struct { int zoom; bool compare; wxPoint scroll; } cases[] = {
-        {1, false, {0, 0}}, {4, false, {0, 0}}, {8, false, {13, 5}}, {1, true, {0, 0}}, {4, true, {37, 21}}, {8, true, {100, 64}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "zoom " << c.zoom << (c.compare ? " compare" : ""));
-        if (c.compare) preview.compareWith("Lanczos3");
-        preview.zoom(c.zoom);
-        ASSERT_TRUE(settled(preview));
-        preview.canvas().scrollTo(c.scroll);
-        EXPECT_EQ(preview.canvas().scrollPosition(), c.scroll);
-        std::vector<wxImage> shown{preview.picture(left)};
-        if (c.compare) shown.push_back(preview.picture(methods()[1].method));
-        EXPECT_TRUE(!c.compare || !samePixels(shown[0], shown[1]));  // two different pictures side by side
-        const wxImage& view = preview.canvas().view();
-        EXPECT_EQ(preview.canvas().panes().size(), shown.size());
-        EXPECT_TRUE(samePixels(view, expectedView(preview.canvas(), view.GetSize(), shown)));
-    }
-    wxMouseEvent wheel(wxEVT_MOUSEWHEEL);  // one notch down moves both panes
-    wheel.m_wheelRotation = -120, wheel.m_wheelDelta = 120, wheel.m_linesPerAction = 3;
-    preview.canvas().surface()->ProcessWindowEvent(wheel);
-    EXPECT_GT(preview.canvas().scrollPosition().y, 64);
-    const wxImage& view = preview.canvas().view();
-    EXPECT_TRUE(samePixels(view, expectedView(preview.canvas(), view.GetSize(), {preview.picture(left), preview.picture(methods()[1].method)})));
-}
-
-// ---- Switching, using, what the file will be --------------------------------------------------------------------
-
-TEST_F(PreviewTest, SwitchingMethodsReducesEachOnceAndAChangedSizeReducesThemAgain) {
-    files({"a.png"});
-    const PreviewProbe preview = open(0);
-    for (int round = 0; round < 2; ++round)
-        for (const MethodInfo& m : methods()) {
-            preview.chooseMethod(m.label);
-            ASSERT_TRUE(pumpUntil([&] { return preview.picture(m.method).IsOk(); })) << m.label;
-        }
-    ASSERT_TRUE(settled(preview));
-    for (const MethodInfo& m : methods()) EXPECT_EQ(preview.reducer().reductions(m.method), 1) << m.label;
-    select("optSize", "64x64");  // in the main window, while the preview is open
-    ASSERT_TRUE(pumpUntil([&] { return preview.pictureSize(preview.method()) == wxSize(64, 48); }));
-    EXPECT_EQ(std::make_pair(preview.reducer().decodes(), preview.reducer().reductions(preview.method())), std::make_pair(1, 1));
-    EXPECT_EQ(namesIn(dir.dir), std::vector<std::string>{"a.png"});  // nothing written
-}
+// ---- Using, what the file will be ------------------------------------------------------------------------------
 
 TEST_F(PreviewTest, UseThisMethodSelectsItAsAClickWouldClosesThePreviewAndIsSaved) {
     files({"a.png"});
     int clicks = 0;
-    named<wxRadioBox>("optMethod")->Bind(wxEVT_RADIOBOX, [&](wxCommandEvent& e) { ++clicks, e.Skip(); });
+    optMethod->Bind(wxEVT_RADIOBOX, [&](wxCommandEvent& e) { ++clicks, e.Skip(); });
     const PreviewProbe preview = open(0);
     preview.chooseMethod("LCD(max)");
     preview.useThisMethod();
     EXPECT_TRUE(pumpUntil([this] { return PreviewWindow::of(frame) == nullptr && wxTopLevelWindows.size() == 1; }));
-    EXPECT_EQ(std::make_pair(named<wxRadioBox>("optMethod")->GetStringSelection(), clicks), std::make_pair(wxString("LCD(max)"), 1));
+    EXPECT_EQ(std::make_pair(optMethod->GetStringSelection(), clicks), std::make_pair(wxString("LCD(max)"), 1));
     frame->Close();
-    ASSERT_TRUE(pumpUntil([] { return wxTopLevelWindows.empty(); }));
+    ASSERT_TRUE(windowClosed());
     EXPECT_NE(readFile(home / ".pixloom").find("optMethod=LCD(max)"), std::string::npos);
 }
 
 TEST_F(PreviewTest, ShowsTheWrittenOutputsSizeInBytesAndTheQualityTheSizeSearchPicks) {
     files({"a.png"});
     fs::copy_file(PIXLOOM_TEST_PICTURES "/camera.jpg", dir / "camera.jpg");  // with EXIF, which a limit counts
-    frame->addFiles(list, wxArrayString(1, wx(dir / "camera.jpg")));
+    add(wxArrayString(1, wx(dir / "camera.jpg")));
     const struct { const char* type; const char* limit; } cases[] = {
         {"PNG", ""}, {"BMP", ""}, {"JPEG", ""}, {"JPEG", "20"}, {"JPEG", "1"}, {"WebP", ""}, {"WebP", "4"},
     };
     for (int entry : {0, 1}) {
         const PreviewProbe preview = open(entry);
         for (const auto& c : cases) {  // changed in the main window while the preview is open
-            SCOPED_TRACE(std::string(list->GetString(unsigned(entry)).utf8_str()) + " " + c.type + " limit " + c.limit);
-            select("optFiletype", c.type);
-            named<wxComboBox>("cmbLimit")->SetValue(c.limit);
+            SCOPED_TRACE(std::string(lstFiles->GetString(unsigned(entry)).utf8_str()) + " " + c.type + " limit " + c.limit);
+            select(optFiletype, c.type);
+            cmbLimit->SetValue(c.limit);
             RunSettings settings = preview.ownersSettings();
             ASSERT_TRUE(pumpUntil([&] { return preview.settled() && preview.shownSettings().type == settings.type &&
                                                preview.shownSettings().limitBytes == settings.limitBytes; }));
             settings.method = preview.method(), settings.sameFolder = false, settings.saveDir = wx(out.dir);
-            const FileOutcome outcome = convertFile(list->GetString(unsigned(entry)), settings);  // what a run writes
+            const FileOutcome outcome = convertFile(lstFiles->GetString(unsigned(entry)), settings);  // what a run writes
             const auto figures = preview.reducer().figures(preview.method());
             ASSERT_TRUE(figures && outcome.kind == FileOutcome::Written);
             EXPECT_EQ(figures->bytes, fs::file_size(std::string(outcome.output.utf8_str())));
@@ -440,7 +346,7 @@ TEST_F(PreviewTest, ShowsTheWrittenOutputsSizeInBytesAndTheQualityTheSizeSearchP
 
 TEST(PreviewReducerAlone, KeepsMethodsNotShownWithinItsBudgetAndRedoesOnlyWhatAChangedSettingNeeds) {
     Folder dir;
-    ASSERT_TRUE(source(640, 480).SaveFile(wx(dir / "a.png"), wxBITMAP_TYPE_PNG));
+    ASSERT_TRUE(FrameProbe::picture(640, 480).SaveFile(wx(dir / "a.png"), wxBITMAP_TYPE_PNG));
     RunSettings settings;  // 320x320 fit, PNG, LCD(hi)
     const Method shown = settings.method;
     const size_t picture = 320 * 240 * 3;
@@ -510,7 +416,7 @@ const CloseCase closeCases[] = {
     }, 1},
     {"MainWindow", [](PreviewTest& t, const PreviewProbe&) { t.frame->Close(); }, 0},
     {"MainWindowDuringARun", [](PreviewTest& t, const PreviewProbe&) {
-        t.startRunHeldAt(wx(t.dir / "big.png"));
+        t.startRun(true, wx(t.dir / "big.png"));
         ASSERT_TRUE(pumpUntil([&] { return t.held == 1; }));
         t.release();  // converting while the window closes
         t.frame->Close();
@@ -522,8 +428,8 @@ TEST_F(PreviewTest, KeepsItsPictureWhileARunConvertsAndRemovesItsEntryAndClosesW
     const wxArrayString paths = files({"a.png", "b.png"});
     const PreviewProbe preview = open(0);
     ASSERT_TRUE(settled(preview));
-    startRunHeldAt(paths[1]);
-    ASSERT_TRUE(pumpUntil([&] { return list->GetCount() == 1 && list->GetString(0) == paths[1]; }));  // a.png done
+    startRun(true, paths[1]);
+    ASSERT_TRUE(pumpUntil([&] { return lstFiles->GetCount() == 1 && lstFiles->GetString(0) == paths[1]; }));  // a.png done
     wxImage png;
     ASSERT_TRUE(png.LoadFile(wx(dir / "a_res.png"), wxBITMAP_TYPE_PNG));
     EXPECT_TRUE(samePixels(preview.picture(preview.method()), png));  // the run wrote what the preview shows
@@ -531,7 +437,7 @@ TEST_F(PreviewTest, KeepsItsPictureWhileARunConvertsAndRemovesItsEntryAndClosesW
     EXPECT_TRUE(pumpUntil([&] { return preview.picture(methods()[0].method).IsOk(); }));
     EXPECT_EQ(preview.reducer().decodes(), 1);  // from the picture it holds
     release();
-    EXPECT_TRUE(pumpUntil([] { return wxTopLevelWindows.empty(); }));  // the run's end closes the window, and it the preview
+    EXPECT_TRUE(windowClosed());  // the run's end closes the window, and it the preview
 }
 
 TEST_F(PreviewTest, AnUnreadableFileShowsTheReasonARunGives) {
@@ -543,8 +449,8 @@ TEST_F(PreviewTest, AnUnreadableFileShowsTheReasonARunGives) {
     EXPECT_FALSE(reason.empty());
     EXPECT_EQ(preview.status(), L"読み込めません(Cannot read): " + reason);
     EXPECT_FALSE(preview.useButton()->IsEnabled());
-    send(start, wxEVT_BUTTON);  // a run over the same file
-    ASSERT_TRUE(pumpUntil([] { return wxTopLevelWindows.empty(); }));
-    ASSERT_EQ(guitest::shownDialogs().size(), 1u);
-    EXPECT_TRUE(guitest::shownDialogs()[0].message.Contains(paths[0] + ": " + reason)) << guitest::shownDialogs()[0].message.utf8_str();
+    send(btnStart);  // a run over the same file
+    ASSERT_TRUE(windowClosed());
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_TRUE(messages()[0].Contains(paths[0] + ": " + reason)) << messages()[0].utf8_str();
 }

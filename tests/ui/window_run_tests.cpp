@@ -1,96 +1,14 @@
 // The conversion run through the real window: start checks, whole runs, and what the user may do meanwhile.
-#include "guitest.h"
 #include "image.h"
-#include "pixloomFrame.h"
-#include "run_seams.h"
-#include "test_files.h"
-
-#include <gtest/gtest.h>
-#include <wx/dnd.h>
-
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include "window_probe.h"
 
 using guitest::pumpUntil;
 
 const wxString processingText = L"Processing... (Click to Stop)";
 
-std::vector<wxString> messages() {
-    std::vector<wxString> texts;
-    for (const auto& dialog : guitest::shownDialogs()) texts.push_back(dialog.message);
-    return texts;
-}
-
-// The fixture is the window's friend: it reaches the controls and the run.
-struct FrameProbe : ::testing::Test {
-    void SetUp() override {
-        guitest::clearShownDialogs();
-        frame->Show();
-        ASSERT_TRUE(pumpUntil([this] { return frame->IsShownOnScreen(); }));
-    }
-    void TearDown() override {
-        release();
-        EXPECT_TRUE(guitest::destroyAllWindows());
-        EXPECT_TRUE(!link || link->ended());  // the window waited for its run
-        seams::onFileTaken(nullptr);
-    }
-    // A user's click or choice; the handlers read the control, not the event.
-    void send(wxControl* c, wxEventType type) { wxCommandEvent event(type, c->GetId()); c->ProcessWindowEvent(event); }
-    void click(wxButton* button) { send(button, wxEVT_BUTTON); }
-    void select(wxRadioBox* box, const wxString& label) { ASSERT_TRUE(box->SetStringSelection(label)); send(box, wxEVT_RADIOBOX); }
-    wxArrayString images(const std::vector<std::string>& names, int width = 640, int height = 480) {
-        wxArrayString paths;
-        for (const auto& name : names) paths.Add(wx(dir / name));
-        for (const auto& path : paths) EXPECT_TRUE(pattern(width, height).SaveFile(path, wxBITMAP_TYPE_PNG));
-        return paths;
-    }
-    void add(const wxArrayString& paths) { frame->addFiles(frame->lstFiles, paths); }
-    void drop(wxArrayString paths) { static_cast<wxFileDropTarget*>(frame->GetDropTarget())->OnDropFiles(0, 0, paths); }
-    // Starts the run, keeping its link. The worker waits at each file it takes until released or its run
-    // is given up (a closing window waits for it); with untilFirstFile, returns once it holds the first one.
-    void startRun(bool untilFirstFile) {
-        open = !untilFirstFile;
-        seams::onFileTaken([this](const wxString&) {
-            niceness = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
-            ++taken;
-            const ConversionRun* run = frame->run.run.get();  // made before this worker started
-            std::unique_lock<std::mutex> lock(gate);
-            while (!opened.wait_for(lock, std::chrono::milliseconds(5), [&] { return open || run->cancelled(); })) {
-            }
-        });
-        click(start);
-        ASSERT_TRUE(link = runLink());
-        ASSERT_TRUE(!untilFirstFile || pumpUntil([this] { return taken >= 1; }));
-    }
-    std::shared_ptr<ConversionRun> runLink() const { return frame->run.run; }
-    // A run's files take their time on a busy or sanitized machine: a wait is a condition, not a limit.
-    bool windowClosed() { return pumpUntil([] { return wxTopLevelWindows.empty(); }, std::chrono::minutes(3)); }
-    bool runEnded() { return windowClosed() && link->ended(); }
-
-    guitest::TempHome home;  // before the window, which reads the settings
-    Folder dir;
-    pixloomFrame* frame = new pixloomFrame(nullptr);
-    wxButton *start = frame->btnStart, *clear = frame->btnClearList, *browse = frame->btnSaveDir;
-    wxRadioBox *type = frame->optFiletype, *method = frame->optMethod, *dst = frame->optDst;
-    wxTextCtrl *suffix = frame->txtSuffix, *saveDir = frame->txtSaveDir;
-    wxComboBox* limit = frame->cmbLimit;
-    std::shared_ptr<ConversionRun> link;
-    std::atomic<int> taken{0}, niceness{0};
-    std::mutex gate;
-    std::condition_variable opened;
-    bool open = false;  // under the gate
-    void release() {
-        std::lock_guard<std::mutex> lock(gate);
-        open = true;
-        opened.notify_all();
-    }
+struct RunTest : FrameProbe {
+    void SetUp() override { start(); }
 };
-using RunTest = FrameProbe;
 
 TEST_F(RunTest, StartChecksShowTheFirstFailureOnly) {
     const wxString folder = wx(dir.dir), noFolder = L"保存先を指定してください。\nSet save directory.";
@@ -104,9 +22,9 @@ TEST_F(RunTest, StartChecksShowTheFirstFailureOnly) {
     };
     for (const auto& c : cases) {
         guitest::clearShownDialogs();
-        select(dst, c.mode);
-        suffix->SetValue(c.suffix);
-        saveDir->SetValue(c.saveDir);
+        select(optDst, c.mode);
+        txtSuffix->SetValue(c.suffix);
+        txtSaveDir->SetValue(c.saveDir);
         EXPECT_EQ(frame->validateInputs(), c.message.empty()) << c.mode << " '" << c.saveDir.utf8_str() << "'";
         EXPECT_EQ(messages(), c.message.empty() ? std::vector<wxString>{} : std::vector<wxString>{c.message});
         if (&c == cases) add(images({"a.png"}));
@@ -125,11 +43,12 @@ class RunCaseTest : public RunTest, public ::testing::WithParamInterface<RunCase
 TEST_P(RunCaseTest, WritesWhatTheSettingsOfEachFileSay) {
     const RunCase& c = GetParam();
     add(images({"a.png", "b.png", "c.png"}));
-    limit->SetValue("10");
+    cmbLimit->SetValue("10");
     if (c.exitStatus) writeText(dir / "b.png", "not a picture");
-    select(type, c.type);
+    select(optFiletype, c.type);
     startRun(true);
-    EXPECT_EQ(start->GetLabel(), processingText);
+    ASSERT_TRUE(pumpUntil([this] { return taken >= 1; }));
+    EXPECT_EQ(btnStart->GetLabel(), processingText);
     EXPECT_TRUE(frame->GetTitle().EndsWith(L" — 0 / 3")) << frame->GetTitle().utf8_str();  // files done of all
     if (c.during) c.during(*this);
     release();
@@ -160,13 +79,13 @@ const RunCase runCases[] = {
     {"WebP", "WebP", nullptr, 3, {"a_res.webp", "b_res.webp", "c_res.webp"}},
     {"UndecodableFileIsSkippedAndReported", "PNG", nullptr, 3, {"a_res.png", "c_res.png"}, 1},
     {"StopWritesOnlyTheCurrentFile", "PNG",
-     [](RunTest& t) { t.click(t.start); EXPECT_NE(t.start->GetLabel(), processingText); }, 1, {"a_res.png"}},
+     [](RunTest& t) { t.send(t.btnStart); EXPECT_NE(t.btnStart->GetLabel(), processingText); }, 1, {"a_res.png"}},
     {"StopNeedsNoValidInputs", "PNG",  // a stop with the suffix emptied: the checks only guard the start
-     [](RunTest& t) { t.suffix->SetValue(""); t.click(t.start); EXPECT_EQ(messages().size(), 0u); }, 1, {"a_res.png"}},
+     [](RunTest& t) { t.txtSuffix->SetValue(""); t.send(t.btnStart); EXPECT_EQ(t.messages().size(), 0u); }, 1, {"a_res.png"}},
     {"StartWhileStoppingTakesTheStopBack", "PNG",  // with no second worker
-     [](RunTest& t) { t.click(t.start); t.click(t.start); EXPECT_TRUE(t.runLink() == t.link); }, 3, allPng},
-    {"ClearEndsTheRunAfterTheCurrentFile", "PNG", [](RunTest& t) { t.click(t.clear); }, 1, {"a_res.png"}},
-    {"FileTypeChange", "PNG", [](RunTest& t) { t.select(t.type, "JPEG"); }, 3, {"a_res.png", "b_res.jpg", "c_res.jpg"}},
+     [](RunTest& t) { t.send(t.btnStart); t.send(t.btnStart); EXPECT_TRUE(t.runLink() == t.link); }, 3, allPng},
+    {"ClearEndsTheRunAfterTheCurrentFile", "PNG", [](RunTest& t) { t.send(t.btnClearList); }, 1, {"a_res.png"}},
+    {"FileTypeChange", "PNG", [](RunTest& t) { t.select(t.optFiletype, "JPEG"); }, 3, {"a_res.png", "b_res.jpg", "c_res.jpg"}},
     {"DroppedFilesAreConverted", "PNG", [](RunTest& t) { t.drop(t.images({"d.png", "e.png"})); }, 5,
      {"a_res.png", "b_res.png", "c_res.png", "d_res.png", "e_res.png"}},
     {"ClosingLeavesNoPartialOutput", "PNG", [](RunTest& t) { t.frame->Close(); ASSERT_TRUE(t.windowClosed()); }, 1, {}},
@@ -177,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, RunCaseTest, ::testing::ValuesIn(runCases),
 TEST_F(RunTest, EngineMessagesReachTheUserFromTheWindowsThread) {
     seams::onFileTaken([](const wxString&) { Image().resampleVertical(10); });  // "reduce only"
     add(images({"a.png"}));
-    click(start);
+    send(btnStart);
     ASSERT_TRUE((link = runLink()) && runEnded());
     EXPECT_EQ(messages(), std::vector<wxString>{wxString(L"縮小専用です")});
 }
@@ -187,12 +106,12 @@ TEST_F(RunTest, ClicksDropsClearsAndSettingChangesDuringARunAreSafe) {  // under
     add(files);
     startRun(false);
     for (unsigned i = 0; i < 300 && !wxTopLevelWindows.empty(); ++i) {  // changing what the worker reads
-        select(type, type->GetString(i % type->GetCount()));
-        select(method, method->GetString(i % method->GetCount()));
-        suffix->SetValue(i % 2 ? "_s" : "_t");
-        limit->SetValue(i % 2 ? "30" : "");
-        click(start), click(start);  // stop, and take the stop back
-        if (i % 20 == 19) click(clear);
+        select(optFiletype, optFiletype->GetString(i % optFiletype->GetCount()));
+        select(optMethod, optMethod->GetString(i % optMethod->GetCount()));
+        txtSuffix->SetValue(i % 2 ? "_s" : "_t");
+        cmbLimit->SetValue(i % 2 ? "30" : "");
+        send(btnStart), send(btnStart);  // stop, and take the stop back
+        if (i % 20 == 19) send(btnClearList);
         drop(files);  // listed again once converted
         guitest::pumpOnce();
     }
@@ -216,22 +135,22 @@ TEST_F(RunTest, ARunEndingWhileADialogIsOpenClosesTheWindowOnlyAfterIt) {
         guitest::pumpOnce();  // its end, told before it ended, reaches the window
         return wx(dir.dir);
     });
-    click(browse);  // in Same Folder mode: the run needs no folder
+    send(btnSaveDir);  // in Same Folder mode: the run needs no folder
     ASSERT_FALSE(wxTopLevelWindows.empty());
-    EXPECT_EQ(saveDir->GetValue(), wx(dir.dir));  // the chooser's answer reached the living window
+    EXPECT_EQ(txtSaveDir->GetValue(), wx(dir.dir));  // the chooser's answer reached the living window
     EXPECT_TRUE(windowClosed());
     EXPECT_EQ(namesIn(dir.dir), (std::vector<std::string>{"a.png", "a_res.png"}));
 }
 
 TEST_F(RunTest, TheCommandLineWritesTheWindowsBytesForTheSameSettings) {
     add(images({"a.png", "b.png"}, 500, 400));
-    select(type, "JPEG");
-    select(method, "LCD(max)");
-    limit->SetValue("8");
-    click(start);
-    ASSERT_TRUE((link = runLink()) && runEnded());  // the close saved the settings the command line starts from
+    select(optFiletype, "JPEG");
+    select(optMethod, "LCD(max)");
+    cmbLimit->SetValue("8");
+    startRun(false);
+    ASSERT_TRUE(runEnded());  // the close saved the settings the command line starts from
     const std::string command = std::string(PIXLOOM_BATCH) + " --suffix _batch " + dir / "a.png" + " " + dir / "b.png";
-    ASSERT_EQ(std::system(("HOME=" + home.path + " " + command + " 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(("HOME=" + home.dir + " " + command + " 2>/dev/null").c_str()), 0);
     for (const char* name : {"a", "b"}) {
         const std::string window = readFile(dir / (std::string(name) + "_res.jpg"));
         EXPECT_FALSE(window.empty());

@@ -6,6 +6,7 @@
 #include <wx/image.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -48,8 +49,16 @@ inline std::string readFile(const std::string& path) {
 
 // A fresh empty folder, removed with everything in it.
 struct Folder {
-    std::string dir = (std::filesystem::temp_directory_path() / "pixloom-convert-XXXXXX").string();
+    std::string dir = (std::filesystem::temp_directory_path() / "pixloom-test-XXXXXX").string();
     Folder() { if (!mkdtemp(dir.data())) throw std::runtime_error("mkdtemp failed"); }
+    Folder(const Folder&) = delete;
     ~Folder() { std::error_code ignored; std::filesystem::remove_all(dir, ignored); }
     std::string operator/(const std::string& name) const { return dir + "/" + name; }
+};
+
+// $HOME at a fresh folder while it lives, so that nothing touches the real ~/.pixloom.
+struct TempHome : Folder {
+    std::string saved = std::getenv("HOME") ? std::getenv("HOME") : "";
+    TempHome() { setenv("HOME", dir.c_str(), 1); }
+    ~TempHome() { saved.empty() ? unsetenv("HOME") : setenv("HOME", saved.c_str(), 1); }
 };

@@ -1,0 +1,259 @@
+// Pictures made and read by the format libraries themselves (libjpeg, libpng, libtiff, libexif), so that pixloom's
+// own readers and writers are held to someone else's.
+#pragma once
+
+#include <jpeglib.h>
+#include <libexif/exif-data.h>
+#include <png.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+using Bytes = std::vector<unsigned char>;
+
+template <class Container>
+Bytes bytesOf(const Container& c) { return Bytes(c.begin(), c.end()); }
+inline Bytes fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+inline void writeBytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// The rule every reader of pixloom follows to lay a sample of alpha a on white.
+inline unsigned char onWhite(int c, int a) { return static_cast<unsigned char>((c * a + 255 * (255 - a) + 127) / 255); }
+
+// Packed samples, rows top to bottom, of 1 (grey), 3 (RGB) or 4 (RGBA; CMYK for JPEG) channels.
+struct Raster {
+    int width = 0, height = 0, channels = 3;
+    Bytes samples = {};
+};
+inline Raster noise(int width, int height, int channels, unsigned seed) {
+    std::mt19937 random(seed);
+    Raster r{width, height, channels, Bytes(std::size_t(width) * height * channels)};
+    for (auto& s : r.samples) s = static_cast<unsigned char>(random());
+    return r;
+}
+
+// EXIF from its TIFF header on with one IFD0 entry, whose value fits in the entry, in either byte order.
+inline Bytes oneTagExif(bool motorola, unsigned tag, unsigned type, std::uint32_t value) {
+    Bytes t = motorola ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
+    auto put = [&](std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) t.push_back(static_cast<unsigned char>(v >> 8 * (motorola ? n - 1 - i : i)));
+    };
+    put(42, 2), put(8, 4), put(1, 2), put(tag, 2), put(type, 2), put(1, 4);
+    type == EXIF_FORMAT_SHORT ? (put(value, 2), put(0, 2)) : put(value, 4);
+    put(0, 4);
+    return t;
+}
+inline Bytes orientationExif(int value) { return oneTagExif(value % 2, 0x0112, EXIF_FORMAT_SHORT, unsigned(value)); }
+
+// JPEG by libjpeg at quality 92. chroma: luma sampling, 22 is 4:2:0, 21 4:2:2, 11 4:4:4.
+struct JpegOptions {
+    int chroma = 22;
+    bool progressive = false;
+    Bytes exif = {}, profile = {};
+};
+inline Bytes jpegFile(const Raster& p, const JpegOptions& o = {}) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr errors;
+    c.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = p.width, c.image_height = p.height, c.input_components = p.channels;
+    c.in_color_space = p.channels == 1 ? JCS_GRAYSCALE : p.channels == 4 ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 92, TRUE);
+    if (p.channels == 3) c.comp_info[0].h_samp_factor = o.chroma / 10, c.comp_info[0].v_samp_factor = o.chroma % 10;
+    if (o.progressive) jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    if (!o.exif.empty()) {
+        Bytes app1 = {'E', 'x', 'i', 'f', 0, 0};
+        app1.insert(app1.end(), o.exif.begin(), o.exif.end());
+        jpeg_write_marker(&c, JPEG_APP0 + 1, app1.data(), unsigned(app1.size()));
+    }
+    if (!o.profile.empty()) jpeg_write_icc_profile(&c, o.profile.data(), unsigned(o.profile.size()));
+    for (JSAMPROW row = const_cast<unsigned char*>(p.samples.data()); c.next_scanline < c.image_height;
+         row += std::size_t(p.width) * p.channels)
+        jpeg_write_scanlines(&c, &row, 1);
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    Bytes file(out, out + size);
+    std::free(out);
+    return file;
+}
+
+// libjpeg's reading: the samples as stored (CMYK inverted, as Adobe writes it) and the EXIF of its APP1 segment.
+struct JpegRead {
+    Bytes samples, exif;
+};
+inline JpegRead readJpeg(const Bytes& file) {
+    jpeg_decompress_struct d;
+    jpeg_error_mgr errors;
+    d.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_save_markers(&d, JPEG_APP0 + 1, 0xffff);
+    jpeg_read_header(&d, TRUE);
+    JpegRead read;
+    for (jpeg_saved_marker_ptr m = d.marker_list; m; m = m->next)
+        if (read.exif.empty() && m->data_length > 6 && std::equal(m->data, m->data + 6, "Exif\0"))
+            read.exif.assign(m->data + 6, m->data + m->data_length);
+    jpeg_start_decompress(&d);
+    const std::size_t stride = std::size_t(d.output_width) * d.output_components;
+    read.samples.resize(stride * d.output_height);
+    for (JSAMPROW row = read.samples.data(); d.output_scanline < d.output_height; row += stride)
+        jpeg_read_scanlines(&d, &row, 1);
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return read;
+}
+
+// PNG by libpng: rows of the colour type and depth given (by default 8-bit, of the raster's channels).
+struct PngOptions {
+    int colourType = -1, depth = 8;
+    bool interlaced = false;
+    std::vector<png_color> palette = {};
+    Bytes alphas = {};                             // tRNS of a palette
+    std::vector<png_color_16> transparent = {};    // tRNS of grey or RGB: one colour
+    Bytes profile = {}, exif = {};
+};
+inline Bytes pngFile(int width, int height, const PngOptions& o, const std::function<const unsigned char*(int)>& row) {
+    Bytes file;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &file, [](png_structp p, png_bytep data, png_size_t n) {
+        static_cast<Bytes*>(png_get_io_ptr(p))->insert(static_cast<Bytes*>(png_get_io_ptr(p))->end(), data, data + n);
+    }, nullptr);
+    png_set_IHDR(png, info, width, height, o.depth, o.colourType, o.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!o.palette.empty()) png_set_PLTE(png, info, o.palette.data(), int(o.palette.size()));
+    if (!o.alphas.empty()) png_set_tRNS(png, info, o.alphas.data(), int(o.alphas.size()), nullptr);
+    if (!o.transparent.empty()) png_set_tRNS(png, info, nullptr, 0, o.transparent.data());
+    if (!o.profile.empty())
+        png_set_iCCP(png, info, "embedded", PNG_COMPRESSION_TYPE_BASE, o.profile.data(), png_uint_32(o.profile.size()));
+    if (!o.exif.empty()) png_set_eXIf_1(png, info, png_uint_32(o.exif.size()), const_cast<png_bytep>(o.exif.data()));
+    png_write_info(png, info);
+    for (int pass = png_set_interlace_handling(png); pass > 0; --pass)
+        for (int y = 0; y < height; ++y) png_write_row(png, row(y));
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return file;
+}
+inline Bytes pngFile(const Raster& p, PngOptions o = {}) {
+    const int types[] = {0, PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA};
+    if (o.colourType < 0) o.colourType = o.palette.empty() ? types[p.channels] : PNG_COLOR_TYPE_PALETTE;
+    const std::size_t stride = (std::size_t(p.width) * p.channels * o.depth + 7) / 8;
+    return pngFile(p.width, p.height, o, [&](int y) { return &p.samples[y * stride]; });
+}
+
+// libpng's strict reading: any error fails it, warnings are counted; 8-bit RGB rows are kept, or handed to onRow.
+struct PngRead {
+    bool ok = false;
+    std::size_t width = 0, height = 0, warnings = 0;
+    int colourType = -1, depth = 0;
+    Bytes rgb = {}, exif = {};
+};
+inline PngRead readPng(const void* data, std::size_t size,
+                       const std::function<void(std::size_t, const Bytes&)>& onRow = {}) {
+    PngRead r;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, nullptr, [](png_structp p, png_const_charp) {
+        ++static_cast<PngRead*>(png_get_error_ptr(p))->warnings;
+    });
+    png_infop info = png_create_info_struct(png);
+    std::pair<const unsigned char*, std::size_t> in{static_cast<const unsigned char*>(data), size};
+    png_set_read_fn(png, &in, [](png_structp p, png_bytep to, png_size_t n) {
+        auto* in = static_cast<std::pair<const unsigned char*, std::size_t>*>(png_get_io_ptr(p));
+        if (n > in->second) png_error(p, "truncated");
+        std::memcpy(to, in->first, n), in->first += n, in->second -= n;
+    });
+    if (setjmp(png_jmpbuf(png)) == 0) {
+        png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
+        png_read_info(png, info);
+        r.width = png_get_image_width(png, info), r.height = png_get_image_height(png, info);
+        r.colourType = png_get_color_type(png, info), r.depth = png_get_bit_depth(png, info);
+        Bytes row(png_get_rowbytes(png, info));
+        for (std::size_t y = 0; y < r.height; ++y) {
+            png_read_row(png, row.data(), nullptr);
+            if (onRow) onRow(y, row); else r.rgb.insert(r.rgb.end(), row.begin(), row.end());
+        }
+        png_read_end(png, info);
+        png_bytep exif = nullptr;
+        png_uint_32 length = 0;
+        if (png_get_eXIf_1(png, info, &length, &exif)) r.exif.assign(exif, exif + length);
+        r.ok = true;
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return r;
+}
+template <class Container>
+PngRead readPng(const Container& file) { return readPng(file.data(), file.size()); }
+
+// TIFF by libtiff, through a file of its own: RGB or grey samples, strips of rowsPerStrip rows (0: libtiff's choice).
+struct TiffOptions {
+    int orientation = 1, rowsPerStrip = 0;
+    Bytes profile = {};
+    std::string make = {}, description = {}, artist = {};
+};
+inline Bytes tiffFile(const Raster& p, const TiffOptions& o = {}) {
+    char path[] = "/tmp/pixloom-tiff-XXXXXX";
+    close(mkstemp(path));
+    TIFF* t = TIFFOpen(path, "w");
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width), TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, p.channels), TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, p.channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_ORIENTATION, o.orientation);
+    if (o.rowsPerStrip) TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, o.rowsPerStrip);
+    if (!o.profile.empty()) TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(o.profile.size()), o.profile.data());
+    const std::pair<int, const std::string*> texts[] = {
+        {TIFFTAG_MAKE, &o.make}, {TIFFTAG_IMAGEDESCRIPTION, &o.description}, {TIFFTAG_ARTIST, &o.artist}};
+    for (const auto& [tag, text] : texts)
+        if (!text->empty()) TIFFSetField(t, tag, text->c_str());
+    for (int y = 0; y < p.height; ++y)
+        TIFFWriteScanline(t, const_cast<unsigned char*>(&p.samples[std::size_t(y) * p.width * p.channels]), y, 0);
+    TIFFClose(t);
+    const Bytes file = fileBytes(path);
+    unlink(path);
+    return file;
+}
+
+// libexif's reading of EXIF from its TIFF header on: every tag as stored, nothing added.
+struct ExifRead {
+    std::unique_ptr<ExifData, void (*)(ExifData*)> data{exif_data_new(), exif_data_unref};
+    explicit ExifRead(const Bytes& tiff) {
+        exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+        exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+        Bytes segment = {'E', 'x', 'i', 'f', 0, 0};
+        segment.insert(segment.end(), tiff.begin(), tiff.end());
+        exif_data_load_data(data.get(), segment.data(), static_cast<unsigned>(segment.size()));
+    }
+    Bytes raw(ExifIfd ifd, unsigned tag) const {
+        const ExifEntry* e = exif_content_get_entry(data->ifd[ifd], static_cast<ExifTag>(tag));
+        return e ? Bytes(e->data, e->data + e->size) : Bytes();
+    }
+    std::string text(ExifIfd ifd, unsigned tag) const {
+        const Bytes r = raw(ifd, tag);
+        return std::string(r.begin(), std::find(r.begin(), r.end(), 0));
+    }
+    long number(ExifIfd ifd, unsigned tag) const {
+        const Bytes r = raw(ifd, tag);
+        const ExifByteOrder order = exif_data_get_byte_order(data.get());
+        return r.size() == 2 ? exif_get_short(r.data(), order) : r.size() == 4 ? exif_get_long(r.data(), order) : -1;
+    }
+};
