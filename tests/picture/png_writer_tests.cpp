@@ -1,18 +1,25 @@
 // The PNG writer: what it writes, read back with libpng and zlib (neither of which it uses to write), and pngcheck.
+#include "picture.h"
 #include "png_writer.h"
+#include "test_files.h"
 #include "test_pictures.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <map>
-
 namespace {
 
 enum class Content { Random, Flat, EveryFilter, Glyphs };
 
-// Every other row random; between them rows that one filter predicts exactly: None for zeros, Sub a ramp, Up a
-// copy, Average and Paeth follow their own predictors.
+// The PNG definitions, one byte at a time.
+int predicted(int filter, int a, int b, int c) {
+    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    const int prediction[] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+    return prediction[filter];
+}
+
+// Every other row random; between them rows that one filter predicts exactly: Sub a ramp, the others their own
+// predictor (None: zeros).
 Bytes picture(std::size_t width, std::size_t height, Content content, unsigned seed = 1) {
     std::mt19937 random(seed);
     Bytes rgb(3 * width * height);
@@ -23,22 +30,18 @@ Bytes picture(std::size_t width, std::size_t height, Content content, unsigned s
             const unsigned glyph = (cell * 2654435761u) >> 13 & 3;
             rgb[i] = glyph == 3 || ((0x5A3C7E18u >> (glyph * 8 + (x + 2 * y) % 8)) & 1) ? 255 : 0;
         }
-    if (content != Content::EveryFilter) return rgb;
     const std::size_t n = 3 * width;
-    for (std::size_t y = 1; y < height; y += 2) {
-        std::uint8_t *x = &rgb[y * n], *up = x - n;
+    for (std::size_t y = 1; content == Content::EveryFilter && y < height; y += 2)
         for (std::size_t i = 0; i < n; ++i) {
-            const int a = i < 3 ? 0 : x[i - 3], b = up[i], c = i < 3 ? 0 : up[i - 3];
-            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-            const int paeth = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-            const int value[] = {0, static_cast<int>(i * 5 + y), b, (a + b) / 2, paeth};
-            x[i] = static_cast<std::uint8_t>(value[y / 2 % 5]);
+            std::uint8_t* x = &rgb[y * n + i];
+            const int f = y / 2 % 5, a = i < 3 ? 0 : x[-3], c = i < 3 ? 0 : x[-3 - int(n)];
+            *x = static_cast<std::uint8_t>(f == 1 ? int(i * 5 + y) : predicted(f, a, x[-int(n)], c));
         }
-    }
     return rgb;
 }
 
-struct Chunk { std::string type; Bytes data; bool crcOk; };
+// CRCs are libpng's to check.
+struct Chunk { std::string type; Bytes data; };
 
 std::vector<Chunk> chunksOf(const std::vector<char>& png) {
     std::vector<Chunk> chunks;
@@ -48,31 +51,23 @@ std::vector<Chunk> chunksOf(const std::vector<char>& png) {
     for (std::size_t at = 8; at + 12 <= png.size();) {
         const std::size_t length = be(at);
         if (at + 12 + length > png.size()) break;
-        const std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, p + at + 4, static_cast<uInt>(length + 4)));
-        chunks.push_back({std::string(png.data() + at + 4, 4), Bytes(p + at + 8, p + at + 8 + length),
-                          crc == be(at + 8 + length)});
+        chunks.push_back({std::string(png.data() + at + 4, 4), Bytes(p + at + 8, p + at + 8 + length)});
         at += 12 + length;
     }
     return chunks;
 }
 
-std::vector<char> encoded(const Bytes& rgb, std::size_t w, std::size_t h, PngSettings settings = {}, const Bytes& exif = {}) {
+std::vector<char> encoded(const Bytes& rgb, std::size_t w, std::size_t h, PngSettings settings = {},
+                          const Bytes& exif = {}) {
     std::vector<char> png;
     EXPECT_EQ(encodePngWith(rgb.data(), w, h, exif, png, {}, settings), "");
     return png;
 }
 
-// The PNG definitions, one byte at a time.
-int predicted(int filter, int a, int b, int c) {
-    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-    const int prediction[] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
-    return prediction[filter];
-}
-
 }  // namespace
 
-// libpng reads every output back without a warning, as written: the samples, the chunks in order with their CRCs,
-// the EXIF before the first IDAT; the bytes do not depend on the threads; pngcheck finds nothing wrong.
+// libpng reads every output back without a warning, as written: the samples, the EXIF, which comes before the first
+// IDAT; the bytes do not depend on the threads; pngcheck finds nothing wrong.
 TEST(PngWriter, EveryOutputIsAPlainPngOfTheSameSamples) {
     const bool pngcheck = system("command -v pngcheck >/dev/null 2>&1") == 0;
     const std::size_t wide = 700000;  // a row of over 2 MiB
@@ -101,23 +96,17 @@ TEST(PngWriter, EveryOutputIsAPlainPngOfTheSameSamples) {
         EXPECT_EQ(std::make_tuple(d.warnings, d.width, d.height, d.colourType, d.depth),
                   std::make_tuple(0u, c.width, c.height, PNG_COLOR_TYPE_RGB, 8));
         EXPECT_TRUE(d.rgb == rgb && d.exif == c.exif);
-        std::vector<std::string> order, expected = {"IHDR", "IDAT", "IEND"};
-        if (!c.exif.empty()) expected.insert(expected.begin() + 1, "eXIf");
-        for (const Chunk& chunk : chunksOf(png)) {
-            if (order.empty() || order.back() != chunk.type) order.push_back(chunk.type);
-            EXPECT_TRUE(chunk.crcOk && (chunk.type != "eXIf" || chunk.data == c.exif)) << chunk.type;
-        }
-        EXPECT_EQ(order, expected);
+        std::string order;  // a run of IDATs as one
+        for (const Chunk& chunk : chunksOf(png))
+            if (order.size() < 4 || order.compare(order.size() - 4, 4, chunk.type) != 0) order += chunk.type;
+        EXPECT_EQ(order, c.exif.empty() ? "IHDRIDATIEND" : "IHDReXIfIDATIEND");
         PngSettings oneThread = c.settings;
         oneThread.threads = 1;
         EXPECT_TRUE(c.settings.threads == 1 || encoded(rgb, c.width, c.height, oneThread, c.exif) == png);
         if (!pngcheck) continue;
-        char path[] = "/tmp/pixloom-png-XXXXXX";
-        const int fd = mkstemp(path);
-        ASSERT_EQ(write(fd, png.data(), png.size()), static_cast<ssize_t>(png.size()));
-        close(fd);
-        EXPECT_EQ(system(("pngcheck -q " + std::string(path)).c_str()), 0);
-        unlink(path);
+        std::FILE* check = popen("pngcheck -q", "w");  // from its standard input
+        ASSERT_EQ(std::fwrite(png.data(), 1, png.size(), check), png.size());
+        EXPECT_EQ(pclose(check), 0);
     }
     if (!pngcheck) GTEST_SKIP() << "pngcheck is not installed: all but its verdict checked";
 }
@@ -130,18 +119,13 @@ TEST(PngWriter, NoiseTakesRunLengthsTheRestTheSmallerOfBoth) {
     };
     for (const auto& c : cases) {
         const Bytes rgb = picture(c.width, c.height, c.content);
-        std::map<PngCompressor, std::size_t> size;
-        for (PngCompressor how : {PngCompressor::ByContent, PngCompressor::LibdeflateOnly, PngCompressor::RunLengthOnly}) {
-            const std::vector<char> png = encoded(rgb, c.width, c.height, {kPngLevel, 1, c.pieceBytes, how});
-            EXPECT_TRUE(readPng(png).rgb == rgb) << static_cast<int>(how);
+        std::size_t size[3];  // by content, libdeflate only, run lengths only
+        for (int how = 0; how < 3; ++how) {
+            const auto png = encoded(rgb, c.width, c.height, {kPngLevel, 1, c.pieceBytes, PngCompressor(how)});
+            EXPECT_TRUE(readPng(png).rgb == rgb) << how;
             size[how] = png.size();
         }
-        const std::size_t written = size[PngCompressor::ByContent], runLengths = size[PngCompressor::RunLengthOnly];
-        if (c.noise) {
-            EXPECT_EQ(written, runLengths);
-        } else {
-            EXPECT_LE(written, std::min(runLengths, size[PngCompressor::LibdeflateOnly]));
-        }
+        EXPECT_TRUE(c.noise ? size[0] == size[2] : size[0] <= std::min(size[1], size[2])) << size[0];
     }
 }
 
@@ -160,21 +144,21 @@ TEST(PngWriter, EachRowTakesTheFirstFilterOfLeastWeight) {
         ASSERT_EQ(length, rows.size());
         std::vector<int> seen(5);
         for (std::size_t y = 0; y < c.height; ++y) {
+            const std::uint8_t* filtered = &rows[y * (n + 1)];  // the filter, then the residuals
+            const int chosen = filtered[0];
             long weight[5] = {};
             for (int f = 0; f < 5; ++f)
                 for (std::size_t i = 0; i < n; ++i) {
-                    auto at = [&](std::size_t yy, std::size_t ii, bool valid) { return valid ? rgb[yy * n + ii] : 0; };
-                    const int a = at(y, i - 3, i >= 3), b = at(y - 1, i, y > 0), c = at(y - 1, i - 3, y > 0 && i >= 3);
-                    const int r = (rgb[y * n + i] - predicted(f, a, b, c)) & 0xFF;
+                    const std::uint8_t* x = &rgb[y * n + i];
+                    const int a = i >= 3 ? x[-3] : 0, b = y ? x[-int(n)] : 0, c = y && i >= 3 ? x[-3 - int(n)] : 0;
+                    const int r = (*x - predicted(f, a, b, c)) & 0xFF;
                     weight[f] += r < 128 ? r : 256 - r;
-                    if (f == rows[y * (n + 1)]) {
-                        ASSERT_EQ(rows[y * (n + 1) + 1 + i], r) << "row " << y << " filter " << f;
-                    }
+                    ASSERT_TRUE(f != chosen || filtered[1 + i] == r) << "row " << y << " filter " << f;
                 }
-            const int chosen = rows[y * (n + 1)];
             ASSERT_LT(chosen, 5);
             ++seen[chosen];
-            for (int f = 0; f < 5; ++f) EXPECT_TRUE(weight[chosen] < weight[f] || (weight[chosen] == weight[f] && chosen <= f)) << "row " << y;
+            for (int f = 0; f < 5; ++f)
+                EXPECT_TRUE(weight[chosen] < weight[f] || (weight[chosen] == weight[f] && chosen <= f)) << "row " << y;
         }
         for (int f = 0; f < 5 && c.content == Content::EveryFilter; ++f) EXPECT_GT(seen[f], 0) << "filter " << f;
     }
@@ -182,21 +166,17 @@ TEST(PngWriter, EachRowTakesTheFirstFilterOfLeastWeight) {
 
 TEST(PngWriter, AbandonedEncodesStopAtOnceAndLeaveNothing) {
     const Bytes rgb = picture(2000, 600, Content::Random);  // 20 pieces of 30 rows
-    for (int threads : {1, 2}) {
-        for (int stopAt : {1, 2, 5}) {
+    const int never = 1 << 30;                              // then asked before every batch of pieces
+    for (int threads : {1, 2})
+        for (int stopAt : {1, 2, 5, never}) {
             int polls = 0;
             std::vector<char> png(10, 'x');
             const std::string reason = encodePngWith(rgb.data(), 2000, 600, {}, png, [&] { return ++polls == stopAt; },
                                                      {1, threads, 180030});
-            EXPECT_EQ(reason, "abandoned");
-            EXPECT_EQ(polls, stopAt);
-            EXPECT_TRUE(png.empty());
+            EXPECT_EQ(reason, stopAt == never ? "" : "abandoned");
+            EXPECT_EQ(polls, stopAt == never ? 20 / threads : stopAt);
+            EXPECT_EQ(png.empty(), stopAt != never);
         }
-        int polls = 0;  // never abandoned: asked before every batch of pieces
-        std::vector<char> png;
-        EXPECT_EQ(encodePngWith(rgb.data(), 2000, 600, {}, png, [&] { return ++polls < 0; }, {1, threads, 180030}), "");
-        EXPECT_EQ(polls, threads == 1 ? 20 : 10);
-    }
 }
 
 TEST(PngWriter, RefusesWhatPngCannotHold) {
@@ -205,7 +185,8 @@ TEST(PngWriter, RefusesWhatPngCannotHold) {
     const struct { const std::uint8_t* rgb; std::size_t width, height; const char* reason; } cases[] = {
         {sample, 0, 1, "there is no picture to write"}, {sample, 1, 0, "there is no picture to write"},
         {nullptr, 1, 1, "there is no picture to write"},
-        {sample, tooLarge, 1, "2147483648x1 is too large for PNG"}, {sample, 1, tooLarge, "1x2147483648 is too large for PNG"},
+        {sample, tooLarge, 1, "2147483648x1 is too large for PNG"},
+        {sample, 1, tooLarge, "1x2147483648 is too large for PNG"},
     };
     for (const auto& c : cases) {
         std::vector<char> png(5, 'x');
@@ -214,6 +195,8 @@ TEST(PngWriter, RefusesWhatPngCannotHold) {
     }
 }
 
+// Over 2 GiB of samples, more than the toolkit's images hold: written, read back exactly by libpng and by pixloom's
+// decoding, which also gives up when stopped.
 TEST(PngWriter, PicturesOverTwoGibibytes) {
     const std::size_t width = 27000, height = 27000, n = 3 * width;  // 2.19e9 bytes
     Bytes rgb(n * height);
@@ -222,7 +205,21 @@ TEST(PngWriter, PicturesOverTwoGibibytes) {
     std::vector<char> png;
     ASSERT_EQ(encodePng(rgb.data(), width, height, {}, png, {}, 2), "");
     std::size_t wrong = 0;
-    const PngRead d = readPng(png.data(), png.size(), [&](std::size_t y, const Bytes& row) { wrong += std::memcmp(&rgb[y * n], row.data(), n) != 0; });
-    EXPECT_TRUE(d.ok && d.height == height && d.warnings == 0);
-    EXPECT_EQ(wrong, 0u);
+    const PngRead d = readPng(png.data(), png.size(), [&](std::size_t y, const Bytes& row) {
+        wrong += std::memcmp(&rgb[y * n], row.data(), n) != 0;
+    });
+    EXPECT_TRUE(d.ok && d.height == height && d.warnings == 0 && wrong == 0);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "decoding gigabytes of samples takes minutes under the sanitizers";
+#endif
+    const Folder folder;
+    writeBytes(folder / "huge.png", bytesOf(png));
+    const DecodedPicture decoded = decodePicture(wx(folder / "huge.png"));
+    ASSERT_TRUE(decoded.ok()) << decoded.error;
+    EXPECT_EQ(std::make_pair(decoded.width, decoded.height), std::make_pair(int(width), int(height)));
+    EXPECT_EQ(std::memcmp(decoded.pixels, rgb.data(), rgb.size()), 0);
+    const std::atomic<bool> stop{true};
+    DecodeOptions stopped;
+    stopped.cancel = &stop;
+    EXPECT_EQ(decodePicture(wx(folder / "huge.png"), stopped).error, "cancelled");
 }

@@ -22,12 +22,10 @@
 namespace {
 
 std::vector<char> encoded(const wxImage& image, FileType type, int quality, std::vector<unsigned char> exif = {},
-                          std::function<bool()> abandoned = nullptr, wxString* reason = nullptr) {
+                          const wxString& reason = "", std::function<bool()> abandoned = nullptr) {
     std::vector<char> bytes;
     EncodeOptions options{quality, std::move(exif), std::move(abandoned)};
-    const wxString why = encodePicture({image.GetData(), image.GetWidth(), image.GetHeight()}, type, options, bytes);
-    if (reason) *reason = why;
-    else EXPECT_EQ(why, "");
+    EXPECT_EQ(encodePicture({image.GetData(), image.GetWidth(), image.GetHeight()}, type, options, bytes), reason);
     return bytes;
 }
 
@@ -40,30 +38,34 @@ std::vector<char> byToolkit(wxImage image, wxBitmapType type, int quality) {
     return bytes;
 }
 
-}  // namespace
+std::vector<char> bytesOf(const std::string& text) { return std::vector<char>(text.begin(), text.end()); }
 
-// Files written before pixloom wrote JPEG itself had the toolkit's bytes: a file without metadata keeps them.
-TEST(Writers, JpegAndBmpHaveTheToolkitWritersBytes) {
-    const wxImage image = pattern(97, 61);
-    for (int quality : {0, 1, 50, 90, 100})
-        EXPECT_TRUE(encoded(image, FileType::JPEG, quality) == byToolkit(image, wxBITMAP_TYPE_JPEG, quality)) << quality;
-    EXPECT_TRUE(encoded(image, FileType::BMP, 90) == byToolkit(image, wxBITMAP_TYPE_BMP, 90));
+// The exit status of body run in a child process, -1 when it did not exit.
+int inChild(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) _exit(body());
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(Writers, JpegCarriesExifAfterItsHeaderAndGivesUpWhenAbandoned) {
-    const wxImage image = pattern(64, 48);
+}  // namespace
+
+// Files written before pixloom wrote JPEG itself had the toolkit's bytes: a file without metadata keeps them. EXIF
+// goes in one APP1 segment after SOI and JFIF, and is left out beyond what one holds.
+TEST(Writers, JpegAndBmpHaveTheToolkitWritersBytesAndJpegCarriesExifAfterItsHeader) {
+    const wxImage image = pattern(97, 61);
+    for (int q : {0, 1, 50, 90, 100})
+        EXPECT_TRUE(encoded(image, FileType::JPEG, q) == byToolkit(image, wxBITMAP_TYPE_JPEG, q)) << q;
+    EXPECT_TRUE(encoded(image, FileType::BMP, 90) == byToolkit(image, wxBITMAP_TYPE_BMP, 90));
     const std::vector<unsigned char> exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0};
-    const std::vector<char> plain = encoded(image, FileType::JPEG, 80), tagged = encoded(image, FileType::JPEG, 80, exif);
+    const auto plain = encoded(image, FileType::JPEG, 80), tagged = encoded(image, FileType::JPEG, 80, exif);
     const std::string marker = std::string("\xFF\xE1\x00\x16", 4) + std::string("Exif\0\0", 6) +
                                std::string(exif.begin(), exif.end());
     ASSERT_EQ(tagged.size(), plain.size() + marker.size());
-    EXPECT_EQ(std::string(tagged.begin() + 20, tagged.begin() + 20 + marker.size()), marker);  // after SOI and JFIF
+    EXPECT_EQ(std::string(tagged.begin() + 20, tagged.begin() + 20 + marker.size()), marker);
     EXPECT_TRUE(std::equal(plain.begin() + 20, plain.end(), tagged.begin() + 20 + marker.size()));
-    const std::vector<unsigned char> tooLarge(70000, 0);
-    EXPECT_TRUE(encoded(image, FileType::JPEG, 80, tooLarge) == plain);  // beyond one marker: left out
-    wxString reason;
-    EXPECT_TRUE(encoded(pattern(64, 300), FileType::JPEG, 80, {}, [] { return true; }, &reason).empty());
-    EXPECT_EQ(reason, "abandoned");
+    EXPECT_TRUE(encoded(image, FileType::JPEG, 80, std::vector<unsigned char>(70000, 0)) == plain);
+    EXPECT_TRUE(encoded(pattern(64, 300), FileType::JPEG, 80, {}, "abandoned", [] { return true; }).empty());
 }
 
 TEST(SizeSearch, TheHighestQualityWithinTheLimitIsFoundAndTheSearchEnds) {
@@ -78,12 +80,11 @@ TEST(SizeSearch, TheHighestQualityWithinTheLimitIsFoundAndTheSearchEnds) {
     };
     for (const auto& c : cases) {
         std::vector<int> tried;
-        int q = fitJpegQuality(c.limit, c.maxQuality, [&](int quality) {
+        const int q = fitJpegQuality(c.limit, c.maxQuality, [&](int quality) {
             tried.push_back(quality);
             return quality <= c.fitsUpTo ? 999LL - (c.fitsUpTo - quality) : 1001LL + quality;
         });
-        EXPECT_EQ(q, c.result) << c.maxQuality << " fitting up to " << c.fitsUpTo;
-        EXPECT_EQ(tried, c.tried) << c.maxQuality << " fitting up to " << c.fitsUpTo;
+        EXPECT_EQ(std::make_pair(q, tried), std::make_pair(c.result, c.tried)) << c.maxQuality << " to " << c.fitsUpTo;
     }
     int tries = 0;  // fitting sizes that shrink as the quality grows: the walk would swing between 60 and 61
     EXPECT_EQ(fitJpegQuality(1000, 90, [&](int q) { return ++tries, q <= 60 ? 900LL - q : 2000LL; }), 60);
@@ -92,7 +93,7 @@ TEST(SizeSearch, TheHighestQualityWithinTheLimitIsFoundAndTheSearchEnds) {
     // do not grow at every step: a much better quality must not fit).
     const wxImage image = pattern(320, 240);
     for (const auto& [type, step] : {std::pair{FileType::JPEG, 1}, std::pair{FileType::WebP, 10}}) {
-        const auto sizeAt = [&, type = type](int quality) { return static_cast<long long>(encoded(image, type, quality).size()); };
+        const auto sizeAt = [&, type = type](int q) { return static_cast<long long>(encoded(image, type, q).size()); };
         for (int quality : {25, 50, 75, 100}) EXPECT_GT(sizeAt(quality), sizeAt(quality - 25)) << quality;
         for (int limit : {int(sizeAt(1)) - 1, int(sizeAt(30)), int(sizeAt(90) / 2), int(sizeAt(100))}) {
             const int q = fitJpegQuality(limit, 100, sizeAt);
@@ -101,33 +102,6 @@ TEST(SizeSearch, TheHighestQualityWithinTheLimitIsFoundAndTheSearchEnds) {
         }
     }
 }
-
-namespace {
-
-std::vector<char> bytesOf(const std::string& text) { return std::vector<char>(text.begin(), text.end()); }
-
-// Runs body in a child process whose /proc is an empty folder, as in a chroot; false when that can't be
-// arranged here (it needs root).
-bool withoutProc(const std::function<int()>& body, int& exitStatus) {
-    int ready[2];
-    if (pipe(ready) != 0) return false;
-    const pid_t child = fork();
-    if (child == 0) {
-        const bool hidden = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                            mount("none", "/proc", "tmpfs", 0, nullptr) == 0;
-        if (write(ready[1], hidden ? "y" : "n", 1) != 1 || !hidden) _exit(0);
-        _exit(body());
-    }
-    char answer = 'n';
-    const bool told = read(ready[0], &answer, 1) == 1;
-    close(ready[0]), close(ready[1]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return told && answer == 'y';
-}
-
-}  // namespace
 
 TEST(SafeWrite, ReplacesWholeOrNotAtAll) {
     Folder folder;
@@ -138,19 +112,15 @@ TEST(SafeWrite, ReplacesWholeOrNotAtAll) {
     EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0640));  // kept
     EXPECT_EQ(writeFileAtomically(bytesOf("second"), wx(file), [] { return true; }), "abandoned");
     ASSERT_EQ(chmod(folder.dir.c_str(), 0777), 0);  // writable by the other user below
-    const pid_t child = fork();
-    if (child == 0) {  // a file size limit makes the write itself fail; then write-protected, as another user if root
+    EXPECT_EQ(inChild([&] {  // a file size limit makes the write itself fail; then write-protected, as another user
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit small{1000, 1000};
         const bool errorSeen = setrlimit(RLIMIT_FSIZE, &small) == 0 &&
                                !writeFileAtomically(std::vector<char>(5000, 'x'), wx(file)).empty();
         const bool protectedLeft = chmod(file.c_str(), 0444) == 0 && (geteuid() != 0 || setuid(65534) == 0) &&
                                    !writeFileAtomically(bytesOf("third"), wx(file)).empty();
-        _exit((errorSeen ? 0 : 1) | (protectedLeft ? 0 : 2));
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << "1: a write error unnoticed, 2: the protected file replaced";
+        return (errorSeen ? 0 : 1) | (protectedLeft ? 0 : 2);
+    }), 0) << "1: a write error unnoticed, 2: the protected file replaced";
     EXPECT_EQ(readFile(file), "first");
     EXPECT_EQ(namesIn(folder.dir), std::vector<std::string>{"a.bmp"});  // no temporary left
 }
@@ -163,7 +133,9 @@ TEST(SafeWrite, AKilledWriterLeavesNothingBehindWhereItCanAndWritesWithoutProc) 
         if (pipe(ready) != 0) return -1;
         const pid_t writer = fork();
         if (writer == 0) {
-            writeFileAtomically(bytesOf("new"), wx(folder / "b.bmp"), [&] { return write(ready[1], "x", 1), pause(), true; });
+            writeFileAtomically(bytesOf("new"), wx(folder / "b.bmp"), [&] {
+                return write(ready[1], "x", 1), pause(), true;
+            });
             _exit(0);
         }
         char byte;
@@ -173,15 +145,16 @@ TEST(SafeWrite, AKilledWriterLeavesNothingBehindWhereItCanAndWritesWithoutProc) 
         close(ready[0]), close(ready[1]);
         return started ? static_cast<int>(namesIn(folder.dir).size()) : -1;
     };
-    Folder withProc;
+    Folder withProc, noProc;
     EXPECT_EQ(killedWhileWriting(withProc), 0);
-    Folder noProc;
-    int status = -1;
-    if (!withoutProc([&] {
-            if (!writeFileAtomically(bytesOf("written"), wx(noProc / "c.bmp")).empty()) return 1;
-            return killedWhileWriting(noProc) == 2 ? 0 : 2;  // c.bmp and the hidden file
-        }, status))
-        GTEST_SKIP() << "cannot hide /proc here (needs root)";
+    const int status = inChild([&] {  // /proc an empty folder, as in a chroot: 99 where that needs root
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
+            return 99;
+        if (!writeFileAtomically(bytesOf("written"), wx(noProc / "c.bmp")).empty()) return 1;
+        return killedWhileWriting(noProc) == 2 ? 0 : 2;  // c.bmp and the hidden file
+    });
+    if (status == 99) GTEST_SKIP() << "cannot hide /proc here (needs root)";
     EXPECT_EQ(status, 0) << "1: the write failed, 2: the hidden file was not used";
     EXPECT_EQ(readFile(noProc / "c.bmp"), "written");
 }

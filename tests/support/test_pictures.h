@@ -31,7 +31,8 @@ inline Bytes fileBytes(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 inline void writeBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 // The rule every reader of pixloom follows to lay a sample of alpha a on white.
@@ -61,6 +62,11 @@ inline Bytes oneTagExif(bool motorola, unsigned tag, unsigned type, std::uint32_
     return t;
 }
 inline Bytes orientationExif(int value) { return oneTagExif(value % 2, 0x0112, EXIF_FORMAT_SHORT, unsigned(value)); }
+// EXIF as a JPEG segment holds it, after "Exif\0\0".
+inline Bytes exifSegment(const Bytes& tiff) {
+    Bytes segment = {'E', 'x', 'i', 'f', 0, 0};
+    return segment.insert(segment.end(), tiff.begin(), tiff.end()), segment;
+}
 
 // JPEG by libjpeg at quality 92. chroma: luma sampling, 22 is 4:2:0, 21 4:2:2, 11 4:4:4.
 struct JpegOptions {
@@ -83,11 +89,8 @@ inline Bytes jpegFile(const Raster& p, const JpegOptions& o = {}) {
     if (p.channels == 3) c.comp_info[0].h_samp_factor = o.chroma / 10, c.comp_info[0].v_samp_factor = o.chroma % 10;
     if (o.progressive) jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
-    if (!o.exif.empty()) {
-        Bytes app1 = {'E', 'x', 'i', 'f', 0, 0};
-        app1.insert(app1.end(), o.exif.begin(), o.exif.end());
-        jpeg_write_marker(&c, JPEG_APP0 + 1, app1.data(), unsigned(app1.size()));
-    }
+    const Bytes app1 = exifSegment(o.exif);
+    if (!o.exif.empty()) jpeg_write_marker(&c, JPEG_APP0 + 1, app1.data(), unsigned(app1.size()));
     if (!o.profile.empty()) jpeg_write_icc_profile(&c, o.profile.data(), unsigned(o.profile.size()));
     for (JSAMPROW row = const_cast<unsigned char*>(p.samples.data()); c.next_scanline < c.image_height;
          row += std::size_t(p.width) * p.channels)
@@ -141,8 +144,9 @@ inline Bytes pngFile(int width, int height, const PngOptions& o, const std::func
     png_set_write_fn(png, &file, [](png_structp p, png_bytep data, png_size_t n) {
         static_cast<Bytes*>(png_get_io_ptr(p))->insert(static_cast<Bytes*>(png_get_io_ptr(p))->end(), data, data + n);
     }, nullptr);
-    png_set_IHDR(png, info, width, height, o.depth, o.colourType, o.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    const int interlace = o.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
+    png_set_IHDR(png, info, width, height, o.depth, o.colourType, interlace, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     if (!o.palette.empty()) png_set_PLTE(png, info, o.palette.data(), int(o.palette.size()));
     if (!o.alphas.empty()) png_set_tRNS(png, info, o.alphas.data(), int(o.alphas.size()), nullptr);
     if (!o.transparent.empty()) png_set_tRNS(png, info, nullptr, 0, o.transparent.data());
@@ -157,7 +161,7 @@ inline Bytes pngFile(int width, int height, const PngOptions& o, const std::func
     return file;
 }
 inline Bytes pngFile(const Raster& p, PngOptions o = {}) {
-    const int types[] = {0, PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA};
+    const int types[] = {0, PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGBA};
     if (o.colourType < 0) o.colourType = o.palette.empty() ? types[p.channels] : PNG_COLOR_TYPE_PALETTE;
     const std::size_t stride = (std::size_t(p.width) * p.channels * o.depth + 7) / 8;
     return pngFile(p.width, p.height, o, [&](int y) { return &p.samples[y * stride]; });
@@ -239,8 +243,7 @@ struct ExifRead {
     explicit ExifRead(const Bytes& tiff) {
         exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
         exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-        Bytes segment = {'E', 'x', 'i', 'f', 0, 0};
-        segment.insert(segment.end(), tiff.begin(), tiff.end());
+        const Bytes segment = exifSegment(tiff);
         exif_data_load_data(data.get(), segment.data(), static_cast<unsigned>(segment.size()));
     }
     Bytes raw(ExifIfd ifd, unsigned tag) const {
