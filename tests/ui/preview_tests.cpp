@@ -268,7 +268,8 @@ TEST_F(PreviewPixels, EveryMethodShowsTheWrittenOutputsPixelsOnScreenForEachSize
 // For each type, limit and quality, changed in the main window while it is open: the size in bytes a run writes
 // and the quality its size search picks, from the reductions it keeps of every method (none redone); for a file a
 // run cannot read, its reason. "Use this method" selects it as a click would, closes the preview, and is saved.
-TEST_F(PreviewTest, ShowsWhatARunWritesOrWhyItCannotReadAndUseThisMethodTakesItsMethod) {
+// Then a run converts the file shown: the preview keeps its picture, and closes with the run's end.
+TEST_F(PreviewTest, ShowsWhatARunWritesOrWhyNotUsesItsMethodAndKeepsItsPictureWhileARunConverts) {
     const wxArrayString paths = files({"a.png", "b.png"});
     writeText(dir / "b.png", "not a picture");
     fs::copy_file(PIXLOOM_TEST_PICTURES "/camera.jpg", dir / "camera.jpg");  // with EXIF, which a limit counts
@@ -322,8 +323,18 @@ TEST_F(PreviewTest, ShowsWhatARunWritesOrWhyItCannotReadAndUseThisMethodTakesIts
     send(preview.useButton());
     EXPECT_TRUE(pumpUntil([this] { return PreviewWindow::of(frame) == nullptr && wxTopLevelWindows.size() == 1; }));
     EXPECT_EQ(std::make_pair(optMethod->GetStringSelection(), clicks), std::make_pair(wxString("LCD(max)"), 1));
-    send(btnStart);  // a run over the same files, its end closing the window
-    ASSERT_TRUE(windowClosed());
+    preview = open(0);  // while a run converts its file, and holds at the next one
+    ASSERT_TRUE(settled(preview));
+    startRun(true, paths[1]);
+    ASSERT_TRUE(pumpUntil([&] { return lstFiles->GetCount() == 2 && lstFiles->GetString(0) == paths[1]; }));
+    wxImage png;
+    ASSERT_TRUE(png.LoadFile(wx(dir / "a_res.png"), wxBITMAP_TYPE_PNG));
+    EXPECT_TRUE(samePixels(preview.picture(preview.method()), png));  // the run wrote what the preview shows
+    preview.chooseMethod("Nearest");
+    EXPECT_TRUE(pumpUntil([&] { return preview.picture(methods()[0].method).IsOk(); }));
+    EXPECT_EQ(preview.reducer().decodes(), 1);  // from the picture it holds
+    release();
+    ASSERT_TRUE(windowClosed());  // the run's end closes the window, and it the preview
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_TRUE(messages()[0].Contains(paths[1] + ": " + reason)) << messages()[0].utf8_str();
     EXPECT_NE(readFile(home / ".pixloom").find("optMethod=LCD(max)"), std::string::npos);
@@ -379,19 +390,3 @@ const CloseCase closeCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Preview, PreviewCloses, ::testing::ValuesIn(closeCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(PreviewTest, KeepsItsPictureWhileARunConvertsAndRemovesItsEntryAndClosesWithTheRunsEnd) {
-    const wxArrayString paths = files({"a.png", "b.png"});
-    const PreviewProbe preview = open(0);
-    ASSERT_TRUE(settled(preview));
-    startRun(true, paths[1]);
-    ASSERT_TRUE(pumpUntil([&] { return lstFiles->GetStrings() == wxArrayString(1, paths[1]); }));  // a.png done
-    wxImage png;
-    ASSERT_TRUE(png.LoadFile(wx(dir / "a_res.png"), wxBITMAP_TYPE_PNG));
-    EXPECT_TRUE(samePixels(preview.picture(preview.method()), png));  // the run wrote what the preview shows
-    preview.chooseMethod("Nearest");
-    EXPECT_TRUE(pumpUntil([&] { return preview.picture(methods()[0].method).IsOk(); }));
-    EXPECT_EQ(preview.reducer().decodes(), 1);  // from the picture it holds
-    release();
-    EXPECT_TRUE(windowClosed());  // the run's end closes the window, and it the preview
-}
