@@ -46,7 +46,6 @@ struct PreviewProbe {
         choose(window->choCompare, label);
     }
     void zoom(int zoom) const { choose(window->choZoom, wxString::Format("%dx", zoom)); }
-    void useThisMethod() const { FrameProbe::send(window->btnUseMethod); }
     // Every method on screen reduced, with its figures, and the window showing them.
     bool settled() const {
         for (const Method& m : window->shownMethods())
@@ -54,8 +53,7 @@ struct PreviewProbe {
         return !reducer().reducing() && caughtUp();
     }
     bool caughtUp() const { return status() == window->statusText(); }  // the status shows what the reducer has
-    wxSize pictureSize(const Method& m) const { return picture(m).IsOk() ? picture(m).GetSize() : wxSize(); }
-    wxImage picture(const Method& m) const {
+    wxImage picture(const Method& m) const {  // invalid while there is none
         const auto reduced = reducer().reduced(m);
         std::unique_ptr<wxImage> copy(reduced && reduced->image ? reduced->image->createImage() : nullptr);
         return copy ? *copy : wxImage();
@@ -73,60 +71,65 @@ bool previewThreadRunning() {
     return false;
 }
 
-// What the canvas must show: each pane's picture from the scroll position on, every output pixel a square of
-// zoom x zoom device pixels, the background elsewhere. The plain formula, pixel by pixel.
-wxImage expectedView(const PreviewCanvas& canvas, const wxSize& size, const std::vector<wxImage>& pictures) {
-    wxImage view(size);
-    const auto panes = canvas.panes();
-    const wxPoint at = canvas.scrollPosition();
-    for (int y = 0; y < size.y; ++y)
-        for (int x = 0; x < size.x; ++x) {
-            unsigned char rgb[3] = {PreviewCanvas::background, PreviewCanvas::background, PreviewCanvas::background};
-            for (size_t p = 0; p < panes.size() && p < pictures.size(); ++p) {
-                if (x < panes[p].left || x >= panes[p].left + panes[p].width) continue;
-                const int px = (at.x + x - panes[p].left) / canvas.zoom(), py = (at.y + y) / canvas.zoom();
-                if (px < pictures[p].GetWidth() && py < pictures[p].GetHeight())
-                    rgb[0] = pictures[p].GetRed(px, py), rgb[1] = pictures[p].GetGreen(px, py), rgb[2] = pictures[p].GetBlue(px, py);
-            }
-            view.SetRGB(x, y, rgb[0], rgb[1], rgb[2]);
-        }
-    return view;
-}
-
 bool samePixels(const wxImage& a, const wxImage& b) {
     return a.IsOk() && b.IsOk() && a.GetSize() == b.GetSize() &&
            std::equal(a.GetData(), a.GetData() + size_t(a.GetWidth()) * a.GetHeight() * 3, b.GetData());
 }
 
-// The device pixels on the X screen: what the toolkit really drew, whatever its scaling.
-wxImage screenPixels(const wxRect& area) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) return wxImage();
-    const int screenWidth = DisplayWidth(display, DefaultScreen(display)), screenHeight = DisplayHeight(display, DefaultScreen(display));
-    const wxRect shown = area.Intersect(wxRect(0, 0, screenWidth, screenHeight));
-    wxImage pixels;
-    if (XImage* shot = shown.IsEmpty() ? nullptr : XGetImage(display, DefaultRootWindow(display), shown.x, shown.y,
-                                                             unsigned(shown.width), unsigned(shown.height), AllPlanes, ZPixmap)) {
-        pixels.Create(shown.width, shown.height);
-        for (int y = 0; y < shown.height; ++y)
-            for (int x = 0; x < shown.width; ++x) {
-                const unsigned long p = XGetPixel(shot, x, y);
-                pixels.SetRGB(x, y, (p & shot->red_mask) >> 16, (p & shot->green_mask) >> 8, p & shot->blue_mask);
+// Whether the canvas's view is what it must show: each pane's picture from the scroll position on, every output
+// pixel a square of zoom x zoom device pixels, the background elsewhere. The plain formula, pixel by pixel.
+bool drawnByFormula(PreviewCanvas& canvas, const std::vector<wxImage>& pictures) {
+    const wxImage& view = canvas.view();
+    wxImage expected(view.GetSize());
+    const auto panes = canvas.panes();
+    const wxPoint at = canvas.scrollPosition();
+    for (int y = 0; y < expected.GetHeight(); ++y)
+        for (int x = 0; x < expected.GetWidth(); ++x) {
+            expected.SetRGB(x, y, PreviewCanvas::background, PreviewCanvas::background, PreviewCanvas::background);
+            for (size_t p = 0; p < panes.size() && p < pictures.size(); ++p) {
+                if (x < panes[p].left || x >= panes[p].left + panes[p].width) continue;
+                const int px = (at.x + x - panes[p].left) / canvas.zoom(), py = (at.y + y) / canvas.zoom();
+                const wxImage& picture = pictures[p];
+                if (px < picture.GetWidth() && py < picture.GetHeight())
+                    expected.SetRGB(x, y, picture.GetRed(px, py), picture.GetGreen(px, py), picture.GetBlue(px, py));
             }
-        XDestroyImage(shot);
-    }
+        }
+    return samePixels(view, expected);
+}
+
+// Whether the device pixels on the X screen come to show the canvas's view: what the toolkit really drew, whatever
+// its scaling. The canvas's top left must be on the screen.
+bool screenShowsView(PreviewCanvas& canvas) {
+    const wxImage& view = canvas.view();
+    if (view.GetSize() != canvas.surface()->GetClientSize() * canvas.scale()) return false;
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    const int screen = DefaultScreen(display);
+    const wxRect area = wxRect(canvas.surface()->ClientToScreen(wxPoint(0, 0)) * canvas.scale(), view.GetSize())
+                            .Intersect(wxRect(0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen)));
+    const bool same = !area.IsEmpty() && pumpUntil([&] {
+        XImage* shot = XGetImage(display, DefaultRootWindow(display), area.x, area.y, unsigned(area.width),
+                                 unsigned(area.height), AllPlanes, ZPixmap);
+        bool equal = shot != nullptr;
+        for (int y = 0; equal && y < area.height; ++y)
+            for (int x = 0; equal && x < area.width; ++x) {
+                const unsigned long p = XGetPixel(shot, x, y);
+                const unsigned char* v = view.GetData() + 3 * (size_t(y) * size_t(view.GetWidth()) + size_t(x));
+                equal = v[0] == (p & shot->red_mask) >> 16 && v[1] == (p & shot->green_mask) >> 8 &&
+                        v[2] == (p & shot->blue_mask);
+            }
+        if (shot) XDestroyImage(shot);
+        return equal;
+    });
     XCloseDisplay(display);
-    return pixels;
+    return same;
 }
 
 }  // namespace
 
 class PreviewTest : public FrameProbe {
 public:  // to the tables' steps too
-    void SetUp() override {
-        start();
-        title = frame->GetTitle(), startLabel = btnStart->GetLabel();
-    }
+    void SetUp() override { start(); }
     void TearDown() override {
         holdReductions = false;
         FrameProbe::TearDown();
@@ -145,30 +148,22 @@ public:  // to the tables' steps too
         return PreviewProbe{window};
     }
     static bool settled(const PreviewProbe& preview) { return pumpUntil([&] { return preview.settled(); }); }
-    // The PNG a run writes for the window's settings with this method, decoded by the toolkit.
-    wxImage written(const wxString& path, const PreviewProbe& preview, const Method& method) {
-        RunSettings settings = preview.ownersSettings();
-        settings.method = method, settings.type = FileType::PNG, settings.sameFolder = false, settings.saveDir = wx(out.dir);
-        const FileOutcome outcome = convertFile(path, settings);
-        EXPECT_EQ(outcome.kind, FileOutcome::Written) << outcome.problem.utf8_str();
-        wxImage png;
-        EXPECT_TRUE(png.LoadFile(outcome.output, wxBITMAP_TYPE_PNG));
-        fs::remove(std::string(outcome.output.utf8_str()));
-        return png;
+    // What a run writes of the file with these settings, into out.
+    FileOutcome writeAsRun(const wxString& path, RunSettings settings) const {
+        settings.sameFolder = false, settings.saveDir = wx(out.dir);
+        return convertFile(path, settings);
     }
 
     Folder out;
-    wxString title, startLabel;
 };
 
-// ---- Opening -------------------------------------------------------------------------------------------------
-
-struct OpenWay { const char* name; std::function<void(PreviewTest&, wxListBox*, wxPoint secondRow)> act; };
+struct OpenWay { const char* name; std::function<void(PreviewTest&, wxPoint secondRow)> act; };
 void PrintTo(const OpenWay& way, std::ostream* out) { *out << way.name; }
 class PreviewOpens : public PreviewTest, public ::testing::WithParamInterface<OpenWay> {};
 
 TEST_P(PreviewOpens, OnTheChosenEntryAndStartsNoRun) {
     const wxArrayString paths = files({"a.png", "b.png"});
+    const wxString title = frame->GetTitle(), startLabel = btnStart->GetLabel();
     lstFiles->SetSelection(0);
     lstFiles->SetFocus();
     ASSERT_TRUE(pumpUntil([this] { return wxWindow::FindFocus() == lstFiles; }));
@@ -176,52 +171,51 @@ TEST_P(PreviewOpens, OnTheChosenEntryAndStartsNoRun) {
     for (int y = 0; y < lstFiles->GetClientSize().y && secondRow == wxPoint(); ++y)
         if (lstFiles->HitTest(wxPoint(20, y)) == 1) secondRow = lstFiles->ClientToScreen(wxPoint(20, y + 4));
     ASSERT_NE(secondRow, wxPoint());
-    GetParam().act(*this, lstFiles, secondRow);
+    GetParam().act(*this, secondRow);
     ASSERT_TRUE(pumpUntil([this] { return PreviewWindow::of(frame) != nullptr; }));
     const PreviewProbe preview{PreviewWindow::of(frame)};
     EXPECT_EQ(preview.file(), paths[1]);
     EXPECT_TRUE(preview.window->GetTitle().EndsWith(L"— b.png")) << preview.window->GetTitle().utf8_str();
     EXPECT_TRUE(pumpUntil([this] { return btnStart->IsEnabled(); }));
-    EXPECT_EQ(std::make_tuple(frame->GetTitle(), btnStart->GetLabel(), lstFiles->GetCount()), std::make_tuple(title, startLabel, 2u));
+    EXPECT_EQ(std::make_tuple(frame->GetTitle(), btnStart->GetLabel(), lstFiles->GetCount()),
+              std::make_tuple(title, startLabel, 2u));
     EXPECT_EQ(namesIn(dir.dir), (std::vector<std::string>{"a.png", "b.png"}));
 }
 
 const OpenWay openWays[] = {
-    {"DoubleClick", [](PreviewTest&, wxListBox*, wxPoint row) { wxUIActionSimulator().MouseMove(row); wxUIActionSimulator().MouseDblClick(); }},
-    {"Enter", [](PreviewTest&, wxListBox* list, wxPoint) { list->SetSelection(1); wxUIActionSimulator().Char(WXK_RETURN); }},
-    {"EnterWithAPreviewOpen", [](PreviewTest& t, wxListBox* list, wxPoint) {  // shows the other file in it
+    {"DoubleClick",
+     [](PreviewTest&, wxPoint row) { wxUIActionSimulator mouse; mouse.MouseMove(row), mouse.MouseDblClick(); }},
+    {"Enter", [](PreviewTest& t, wxPoint) { t.lstFiles->SetSelection(1), wxUIActionSimulator().Char(WXK_RETURN); }},
+    {"EnterWithAPreviewOpen", [](PreviewTest& t, wxPoint) {  // shows the other file in it
         t.open(0);
-        t.frame->Raise(), list->SetFocus(), list->SetSelection(1);
-        ASSERT_TRUE(pumpUntil([list] { return wxWindow::FindFocus() == list; }));
+        t.frame->Raise(), t.lstFiles->SetFocus(), t.lstFiles->SetSelection(1);
+        ASSERT_TRUE(pumpUntil([&t] { return wxWindow::FindFocus() == t.lstFiles; }));
         wxUIActionSimulator().Char(WXK_RETURN);
         ASSERT_TRUE(pumpUntil([&t] { return PreviewProbe{PreviewWindow::of(t.frame)}.file().EndsWith("b.png"); }));
     }},
-    {"Space", [](PreviewTest&, wxListBox* list, wxPoint) { list->SetSelection(1); wxUIActionSimulator().Char(' '); }},
-    {"ContextMenu", [](PreviewTest&, wxListBox* list, wxPoint row) {  // on the entry clicked, not the selected one
-        list->Bind(wxEVT_MENU_OPEN, [](wxMenuEvent&) {
-            wxTheApp->CallAfter([] { wxUIActionSimulator keys; keys.Char(WXK_DOWN); keys.Char(WXK_RETURN); });
+    {"Space", [](PreviewTest& t, wxPoint) { t.lstFiles->SetSelection(1), wxUIActionSimulator().Char(' '); }},
+    {"ContextMenu", [](PreviewTest& t, wxPoint row) {  // on the entry clicked, not the selected one
+        t.lstFiles->Bind(wxEVT_MENU_OPEN, [](wxMenuEvent&) {
+            wxTheApp->CallAfter([] { wxUIActionSimulator keys; keys.Char(WXK_DOWN), keys.Char(WXK_RETURN); });
         });
-        wxUIActionSimulator().MouseMove(row);
-        wxUIActionSimulator().MouseClick(wxMOUSE_BTN_RIGHT);
+        wxUIActionSimulator().MouseMove(row), wxUIActionSimulator().MouseClick(wxMOUSE_BTN_RIGHT);
     }},
 };
-INSTANTIATE_TEST_SUITE_P(Preview, PreviewOpens, ::testing::ValuesIn(openWays), [](const auto& info) { return std::string(info.param.name); });
-
-// ---- Faithful pixels -----------------------------------------------------------------------------------------
+INSTANTIATE_TEST_SUITE_P(Preview, PreviewOpens, ::testing::ValuesIn(openWays),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 using PreviewPixels = PreviewTest;
 
-// At each size the window asks for, every method shows the picture a run writes, drawn by the plain formula; each is
-// reduced once from one decode, chosen again it is not redone; nothing is written. Then compare and magnifier show
-// the same region of both methods, wherever it is scrolled to.
-TEST_F(PreviewPixels, EveryMethodShowsTheWrittenOutputsPixelsForEachSizeAlsoEnlargedAndSideBySide) {
+// At each size the window asks for, every method shows the picture a run writes; each is reduced once from one
+// decode, chosen again it is not redone; nothing is written. Then one method or two side by side, enlarged and
+// scrolled: the canvas draws them by the plain formula, and the screen shows each output pixel on one device pixel.
+TEST_F(PreviewPixels, EveryMethodShowsTheWrittenOutputsPixelsOnScreenForEachSizeAlsoEnlargedAndSideBySide) {
     const struct { const char* size; int width, height; const char* unit; bool fit; wxSize expected; } sizes[] = {
-        {"Other", 37, 37, "%", true, {236, 177}},
-        {"Other", 150, 50, "px", false, {150, 50}},
-        {"320x320", 0, 0, "px", true, {320, 240}},
-    };
+        {"Other", 37, 37, "%", true, {236, 177}}, {"Other", 150, 50, "px", false, {150, 50}},
+        {"320x320", 0, 0, "px", true, {320, 240}}};
     const wxArrayString paths = files({"a.png"});
     const PreviewProbe preview = open(0);
+    PreviewCanvas& canvas = preview.canvas();
     for (const auto& s : sizes) {  // changed in the main window while the preview is open
         select(optSize, s.size);
         spnWidth->SetValue(s.width), spnHeight->SetValue(s.height);
@@ -230,167 +224,139 @@ TEST_F(PreviewPixels, EveryMethodShowsTheWrittenOutputsPixelsForEachSizeAlsoEnla
             for (const MethodInfo& m : methods()) {
                 SCOPED_TRACE(std::string(s.size) + " " + std::string(wxString(m.label).utf8_str()));
                 preview.chooseMethod(m.label);
-                ASSERT_TRUE(pumpUntil([&] { return preview.pictureSize(m.method) == s.expected && preview.settled(); }));
+                ASSERT_TRUE(pumpUntil(
+                    [&] { return preview.settled() && preview.picture(m.method).GetSize() == s.expected; }));
                 if (round) continue;  // chosen again: only the counts below
-                const wxImage png = written(paths[0], preview, m.method);
+                RunSettings settings = preview.ownersSettings();
+                settings.method = m.method, settings.type = FileType::PNG;
+                wxImage png;
+                EXPECT_TRUE(png.LoadFile(writeAsRun(paths[0], settings).output, wxBITMAP_TYPE_PNG));
                 EXPECT_TRUE(samePixels(preview.picture(m.method), png));
-                const wxImage& view = preview.canvas().view();
-                EXPECT_TRUE(samePixels(view, expectedView(preview.canvas(), view.GetSize(), {png})));
+                EXPECT_TRUE(drawnByFormula(canvas, {png}));
             }
         for (const MethodInfo& m : methods()) EXPECT_EQ(preview.reducer().reductions(m.method), 1) << s.size;
         EXPECT_EQ(preview.reducer().decodes(), 1);
     }
     EXPECT_EQ(namesIn(dir.dir), std::vector<std::string>{"a.png"});
 
+    preview.window->Move(0, 0);  // as much of it on the screen as fits
     preview.chooseMethod("LCD(hi)");
-    const Method left = preview.method();
-    const struct { int zoom; bool compare; wxPoint scroll; } cases[] = {
-        {1, false, {0, 0}}, {4, false, {0, 0}}, {8, false, {13, 5}}, {1, true, {0, 0}}, {4, true, {37, 21}}, {8, true, {100, 64}},
-    };
+    const Method left = preview.method(), right = methods()[1].method;
+    const struct { int zoom; bool compare; wxPoint scroll; } cases[] = {{1, false, {0, 0}}, {4, false, {0, 0}},
+        {8, false, {13, 5}}, {1, true, {0, 0}}, {4, true, {37, 21}}, {8, true, {100, 64}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "zoom " << c.zoom << (c.compare ? " compare" : ""));
-        if (c.compare) preview.compareWith("Lanczos3");
+        if (c.compare) preview.compareWith(methods()[1].label);
         preview.zoom(c.zoom);
         ASSERT_TRUE(settled(preview));
-        preview.canvas().scrollTo(c.scroll);
-        EXPECT_EQ(preview.canvas().scrollPosition(), c.scroll);
+        canvas.scrollTo(c.scroll);
+        EXPECT_EQ(canvas.scrollPosition(), c.scroll);
         std::vector<wxImage> shown{preview.picture(left)};
-        if (c.compare) shown.push_back(preview.picture(methods()[1].method));
+        if (c.compare) shown.push_back(preview.picture(right));
         EXPECT_TRUE(!c.compare || !samePixels(shown[0], shown[1]));  // two different pictures side by side
-        const wxImage& view = preview.canvas().view();
-        EXPECT_EQ(preview.canvas().panes().size(), shown.size());
-        EXPECT_TRUE(samePixels(view, expectedView(preview.canvas(), view.GetSize(), shown)));
+        EXPECT_EQ(canvas.panes().size(), shown.size());
+        EXPECT_TRUE(drawnByFormula(canvas, shown));
+        EXPECT_TRUE(screenShowsView(canvas)) << "at scale " << canvas.scale() << ": the toolkit scaled or moved it";
     }
     wxMouseEvent wheel(wxEVT_MOUSEWHEEL);  // one notch down moves both panes
     wheel.m_wheelRotation = -120, wheel.m_wheelDelta = 120, wheel.m_linesPerAction = 3;
-    preview.canvas().surface()->ProcessWindowEvent(wheel);
-    EXPECT_GT(preview.canvas().scrollPosition().y, 64);
-    const wxImage& view = preview.canvas().view();
-    EXPECT_TRUE(samePixels(view, expectedView(preview.canvas(), view.GetSize(), {preview.picture(left), preview.picture(methods()[1].method)})));
+    canvas.surface()->ProcessWindowEvent(wheel);
+    EXPECT_GT(canvas.scrollPosition().y, 64);
+    EXPECT_TRUE(drawnByFormula(canvas, {preview.picture(left), preview.picture(right)}));
 }
 
-TEST_F(PreviewPixels, TheScreenShowsEachOutputPixelOnOneDevicePixel) {  // also at scale factor 2
-    files({"a.png"});
-    const PreviewProbe preview = open(0);
-    preview.window->Move(0, 0);  // as much of it on the screen as fits
-    const struct { int zoom; bool compare; } views[] = {{1, false}, {8, true}};
-    for (const auto& v : views) {
-        if (v.compare) preview.compareWith("LCD(max)");
-        preview.zoom(v.zoom);
-        ASSERT_TRUE(settled(preview));
-        PreviewCanvas& canvas = preview.canvas();
-        const int scale = canvas.scale();
-        RecordProperty("scale", scale);
-        const wxImage& view = canvas.view();
-        EXPECT_EQ(view.GetSize(), canvas.surface()->GetClientSize() * scale);
-        const wxPoint corner = canvas.surface()->ClientToScreen(wxPoint(0, 0)) * scale;
-        const wxRect area(corner, view.GetSize());
-        wxImage onScreen;
-        EXPECT_TRUE(pumpUntil([&] {
-            onScreen = screenPixels(area);
-            return onScreen.IsOk() && samePixels(onScreen, view.GetSubImage(wxRect(wxPoint(0, 0), onScreen.GetSize())));
-        })) << "zoom " << v.zoom << " at scale " << scale << ": the toolkit scaled or moved the picture";
-    }
-}
-
-// ---- Using, what the file will be ------------------------------------------------------------------------------
-
-TEST_F(PreviewTest, UseThisMethodSelectsItAsAClickWouldClosesThePreviewAndIsSaved) {
-    files({"a.png"});
-    int clicks = 0;
-    optMethod->Bind(wxEVT_RADIOBOX, [&](wxCommandEvent& e) { ++clicks, e.Skip(); });
-    const PreviewProbe preview = open(0);
-    preview.chooseMethod("LCD(max)");
-    preview.useThisMethod();
-    EXPECT_TRUE(pumpUntil([this] { return PreviewWindow::of(frame) == nullptr && wxTopLevelWindows.size() == 1; }));
-    EXPECT_EQ(std::make_pair(optMethod->GetStringSelection(), clicks), std::make_pair(wxString("LCD(max)"), 1));
-    frame->Close();
-    ASSERT_TRUE(windowClosed());
-    EXPECT_NE(readFile(home / ".pixloom").find("optMethod=LCD(max)"), std::string::npos);
-}
-
-TEST_F(PreviewTest, ShowsTheWrittenOutputsSizeInBytesAndTheQualityTheSizeSearchPicks) {
-    files({"a.png"});
+// For each type, limit and quality, changed in the main window while it is open: the size in bytes a run writes
+// and the quality its size search picks, from the reductions it keeps of every method (none redone); for a file a
+// run cannot read, its reason. "Use this method" selects it as a click would, closes the preview, and is saved.
+// Then a run converts the file shown: the preview keeps its picture, and closes with the run's end.
+TEST_F(PreviewTest, ShowsWhatARunWritesOrWhyNotUsesItsMethodAndKeepsItsPictureWhileARunConverts) {
+    const wxArrayString paths = files({"a.png", "b.png"});
+    writeText(dir / "b.png", "not a picture");
     fs::copy_file(PIXLOOM_TEST_PICTURES "/camera.jpg", dir / "camera.jpg");  // with EXIF, which a limit counts
     add(wxArrayString(1, wx(dir / "camera.jpg")));
-    const struct { const char* type; const char* limit; } cases[] = {
-        {"PNG", ""}, {"BMP", ""}, {"JPEG", ""}, {"JPEG", "20"}, {"JPEG", "1"}, {"WebP", ""}, {"WebP", "4"},
-    };
-    for (int entry : {0, 1}) {
+    const struct { const char* type; const char* limit; int quality; } cases[] = {{"PNG", "", 90}, {"PNG", "", 20},
+        {"BMP", "", 20}, {"JPEG", "", 20}, {"JPEG", "", 90}, {"JPEG", "20", 90}, {"JPEG", "1", 90}, {"WebP", "", 90},
+        {"WebP", "4", 90}, {"PNG", "", 90}};  // the run below: no limit missed
+    for (int entry : {0, 2}) {
         const PreviewProbe preview = open(entry);
-        for (const auto& c : cases) {  // changed in the main window while the preview is open
-            SCOPED_TRACE(std::string(lstFiles->GetString(unsigned(entry)).utf8_str()) + " " + c.type + " limit " + c.limit);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(::testing::Message() << lstFiles->GetString(unsigned(entry)) << " " << c.type << " limit "
+                                              << c.limit << " q" << c.quality);
             select(optFiletype, c.type);
-            cmbLimit->SetValue(c.limit);
+            cmbLimit->SetValue(c.limit), spnQuality->SetValue(c.quality);
             RunSettings settings = preview.ownersSettings();
-            ASSERT_TRUE(pumpUntil([&] { return preview.settled() && preview.shownSettings().type == settings.type &&
-                                               preview.shownSettings().limitBytes == settings.limitBytes; }));
-            settings.method = preview.method(), settings.sameFolder = false, settings.saveDir = wx(out.dir);
-            const FileOutcome outcome = convertFile(lstFiles->GetString(unsigned(entry)), settings);  // what a run writes
-            const auto figures = preview.reducer().figures(preview.method());
+            ASSERT_TRUE(pumpUntil([&] {
+                const RunSettings& shown = preview.shownSettings();
+                return preview.settled() && preview.reducer().idle() && shown.type == settings.type &&
+                       shown.limitBytes == settings.limitBytes && shown.quality == settings.quality;
+            }));
+            for (const MethodInfo& m : methods()) EXPECT_EQ(preview.reducer().reductions(m.method), 1) << m.label;
+            EXPECT_EQ(preview.reducer().decodes(), 1);
+            settings.method = preview.method();
+            const FileOutcome outcome = writeAsRun(lstFiles->GetString(unsigned(entry)), settings);
+            const auto figures = preview.reducer().figures(settings.method);
             ASSERT_TRUE(figures && outcome.kind == FileOutcome::Written);
             EXPECT_EQ(figures->bytes, fs::file_size(std::string(outcome.output.utf8_str())));
             EXPECT_EQ(figures->overLimit, outcome.problem);
             const wxString status = preview.status();
-            EXPECT_TRUE(status.Contains(wxString::Format("%llu bytes (", (unsigned long long)figures->bytes))) << status;
+            EXPECT_TRUE(status.Contains(wxString::Format("%llu bytes (", (unsigned long long)figures->bytes)));
             const bool lossy = infoOf(settings.type).lossy;
             EXPECT_EQ(status.Contains(wxString::Format(", quality %d", figures->quality)), lossy) << status;
-            const wxString limit = outcome.problem.empty() ? wxString::Format(" under the %s KB limit", c.limit) : outcome.problem;
+            const wxString limit = outcome.problem.empty() ? " under the " + wxString(c.limit) + " KB limit"
+                                                           : outcome.problem;
             EXPECT_EQ(status.Contains(limit), lossy && settings.limitBytes > 0) << status;
-            fs::remove(std::string(outcome.output.utf8_str()));
         }
     }
+    PreviewProbe preview = open(1);
+    ASSERT_TRUE(pumpUntil([&] { return preview.reducer().sourceError().has_value() && preview.caughtUp(); }));
+    const wxString reason = *preview.reducer().sourceError();
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(preview.status(), L"読み込めません(Cannot read): " + reason);
+    EXPECT_FALSE(preview.useButton()->IsEnabled());
+
+    int clicks = 0;
+    optMethod->Bind(wxEVT_RADIOBOX, [&](wxCommandEvent& e) { ++clicks, e.Skip(); });
+    preview = open(0);
+    preview.chooseMethod("LCD(max)");
+    ASSERT_TRUE(settled(preview));
+    EXPECT_TRUE(preview.useButton()->IsEnabled());
+    send(preview.useButton());
+    EXPECT_TRUE(pumpUntil([this] { return PreviewWindow::of(frame) == nullptr && wxTopLevelWindows.size() == 1; }));
+    EXPECT_EQ(std::make_pair(optMethod->GetStringSelection(), clicks), std::make_pair(wxString("LCD(max)"), 1));
+    preview = open(0);  // while a run converts its file, and holds at the next one
+    ASSERT_TRUE(settled(preview));
+    startRun(true, paths[1]);
+    ASSERT_TRUE(pumpUntil([&] { return lstFiles->GetCount() == 2 && lstFiles->GetString(0) == paths[1]; }));
+    wxImage png;
+    ASSERT_TRUE(png.LoadFile(wx(dir / "a_res.png"), wxBITMAP_TYPE_PNG));
+    EXPECT_TRUE(samePixels(preview.picture(preview.method()), png));  // the run wrote what the preview shows
+    preview.chooseMethod("Nearest");
+    EXPECT_TRUE(pumpUntil([&] { return preview.picture(methods()[0].method).IsOk(); }));
+    EXPECT_EQ(preview.reducer().decodes(), 1);  // from the picture it holds
+    release();
+    ASSERT_TRUE(windowClosed());  // the run's end closes the window, and it the preview
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_TRUE(messages()[0].Contains(paths[1] + ": " + reason)) << messages()[0].utf8_str();
+    EXPECT_NE(readFile(home / ".pixloom").find("optMethod=LCD(max)"), std::string::npos);
 }
 
-// ---- The reducer on its own ----------------------------------------------------------------------------------
-
-TEST(PreviewReducerAlone, KeepsMethodsNotShownWithinItsBudgetAndRedoesOnlyWhatAChangedSettingNeeds) {
+// The window's reducer keeps every method; a smaller budget keeps fewer besides the one shown.
+TEST(PreviewReducerAlone, KeepsMethodsNotShownWithinItsBudget) {
     Folder dir;
     ASSERT_TRUE(FrameProbe::picture(640, 480).SaveFile(wx(dir / "a.png"), wxBITMAP_TYPE_PNG));
-    RunSettings settings;  // 320x320 fit, PNG, LCD(hi)
-    const Method shown = settings.method;
-    const size_t picture = 320 * 240 * 3;
-    const struct { size_t budget; int reduced; } budgets[] = {{0, 1}, {picture * 5 / 2, 2}, {picture * 7, 7}};
-    for (const auto& b : budgets) {
-        PreviewReducer reducer(nullptr, b.budget);
+    const size_t picture = 320 * 240 * 3;  // as the built-in settings reduce it
+    for (const auto& [budget, reduced] : {std::pair<size_t, int>{0, 1}, {picture * 5 / 2, 2}, {picture * 7, 7}}) {
+        PreviewReducer reducer(nullptr, budget);
         reducer.open(wx(dir / "a.png"));
-        reducer.show(settings, {shown});
+        reducer.show(RunSettings(), {RunSettings().method});
         ASSERT_TRUE(pumpUntil([&] { return reducer.idle(); }));
-        int reduced = 0;
-        for (const MethodInfo& m : methods()) reduced += reducer.reductions(m.method);
-        EXPECT_EQ(reduced, b.reduced) << "budget " << b.budget;
-    }
-    const struct { const char* change; std::function<void(RunSettings&)> apply; wxSize size; } changes[] = {
-        {"nothing", [](RunSettings&) {}, {320, 240}},
-        {"PNG quality", [](RunSettings& s) { s.quality = 20; }, {320, 240}},  // PNG has none: nothing to redo
-        {"type", [](RunSettings& s) { s.type = FileType::JPEG; }, {320, 240}},
-        {"JPEG limit", [](RunSettings& s) { s.limitBytes = 20 * 1024; }, {320, 240}},
-        {"size", [](RunSettings& s) { s.width = s.height = 100; }, {100, 75}},
-    };
-    PreviewReducer reducer(nullptr);
-    reducer.open(wx(dir / "a.png"));
-    for (const auto& c : changes) {
-        SCOPED_TRACE(c.change);
-        c.apply(settings);
-        reducer.show(settings, {shown});
-        ASSERT_TRUE(pumpUntil([&] { return reducer.idle(); }));
-        const auto reduced = reducer.reduced(shown);
-        ASSERT_TRUE(reduced && reduced->image);
-        EXPECT_EQ(wxSize(reduced->image->getWidth(), reduced->image->getHeight()), c.size);
-        EncodedOutput output;  // the figures are those of the settings now
-        RunSettings now = settings;
-        now.method = shown;
-        encodeOutput(*reduced->image, now, {}, nullptr, output);
-        EXPECT_EQ(reducer.figures(shown)->bytes, output.bytes.size());
-        EXPECT_TRUE(!infoOf(settings.type).lossy || reducer.figures(shown)->quality == output.quality);
-        for (const MethodInfo& m : methods()) EXPECT_EQ(reducer.reductions(m.method), 1) << m.label;
-        EXPECT_EQ(reducer.decodes(), 1);
+        int reductions = 0;
+        for (const MethodInfo& m : methods()) reductions += reducer.reductions(m.method);
+        EXPECT_EQ(reductions, reduced) << "budget " << budget;
     }
 }
 
-// ---- Safe ----------------------------------------------------------------------------------------------------
-
-struct CloseCase { const char* name; std::function<void(PreviewTest&, const PreviewProbe&)> close; size_t windowsLeft; };
+struct CloseCase { const char* name; std::function<void(PreviewTest&, const PreviewProbe&)> close; size_t left; };
 void PrintTo(const CloseCase& c, std::ostream* out) { *out << c.name; }
 class PreviewCloses : public PreviewTest, public ::testing::WithParamInterface<CloseCase> {};
 
@@ -402,7 +368,7 @@ TEST_P(PreviewCloses, DuringAReductionGivingItUpAndLeavingNoThread) {
     EXPECT_TRUE(preview.reducer().reducing() && previewThreadRunning());
     EXPECT_TRUE(preview.status().Contains(L"縮小中...(Reducing...)")) << preview.status().utf8_str();
     GetParam().close(*this, preview);
-    EXPECT_TRUE(pumpUntil([&] { return wxTopLevelWindows.size() == GetParam().windowsLeft; }));
+    EXPECT_TRUE(pumpUntil([&] { return wxTopLevelWindows.size() == GetParam().left; }));
     EXPECT_FALSE(previewThreadRunning());
     EXPECT_EQ(namesIn(dir.dir), std::vector<std::string>{"big.png"});
 }
@@ -422,35 +388,5 @@ const CloseCase closeCases[] = {
         t.frame->Close();
     }, 0},
 };
-INSTANTIATE_TEST_SUITE_P(Preview, PreviewCloses, ::testing::ValuesIn(closeCases), [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(PreviewTest, KeepsItsPictureWhileARunConvertsAndRemovesItsEntryAndClosesWithTheRunsEnd) {
-    const wxArrayString paths = files({"a.png", "b.png"});
-    const PreviewProbe preview = open(0);
-    ASSERT_TRUE(settled(preview));
-    startRun(true, paths[1]);
-    ASSERT_TRUE(pumpUntil([&] { return lstFiles->GetCount() == 1 && lstFiles->GetString(0) == paths[1]; }));  // a.png done
-    wxImage png;
-    ASSERT_TRUE(png.LoadFile(wx(dir / "a_res.png"), wxBITMAP_TYPE_PNG));
-    EXPECT_TRUE(samePixels(preview.picture(preview.method()), png));  // the run wrote what the preview shows
-    preview.chooseMethod("Nearest");
-    EXPECT_TRUE(pumpUntil([&] { return preview.picture(methods()[0].method).IsOk(); }));
-    EXPECT_EQ(preview.reducer().decodes(), 1);  // from the picture it holds
-    release();
-    EXPECT_TRUE(windowClosed());  // the run's end closes the window, and it the preview
-}
-
-TEST_F(PreviewTest, AnUnreadableFileShowsTheReasonARunGives) {
-    const wxArrayString paths = files({"b.png"});
-    writeText(dir / "b.png", "not a picture");
-    const PreviewProbe preview = open(0);
-    ASSERT_TRUE(pumpUntil([&] { return preview.reducer().sourceError().has_value() && preview.caughtUp(); }));
-    const wxString reason = *preview.reducer().sourceError();
-    EXPECT_FALSE(reason.empty());
-    EXPECT_EQ(preview.status(), L"読み込めません(Cannot read): " + reason);
-    EXPECT_FALSE(preview.useButton()->IsEnabled());
-    send(btnStart);  // a run over the same file
-    ASSERT_TRUE(windowClosed());
-    ASSERT_EQ(messages().size(), 1u);
-    EXPECT_TRUE(messages()[0].Contains(paths[0] + ": " + reason)) << messages()[0].utf8_str();
-}
+INSTANTIATE_TEST_SUITE_P(Preview, PreviewCloses, ::testing::ValuesIn(closeCases),
+                         [](const auto& info) { return std::string(info.param.name); });

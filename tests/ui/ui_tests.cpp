@@ -27,8 +27,8 @@ std::string bytesOf(const wxString& name) {
 std::string describe(const RunSettings& s) {
     return utf8(labelOf(s.method)) + " " + utf8(infoOf(s.type).label) + " " + std::to_string(s.width) + "x" +
            std::to_string(s.height) + (s.percent ? "%" : "px") + (s.keepRatio ? " fit" : " stretch") + " q" +
-           std::to_string(s.quality) + " limit " + std::to_string(s.limitBytes) + (s.sameFolder ? " same " : " other ") +
-           utf8(s.suffix) + "|" + utf8(s.saveDir);
+           std::to_string(s.quality) + " limit " + std::to_string(s.limitBytes) +
+           (s.sameFolder ? " same " : " other ") + utf8(s.suffix) + "|" + utf8(s.saveDir);
 }
 
 void touch(const std::string& path) {
@@ -48,10 +48,6 @@ std::string fileText(const Values& v) {
 
 class UiTest : public FrameProbe {
 protected:
-    void TearDown() override {
-        FrameProbe::TearDown();
-        setCommandLineArguments(0, nullptr);
-    }
     // The size fields, then which size, JPEG and folder controls are enabled.
     std::string state() const {
         std::string text = std::to_string(spnWidth->GetValue()) + "x" + std::to_string(spnHeight->GetValue()) + " " +
@@ -100,9 +96,11 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
     select(optDst, "Other Folder");
     txtSaveDir->SetValue("/previous");
     for (wxButton* button : {btnHelpSize, btnHelpMethod, btnHelpFiletype, btnHelpSaveto, btnSaveDir}) send(button);
-    for (const guitest::ShownDialog& d : guitest::shownDialogs())  // boxes with an OK button, centred
-        texts.push_back(utf8(d.kind + ": " + d.message.BeforeFirst('\n')) + (d.kind == "dir" || (d.caption == wxMessageBoxCaptionStr &&
-                        (d.style & (wxOK | wxCENTRE | wxCANCEL | wxYES_NO)) == (wxOK | wxCENTRE)) ? "" : " (odd box)"));
+    for (const guitest::ShownDialog& d : guitest::shownDialogs()) {  // boxes with an OK button, centred
+        const bool odd = d.kind != "dir" && (d.caption != wxMessageBoxCaptionStr ||
+                                             (d.style & (wxOK | wxCENTRE | wxCANCEL | wxYES_NO)) != (wxOK | wxCENTRE));
+        texts.push_back(utf8(d.kind + ": " + d.message.BeforeFirst('\n')) + (odd ? " (odd box)" : ""));
+    }
     EXPECT_EQ(texts, (Strings{"画像縮小ツール pixloom (resize image for LCD)",
         "1. 画像ファイルをドロップして下さい (Drop files here):", "リストをクリア(Clear list)",
         "2. 画像サイズを指定して下さい (Set image size):", "Help", "画像サイズ(Image size):", "-Other:", "-x",
@@ -134,7 +132,8 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
         {nullptr, "Other", "50x40 % free 1111111 00000 11000"},  // no box: after the user's own values
         {optSize, "64x64", "64x64 px fixed 0000000 00000 11000"}};
     for (const auto& [box, label, expected] : steps) {
-        if (!box) spnWidth->SetValue(50), spnHeight->SetValue(40), selUnits->SetSelection(1), chkFixRatio->SetValue(false);
+        if (!box)
+            spnWidth->SetValue(50), spnHeight->SetValue(40), selUnits->SetSelection(1), chkFixRatio->SetValue(false);
         select(box ? box : optSize, label);
         EXPECT_EQ(state(), expected) << label;
     }
@@ -151,7 +150,7 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
     EXPECT_EQ(bindingsLeftWhenDestroyed(), 0);
 }
 
-TEST_F(UiTest, CommandLineAndDropsListNewImagesInOrderWithFoldersWalkedSubFoldersFirst) {
+TEST_F(UiTest, CommandLineAndDropsListNewImagesOnceInOrderWalkingFoldersSubFoldersFirstAndEndingOnLinkLoops) {
     const Strings tree{"pics.png/sub/deeper/d.gif", "pics.png/sub/b.jpg", "pics.png/a.png"};  // in listing order
     const std::pair<Strings, Strings> steps[] = {  // given, newly listed: first the command line, then drops
         {{"photo.PNG", "photo.Jpg", "scan.tiff", "anim.GIF", "old.bmp", "link.bmp", "caf\xe9.png", "写真.png",
@@ -177,6 +176,7 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesInOrderWithFoldersWalkedSubFolder
     setCommandLineArguments(static_cast<int>(argv.size()), argv.data());
     args[0][0] = 'X';  // the arguments were copied
     start(false);
+    setCommandLineArguments(0, nullptr);
     for (const auto& [given, added] : steps) {
         SCOPED_TRACE(given.empty() ? "clear" : given.front());
         if (given.empty()) send(btnClearList), listed.clear();
@@ -191,9 +191,9 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesInOrderWithFoldersWalkedSubFolder
     dropNamed({home / "b.png", home / "école.png"});
     if (!found) listed.push_back(home / "école.png");
     EXPECT_EQ(entries(), listed);
-}
 
-TEST_F(UiTest, FolderWalksEndOnLinkLoopsStayInTheDroppedFolderAndList20000FilesOnce) {
+    // Folder walks end on link loops, stay in the dropped folder, and list 20000 files once.
+    send(btnClearList);
     const std::string root = home / "root";
     for (const char* name : {"root/a.png", "root/sub/b.png", "elsewhere/c.png"}) touch(home / name);
     for (const auto& [target, link] : {std::pair<std::string, std::string>{"..", "sub/up"}, {".", "sub/self"},
@@ -206,7 +206,6 @@ TEST_F(UiTest, FolderWalksEndOnLinkLoopsStayInTheDroppedFolderAndList20000FilesO
 #endif
     for (int file = 0; file < many; ++file)
         touch(home / ("many/d" + std::to_string(file / 1000) + "/f" + std::to_string(file) + ".png"));
-    start(false);
     dropNamed({root});
     std::multiset<std::string> names;  // each folder entered once, by whichever road comes first
     for (const std::string& entry : entries()) names.insert(fs::path(entry).filename());
@@ -214,7 +213,7 @@ TEST_F(UiTest, FolderWalksEndOnLinkLoopsStayInTheDroppedFolderAndList20000FilesO
     send(btnClearList);
     dropNamed({home / "many"});
     dropNamed({home / "many"});
-    const Strings listed = entries();
+    listed = entries();
     EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(), size_t(many));
     EXPECT_EQ(listed.size(), size_t(many));
 }
@@ -227,10 +226,10 @@ TEST_F(UiTest, AStartRestoresUsableSettingsAndTheCloseWritesThemBack) {
     std::vector<std::pair<std::optional<std::string>, Values>> cases = {  // no values expected: any usable ones
         {std::nullopt, builtIn},
         {fileText(stored), stored},
-        {"[Size]\noptSize=1920x1080\nspnWidth=800\nspnHeight=600\nselUnits=%\nchkFixRatio=0\n",
-         {"1920x1080", "1920", "1080", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", ""}},  // preset wins
+        {"[Size]\noptSize=1920x1080\nspnWidth=800\nspnHeight=600\nselUnits=%\nchkFixRatio=0\n",  // the preset wins
+         {"1920x1080", "1920", "1080", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", ""}},
         {fileText(Values(12)), builtIn},
-        {fileText({"Other", "", "", "", "", "", "", "", "", "", "", ""}), other},  // no empty field that would read as 1
+        {fileText({"Other", "", "", "", "", "", "", "", "", "", "", ""}), other},  // no empty field read as 1
         {fileText({"Huge", "", "", "", "", "Bicubic", "GIF", "abc", "", "Elsewhere", "", ""}), builtIn},
         {fileText({"Other", "99999999999999999999", "abc", "cm", "0x0", "", "", "", "", "", "", ""}), other},
         {fileText({"Other", "70000", "-5", "%", "0", "Nearest", "JPEG", "150", "7", "Other Folder", "_s", "/o"}),
@@ -256,7 +255,8 @@ TEST_F(UiTest, AStartRestoresUsableSettingsAndTheCloseWritesThemBack) {
                   std::make_tuple(was[0] == "Other", was[6] == "JPEG", was[9] == "Other Folder"));
         EXPECT_EQ(fs::exists(settingsFile), file.has_value());  // starting writes nothing
         std::vector<wxString> notes;  // what pixloom-batch would do with the same file
-        EXPECT_EQ(describe(runSettings()), describe(runSettingsFrom(settingValuesFrom(readStoredSettings(notes, false)))));
+        const RunSettings batch = runSettingsFrom(settingValuesFrom(readStoredSettings(notes, false)));
+        EXPECT_EQ(describe(runSettings()), describe(batch));
         EXPECT_EQ(wxTopLevelWindows.size(), 1u);  // no log box for a damaged file, beside the window
         EXPECT_TRUE(frame->Close() && windowClosed());  // never vetoed
         if (i < 3) {  // a stored file's other lines stay: compare only whole files

@@ -62,7 +62,8 @@ struct FrameProbe : ::testing::Test {
     static wxImage picture(int width, int height) {
         wxImage p = pattern(width, height);
         for (int y = 0; y < height / 2; ++y)
-            for (int x = 0; x < width; x += 9) p.SetRGB(x, y, 0, 0, 0), p.SetRGB(std::min(x + 1, width - 1), y, 0, 0, 0);
+            for (int x = 0; x < width; x += 9)
+                p.SetRGB(x, y, 0, 0, 0), p.SetRGB(std::min(x + 1, width - 1), y, 0, 0, 0);
         return p;
     }
     wxArrayString images(const std::vector<std::string>& names, int width = 640, int height = 480) const {
@@ -118,7 +119,9 @@ struct FrameProbe : ::testing::Test {
         opened.notify_all();
     }
     // A run's files take their time on a busy or sanitized machine: a wait is a condition, not a limit.
-    static bool windowClosed() { return guitest::pumpUntil([] { return wxTopLevelWindows.empty(); }, std::chrono::minutes(3)); }
+    static bool windowClosed() {
+        return guitest::pumpUntil([] { return wxTopLevelWindows.empty(); }, std::chrono::minutes(3));
+    }
     bool runEnded() const { return windowClosed() && link->ended(); }
 
 private:
