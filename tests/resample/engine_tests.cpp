@@ -1,7 +1,9 @@
 // The engine's tests: worked examples (the reference is held to them too), what a user notices, and agreement with
-// the plain reference, sample for sample, on random and extreme requests. Loading files: the decoding tests.
+// the plain reference, sample for sample, on random and extreme requests with every kernel set this processor has;
+// the kernels' own steps, and the hand-out of rows to threads. Loading files: the decoding tests.
 #include "filter.h"
 #include "image.h"
+#include "kernels.h"
 #include "reference.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +12,11 @@
 #include <array>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <memory>
+#include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 // Impossible sizes are asked for on purpose: a refused malloc must give null.
@@ -43,7 +48,7 @@ Picture noise(int width, int height, unsigned seed) {
     return p;
 }
 
-Bytes greys(std::initializer_list<int> levels) { Bytes rgb; for (int v : levels) rgb.insert(rgb.end(), 3, v); return rgb; }
+Bytes greys(std::initializer_list<int> levels) { Bytes g; for (int v : levels) g.insert(g.end(), 3, v); return g; }
 
 // Engine and reference alike, on rows (a column for height 3); width 0: resampleHorizontal(height) alone. Types
 // 4, 5, 6 to a third of the width only fold: ramps (green curved) show each rule's columns and weights, a dark
@@ -139,53 +144,64 @@ TEST(Resize, RefusedOrCancelledLeavesTheImageAsItWas) {
     }
 }
 
-// Every thread count gives the reference's samples (7 and above: no fold, three times as wide, and a message).
+// Runs body(set) with the passes held to each kernel set this processor has, slowest first; then the best again.
+template <class Body>
+void onEverySet(Body body) {
+    for (auto set : {resample::KernelSet::portable, resample::KernelSet::avx2, resample::KernelSet::avx512})
+        if (set <= resample::processorKernels()) resample::limitKernels(set), body(int(set));
+    resample::limitKernels(resample::KernelSet::avx512);
+}
+
+// Every kernel set and thread count gives the reference's samples (types 7 and above: no fold, three times as wide,
+// and a message).
 void expectAgreement(int width, int height, int targetWidth, int targetHeight, bool keepRatio = false,
                      bool percent = false, int lcdType = 0, int softness = 0, unsigned seed = 1) {
     SCOPED_TRACE(::testing::Message() << width << "x" << height << " to " << targetWidth << "x" << targetHeight
                                       << (keepRatio ? " keeping ratio" : "") << (percent ? " in %" : "") << " type "
                                       << lcdType << " softness " << softness << " seed " << seed);
     const Picture source = noise(width, height, seed);
-    const Picture expected = reference::resize(source, targetWidth, targetHeight, keepRatio, percent, lcdType, softness);
-    for (int threads : {1, 2, 3}) {
-        Image::setThreadCount(threads);
-        messages.clear();
-        auto image = toEngine(source);
-        image->lcdSetting(lcdType);
-        image->softnessSetting(softness);
-        image->resize(targetWidth, targetHeight, keepRatio, percent);
-        const Bytes result = bytes(*image);
-        const auto diff = std::mismatch(result.begin(), result.end(), expected.rgb.begin(), expected.rgb.end());
-        EXPECT_EQ(sizeOf(*image), Size(expected.width, expected.height));
-        EXPECT_TRUE(diff.first == result.end()) << threads << " thread(s): sample " << diff.first - result.begin();
-        EXPECT_EQ(image->lcdSetting(-1), lcdType);  // -1 only asks
-        EXPECT_EQ(messages, std::vector<wxString>(lcdType >= 7, wxT("undefined LCD type!")));
-    }
+    const Picture expected = reference::resize(source, targetWidth, targetHeight, keepRatio, percent, lcdType,
+                                               softness);
+    onEverySet([&](int set) {
+        for (int threads : {1, 2, 5}) {
+            Image::setThreadCount(threads);
+            messages.clear();
+            auto image = toEngine(source);
+            image->lcdSetting(lcdType);
+            image->softnessSetting(softness);
+            image->resize(targetWidth, targetHeight, keepRatio, percent);
+            const Bytes result = bytes(*image);
+            const auto diff = std::mismatch(result.begin(), result.end(), expected.rgb.begin(), expected.rgb.end());
+            EXPECT_EQ(sizeOf(*image), Size(expected.width, expected.height));
+            EXPECT_TRUE(diff.first == result.end())
+                << "kernel set " << set << ", " << threads << " thread(s): sample " << diff.first - result.begin();
+            EXPECT_EQ(image->lcdSetting(-1), lcdType);  // -1 only asks
+            EXPECT_EQ(messages, std::vector<wxString>(lcdType >= 7, wxT("undefined LCD type!")));
+        }
+    });
 }
 
-// Sides often 1 or tiny, mostly up to limit; every type, softness and flag. Stops at the first failing case.
-void expectRandomAgreement(unsigned seed, int count, int limit) {
+// Sides often 1 or tiny, mostly up to limit (targets: targetLimit); every type, softness and flag. Stops at the first
+// failing case.
+void expectRandomAgreement(unsigned seed, int count, int limit, int targetLimit) {
     std::mt19937 random(seed);
     auto side = [&](int most) { return int(random() % 10 ? 1 + random() % (random() % 4 ? most : 6) : 1); };
     const int types[] = {-2, 0, 0, 1, 2, 3, 4, 5, 6, 7}, softness[] = {0, 0, 0, 1, 2, 3, 4, 5, -1};
     for (int n = 0; n < count && !::testing::Test::HasFailure(); ++n) {
         const int width = side(limit), height = side(limit);
         const bool keepRatio = random() % 5 == 0, percent = random() % 6 == 0;
-        const int targetWidth = percent ? 1 + random() % 250 : side(2 * limit);
-        const int targetHeight = percent ? 1 + random() % 250 : side(2 * limit);
+        const int targetWidth = percent ? 1 + random() % 250 : side(targetLimit);
+        const int targetHeight = percent ? 1 + random() % 250 : side(targetLimit);
         expectAgreement(width, height, targetWidth, targetHeight, keepRatio, percent, types[random() % 10],
                         softness[random() % 9], unsigned(random()));
     }
 }
 
-// Processors without AVX2 take the portable kernels: the same samples.
-TEST(Agreement, RandomPicturesWithEitherKernels) {
-    expectRandomAgreement(20240611, 2500, 40);
-    expectRandomAgreement(77, 40, 400);
-    resample::usePortableKernels(true);
-    expectRandomAgreement(4242, 600, 60);
-    expectAgreement(1200, 800, 640, 480, true, false, 4);
-    resample::usePortableKernels(false);
+// Small pictures, and widths up to 700 (targets mostly smaller) that give rows of every remainder of the kernels'
+// strips and vector groups, heights several pieces per thread.
+TEST(Agreement, RandomPictures) {
+    expectRandomAgreement(20240611, 1200, 40, 80);
+    expectRandomAgreement(2026, 60, 700, 300);
 }
 
 // Extreme ratios (taps outside the image must cost nothing: visiting them would take minutes, past the test's time
@@ -195,7 +211,120 @@ TEST(Agreement, ExtremeRatiosAndAPhoto) {
          {std::array{60000, 1, 1, 1, 0}, {1, 60000, 1, 1, 0}, {1, 1, 60000, 1, 0}, {1, 1, 1, 60000, 0},
           {60000, 1, 1, 1, 4}, {1, 1, 60000, 1, 4}, {2, 60000, 60000, 2, 5}})
         expectAgreement(w, h, toWidth, toHeight, false, false, type);
-    expectAgreement(6000, 4000, 1920, 1280, false, false, 4);
+    expectAgreement(6000, 4000, 1920, 1280, true, false, 4);
+}
+
+// The kernels' shortcut that turns sums into samples without dividing, against the rule itself on sums whose division
+// lands next to a step: v = k + 0.5 exactly (a tie the rule rounds up), a few units in the last place either side of
+// it, of 0.49999 and of 1024, and far outside.
+TEST(Kernels, SamplesFromSumsFollowTheRuleNextToEveryStep) {
+    const double weightSums[] = {1.0,   std::nextafter(1.0, 2.0), std::nextafter(1.0, 0.0), 3.7, 0.123456789, 17.25,
+                                 -2.5,  1e-3,                     1.0 / 3,                  6.02e23, 2.2e-300};
+    onEverySet([&](int set) {
+        for (double weightSum : weightSums) {
+            std::vector<double> sums{INFINITY, -INFINITY, NAN};
+            auto around = [&](double centre) {
+                double below = centre, above = centre;
+                sums.push_back(centre);
+                for (int ulp = 0; ulp < 4; ++ulp) {
+                    below = std::nextafter(below, -INFINITY), above = std::nextafter(above, INFINITY);
+                    sums.push_back(below), sums.push_back(above);
+                }
+            };
+            for (int k = -3; k <= 257; ++k) around((k + 0.5) * weightSum);
+            for (double v : {0.49999, 1024.0, -1024.0, 1024.5, 1e6, -1e6, 0.0}) around(v * weightSum);
+            std::mt19937_64 random(7);
+            std::uniform_real_distribution<double> spread(-300, 600);
+            for (int n = 0; n < 500; ++n) sums.push_back(spread(random) * weightSum);
+            resample::TapSpan span;
+            span.weightSum = weightSum, span.inverseSum = 1 / weightSum;
+            Bytes samples(sums.size());
+            resample::samplesFromSums(sums.data(), sums.size(), span, samples.data());
+            for (std::size_t i = 0; i < sums.size(); ++i)
+                ASSERT_EQ(int(samples[i]), int(resample::sampleFromSum(sums[i], weightSum)))
+                    << "kernel set " << set << ": " << sums[i] << " / " << weightSum;
+        }
+    });
+}
+
+// Folds of triple-width rows of every length up to 40 pixels (the vector box fold takes ten at a time and leaves
+// the rest), on every set: the reference's samples, with sums of three 255s (the largest the division by 3 meets),
+// zeros and noise.
+TEST(Kernels, FoldsGiveTheReferenceSamplesOnEverySet) {
+    const struct { const char* name; int lcdType; bool (Image::*fold)(); } folds[] = {
+        {"box", 4, &Image::foldSubpixelBox}, {"weighted", 6, &Image::foldSubpixelWeighted},
+        {"adaptive", 5, &Image::foldSubpixelAdaptive}};
+    for (int pixels = 1; pixels <= 40; ++pixels) {
+        Picture wide = noise(3 * pixels, 3, unsigned(pixels));
+        std::fill(wide.rgb.begin(), wide.rgb.begin() + 9 * pixels, 255);  // row 0 all 255, row 1 all 0, row 2 noise
+        std::fill(wide.rgb.begin() + 9 * pixels, wide.rgb.begin() + 18 * pixels, 0);
+        onEverySet([&](int set) {
+            for (const auto& fold : folds) {
+                auto image = toEngine(wide);
+                ASSERT_TRUE(((*image).*fold.fold)());
+                ASSERT_EQ(bytes(*image), reference::fold(wide, fold.lcdType).rgb)
+                    << "kernel set " << set << ", " << fold.name << " fold of " << pixels << " pixels";
+            }
+        });
+    }
+}
+
+// The horizontal pass that hands each block of rows on as it is made (an LCD reduction folds them at once): the rows
+// handed on are applyHorizontal's, each once; a cancel from inside stops it, and it says so.
+TEST(Kernels, RowsHandedOnAreThePassRowsEachOnceUnlessCancelled) {
+    const Picture source = noise(301, 45, 5);
+    resample::WeightTable table;
+    ASSERT_TRUE(resample::buildHorizontalWeights(resample::horizontalGeometry(301, 270, 1, 1.0), table));
+    const std::size_t rowBytes = 3 * table.spans.size();
+    Bytes whole(rowBytes * 45);
+    std::atomic<bool> cancel{false};
+    ASSERT_TRUE(resample::applyHorizontal(source.rgb.data(), 301, 45, table, whole.data(), cancel, 1));
+    for (int threads : {1, 2, 3}) {
+        for (int cancelAfter : {-1, 0, 2}) {
+            Bytes handed(whole.size());
+            std::vector<int> times(45);
+            std::mutex mutex;
+            int blocks = 0;
+            std::atomic<bool> stop{false};
+            auto finish = [&](const std::uint8_t* rows, long long firstRow, int rowCount) {
+                std::lock_guard<std::mutex> lock(mutex);
+                std::copy(rows, rows + rowCount * rowBytes, handed.begin() + firstRow * rowBytes);
+                for (int k = 0; k < rowCount; ++k) ++times[firstRow + k];
+                if (blocks++ == cancelAfter) stop = true;
+            };
+            bool done = resample::applyHorizontalThen(source.rgb.data(), 301, 45, table, finish, stop, threads);
+            SCOPED_TRACE(::testing::Message() << threads << " thread(s), cancelled after block " << cancelAfter);
+            EXPECT_EQ(done, cancelAfter < 0);
+            if (cancelAfter < 0) {
+                EXPECT_EQ(handed, whole);
+                EXPECT_EQ(times, std::vector<int>(45, 1));
+            } else {
+                EXPECT_LE(blocks, cancelAfter + threads);  // each thread finishes at most the block it is on
+            }
+        }
+    }
+}
+
+TEST(Threads, EveryPieceIsDoneOnceByNoMoreThreadsThanAllowed) {
+    const struct { long long count, piece; int threads; } cases[] = {
+        {0, 1, 2}, {1, 1, 4}, {7, 3, 2}, {100, 1, 3}, {1000, 64, 2}, {1000, 5000, 4}, {997, 16, 7}, {5, 0, 2},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::atomic<int>> visits(static_cast<std::size_t>(c.count));
+        std::mutex mutex;
+        std::set<std::thread::id> workers;
+        resample::parallelPieces(c.count, c.piece, c.threads, [&](resample::PieceQueue& queue) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                workers.insert(std::this_thread::get_id());
+            }
+            for (long long begin, end; queue.take(begin, end);)
+                for (long long i = begin; i < end; ++i) ++visits[static_cast<std::size_t>(i)];
+        });
+        for (long long i = 0; i < c.count; ++i)
+            ASSERT_EQ(visits[static_cast<std::size_t>(i)], 1) << "index " << i << " of " << c.count;
+        EXPECT_LE(workers.size(), std::size_t(std::max(1, c.threads))) << c.count << " in pieces of " << c.piece;
+    }
 }
 
 }  // namespace
