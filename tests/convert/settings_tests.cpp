@@ -2,21 +2,10 @@
 #include "report.h"
 #include "settings.h"
 #include "settings_file.h"
+#include "settings_text.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
-
-namespace {
-
-std::string describe(const RunSettings& s) {
-    return std::string(labelOf(s.method).utf8_str()) + " " + std::string(wxString(infoOf(s.type).label).utf8_str()) +
-           " " + std::to_string(s.width) + "x" + std::to_string(s.height) + (s.percent ? "%" : "px") +
-           (s.keepRatio ? " fit" : " stretch") + " q" + std::to_string(s.quality) + " limit " +
-           std::to_string(s.limitBytes) + (s.sameFolder ? " same " : " other ") + std::string(s.suffix.utf8_str()) +
-           "|" + std::string(s.saveDir.utf8_str());
-}
-
-}  // namespace
 
 // What a run does with a settings file, the window and pixloom-batch alike (the window's side is checked
 // against this table in the window's tests). Lines the toolkit's reader fails its own checks on (an entry without a

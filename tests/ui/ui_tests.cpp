@@ -1,6 +1,7 @@
 // The main window under Xvfb with HOME at a fresh folder: its texts, option panel, layout, file list, settings.
 #include "commandline.h"
 #include "settings_file.h"
+#include "settings_text.h"
 #include "window_probe.h"
 
 #include <wx/msgdlg.h>
@@ -22,13 +23,6 @@ wxString fileName(const std::string& bytes) { return wxString(bytes.c_str(), *wx
 std::string bytesOf(const wxString& name) {
     const wxCharBuffer buffer = wxConvFileName->cWX2MB(name.wc_str());
     return buffer.data() ? buffer.data() : "<unconvertible>";
-}
-
-std::string describe(const RunSettings& s) {
-    return utf8(labelOf(s.method)) + " " + utf8(infoOf(s.type).label) + " " + std::to_string(s.width) + "x" +
-           std::to_string(s.height) + (s.percent ? "%" : "px") + (s.keepRatio ? " fit" : " stretch") + " q" +
-           std::to_string(s.quality) + " limit " + std::to_string(s.limitBytes) +
-           (s.sameFolder ? " same " : " other ") + utf8(s.suffix) + "|" + utf8(s.saveDir);
 }
 
 void touch(const std::string& path) {
