@@ -41,7 +41,7 @@ public:
         int left, width;
     };
     std::vector<Pane> panes() const;
-    static const unsigned char background = 0x80;  // around the pictures and between the panes
+    static constexpr unsigned char background = 0x80;  // around the pictures and between the panes
 
 private:
     void onPaint(wxPaintEvent& event);
