@@ -6,6 +6,7 @@
 #include "exif.h"
 #include "fuzz_support.h"
 #include "picture.h"
+#include "test_pictures.h"
 #include "webp.h"
 #include "writer.h"
 
@@ -28,7 +29,6 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 std::filesystem::path root;
 
 void put(const std::string& target, const std::string& name, const void* data, std::size_t size) {
@@ -48,15 +48,6 @@ Bytes samples(int width, int height, int channels) {
     return bytes;
 }
 
-Bytes saved(cmsHPROFILE profile) {
-    cmsUInt32Number length = 0;
-    cmsSaveProfileToMem(profile, nullptr, &length);
-    Bytes bytes(length);
-    cmsSaveProfileToMem(profile, bytes.data(), &length);
-    cmsCloseProfile(profile);
-    return bytes;
-}
-
 Bytes rgbProfile() {
     const cmsCIExyY white = {0.3127, 0.3290, 1};
     const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
@@ -64,14 +55,14 @@ Bytes rgbProfile() {
     cmsToneCurve* curves[3] = {curve, curve, curve};
     cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
     cmsFreeToneCurve(curve);
-    return saved(profile);
+    return savedProfile(profile);
 }
 
 Bytes greyProfile() {
     cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
     cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), curve);
     cmsFreeToneCurve(curve);
-    return saved(profile);
+    return savedProfile(profile);
 }
 
 Bytes cmykProfile() {
@@ -95,7 +86,7 @@ Bytes cmykProfile() {
     cmsWriteTag(profile, cmsSigAToB0Tag, lut);
     cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
     cmsPipelineFree(lut);
-    return saved(profile);
+    return savedProfile(profile);
 }
 
 // EXIF with an orientation, a date and a GPS latitude reference.
@@ -263,39 +254,14 @@ Bytes webpLossless(int width, int height) {
 }
 
 Bytes webpAnimation(int width, int height) {
-    WebPAnimEncoderOptions options;
-    WebPAnimEncoderOptionsInit(&options);
-    WebPAnimEncoder* encoder = WebPAnimEncoderNew(width, height, &options);
-    WebPConfig config;
-    WebPConfigInit(&config);
-    config.quality = 30;
-    for (int frame = 0; frame < 2; ++frame) {
-        WebPPicture picture;
-        WebPPictureInit(&picture);
-        picture.width = width, picture.height = height, picture.use_argb = 1;
-        Bytes rgba = samples(width, height + frame, 4);
-        WebPPictureImportRGBA(&picture, rgba.data(), width * 4);
-        WebPAnimEncoderAdd(encoder, &picture, frame * 100, &config);
-        WebPPictureFree(&picture);
-    }
-    WebPAnimEncoderAdd(encoder, nullptr, 200, &config);
-    WebPData data = {nullptr, 0};
-    WebPAnimEncoderAssemble(encoder, &data);
-    Bytes bytes(data.bytes, data.bytes + data.size);
-    WebPDataClear(&data);
-    WebPAnimEncoderDelete(encoder);
-    return bytes;
+    const Bytes rgba = samples(width, height, 4);
+    return animation({rgba, rgba}, width, height);
 }
 
 // A literal with its NUL separators.
 template <std::size_t N>
 std::string withNuls(const char (&text)[N]) {
     return std::string(text, N - 1);
-}
-
-Bytes fileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 Bytes withByte(unsigned char first, Bytes rest) {
@@ -353,7 +319,7 @@ void metadataSeeds(const std::filesystem::path& cameraFiles) {
     put("icc", "rgb", withByte(1, rgbProfile()));
     put("icc", "cmyk", withByte(2, cmykProfile()));
     cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    put("icc", "srgb", withByte(1, saved(srgb)));
+    put("icc", "srgb", withByte(1, savedProfile(srgb)));
 }
 
 void textSeeds() {

@@ -28,21 +28,12 @@ Bytes rgbOf(const unsigned char* data, std::size_t pixels) { return data ? Bytes
 Bytes rgbOf(const wxImage& i) { return rgbOf(i.IsOk() ? i.GetData() : nullptr, size_t(i.GetWidth()) * i.GetHeight()); }
 Bytes rgbOf(const DecodedPicture& p) { return rgbOf(p.ok() ? p.pixels : nullptr, std::size_t(p.width) * p.height); }
 
-Bytes saved(cmsHPROFILE profile) {
-    cmsUInt32Number length = 0;
-    cmsSaveProfileToMem(profile, nullptr, &length);
-    Bytes bytes(length);
-    cmsSaveProfileToMem(profile, bytes.data(), &length);
-    cmsCloseProfile(profile);
-    return bytes;
-}
-
 // On one curve, which it frees: grey, or RGB of these primaries with a D65 white.
 Bytes profileOn(cmsToneCurve* curve, const cmsCIExyYTRIPLE* primaries = nullptr) {
     const cmsCIExyY white = {0.3127, 0.3290, 1};
     cmsToneCurve* curves[3] = {curve, curve, curve};
     const Bytes profile =
-        saved(primaries ? cmsCreateRGBProfile(&white, primaries, curves) : cmsCreateGrayProfile(cmsD50_xyY(), curve));
+        savedProfile(primaries ? cmsCreateRGBProfile(&white, primaries, curves) : cmsCreateGrayProfile(cmsD50_xyY(), curve));
     cmsFreeToneCurve(curve);
     return profile;
 }
@@ -84,7 +75,7 @@ Bytes cmykLike() {
     cmsWriteTag(profile, cmsSigAToB0Tag, lut);
     cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
     cmsPipelineFree(lut);
-    return saved(profile);
+    return savedProfile(profile);
 }
 
 // A profile LittleCMS refuses though its structure is sound (libpng takes it): the red colorant's type is unknown.
@@ -257,7 +248,7 @@ TEST(Orientation, AllEightStandUpright) {
 
 // Two decodes at once too (a worker per file in the program): the same samples.
 TEST(ColourProfiles, ConvertToSrgbAsLittleCmsDoesAlsoTwoAtOnce) {
-    const Bytes adobe = adobeLike(), srgb = saved(cmsCreate_sRGBProfile()), grey = greyGamma22(), cmyk = cmykLike();
+    const Bytes adobe = adobeLike(), srgb = savedProfile(cmsCreate_sRGBProfile()), grey = greyGamma22(), cmyk = cmykLike();
     const Raster greys = noise(19, 11, 1, 7), inks = noise(23, 13, 4, 12);
     const Bytes asStored = colours.samples, asJpeg = readJpeg(jpegFile(colours)).samples;
     const char* const ignored = "colour profile ignored: ";

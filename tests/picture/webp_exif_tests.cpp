@@ -49,12 +49,6 @@ std::pair<std::vector<unsigned>, std::uint32_t> firstIfd(const Bytes& t) {
     return {tags, u32(at + 2 + 12 * n)};
 }
 
-Bytes taken(const std::uint8_t* data, std::size_t size) {  // from libwebp's allocation
-    Bytes bytes(data, data + size);
-    WebPFree(const_cast<std::uint8_t*>(data));
-    return bytes;
-}
-
 Bytes libwebpChunk(const Bytes& file, const char* fourcc) {
     const WebPData data = {file.data(), file.size()};
     WebPDemuxer* demuxer = WebPDemux(&data);
@@ -76,30 +70,6 @@ Bytes withChunks(const Bytes& still, const std::vector<std::pair<const char*, By
     WebPData out = {nullptr, 0};
     WebPMuxAssemble(mux, &out);
     WebPMuxDelete(mux);
-    return taken(out.bytes, out.size);
-}
-
-// Lossless frames of RGBA, each the whole canvas.
-Bytes animation(const std::vector<Bytes>& frames, int width, int height) {
-    WebPAnimEncoderOptions options;
-    WebPAnimEncoderOptionsInit(&options);
-    WebPAnimEncoder* encoder = WebPAnimEncoderNew(width, height, &options);
-    WebPConfig config;
-    WebPConfigInit(&config);
-    config.lossless = 1;
-    int timestamp = 0;
-    for (const Bytes& frame : frames) {
-        WebPPicture picture;
-        WebPPictureInit(&picture);
-        picture.width = width, picture.height = height, picture.use_argb = 1;
-        WebPPictureImportRGBA(&picture, frame.data(), 4 * width);
-        WebPAnimEncoderAdd(encoder, &picture, timestamp += 100, &config);
-        WebPPictureFree(&picture);
-    }
-    WebPAnimEncoderAdd(encoder, nullptr, timestamp + 100, nullptr);
-    WebPData out = {nullptr, 0};
-    WebPAnimEncoderAssemble(encoder, &out);
-    WebPAnimEncoderDelete(encoder);
     return taken(out.bytes, out.size);
 }
 

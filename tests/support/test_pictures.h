@@ -3,9 +3,12 @@
 #pragma once
 
 #include <jpeglib.h>
+#include <lcms2.h>
 #include <libexif/exif-data.h>
 #include <png.h>
 #include <tiffio.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -260,3 +263,43 @@ struct ExifRead {
         return r.size() == 2 ? exif_get_short(r.data(), order) : r.size() == 4 ? exif_get_long(r.data(), order) : -1;
     }
 };
+
+// A LittleCMS profile as the bytes of a file; the profile is closed.
+inline Bytes savedProfile(cmsHPROFILE profile) {
+    cmsUInt32Number length = 0;
+    cmsSaveProfileToMem(profile, nullptr, &length);
+    Bytes bytes(length);
+    cmsSaveProfileToMem(profile, bytes.data(), &length);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+inline Bytes taken(const std::uint8_t* data, std::size_t size) {  // from libwebp's allocation
+    Bytes bytes(data, data + size);
+    WebPFree(const_cast<std::uint8_t*>(data));
+    return bytes;
+}
+
+// A WebP animation of lossless frames of RGBA, each the whole canvas.
+inline Bytes animation(const std::vector<Bytes>& frames, int width, int height) {
+    WebPAnimEncoderOptions options;
+    WebPAnimEncoderOptionsInit(&options);
+    WebPAnimEncoder* encoder = WebPAnimEncoderNew(width, height, &options);
+    WebPConfig config;
+    WebPConfigInit(&config);
+    config.lossless = 1;
+    int timestamp = 0;
+    for (const Bytes& frame : frames) {
+        WebPPicture picture;
+        WebPPictureInit(&picture);
+        picture.width = width, picture.height = height, picture.use_argb = 1;
+        WebPPictureImportRGBA(&picture, frame.data(), 4 * width);
+        WebPAnimEncoderAdd(encoder, &picture, timestamp += 100, &config);
+        WebPPictureFree(&picture);
+    }
+    WebPAnimEncoderAdd(encoder, nullptr, timestamp + 100, nullptr);
+    WebPData out = {nullptr, 0};
+    WebPAnimEncoderAssemble(encoder, &out);
+    WebPAnimEncoderDelete(encoder);
+    return taken(out.bytes, out.size);
+}
