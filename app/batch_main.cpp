@@ -160,8 +160,8 @@ wxString extensionList() {
 }
 
 // The inputs as the window lists them; a name that gives nothing is told.
-wxArrayString listInputs(const wxArrayString& inputs, const RunSettings& settings, std::vector<FileFailure>& failures) {
-    FileListing listing;
+wxArrayString listInputs(FileListing& listing, const wxArrayString& inputs, const RunSettings& settings,
+                         std::vector<FileFailure>& failures) {
     const OutputNaming naming = namingFor(settings);
     wxArrayString files;
     for (const wxString& input : inputs) {
@@ -186,14 +186,15 @@ wxString summary(const Counts& counts, size_t total, double seconds, bool interr
     return text + wxT(", in ") + clockText(seconds) + (interrupted ? wxT(" (interrupted)") : wxT(""));
 }
 
-int convert(const wxArrayString& files, const RunSettings& settings, const std::vector<FileFailure>& failures,
-            Interruption& interruption) {
+int convert(const FileListing& listing, const wxArrayString& files, const RunSettings& settings,
+            const std::vector<FileFailure>& failures, Interruption& interruption) {
     Progress progress(files);
     Counts counts;
     counts.failed = failures.size();
     for (const FileFailure& failure : failures) progress.report(failure.source, failure.reason);
     QueueClient client(files, settings);
     client.onFileTaken = [&](const wxString& source) { progress.taken(source); };
+    client.walkedFolderOf = [&](const wxString& source) { return listing.walkedFolderOf(source); };
     client.onFileDone = [&](const wxString& source, const FileOutcome& outcome) {
         for (const wxString& note : outcome.notes) progress.report(source, note);
         if (outcome.failed() && !outcome.problem.empty()) progress.report(source, outcome.problem);
@@ -234,6 +235,7 @@ int main(int argc, char** argv) {
     if (request.help) return std::printf("%s", static_cast<const char*>(batchUsage().utf8_str())), 0;
     if (request.version) return std::printf("pixloom-batch %s\n", PIXLOOM_VERSION), 0;
     std::vector<FileFailure> failures;
-    const wxArrayString files = listInputs(request.inputs, request.settings, failures);
-    return convert(files, request.settings, failures, interruption);
+    FileListing listing;
+    const wxArrayString files = listInputs(listing, request.inputs, request.settings, failures);
+    return convert(listing, files, request.settings, failures, interruption);
 }

@@ -1,6 +1,7 @@
 #include "batch_options.h"
 
 #include "log_capture.h"
+#include "output_path.h"
 
 #include <wx/cmdline.h>
 #include <wx/filename.h>
@@ -14,6 +15,7 @@ namespace {
 
 const wxCmdLineEntryDesc options[] = {
     {wxCMD_LINE_OPTION, nullptr, "size", "target box WxH", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "only-reduce", "never enlarge", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_SWITCH, nullptr, "pixels", "--size in pixels", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_SWITCH, nullptr, "percent", "--size in percent", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_SWITCH, nullptr, "fit", "keep the aspect ratio", wxCMD_LINE_VAL_NONE, 0},
@@ -24,6 +26,8 @@ const wxCmdLineEntryDesc options[] = {
     {wxCMD_LINE_OPTION, nullptr, "limit", "JPEG size limit in KB", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "suffix", "beside the sources", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "out", "into a folder", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "keep-tree", "keep sub-folders", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "keep-dates", "keep file dates", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_OPTION, nullptr, "metadata", "keep, all or none", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_SWITCH, nullptr, "help", "help", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_SWITCH, nullptr, "version", "version", wxCMD_LINE_VAL_NONE, 0},
@@ -95,13 +99,13 @@ bool readNumber(const wxString& text, long low, long high, long& value) {
     return text.ToLong(&value, 10) && value >= low && value <= high;
 }
 
-bool readSize(const wxString& text, RunSettings& settings) {
+bool readSize(const wxString& text, TargetBox& box) {
     const wxString size = text.Lower();  // "1920X1080" too
     long width, height;
     if (size.Freq(wxT('x')) != 1 || !readNumber(size.BeforeFirst(wxT('x')), 1, 65535, width) ||
         !readNumber(size.AfterFirst(wxT('x')), 1, 65535, height))
         return false;
-    settings.width = static_cast<int>(width), settings.height = static_cast<int>(height);
+    box = {static_cast<int>(width), static_cast<int>(height)};
     return true;
 }
 
@@ -154,8 +158,9 @@ bool readChoices(const wxCmdLineParser& parser, RunSettings& settings, wxString&
         return bad(error, wxT("--pixels and --percent exclude each other"));
     if (parser.Found(wxT("fit")) && parser.Found(wxT("stretch")))
         return bad(error, wxT("--fit and --stretch exclude each other"));
-    if (parser.Found(wxT("suffix")) && parser.Found(wxT("out")))
-        return bad(error, wxT("--suffix and --out exclude each other"));
+    if (parser.Found(wxT("only-reduce"))) settings.onlyReduce = true;
+    if (parser.Found(wxT("keep-tree"))) settings.keepTree = true;
+    if (parser.Found(wxT("keep-dates"))) settings.keepDates = true;
     if (parser.Found(wxT("pixels"))) settings.percent = false;
     if (parser.Found(wxT("percent"))) settings.percent = true;
     if (parser.Found(wxT("fit"))) settings.keepRatio = true;
@@ -170,12 +175,46 @@ bool foundValue(const wxCmdLineParser& parser, const RawArguments& raw, const wc
     return true;
 }
 
+// Every --size, in order: the first replaces the saved size, the others
+// are written too.
+bool readSizes(const wxCmdLineParser& parser, const RawArguments& raw, RunSettings& settings, wxString& error) {
+    std::vector<TargetBox> boxes;
+    for (const wxCmdLineArg& argument : parser.GetArguments()) {
+        if (argument.GetKind() != wxCMD_LINE_OPTION || argument.GetLongName() != wxT("size")) continue;
+        const wxString text = raw.restore(argument.GetStrVal());
+        TargetBox box{};
+        if (!readSize(text, box))
+            return bad(error, wxT("--size wants WIDTHxHEIGHT, each 1 to 65535, not \"") + text + wxT("\""));
+        boxes.push_back(box);
+    }
+    if (boxes.empty()) return true;
+    settings.width = boxes.front().width, settings.height = boxes.front().height;
+    settings.moreSizes.assign(boxes.begin() + 1, boxes.end());
+    return true;
+}
+
+// Several sizes need names of their own: the suffix's placeholders must
+// tell them apart (as far as the boxes asked for do).
+bool sizesNamedApart(const RunSettings& settings, wxString& error) {
+    std::vector<TargetBox> boxes{{settings.width, settings.height}};
+    boxes.insert(boxes.end(), settings.moreSizes.begin(), settings.moreSizes.end());
+    std::map<wxString, wxString> named;  // suffix -> box
+    for (const TargetBox& box : boxes) {
+        OutputNaming naming = namingFor(settings, box);
+        naming.size.width = box.width, naming.size.height = box.height;
+        const auto [earlier, isNew] = named.emplace(namedSuffix(naming), naming.size.box);
+        if (!isNew)
+            return bad(error, wxT("--size ") + earlier->second + wxT(" and ") + naming.size.box +
+                                  wxT(" would write the same names: put {w}, {h} or {size} in --suffix"));
+    }
+    return true;
+}
+
 bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSettings& settings, wxString& error) {
+    if (!readSizes(parser, raw, settings, error)) return false;
     wxString text;
     long number;
     auto found = [&](const wchar_t* name) { return foundValue(parser, raw, name, text); };
-    if (found(L"size") && !readSize(text, settings))
-        return bad(error, wxT("--size wants WIDTHxHEIGHT, each 1 to 65535, not \"") + text + wxT("\""));
     if (found(L"method") && !readMethod(text, settings.method))
         return bad(error, wxT("unknown --method \"") + text + wxT("\" (") + namesOf(methods()) + wxT(")"));
     if (found(L"type") && !readType(text, settings.type))
@@ -191,6 +230,8 @@ bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSetti
     }
     if (found(L"suffix")) {
         if (text.empty()) return bad(error, wxT("--suffix must not be empty"));
+        if (parser.Found(wxT("out")) && !hasPlaceholder(text))
+            return bad(error, wxT("--suffix with --out needs {w}, {h} or {size} (else outputs take the source's name)"));
         settings.sameFolder = true, settings.suffix = text;
     }
     if (found(L"metadata") && !readMetadata(text, settings.metadata))
@@ -199,7 +240,8 @@ bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSetti
         if (!wxDirExists(text)) return bad(error, wxT("--out: no such folder: ") + text);
         settings.sameFolder = false, settings.saveDir = text;
     }
-    return true;
+    if (settings.keepTree && settings.sameFolder) return bad(error, wxT("--keep-tree wants --out DIR"));
+    return sizesNamedApart(settings, error);
 }
 
 }  // namespace
@@ -235,7 +277,9 @@ wxString batchUsage() {
         if (row.lossy) lossy += (lossy.empty() ? wxT("") : wxT(", ")) + wxString(row.label);
     return wxT("usage: pixloom-batch [OPTIONS] FILE_OR_FOLDER...\n"
                "Reduces image files as the pixloom window does, starting from its saved settings.\n\n"
-               "  --size WxH             target box, e.g. 1920x1080\n"
+               "  --size WxH             target box, e.g. 1920x1080; given again, each source is also\n"
+               "                         written in that size, in order (the names must differ: --suffix)\n"
+               "  --only-reduce          a picture already inside the box keeps its size (never enlarged)\n"
                "  --pixels | --percent   units of --size\n"
                "  --fit | --stretch      keep the aspect ratio inside the box, or fill it\n"
                "  --method NAME          ") +
@@ -251,8 +295,13 @@ wxString batchUsage() {
                "  --limit KB             size limit of ") +
            lossy +
            wxT(" files, 0 for none\n"
-               "  --suffix TEXT          write beside each source: name + TEXT + extension\n"
-               "  --out DIR              write into DIR: name + extension\n"
+               "  --suffix TEXT          write beside each source: name + TEXT + extension; in TEXT {w}\n"
+               "                         and {h} are the output's width and height, {size} the box\n"
+               "                         (1920x1080, or 50%)\n"
+               "  --out DIR              write into DIR: name + extension, or name + TEXT + extension\n"
+               "                         when --suffix TEXT holds {w}, {h} or {size}\n"
+               "  --keep-tree            with --out: a folder's files go to DIR/FOLDER/SUB/FOLDERS\n"
+               "  --keep-dates           each output gets its source's modification and access times\n"
                "  --metadata MODE        the source's EXIF in the output: keep (date, camera, author; never\n"
                "                         the location), all (location and maker notes too) or none\n"
                "  --help, --version\n\n"

@@ -32,13 +32,12 @@ bool ConversionRun::convertFirstFile() {
     }
     names.sourceTaken(job->source);
     if (runTookFile) runTookFile(job->source);
-    FileOutcome outcome = convertFile(job->source, job->settings, contextFor(job->source));
+    FileOutcome outcome = convertFile(job->source, job->settings, contextFor(*job));
     {
         std::lock_guard<std::mutex> lock(mutex);
         inProgress.clear();
     }
     if (outcome.kind == FileOutcome::Abandoned) return false;
-    if (outcome.kind == FileOutcome::Written) names.outputWritten(outcome.output);
     if (outcome.failed()) failures.push_back({job->source, outcome.problem});
     client.fileDone(job->source, outcome);
     return true;
@@ -57,8 +56,10 @@ LoadedSource ConversionRun::load(const wxString& source) {
     return std::move(*loaded);
 }
 
-FileContext ConversionRun::contextFor(const wxString& source) {
+FileContext ConversionRun::contextFor(const FileJob& job) {
+    const wxString source = job.source;
     FileContext context;
+    context.walkedFolder = job.walkedFolder;
     context.load = [this, source] { return load(source); };
     context.names = &names;
     context.track = [this](Image* image) { track(image); };

@@ -14,14 +14,18 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class Image;
 
 // One file taken from the head of the list, with the settings of the moment.
 struct FileJob {
+    FileJob(wxString source = wxString(), RunSettings settings = RunSettings(), wxString walkedFolder = wxString())
+        : source(std::move(source)), settings(std::move(settings)), walkedFolder(std::move(walkedFolder)) {}
     wxString source;
     RunSettings settings;
+    wxString walkedFolder;  // the folder whose walk listed it, if any
 };
 
 struct FileFailure {
@@ -76,7 +80,7 @@ public:
 
 private:
     void track(Image* image);
-    FileContext contextFor(const wxString& source);
+    FileContext contextFor(const FileJob& job);
     LoadedSource load(const wxString& source);
 
     RunClient& client;

@@ -7,7 +7,15 @@
 #include "safe_write.h"
 #include "size_search.h"
 
+#include <wx/filename.h>
+
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <filesystem>
+#include <optional>
 
 namespace {
 
@@ -97,8 +105,33 @@ LoadedSource loadSource(const wxString& path, const DecodeOptions& options) {
     return loaded;
 }
 
-wxString reduceImage(Image& image, const RunSettings& settings) {
-    const Image::Size target = image.targetSize(settings.width, settings.height, settings.keepRatio, settings.percent);
+namespace {
+
+// What "only reduce" leaves of the box: the picture's own size where the box
+// would enlarge it (nothing to do), else the box, or for a stretch the box
+// with no side made longer.
+std::optional<RunSettings> reductionOnly(const Image& image, const RunSettings& settings, const Image::Size& target) {
+    const int width = image.getWidth(), height = image.getHeight();
+    if (target.width >= width && target.height >= height) return std::nullopt;
+    RunSettings clamped = settings;
+    if (target.width > width || target.height > height) {
+        clamped.width = std::min(target.width, width), clamped.height = std::min(target.height, height);
+        clamped.keepRatio = clamped.percent = false;
+    }
+    return clamped;
+}
+
+}  // namespace
+
+wxString reduceImage(Image& image, const RunSettings& asked) {
+    RunSettings settings = asked;
+    Image::Size target = image.targetSize(settings.width, settings.height, settings.keepRatio, settings.percent);
+    if (settings.onlyReduce) {
+        const std::optional<RunSettings> reduced = reductionOnly(image, settings, target);
+        if (!reduced) return wxString();  // it fits: its pixels as they are
+        settings = *reduced;
+        target = image.targetSize(settings.width, settings.height, settings.keepRatio, settings.percent);
+    }
     if (tooLarge(target)) return sizeText(target) + wxT(" is too large");
     image.lcdSetting(settings.method.lcdType);
     const bool done = settings.method.nearest
@@ -136,38 +169,150 @@ wxString encodeOutput(const Image& image, const RunSettings& settings, const std
     return wxString();
 }
 
+namespace {
+
+// The source's access and modification times, for an output that keeps them.
+bool sourceTimes(const wxString& source, FileTimes& times, wxString& reason) {
+    struct stat info;
+    if (stat(nativePath(source).c_str(), &info) == 0) {
+        times = {info.st_atim, info.st_mtim};
+        return true;
+    }
+    reason = wxT("cannot read the file's dates: ") + wxString::FromUTF8(std::strerror(errno));
+    return false;
+}
+
+// The folders of a kept tree, made where missing; never over a file.
+wxString makeFolders(const wxString& path) {
+    const std::string folder = nativePath(wxFileName(path).GetPath(wxPATH_GET_VOLUME));
+    std::error_code error;
+    if (folder.empty() || std::filesystem::is_directory(folder, error)) return wxString();
+    std::filesystem::create_directories(folder, error);
+    if (!error) return wxString();
+    return wxT("cannot create the folder ") + wxString(folder.c_str(), *wxConvFileName) + wxT(": ") +
+           wxString::FromUTF8(error.message().c_str());
+}
+
+// The sizes an output is written in, in order.
+std::vector<TargetBox> boxesOf(const RunSettings& settings) {
+    std::vector<TargetBox> boxes{{settings.width, settings.height}};
+    boxes.insert(boxes.end(), settings.moreSizes.begin(), settings.moreSizes.end());
+    return boxes;
+}
+
+// An output of the source written in this run, by its planned name.
+struct Written {
+    wxString planned;
+    int width, height;
+};
+
+struct SizeJob {
+    const wxString& source;
+    const LoadedSource& loaded;
+    RunSettings settings;  // with this box as the size
+    const FileContext& context;
+    const FileTimes* times;
+    std::vector<Written>& written;  // this source's outputs so far
+};
+
+// An earlier size that gave the same picture under the same name (a box the
+// picture already fits, with "only reduce"): written once is enough.
+const Written* sameOutput(const std::vector<Written>& written, const wxString& planned, const Image& image) {
+    for (const Written& output : written)
+        if (output.planned == planned && output.width == image.getWidth() && output.height == image.getHeight())
+            return &output;
+    return nullptr;
+}
+
+// Reduces, encodes, names and writes image, one of the source's sizes.
+FileOutcome writeSize(const SizeJob& job, std::unique_ptr<Image> image) {
+    const FileContext& context = job.context;
+    const RunSettings& settings = job.settings;
+    OutputNaming naming = namingFor(settings, {settings.width, settings.height});
+    const wxString planned = outputPathFor(job.source, naming, context.walkedFolder).path;
+    if (!image || image->isEmpty()) return failed(planned, wxT("not enough memory to convert it"));
+    wxString reason;
+    {
+        Tracking tracking(context, image.get());
+        reason = reduceImage(*image, settings);
+    }
+    if (abandoned(context)) return givenUp(planned);
+    if (!reason.empty()) return failed(planned, reason);
+
+    naming.size.width = image->getWidth(), naming.size.height = image->getHeight();
+    const OutputPath path = outputPathFor(job.source, naming, context.walkedFolder);
+    if (path.path.empty()) return failed(planned, path.error);
+    if (sameOutput(job.written, path.path, *image))
+        return {FileOutcome::Written, path.path, wxString(),
+                {naming.size.box + wxT(" gives the same picture as ") + path.path + wxT(", not written again")}};
+    const OutputExif exif = exifFor(job.loaded, *image, settings);
+    std::vector<wxString> notes;
+    if (!exif.note.empty()) notes.push_back(wxString::FromUTF8(exif.note.c_str()));
+    EncodedOutput encoded;
+    reason = encodeOutput(*image, settings, exif.bytes, context.abandoned, encoded);
+    image.reset();  // the pixels are no longer needed
+    if (abandoned(context)) return givenUp(path.path);
+    if (!reason.empty()) return failed(path.path, reason);
+
+    FileOutcome outcome{FileOutcome::Written, path.path, encoded.overLimit, notes};
+    if (context.names) outcome.output = context.names->freeName(path.path, [&] { return !abandoned(context); });
+    if (outcome.output.empty()) return givenUp(path.path);
+    if (outcome.output != path.path)
+        outcome.notes.push_back(wxT("written as ") + outcome.output + wxT(", since ") + path.path +
+                                wxT(" is another file of this run"));
+    if (settings.keepTree) reason = makeFolders(outcome.output);
+    if (reason.empty()) reason = writeFileAtomically(encoded.bytes, outcome.output, context.abandoned, context.commit,
+                                                     job.times);
+    if (reason.empty()) {
+        if (context.names) context.names->outputWritten(outcome.output);
+        job.written.push_back({path.path, naming.size.width, naming.size.height});
+        return outcome;
+    }
+    return {abandoned(context) ? FileOutcome::Abandoned : FileOutcome::Failed, outcome.output, reason, outcome.notes};
+}
+
+// The outcome of a source written in several sizes: written when every size
+// was; what went wrong with a size is told with its box.
+void addSize(FileOutcome& whole, FileOutcome size, const wxString& box, bool several) {
+    whole.notes.insert(whole.notes.end(), size.notes.begin(), size.notes.end());
+    if (!several) {
+        whole.kind = size.kind, whole.output = size.output, whole.problem = size.problem;
+        return;
+    }
+    if (!size.problem.empty())
+        whole.problem += (whole.problem.empty() ? wxT("") : wxT("; ")) + box + wxT(": ") + size.problem;
+    if (size.kind == FileOutcome::Written && whole.kind == FileOutcome::Written) whole.output = size.output;
+    if (size.kind != FileOutcome::Written && whole.kind != FileOutcome::Abandoned) {
+        whole.kind = size.kind;
+        whole.output = size.output;
+    }
+}
+
+}  // namespace
+
 FileOutcome convertFile(const wxString& source, const RunSettings& settings, const FileContext& context) {
-    const OutputPath planned = outputPathFor(source, namingFor(settings));
+    const OutputPath planned = outputPathFor(source, namingFor(settings), context.walkedFolder);
     if (planned.path.empty()) return failed(planned.path, planned.error);
+    FileTimes times;
+    wxString reason;
+    if (settings.keepDates && !sourceTimes(source, times, reason)) return failed(planned.path, reason);
 
     LoadedSource loaded = context.load ? context.load() : loadSource(source);
     if (abandoned(context)) return givenUp(planned.path);
     if (!loaded.image) return failed(planned.path, loaded.error);
-    wxString reason;
-    {
-        Tracking tracking(context, loaded.image.get());
-        reason = reduceImage(*loaded.image, settings);
+
+    const std::vector<TargetBox> boxes = boxesOf(settings);
+    FileOutcome outcome{FileOutcome::Written, planned.path, wxString(), loaded.notes};
+    std::vector<Written> written;
+    for (size_t i = 0; i < boxes.size() && outcome.kind != FileOutcome::Abandoned; ++i) {
+        SizeJob job{source, loaded, settings, context, settings.keepDates ? &times : nullptr, written};
+        job.settings.width = boxes[i].width, job.settings.height = boxes[i].height;
+        // Each size from the decoded picture; the last takes it.
+        std::unique_ptr<Image> image = i + 1 == boxes.size() ? std::move(loaded.image)
+                                                             : std::make_unique<Image>(*loaded.image);
+        addSize(outcome, writeSize(job, std::move(image)), boxText(boxes[i], settings.percent), boxes.size() > 1);
     }
-    if (abandoned(context)) return givenUp(planned.path);
-    if (!reason.empty()) return failed(planned.path, reason);
-
-    const OutputExif exif = exifFor(loaded, *loaded.image, settings);
-    if (!exif.note.empty()) loaded.notes.push_back(wxString::FromUTF8(exif.note.c_str()));
-    EncodedOutput encoded;
-    reason = encodeOutput(*loaded.image, settings, exif.bytes, context.abandoned, encoded);
-    loaded.image.reset();  // the pixels are no longer needed
-    if (abandoned(context)) return givenUp(planned.path);
-    if (!reason.empty()) return failed(planned.path, reason);
-
-    FileOutcome outcome{FileOutcome::Written, planned.path, encoded.overLimit, loaded.notes};
-    if (context.names) outcome.output = context.names->freeName(planned.path, [&] { return !abandoned(context); });
-    if (outcome.output.empty()) return givenUp(planned.path);
-    if (outcome.output != planned.path)
-        outcome.notes.push_back(wxT("written as ") + outcome.output + wxT(", since ") + planned.path +
-                                wxT(" is another file of this run"));
-    reason = writeFileAtomically(encoded.bytes, outcome.output, context.abandoned, context.commit);
-    if (reason.empty()) return outcome;
-    return {abandoned(context) ? FileOutcome::Abandoned : FileOutcome::Failed, outcome.output, reason, outcome.notes};
+    return outcome;
 }
 
 void reportOutcome(const wxString& source, const FileOutcome& outcome) {

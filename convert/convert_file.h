@@ -65,7 +65,8 @@ void reportOutcome(const wxString& source, const FileOutcome& outcome);
 // What converting one file needs from the run around it. Every member may be
 // left empty.
 struct FileContext {
-    const NameGuard* names = nullptr;  // the names an output must leave alone
+    NameGuard* names = nullptr;  // the names an output must leave alone; told of each output written
+    wxString walkedFolder;       // the folder whose walk listed the file, if any
     // Given the image being reduced (null once done with it), so that another
     // thread can cancel it.
     std::function<void(Image*)> track;
@@ -76,6 +77,7 @@ struct FileContext {
 };
 
 // Decodes source, reduces it as settings say and writes it under its output
-// path, or a name variant of it when that path is protected. Writes nothing
-// unless the reduction gave exactly the size asked for.
+// path, or a name variant of it when that path is protected; once per size,
+// in order, from one decoding. Writes nothing of a size unless the reduction
+// gave exactly the size asked for.
 FileOutcome convertFile(const wxString& source, const RunSettings& settings, const FileContext& context = {});

@@ -14,6 +14,8 @@
 #include <map>
 #include <unordered_set>
 #include <memory>
+#include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -89,43 +91,69 @@ bool walkOrder(const wxArrayString& a, const wxArrayString& b) {
 // same folder, when the names carry a suffix: outputs named like their
 // sources (into another folder that is this one) can't be told from them.
 // Told from the names alone, as output naming makes them.
-std::unordered_set<std::wstring> plannedOutputs(const wxString& folder, const std::vector<wxString>& images,
-                                                const OutputNaming& naming) {
-    std::unordered_set<std::wstring> names;
-    if (!naming.sameFolder && !namesSameFile(naming.saveDir, folder.empty() ? wxString(wxT(".")) : folder))
-        return names;
-    const wxString collisionSuffix = naming.suffix.empty() ? wxString(wxT("_res")) : naming.suffix;
-    for (const wxString& image : images) {
-        const wxFileName source(image);
-        const bool sameName = wxT(".") + source.GetExt() == naming.extension;
-        if (naming.sameFolder && !naming.suffix.empty())
-            names.insert((source.GetName() + naming.suffix + naming.extension).ToStdWstring());
-        else if (sameName)
-            names.insert((source.GetName() + collisionSuffix + naming.extension).ToStdWstring());
+class PlannedOutputs {
+public:
+    PlannedOutputs(const wxString& folder, const std::vector<wxString>& images, const OutputNaming& naming,
+                   const wxString& walkedFolder)
+        : naming(naming) {
+        if (images.empty()) return;
+        const wxString outputs = outputFolderFor(images.front(), naming, walkedFolder);
+        if (!naming.sameFolder && !namesSameFile(outputs, folder.empty() ? wxString(wxT(".")) : folder)) return;
+        const bool suffixed = !namedSuffix(naming).empty() || hasPlaceholder(naming.suffix);
+        const wxString collisionSuffix = naming.suffix.empty() ? wxString(wxT("_res")) : naming.suffix;
+        for (const wxString& image : images) {
+            const wxFileName source(image);
+            if (suffixed)
+                bases.insert(source.GetName().ToStdWstring());
+            else if (wxT(".") + source.GetExt() == naming.extension)
+                names.insert((source.GetName() + collisionSuffix + naming.extension).ToStdWstring());
+        }
     }
-    return names;
-}
+
+    // Whether the file name is one of them, or a "-N" variant of one.
+    bool has(const wxString& name) const { return isPlanned(name) || isPlanned(variantBase(name)); }
+
+private:
+    bool isPlanned(const wxString& name) const {
+        if (names.count(name.ToStdWstring())) return true;
+        if (bases.empty() || !name.EndsWith(naming.extension)) return false;
+        // Some image's base name, then what the suffix expands to.
+        const wxString stem = name.Left(name.length() - naming.extension.length());
+        for (size_t length = 1; length < stem.length(); ++length)
+            if (bases.count(stem.Left(length).ToStdWstring()) && matchesSuffix(stem.Mid(length), naming.suffix))
+                return true;
+        return false;
+    }
+
+    const OutputNaming& naming;
+    std::unordered_set<std::wstring> names;  // exact names
+    std::unordered_set<std::wstring> bases;  // base names, followed by the suffix pattern
+};
 
 // The image files of a walk, less those named as another file's output.
-wxArrayString withoutEarlierOutputs(const wxArrayString& files, const OutputNaming* naming) {
+wxArrayString withoutEarlierOutputs(const wxArrayString& files, const OutputNaming* naming,
+                                    const wxString& walkedFolder) {
     wxArrayString images;
     for (const wxString& file : files)
         if (isImageFilePath(file)) images.Add(file);
     if (!naming) return images;
     std::map<wxString, std::vector<wxString>> byFolder;
     for (const wxString& image : images) byFolder[wxFileName(image).GetPath()].push_back(image);
-    std::map<wxString, std::unordered_set<std::wstring>> planned;
-    for (const auto& [folder, inFolder] : byFolder) planned[folder] = plannedOutputs(folder, inFolder, *naming);
+    std::map<wxString, PlannedOutputs> planned;
+    for (const auto& [folder, inFolder] : byFolder)
+        planned.emplace(std::piecewise_construct, std::forward_as_tuple(folder),
+                        std::forward_as_tuple(folder, inFolder, *naming, walkedFolder));
     wxArrayString kept;
     for (const wxString& image : images) {
         const wxFileName name(image);
-        const auto& outputs = planned[name.GetPath()];
-        if (outputs.count(name.GetFullName().ToStdWstring()) ||
-            outputs.count(variantBase(name.GetFullName()).ToStdWstring()))
-            continue;
-        kept.Add(image);
+        if (!planned.at(name.GetPath()).has(name.GetFullName())) kept.Add(image);
     }
     return kept;
+}
+
+wxString withoutTrailingSeparators(wxString folder) {
+    while (folder.length() > 1 && folder.Last() == wxFILE_SEP_PATH) folder.RemoveLast();
+    return folder;
 }
 
 }  // namespace
@@ -180,14 +208,13 @@ bool wxDirTraverserSimple::enter(const wxString& folder) {
     return entered.insert({info.st_dev, info.st_ino}).second;
 }
 
-wxArrayString walkFolder(const wxString& folder, const wxString& skip) {
-    wxString root = folder;
-    while (root.length() > 1 && root.Last() == wxFILE_SEP_PATH) root.RemoveLast();
+wxArrayString walkFolder(const wxString& folder, const wxArrayString& skip) {
+    const wxString root = withoutTrailingSeparators(folder);
     wxArrayString files;
     wxDir dir(root);  // a folder that cannot be opened gives nothing
     if (!dir.IsOpened()) return files;
     wxDirTraverserSimple traverser(files);
-    traverser.skipFolder(skip);
+    for (const wxString& folder : skip) traverser.skipFolder(folder);
     // Without wxDIR_HIDDEN: dot-files are not listed, dot-folders not entered.
     if (traverser.enter(root)) dir.Traverse(traverser, wxEmptyString, wxDIR_FILES | wxDIR_DIRS);
 
@@ -214,24 +241,50 @@ wxArrayString FileListing::add(const wxArrayString& paths, const OutputNaming* n
         if (isImageFilePath(path)) {
             list(path, added);
         } else if (wxDirExists(path)) {
-            const wxString skip = naming && !naming->sameFolder ? naming->saveDir : wxString();
-            for (const wxString& file : withoutEarlierOutputs(walkFolder(path, skip), naming))
-                if (!contains(file)) list(file, added);
+            const wxString root = withoutTrailingSeparators(path);
+            wxArrayString skip;
+            if (naming && !naming->sameFolder) {
+                // The destination, and the tree the outputs of this walk go to.
+                skip.Add(naming->saveDir);
+                if (naming->keepTree) skip.Add(outputFolderFor(root + wxFILE_SEP_PATH + wxT("x"), *naming, root));
+            }
+            for (const wxString& file : withoutEarlierOutputs(walkFolder(root, skip), naming, root))
+                if (!contains(file)) list(file, added, root);
         }
     }
     return added;
 }
 
-void FileListing::list(const wxString& path, wxArrayString& added) {
+void FileListing::list(const wxString& path, wxArrayString& added, const wxString& walkedFolder) {
     listed.insert(foldCase(path));
+    if (!walkedFolder.empty()) walkedFrom[path.ToStdWstring()] = walkedFolder;
     added.Add(path);
+}
+
+wxString FileListing::walkedFolderOf(const wxString& path) const {
+    auto found = walkedFrom.find(path.ToStdWstring());
+    return found == walkedFrom.end() ? wxString() : found->second;
 }
 
 bool FileListing::contains(const wxString& path) const { return listed.count(foldCase(path)) != 0; }
 
-void FileListing::forget(const wxString& path) { listed.erase(foldCase(path)); }
+void FileListing::forget(const wxString& path) {
+    listed.erase(foldCase(path));
+    walkedFrom.erase(path.ToStdWstring());
+}
+
+void FileListing::clear() {
+    listed.clear();
+    walkedFrom.clear();
+}
 
 void FileListing::reset(const wxArrayString& entries) {
     listed.clear();
-    for (const wxString& entry : entries) listed.insert(foldCase(entry));
+    std::unordered_map<std::wstring, wxString> kept;
+    for (const wxString& entry : entries) {
+        listed.insert(foldCase(entry));
+        auto found = walkedFrom.find(entry.ToStdWstring());
+        if (found != walkedFrom.end()) kept.insert(*found);
+    }
+    walkedFrom.swap(kept);
 }

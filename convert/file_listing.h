@@ -12,6 +12,7 @@
 #include <set>
 #include <vector>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -53,10 +54,10 @@ private:
 };
 
 // Every file below the folder, skipping hidden entries and the folder skip
-// names (if any): in each folder its sub-folders first, each completely,
+// folders (if any): in each folder its sub-folders first, each completely,
 // then its files, both in natural name order. Paths start with the folder as
 // given, without a trailing separator.
-wxArrayString walkFolder(const wxString& folder, const wxString& skip = wxString());
+wxArrayString walkFolder(const wxString& folder, const wxArrayString& skip = wxArrayString());
 
 // The paths of a list, for its duplicate check: a path is listed once,
 // compared without regard to letter case.
@@ -67,16 +68,21 @@ public:
     // naming, a folder walk leaves out what that naming makes earlier
     // outputs: a file named as the output of another image file of its
     // folder (or a "-N" variant of that name), and the destination folder.
-    // A file named on its own is always listed.
+    // A file named on its own is always listed. With keepTree, the
+    // destination tree of each walk is not walked either.
     wxArrayString add(const wxArrayString& paths, const OutputNaming* naming = nullptr);
     bool contains(const wxString& path) const;
+    // The folder (as given, without trailing separators) whose walk listed
+    // path; empty for a file named on its own.
+    wxString walkedFolderOf(const wxString& path) const;
     void forget(const wxString& path);
-    void clear() { listed.clear(); }
-    // Lists exactly these entries.
+    void clear();
+    // Lists exactly these entries; those still listed keep their walked folder.
     void reset(const wxArrayString& entries);
     size_t size() const { return listed.size(); }
 
 private:
-    void list(const wxString& path, wxArrayString& added);
+    void list(const wxString& path, wxArrayString& added, const wxString& walkedFolder = wxString());
     std::unordered_set<std::wstring> listed;  // case-folded
+    std::unordered_map<std::wstring, wxString> walkedFrom;  // by the exact path
 };

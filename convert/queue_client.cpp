@@ -8,7 +8,8 @@ QueueClient::QueueClient(const wxArrayString& files, const RunSettings& settings
 std::optional<FileJob> QueueClient::takeFile() {
     if (waiting.empty()) return std::nullopt;
     if (onFileTaken) onFileTaken(waiting.front());
-    return FileJob{waiting.front(), settings};
+    const wxString& source = waiting.front();
+    return FileJob{source, settings, walkedFolderOf ? walkedFolderOf(source) : wxString()};
 }
 
 std::optional<wxString> QueueClient::peekFile(const wxString& current) {

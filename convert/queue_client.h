@@ -17,6 +17,8 @@ public:
     // Called as each file is taken, and as it is done with.
     std::function<void(const wxString& source)> onFileTaken;
     std::function<void(const wxString& source, const FileOutcome& outcome)> onFileDone;
+    // The folder whose walk listed a file, if any.
+    std::function<wxString(const wxString& source)> walkedFolderOf;
 
     std::optional<FileJob> takeFile() override;
     std::optional<wxString> peekFile(const wxString& current) override;

@@ -79,6 +79,9 @@ const std::vector<Setting>& settingsTable() {
         {L"Saveto/optDst", L"optDst", K::Choice, {L"Same Folder", L"Other Folder"}, 0, 0, L"Same Folder"},
         {L"Saveto/txtSuffix", L"txtSuffix", K::Text, {}, 0, 0, L"_res", true},
         {L"Saveto/txtSaveDir", L"txtSaveDir", K::Text, {}, 0, 0, L""},
+        {L"Saveto/chkKeepTree", L"chkKeepTree", K::Check, {}, 0, 1, L"0"},
+        {L"Saveto/chkKeepDates", L"chkKeepDates", K::Check, {}, 0, 1, L"0"},
+        {L"Size/chkOnlyReduce", L"chkOnlyReduce", K::Check, {}, 0, 1, L"0"},
     };
     return table;
 }
@@ -142,6 +145,9 @@ RunSettings runSettingsFrom(const SettingValues& values) {
     settings.sameFolder = textIn(values, L"Saveto/optDst") != wxT("Other Folder");
     settings.suffix = textIn(values, L"Saveto/txtSuffix");
     settings.saveDir = textIn(values, L"Saveto/txtSaveDir");
+    settings.keepTree = numberIn(values, L"Saveto/chkKeepTree") != 0;
+    settings.keepDates = numberIn(values, L"Saveto/chkKeepDates") != 0;
+    settings.onlyReduce = numberIn(values, L"Size/chkOnlyReduce") != 0;
     return settings;
 }
 

@@ -1,4 +1,4 @@
-// The twelve settings, described once: their keys in the settings file, the
+// The settings, described once: their keys in the settings file, the
 // window's control each belongs to, how a stored text is read (labels in any
 // case, numbers limited to their range), and their built-in values. The
 // window restores and saves its controls by this table and a run reads the
@@ -70,6 +70,12 @@ struct SizePreset {
 // The window's size presets ("64x64" ... "1920x1080"), in its order.
 const std::vector<SizePreset>& sizePresets();
 
+// A target box as asked for: pixels, or percent of the source's.
+struct TargetBox {
+    int width;
+    int height;
+};
+
 // What the conversion of one file is asked to do, as values.
 struct RunSettings {
     FileType type = FileType::PNG;
@@ -84,6 +90,11 @@ struct RunSettings {
     wxString suffix = wxT("_res");
     wxString saveDir;
     MetadataMode metadata = MetadataMode::Keep;  // what of the source's EXIF an output carries
+    bool keepTree = false;    // into saveDir: a walked file under its sub-folder path, the walked folder's name first
+    bool keepDates = false;   // each output gets its source's modification and access times
+    bool onlyReduce = false;  // a picture that fits the box keeps its own size
+    // pixloom-batch's further --size boxes: each source is written once more per box, in order.
+    std::vector<TargetBox> moreSizes;
 };
 
 // The run's settings for these values, as the window applies them (a preset

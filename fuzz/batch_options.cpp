@@ -2,17 +2,28 @@
 // the kernel hands them over) and parsed over the built-in settings.
 #include "batch_options.h"
 #include "fuzz_support.h"
+#include "output_path.h"
 #include "safe_write.h"
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
 void checkRequest(const BatchRequest& request, const std::vector<std::string>& arguments) {
     const RunSettings& settings = request.settings;
     if (request.inputs.empty()) fuzzing::broken("a request without inputs");
-    if (settings.width < 1 || settings.width > 65535 || settings.height < 1 || settings.height > 65535)
-        fuzzing::broken("a size outside 1 to 65535");
+    std::vector<TargetBox> boxes{{settings.width, settings.height}};
+    boxes.insert(boxes.end(), settings.moreSizes.begin(), settings.moreSizes.end());
+    std::set<wxString> names;
+    for (const TargetBox& box : boxes) {
+        if (box.width < 1 || box.width > 65535 || box.height < 1 || box.height > 65535)
+            fuzzing::broken("a size outside 1 to 65535");
+        OutputNaming naming = namingFor(settings, box);
+        naming.size.width = box.width, naming.size.height = box.height;
+        if (!names.insert(namedSuffix(naming)).second) fuzzing::broken("two sizes named alike");
+    }
+    if (settings.keepTree && settings.sameFolder) fuzzing::broken("a kept tree beside the sources");
     if (settings.quality < 1 || settings.quality > 100) fuzzing::broken("a quality outside 1 to 100");
     if (settings.limitBytes < 0) fuzzing::broken("a negative size limit");
     if (settings.sameFolder && settings.suffix.empty()) fuzzing::broken("an empty suffix beside the sources");

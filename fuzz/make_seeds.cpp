@@ -334,10 +334,14 @@ void textSeeds() {
     put("batch_options", "out", withNuls("--out=/tmp\0--percent\0--fit\0--limit\0120\0a.png\0b.tif"));
     put("batch_options", "suffix", withNuls("--suffix\0_s\0--method\0LCD(ex)\0--metadata\0all\0--\0-x.jpg"));
     put("batch_options", "names", withNuls("--out=\xe5\x86\x99\0\xff\xfe.png\0--help"));
+    put("batch_options", "sizes", withNuls("--size\00064x64\0--size=20x10\0--suffix\0_{w}x{h}\0--only-reduce\0a.png"));
+    put("batch_options", "tree", withNuls("--out\0/tmp\0--keep-tree\0--keep-dates\0--suffix\0_{size}\0photos"));
 
     put("output_naming", "beside", "\x01\n_res\n\nphotos/cat.png\ncat.png\ncat_res.png\ncat_res-2.png\nimg2.jpg\nimg10.jpg\n");
     put("output_naming", "other", "\x04\n\n/tmp/out\n/tmp/out/cat.jpg\na.bmp\na_res.bmp\nA-3.BMP\n");
     put("output_naming", "here", "\x0a\n-x\n\n../a.b.c\nx.jpg\nx_res.png\nx_res-02.png\n.png\n");
+    put("output_naming", "sized", "\x73\n_{w}x{h}\n/tmp/out\nphotos/2024/cat.png\ncat.png\ncat_300x200.png\ncat_{w}.png\n"
+                                  "cat_1x2-2.png\n");
 }
 
 }  // namespace

@@ -20,10 +20,24 @@ constexpr std::size_t maxEntries = 12;
 
 wxString fileName(const std::string& bytes) { return wxString(bytes.c_str(), *wxConvFileName); }
 
+// Also as a file of a walk of its folder's parent, with its sub-folder kept.
 void checkOutputPath(const wxString& source, const OutputNaming& naming) {
-    const OutputPath output = outputPathFor(source, naming);
-    if (output.path.empty() == output.error.empty()) fuzzing::broken("an output with both or neither path and reason");
-    if (!output.path.empty() && namesSameFile(output.path, source)) fuzzing::broken("an output over its source");
+    const wxString parent = wxFileName(source).GetPath(wxPATH_GET_VOLUME);
+    for (const wxString& walked : {wxString(), parent.BeforeLast(wxFileName::GetPathSeparator())}) {
+        const OutputPath output = outputPathFor(source, naming, walked);
+        if (output.path.empty() == output.error.empty())
+            fuzzing::broken("an output with both or neither path and reason");
+        if (!output.path.empty() && namesSameFile(output.path, source)) fuzzing::broken("an output over its source");
+        if (!output.path.empty() && !naming.sameFolder && !output.path.StartsWith(naming.saveDir))
+            fuzzing::broken("an output outside the other folder");
+    }
+}
+
+// What a suffix expands to is recognised as it.
+void checkPlaceholders(const OutputNaming& naming) {
+    if (!hasPlaceholder(naming.suffix)) return;
+    if (!matchesSuffix(expandSuffix(naming.suffix, naming.size), naming.suffix))
+        fuzzing::broken("an expanded suffix not recognised");
 }
 
 void checkVariants(const wxString& name, unsigned n) {
@@ -69,7 +83,7 @@ void checkListing(const wxArrayString& listed, const wxArrayString& walked, cons
         if (!naming.sameFolder || naming.suffix.empty()) continue;
         const wxString name = wxFileName(path).GetFullName();
         for (const wxString& other : walked) {
-            const wxString output = wxFileName(other).GetName() + naming.suffix + naming.extension;
+            const wxString output = wxFileName(other).GetName() + expandSuffix(naming.suffix, naming.size) + naming.extension;
             if (isImageFilePath(other) && isNameOrVariant(name, output))
                 fuzzing::broken("an earlier output listed as a source");
         }
@@ -102,13 +116,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 // Lines: flags (beside the sources, the output type, outputs into the listed
-// folder), suffix, other folder, source path, then names in a folder.
+// folder, sub-folders kept, the output's size), suffix, other folder, source
+// path, then names in a folder.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::string> lines = fuzzing::split(data, size, '\n');
     if (lines.size() < 4 || lines[0].empty()) return -1;
     const unsigned flags = static_cast<unsigned char>(lines[0][0]);
     const FileType type = fileTypes()[(flags >> 1) % fileTypes().size()].type;
-    const OutputNaming naming{(flags & 1) != 0, fileName(lines[1]), fileName(lines[2]), infoOf(type).extension};
+    // Flag 16: sub-folders kept; the output's size from the flags' upper bits.
+    const int side = static_cast<int>((flags >> 5) + 1) * 300;
+    const OutputNaming naming{(flags & 1) != 0, fileName(lines[1]), fileName(lines[2]), infoOf(type).extension,
+                              (flags & 16) != 0, {side, side / 2 + 1, (flags & 32) ? wxT("50%") : wxT("1920x1080")}};
+    checkPlaceholders(naming);
     const wxString source = fileName(lines[3]);
     checkOutputPath(source, naming);
     checkVariants(wxFileName(source).GetFullName(), flags);

@@ -123,6 +123,13 @@ bool closeFile(int fd, bool complete, wxString& reason) {
     return false;
 }
 
+bool setTimes(int fd, const FileTimes* times, wxString& reason) {
+    if (!times) return true;
+    if (futimens(fd, times->data()) == 0 && fsync(fd) == 0) return true;
+    reason = wxT("cannot set the file's dates: ") + systemError(errno);
+    return false;
+}
+
 bool stillWanted(const std::function<bool()>& abandoned, wxString& reason) {
     if (!abandoned || !abandoned()) return true;
     reason = wxT("abandoned");
@@ -132,7 +139,8 @@ bool stillWanted(const std::function<bool()>& abandoned, wxString& reason) {
 }  // namespace
 
 wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& path,
-                             const std::function<bool()>& abandoned, const std::function<bool()>& commit) {
+                             const std::function<bool()>& abandoned, const std::function<bool()>& commit,
+                             const FileTimes* times) {
     const std::string target = nativePath(path);
     // Replacing by rename would get past a write-protected file; writing in
     // place would not, and the user protected it for a reason.
@@ -143,7 +151,8 @@ wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& pat
     int fd = createUnnamed(target);
     if (fd < 0 && (fd = createHidden(target, temporary, reason)) < 0) return reason;
     keepPermissions(fd, target);
-    bool complete = writeAll(fd, bytes, abandoned, reason) && stillWanted(abandoned, reason) &&
+    bool complete = writeAll(fd, bytes, abandoned, reason) && setTimes(fd, times, reason) &&
+                    stillWanted(abandoned, reason) &&
                     stillWanted([&] { return commit && !commit(); }, reason);
     if (temporary.empty()) {
         complete = complete && nameUnnamed(fd, target, reason);

@@ -3,6 +3,9 @@
 
 #include <wx/string.h>
 
+#include <time.h>
+
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,10 +17,13 @@
 // abandoned() says so before the naming, an existing file at path stays as it
 // was and no temporary file is left. commit(), if given, is asked last, just
 // before the naming: true makes the write final. A write-protected file at
-// path is not replaced. Returns an empty string on success, else the reason.
+// path is not replaced. times, if given (access, then modification), are
+// the file's before it takes its name. Returns an empty string on success,
+// else the reason.
+using FileTimes = std::array<timespec, 2>;
 wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& path,
                              const std::function<bool()>& abandoned = nullptr,
-                             const std::function<bool()>& commit = nullptr);
+                             const std::function<bool()>& commit = nullptr, const FileTimes* times = nullptr);
 
 // The bytes the operating system knows the path by.
 std::string nativePath(const wxString& path);

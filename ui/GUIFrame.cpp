@@ -73,6 +73,14 @@ wxTextCtrl* makeText(wxWindow* parent, const wchar_t* key) {
                           row.control);
 }
 
+wxCheckBox* makeCheck(wxWindow* parent, const wxString& label, const wchar_t* key) {
+    const Setting& row = setting(key);
+    auto* check = new wxCheckBox(parent, wxID_ANY, label, wxDefaultPosition, wxDefaultSize, 0, wxDefaultValidator,
+                                 row.control);
+    check->SetValue(row.initial == wxT("1"));
+    return check;
+}
+
 // A step's heading row: the heading on the left, its help button after it.
 wxBoxSizer* headingRow(wxStaticText* heading, int headingFlags, wxButton* help) {
     auto* row = new wxBoxSizer(wxHORIZONTAL);
@@ -167,6 +175,9 @@ void GUIFrame::addStep2(wxBoxSizer* szMain) {
     chkFixRatio->SetValue(fixRatio.initial == wxT("1"));
     chkFixRatio->Enable(false);
     szOther->Add(chkFixRatio, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
+    // For the presets too: not only under "Other".
+    chkOnlyReduce = makeCheck(pnlMain, wxT("縮小のみ(Only reduce)"), L"Size/chkOnlyReduce");
+    szOther->Add(chkOnlyReduce, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 10);
     szMain->Add(szOther, 0, wxEXPAND, 0);
 }
 
@@ -225,6 +236,8 @@ void GUIFrame::addStep5(wxBoxSizer* szMain) {
     szSuffix->Add(lblSuffix, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
     txtSuffix = makeText(pnlMain, L"Saveto/txtSuffix");
     szSuffix->Add(txtSuffix, 0, wxALIGN_CENTER_VERTICAL, 0);
+    chkKeepDates = makeCheck(pnlMain, wxT("日付を保つ(Keep file dates)"), L"Saveto/chkKeepDates");
+    szSuffix->Add(chkKeepDates, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 10);
     szSavetoFields->Add(szSuffix, 1, wxEXPAND, 0);
 
     auto* szSaveDir = new wxBoxSizer(wxHORIZONTAL);
@@ -236,6 +249,9 @@ void GUIFrame::addStep5(wxBoxSizer* szMain) {
     btnSaveDir = new wxButton(pnlMain, wxID_ANY, wxT("..."));
     btnSaveDir->Enable(false);
     szSaveDir->Add(btnSaveDir, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 5);
+    chkKeepTree = makeCheck(pnlMain, wxT("サブフォルダを保つ(Keep sub-folders)"), L"Saveto/chkKeepTree");
+    chkKeepTree->Enable(false);
+    szSaveDir->Add(chkKeepTree, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 5);
     szSavetoFields->Add(szSaveDir, 1, wxEXPAND, 0);
 
     szSaveto->Add(szSavetoFields, 1, wxEXPAND, 0);

@@ -41,6 +41,7 @@ protected:
     wxStaticText* lblUnit;
     wxChoice* selUnits;
     wxCheckBox* chkFixRatio;
+    wxCheckBox* chkOnlyReduce;
     wxStaticText* lblStep3;
     wxButton* btnHelpMethod;
     wxRadioBox* optMethod;
@@ -60,6 +61,8 @@ protected:
     wxStaticText* lblSaveDir;
     wxTextCtrl* txtSaveDir;
     wxButton* btnSaveDir;
+    wxCheckBox* chkKeepTree;
+    wxCheckBox* chkKeepDates;
     wxButton* btnStart;
 
     virtual void onFrameClose(wxCloseEvent& event) { event.Skip(); }

@@ -19,7 +19,8 @@ const wchar_t helpSize[] =
     L"Otherを選択すると詳細なサイズを自分で指定できます。\n\n"
     L"Other: 横幅、高さの順で数値を入力して下さい。\n"
     L"単位(unit): ピクセル(ドット)単位と%単位指定が選べます。\n"
-    L"縦横比固定(fix ratio): チェックするとアスペクト比を維持したまま縮小します。";
+    L"縦横比固定(fix ratio): チェックするとアスペクト比を維持したまま縮小します。\n"
+    L"縮小のみ(Only reduce): 指定サイズより小さい画像は拡大せず、元のサイズのまま変換します。";
 
 const wchar_t helpMethod[] =
     L"縮小に使用する方式を選択します。通常は変更しなくてOKです。\n\n"
@@ -39,7 +40,12 @@ const wchar_t helpSaveto[] =
     L"保存先を指定します。\n\n"
     L"Same Folder:元画像と同じフォルダーに保存します。\n"
     L"Other Folder:保存先を自分で指定します。\n\n"
-    L"Suffix:縮小後のファイル名は元のファイル名にSuffixを追加したものになります。";
+    L"Suffix:縮小後のファイル名は元のファイル名にSuffixを追加したものになります。\n"
+    L"Suffixの中の {w} は出力の幅、{h} は高さ(ピクセル)、{size} は指定サイズ(1920x1080、50%など)に置き換わります。"
+    L"例: _{w} → cat_1920.jpg\n"
+    L"Other Folderでは、Suffixに {w} {h} {size} がある時だけファイル名に追加します。\n\n"
+    L"サブフォルダを保つ(Keep sub-folders): フォルダーをドロップした時、保存先にそのフォルダー名とサブフォルダーを作って保存します。\n"
+    L"日付を保つ(Keep file dates): 出力ファイルの更新日時を元画像と同じにします。";
 
 void enableAll(std::initializer_list<wxWindow*> windows, bool enable) {
     for (wxWindow* window : windows) window->Enable(enable);
@@ -128,9 +134,10 @@ void pixloomFrame::onSelectFiletype(wxCommandEvent&) {
 }
 
 void pixloomFrame::onSelectDst(wxCommandEvent&) {
+    // The suffix stays open in both: with placeholders it names outputs in
+    // the other folder too.
     const bool sameFolder = optDst->GetStringSelection() == wxT("Same Folder");
-    enableAll({lblSuffix, txtSuffix}, sameFolder);
-    enableAll({lblSaveDir, txtSaveDir, btnSaveDir}, !sameFolder);
+    enableAll({lblSaveDir, txtSaveDir, btnSaveDir, chkKeepTree}, !sameFolder);
 }
 
 void pixloomFrame::onBrowseSaveDir(wxCommandEvent&) {

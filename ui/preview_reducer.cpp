@@ -22,7 +22,8 @@ std::size_t indexOf(const Method& method) {
 }
 
 bool sameSize(const RunSettings& a, const RunSettings& b) {
-    return a.width == b.width && a.height == b.height && a.percent == b.percent && a.keepRatio == b.keepRatio;
+    return a.width == b.width && a.height == b.height && a.percent == b.percent && a.keepRatio == b.keepRatio &&
+           a.onlyReduce == b.onlyReduce;
 }
 
 // Quality and limit count for lossy types only.

@@ -48,7 +48,8 @@ wxString kilobytes(unsigned long long bytes) { return wxString::Format(wxT("%llu
 // quality, limit and metadata.
 bool sameForPreview(const RunSettings& a, const RunSettings& b) {
     return a.width == b.width && a.height == b.height && a.percent == b.percent && a.keepRatio == b.keepRatio &&
-           a.type == b.type && a.quality == b.quality && a.limitBytes == b.limitBytes && a.metadata == b.metadata;
+           a.onlyReduce == b.onlyReduce && a.type == b.type && a.quality == b.quality && a.limitBytes == b.limitBytes &&
+           a.metadata == b.metadata;
 }
 
 wxStaticText* label(wxWindow* parent, const wxString& text) { return new wxStaticText(parent, wxID_ANY, text); }

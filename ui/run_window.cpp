@@ -66,8 +66,10 @@ void pixloomFrame::onStartStop(wxCommandEvent&) {
 bool pixloomFrame::validateInputs() {
     auto fail = [this](const wchar_t* message) { return modal([message] { return inputError(message); }); };
     if (lstFiles->IsEmpty()) return fail(L"画像ファイルを指定してください。\nSet image file.");
-    if (txtSuffix->IsEnabled() && txtSuffix->GetValue().empty())
-        return fail(L"Suffixを指定してください。\nSet suffix.");
+    if (optDst->GetStringSelection() == wxT("Same Folder") && txtSuffix->GetValue().empty())
+        return fail(L"Suffixを指定してください。\nSet suffix.\n\n"
+                    L"{w} 幅(width)、{h} 高さ(height)、{size} 指定サイズ(size asked for) が使えます。\n"
+                    L"{w}, {h} and {size} stand for the output's width, height and the size asked for.");
     if (txtSaveDir->IsEnabled() && !folderPartExists(txtSaveDir->GetValue()))
         return fail(L"保存先を指定してください。\nSet save directory.");
     return true;
@@ -110,7 +112,8 @@ std::optional<FileJob> pixloomFrame::takeFile() {
         if (run.link) run.link->ending = true;
         return std::nullopt;
     }
-    return FileJob{lstFiles->GetString(0), readRunSettings()};
+    const wxString source = lstFiles->GetString(0);
+    return FileJob{source, readRunSettings(), listedPaths.walkedFolderOf(source)};
 }
 
 std::optional<wxString> pixloomFrame::peekFile(const wxString& current) const {

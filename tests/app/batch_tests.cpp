@@ -11,12 +11,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <thread>
 
 namespace {
@@ -63,7 +65,12 @@ TEST(Batch, UsageErrorsWriteNothingAndSayWhatIsWrong) {
         {{"--pixels", "--percent", "a.png"}, "--pixels and --percent"},
         {{"--fit", "--stretch", "a.png"}, "--fit and --stretch"},
         {{"--out", "nowhere", "a.png"}, "no such folder: nowhere"},
-        {{"--suffix", "_x", "--out", ".", "a.png"}, "exclude each other"},
+        {{"--suffix", "_x", "--out", ".", "a.png"}, "--suffix with --out needs {w}, {h} or {size}"},
+        {{"--keep-tree", "a.png"}, "--keep-tree wants --out DIR"},
+        {{"--size", "9x9", "--size", "8x8", "a.png"}, "--size 9x9 and 8x8 would write the same names"},
+        {{"--size", "9x9", "--size", "9x9", "--suffix", "_{size}", "a.png"}, "--size 9x9 and 9x9"},
+        {{"--size", "9x8", "--size", "9x9", "--suffix", "_{w}", "a.png"}, "--size 9x8 and 9x9"},
+        {{"--size", "9x9", "--size", "x", "--suffix", "_{w}", "a.png"}, "--size wants"},
     };
     for (const auto& [arguments, named] : cases) {
         const Result result = batch(folder, arguments);
@@ -196,6 +203,58 @@ TEST(Batch, APhotosDateAndCameraSurviveItsLocationDoesNot) {
         EXPECT_EQ(tags.text(EXIF_IFD_0, EXIF_TAG_SOFTWARE), "pixloom " PIXLOOM_VERSION);
         EXPECT_EQ(tags.data->ifd[EXIF_IFD_GPS]->count > 0, c.location);
         EXPECT_EQ(tags.raw(EXIF_IFD_EXIF, EXIF_TAG_MAKER_NOTE).empty(), !c.location);
+    }
+}
+
+// A folder tree converted as people run batches: sub-folders kept under --out, several sizes named by their size,
+// dates kept, nothing enlarged; a second run replaces, a destination inside the tree is not walked, a file where a
+// folder belongs fails that source alone.
+TEST(Batch, FolderTreesKeepTheirShapeSizesNamesAndDates) {
+    Folder folder;
+    const std::pair<const char*, wxSize> sources[] = {
+        {"photos/a.png", {400, 300}}, {"photos/2024/b.png", {200, 100}}, {"photos/2024/small.png", {50, 40}}};
+    const timespec times[] = {{1600000000, 5}, {1500000000, 123456789}};  // accessed, modified
+    for (const auto& [name, size] : sources) {
+        std::filesystem::create_directories(std::filesystem::path(folder / name).parent_path());
+        ASSERT_TRUE(pattern(size.x, size.y).SaveFile(wx(folder / name)));
+        ASSERT_EQ(utimensat(AT_FDCWD, (folder / name).c_str(), times, 0), 0);
+    }
+    std::filesystem::create_directory(folder / "out");
+    const std::map<std::string, wxSize> expected = {
+        {"photos/2024/b_100x50.png", {100, 50}}, {"photos/2024/b_200x100.png", {200, 100}},
+        {"photos/2024/small_50x40.png", {50, 40}}, {"photos/a_100x75.png", {100, 75}},
+        {"photos/a_300x225.png", {300, 225}}};
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        const Result result = batch(folder, {"--out", "out", "--keep-tree", "--keep-dates", "--only-reduce", "--size",
+                                             "100x100", "--size", "300x300", "--suffix", "_{w}x{h}", "photos"});
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_NE(result.errors.find("small.png: 300x300 gives the same picture as out/photos/2024/small_50x40.png"),
+                  std::string::npos) << result.errors;
+        std::vector<std::string> names;
+        for (const auto& [name, size] : expected) {
+            struct stat info {};
+            ASSERT_EQ(stat((folder / "out/" + name).c_str(), &info), 0) << name;
+            EXPECT_EQ(std::make_pair(info.st_mtim.tv_sec, info.st_mtim.tv_nsec), std::make_pair(1500000000L, 123456789L));
+            EXPECT_EQ(sizeOf(folder / "out/" + name), size) << name;
+            names.push_back(name);
+        }
+        EXPECT_EQ(namesIn(folder / "out"), names);
+    }
+    std::filesystem::create_directories(folder / "blocked/photos");
+    writeText(folder / "blocked/photos/2024", "a file");
+    const Result blocked = batch(folder, {"--out", "blocked", "--keep-tree", "--size", "20x20", "photos"});
+    EXPECT_EQ(blocked.status, 1);
+    for (const char* told : {"photos/2024/b.png: cannot create the folder blocked/photos/2024",
+                             "photos/2024/small.png: cannot create the folder", "1 of 3 files written, 2 failed"})
+        EXPECT_NE(blocked.errors.find(told), std::string::npos) << blocked.errors;
+    EXPECT_EQ(namesIn(folder / "blocked"), (std::vector<std::string>{"photos/2024", "photos/a.png"}));
+    EXPECT_EQ(readFile(folder / "blocked/photos/2024"), "a file");
+    const std::vector<std::string> flat{"photos/2024/b.png", "photos/2024/small.png", "photos/a.png"};
+    std::filesystem::create_directory(folder / "photos/out");
+    for (int run = 1; run <= 2; ++run) {  // into the walked folder itself: never walked, replaced
+        EXPECT_EQ(batch(folder, {"--out", "photos/out", "--keep-tree", "--size", "20x20", "photos"}).status, 0);
+        EXPECT_EQ(namesIn(folder / "photos/out"), flat);
     }
 }
 

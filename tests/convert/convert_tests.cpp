@@ -78,6 +78,11 @@ TEST(Listing, AFolderConvertedAgainListsItsSourcesOnlyInNaturalNameOrder) {
         {"NotVariantsOfAnOutput", {"a.png", "a_res-1.png", "a_res-02.png", "a_res-x.png", "a_res_res.png"}, {"."},
          beside, {"a.png", "a_res-1.png", "a_res-02.png", "a_res-x.png", "a_res_res.png"}},
         {"AnOutputWithoutItsSourceIsASource", {"a_res.png"}, {"."}, beside, {"a_res.png"}},
+        {"OutputsNamedByTheirSize", {"a.png", "a_320.png", "a_64-2.png", "a_x.png", "a_320x240.png", "b.jpg",
+         "b_1920.png", "b_1920.jpg"}, {"."}, {true, "_{w}", "", ".png"},
+         {"a.png", "a_320x240.png", "a_x.png", "b.jpg", "b_1920.jpg"}},
+        {"IntoItselfNamedByTheirSize", {"a.png", "a_50%.png", "b.png"}, {"."}, {false, "_{size}", ".", ".png"},
+         {"a.png", "b.png"}},
         {"OnlyBesideItsSource", {"a.png", "sub/a_res.png"}, {"."}, beside, {"sub/a_res.png", "a.png"}},
         {"NamedOnItsOwn", {"a.png", "a_res.png"}, {"a.png", "a_res.png"}, beside, {"a.png", "a_res.png"}},
         {"NamesDifferingInCaseAreListedOnce", {"Cat.png", "cat.png"}, {"."}, beside, {"Cat.png"}},
@@ -210,6 +215,12 @@ const RunCase runCases[] = {
      {"a.png: 50000x50000 is too large", "b.png: 50000x50000 is too large"}, 1},
     {"ATruncatedJpegFailsWithItsName", {"a.jpg", "cut.jpg"}, {}, sameFolder, {"a_res.png"},
      {"cut.jpg: damaged JPEG data (Premature end of JPEG file)"}, 1},
+    {"SeveralSizesEachNamedBySize", {"a.png"}, {}, [](const Folder&) {
+         auto s = sized(32, 32); s.moreSizes = {{16, 16}, {200, 200}}, s.suffix = "_{w}x{h}", s.onlyReduce = true;
+         return s; }, {"a_16x12.png", "a_32x24.png", "a_64x48.png"}, {}},
+    {"OnlyReduceWritesAPictureThatFitsOnce", {"a.png"}, {}, [](const Folder&) {
+         auto s = sized(100, 100); s.moreSizes = {{200, 200}}, s.suffix = "_{w}", s.onlyReduce = true; return s; },
+     {"a_64.png"}, {"a.png: 200x200 gives the same picture as a_64.png, not written again"}},
     {"AJpegLimitOutOfReachIsWrittenAndReported", {"a.png"}, {}, [](const Folder&) {
          auto s = sized(640, 480, FileType::JPEG); s.keepRatio = false, s.limitBytes = 1024; return s; },
      {"a_res.jpg"}, {"a.png: 7 KB at quality 1, over the 1 KB limit"}, 1},
@@ -343,4 +354,30 @@ int main(int argc, char** argv) {
     wxConvFileName = &fileNames;
     wxInitAllImageHandlers();
     return toolkit.IsOk() ? RUN_ALL_TESTS() : 1;
+}
+
+// Names with the output's size in them, and a walked file's sub-folders kept below the other folder.
+TEST(OutputPath, PlaceholdersAndKeptSubFolders) {
+    const OutputSize known{1920, 1280, "1920x1920"}, unknown{0, 0, "50%"};
+    const struct { const wchar_t* source; OutputNaming naming; const wchar_t* walked; const wchar_t* expected; } cases[] = {
+        {L"/p/cat.jpg", {true, L"_{w}", L"", L".jpg", false, known}, L"", L"/p/cat_1920.jpg"},
+        {L"/p/cat.jpg", {true, L"_{w}x{h}@{size}", L"", L".png", false, known}, L"", L"/p/cat_1920x1280@1920x1920.png"},
+        {L"/p/cat.jpg", {true, L"_{W}{x}{size", L"", L".png", false, known}, L"", L"/p/cat_{W}{x}{size.png"},
+        {L"/p/cat.jpg", {true, L"_{w}_{size}", L"", L".png", false, unknown}, L"", L"/p/cat_{w}_50%.png"},
+        {L"/p/cat.jpg", {false, L"_{h}", L"/out", L".jpg", false, known}, L"", L"/out/cat_1280.jpg"},
+        {L"/p/cat.jpg", {false, L"_small", L"/out", L".jpg", false, known}, L"", L"/out/cat.jpg"},  // no placeholder
+        {L"/p/photos/2024/x/cat.jpg", {false, L"_res", L"/out", L".png", true, known}, L"/p/photos//",
+         L"/out/photos/2024/x/cat.png"},
+        {L"/p/photos/cat.jpg", {false, L"_{w}", L"/out", L".png", true, known}, L"/p/photos", L"/out/photos/cat_1920.png"},
+        {L"/p/photos/cat.jpg", {false, L"_res", L"/out", L".png", true, known}, L"", L"/out/cat.png"},  // on its own
+        {L"/p/photos/cat.jpg", {true, L"_res", L"", L".png", true, known}, L"/p/photos", L"/p/photos/cat_res.png"},
+        {L"/p/cat.png", {false, L"", L"/", L".png", true, known}, L"/", L"/p/cat_res.png"},  // the source: suffixed
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(outputPathFor(c.source, c.naming, c.walked).path, c.expected) << wxString(c.source).utf8_str();
+    const std::tuple<const char*, const char*, bool> patterns[] = {
+        {"_1920", "_{w}", true}, {"_19x", "_{w}", false}, {"_", "_{w}", false}, {"_{w}", "_{w}", false},
+        {"_50%", "_{size}", true}, {"_1920x1080", "_{size}", true}, {"_1920x1080", "_{w}x{h}", true},
+        {"_12", "_{w}{h}", true}, {"_res", "_res", true}, {"_{x}", "_{x}", true}};
+    for (const auto& [text, suffix, matches] : patterns) EXPECT_EQ(matchesSuffix(text, suffix), matches) << text << suffix;
 }

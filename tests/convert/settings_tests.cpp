@@ -32,6 +32,8 @@ TEST(Settings, OddFilesGiveWhatTheWindowShows) {
         {"[Saveto]\noptDst=other folder\ntxtSuffix=\ntxtSaveDir=/tmp/out\n",
          "LCD(hi) PNG 320x320px fit q90 limit 0 other _res|/tmp/out"},
         {"[Saveto]\ntxtSuffix=-small\n", "LCD(hi) PNG 320x320px fit q90 limit 0 same -small|"},
+        {"[Saveto]\nchkKeepTree=1\nchkKeepDates=2\n[Size]\nchkOnlyReduce=1\n",
+         "LCD(hi) PNG 320x320px fit q90 limit 0 same _res| tree dates reduce"},
         {"[Size]\n=x\nspnWidth=800\n", defaults, true},
         {"[Size]\nspnWidth=800\n[Method]\n[Size]\n", defaults, true},
         {std::string("[Saveto]\ntxtSuffix=_a\0b\n[Method]\noptMethod=LCD(\0x\n", 50),

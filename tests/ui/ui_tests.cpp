@@ -30,14 +30,16 @@ void touch(const std::string& path) {
     std::ofstream(path) << "x";
 }
 
-using Values = Strings;  // the twelve settings in key order
-const Values builtIn{"320x320", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", ""};
+using Values = Strings;  // the settings in key order
+const Values builtIn{"320x320", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "",
+                     "0", "0", "0"};
 
 std::string fileText(const Values& v) {
     return "[Size]\noptSize=" + v[0] + "\nspnWidth=" + v[1] + "\nspnHeight=" + v[2] + "\nselUnits=" + v[3] +
-           "\nchkFixRatio=" + v[4] + "\n[Method]\noptMethod=" + v[5] + "\n[Filetype]\noptFiletype=" + v[6] +
+           "\nchkFixRatio=" + v[4] + "\nchkOnlyReduce=" + v[14] + "\n[Method]\noptMethod=" + v[5] +
+           "\n[Filetype]\noptFiletype=" + v[6] +
            "\nspnQuality=" + v[7] + "\ncmbLimit=" + v[8] + "\n[Saveto]\noptDst=" + v[9] + "\ntxtSuffix=" + v[10] +
-           "\ntxtSaveDir=" + v[11] + "\n";
+           "\ntxtSaveDir=" + v[11] + "\nchkKeepTree=" + v[12] + "\nchkKeepDates=" + v[13] + "\n";
 }
 
 class UiTest : public FrameProbe {
@@ -48,7 +50,7 @@ protected:
                            utf8(selUnits->GetStringSelection()) + (chkFixRatio->GetValue() ? " fixed" : " free");
         for (wxWindow* window : Windows{nullptr, lblOther, spnWidth, lblTimes, spnHeight, lblUnit, selUnits,
                                  chkFixRatio, nullptr, lblQuality, spnQuality, lblLimit, cmbLimit, lblKB, nullptr,
-                                 lblSuffix, txtSuffix, lblSaveDir, txtSaveDir, btnSaveDir})
+                                 lblSuffix, txtSuffix, lblSaveDir, txtSaveDir, btnSaveDir, chkKeepTree})
             text += !window ? ' ' : window->IsEnabled() ? '1' : '0';
         return text;
     }
@@ -58,7 +60,8 @@ protected:
                 chkFixRatio->GetValue() ? "1" : "0", utf8(optMethod->GetStringSelection()),
                 utf8(optFiletype->GetStringSelection()), std::to_string(spnQuality->GetValue()),
                 utf8(cmbLimit->GetValue()), utf8(optDst->GetStringSelection()), utf8(txtSuffix->GetValue()),
-                utf8(txtSaveDir->GetValue())};
+                utf8(txtSaveDir->GetValue()), chkKeepTree->GetValue() ? "1" : "0",
+                chkKeepDates->GetValue() ? "1" : "0", chkOnlyReduce->GetValue() ? "1" : "0"};
     }
     Strings under(const Strings& names) const {
         Strings paths;
@@ -86,7 +89,7 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
     Strings texts{utf8(frame->GetTitle())};
     for (wxWindow* child : pnlMain->GetChildren())
         if (!child->GetLabel().empty()) texts.push_back((child->IsEnabled() ? "" : "-") + utf8(child->GetLabel()));
-    EXPECT_EQ(state(), "320x320 px fixed 0000000 00000 11000");  // the values: see the start with no settings file
+    EXPECT_EQ(state(), "320x320 px fixed 0000000 00000 110000");  // the values: see the start with no settings file
     select(optDst, "Other Folder");
     txtSaveDir->SetValue("/previous");
     for (wxButton* button : {btnHelpSize, btnHelpMethod, btnHelpFiletype, btnHelpSaveto, btnSaveDir}) send(button);
@@ -98,11 +101,12 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
     EXPECT_EQ(texts, (Strings{"画像縮小ツール pixloom (resize image for LCD)",
         "1. 画像ファイルをドロップして下さい (Drop files here):", "リストをクリア(Clear list)",
         "2. 画像サイズを指定して下さい (Set image size):", "Help", "画像サイズ(Image size):", "-Other:", "-x",
-        "-単位(unit):", "-縦横比固定(fix ratio)", "3. リサイズ方式を選択して下さい (Select method):", "Help",
+        "-単位(unit):", "-縦横比固定(fix ratio)", "縮小のみ(Only reduce)","3. リサイズ方式を選択して下さい (Select method):", "Help",
         "リサイズ方式(resize method):", "4. ファイル形式を選択して下さい (Select filetype):", "Help",
         "ファイル形式(filetype):", "-品質(quality):", "-サイズ上限(limit size):", "-KB",
         "5. 保存先を指定して下さい (Set save folder):", "Help", "保存先(Save to):",
-        "ファイル名の最後に追加する文字列(Suffix):", "-Other Folder:", "-...", "6. 変換開始(Start convert)",
+        "ファイル名の最後に追加する文字列(Suffix):", "日付を保つ(Keep file dates)", "-Other Folder:", "-...",
+        "-サブフォルダを保つ(Keep sub-folders)", "6. 変換開始(Start convert)",
         "message: 縮小したいサイズを選択してください。", "message: 縮小に使用する方式を選択します。通常は変更しなくてOKです。",
         "message: 保存形式を指定します。PNG形式を推奨します。", "message: 保存先を指定します。",
         "dir: 保存先を選択してください(Choose a folder)"}));
@@ -115,16 +119,16 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
     spnQuality->SetValue(70), cmbLimit->SetValue("300"), txtSaveDir->SetValue("/tmp/out");
     for (const char* preset : {"64x64", "1280x1024", "1920x1080", "320x320", "1024x768"}) {
         select(optSize, preset);
-        EXPECT_EQ(state(), preset + std::string(" px fixed 0000000 00000 11000"));
+        EXPECT_EQ(state(), preset + std::string(" px fixed 0000000 00000 110000"));
     }
     const std::tuple<wxRadioBox*, const char*, const char*> steps[] = {
-        {optSize, "Other", "1024x768 px fixed 1111111 00000 11000"},  // the preset's values, now editable
-        {optFiletype, "JPEG", "1024x768 px fixed 1111111 11111 11000"},
-        {optFiletype, "BMP", "1024x768 px fixed 1111111 00000 11000"},
-        {optDst, "Other Folder", "1024x768 px fixed 1111111 00000 00111"},
-        {optDst, "Same Folder", "1024x768 px fixed 1111111 00000 11000"},
-        {nullptr, "Other", "50x40 % free 1111111 00000 11000"},  // no box: after the user's own values
-        {optSize, "64x64", "64x64 px fixed 0000000 00000 11000"}};
+        {optSize, "Other", "1024x768 px fixed 1111111 00000 110000"},  // the preset's values, now editable
+        {optFiletype, "JPEG", "1024x768 px fixed 1111111 11111 110000"},
+        {optFiletype, "BMP", "1024x768 px fixed 1111111 00000 110000"},
+        {optDst, "Other Folder", "1024x768 px fixed 1111111 00000 111111"},
+        {optDst, "Same Folder", "1024x768 px fixed 1111111 00000 110000"},
+        {nullptr, "Other", "50x40 % free 1111111 00000 110000"},  // no box: after the user's own values
+        {optSize, "64x64", "64x64 px fixed 0000000 00000 110000"}};
     for (const auto& [box, label, expected] : steps) {
         if (!box)
             spnWidth->SetValue(50), spnHeight->SetValue(40), selUnits->SetSelection(1), chkFixRatio->SetValue(false);
@@ -137,7 +141,7 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
     ASSERT_TRUE(pumpUntil([&] { return frame->IsShownOnScreen(); }));
     const wxSize smallest = frame->GetSize(), inside = pnlMain->GetClientSize();
     EXPECT_TRUE(smallest.x >= 650 && smallest.y >= 600) << smallest.x << "x" << smallest.y;
-    for (wxWindow* end : Windows{btnClearList, lblKB, chkFixRatio, btnSaveDir, btnStart})
+    for (wxWindow* end : Windows{btnClearList, lblKB, chkOnlyReduce, chkKeepDates, chkKeepTree, btnStart})
         EXPECT_TRUE(end->GetRect().GetRight() <= inside.x && end->GetRect().GetBottom() <= inside.y) << "cut off";
     frame->SetSize(300, 300);
     EXPECT_TRUE(pumpUntil([&] { return frame->GetSize() == smallest; }));
@@ -215,21 +219,23 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesOnceInOrderWalkingFoldersSubFolde
 // What a start shows for a stored file, and what the close after it writes, read back by the next start.
 TEST_F(UiTest, AStartRestoresUsableSettingsAndTheCloseWritesThemBack) {
     const Values stored{"Other", "800", "600", "%", "0", "Lanczos3", "JPEG", "70", "300", "Other Folder", "_$USER",
-                        "/tmp/写真 $HOME A"};  // "$" stays as typed: no variables are expanded
-    const Values other{"Other", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", ""};
+                        "/tmp/写真 $HOME A", "1", "1", "1"};  // "$" stays as typed: no variables are expanded
+    const Values other{"Other", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "",
+                       "0", "0", "0"};
     std::vector<std::pair<std::optional<std::string>, Values>> cases = {  // no values expected: any usable ones
         {std::nullopt, builtIn},
         {fileText(stored), stored},
         {"[Size]\noptSize=1920x1080\nspnWidth=800\nspnHeight=600\nselUnits=%\nchkFixRatio=0\n",  // the preset wins
-         {"1920x1080", "1920", "1080", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", ""}},
-        {fileText(Values(12)), builtIn},
-        {fileText({"Other", "", "", "", "", "", "", "", "", "", "", ""}), other},  // no empty field read as 1
-        {fileText({"Huge", "", "", "", "", "Bicubic", "GIF", "abc", "", "Elsewhere", "", ""}), builtIn},
-        {fileText({"Other", "99999999999999999999", "abc", "cm", "0x0", "", "", "", "", "", "", ""}), other},
-        {fileText({"Other", "70000", "-5", "%", "0", "Nearest", "JPEG", "150", "7", "Other Folder", "_s", "/o"}),
-         {"Other", "65535", "1", "%", "0", "Nearest", "JPEG", "100", "7", "Other Folder", "_s", "/o"}},
+         {"1920x1080", "1920", "1080", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "", "0", "0", "0"}},
+        {fileText(Values(15)), builtIn},
+        {fileText({"Other", "", "", "", "", "", "", "", "", "", "", "", "", "", ""}), other},  // no empty field read as 1
+        {fileText({"Huge", "", "", "", "", "Bicubic", "GIF", "abc", "", "Elsewhere", "", "", "yes", "x", "-"}), builtIn},
+        {fileText({"Other", "99999999999999999999", "abc", "cm", "0x0", "", "", "", "", "", "", "", "", "", ""}), other},
+        {fileText({"Other", "70000", "-5", "%", "0", "Nearest", "JPEG", "150", "7", "Other Folder", "_s", "/o", "7", "0",
+                   "-1"}),
+         {"Other", "65535", "1", "%", "0", "Nearest", "JPEG", "100", "7", "Other Folder", "_s", "/o", "1", "0", "1"}},
         {"[Size]\noptSize=Other\nspnWidth= 640 \nchkFixRatio=no\n[Filetype]\nspnQuality=-3\n",
-         {"Other", "640", "320", "px", "1", "LCD(hi)", "PNG", "0", "", "Same Folder", "_res", ""}}};
+         {"Other", "640", "320", "px", "1", "LCD(hi)", "PNG", "0", "", "Same Folder", "_res", "", "0", "0", "0"}}};
     std::string noise(4000, '\0');
     for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 2654435761u >> 11);
     cases.push_back({noise, {}});

@@ -2,6 +2,9 @@
 #include "image.h"
 #include "window_probe.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using guitest::pumpUntil;
 
 const wxString processingText = L"Processing... (Click to Stop)";
@@ -14,7 +17,9 @@ TEST_F(RunTest, StartChecksShowTheFirstFailureOnly) {
     const wxString folder = wx(dir.dir), noFolder = L"保存先を指定してください。\nSet save directory.";
     const struct { const char* mode; wxString suffix, saveDir, message; } cases[] = {  // message "": passes
         {"Same Folder", "", "", L"画像ファイルを指定してください。\nSet image file."},  // no file listed yet
-        {"Same Folder", "", "", L"Suffixを指定してください。\nSet suffix."},
+        {"Same Folder", "", "", L"Suffixを指定してください。\nSet suffix.\n\n"
+                                L"{w} 幅(width)、{h} 高さ(height)、{size} 指定サイズ(size asked for) が使えます。\n"
+                                L"{w}, {h} and {size} stand for the output's width, height and the size asked for."},
         {"Same Folder", "   ", "", ""},
         {"Other Folder", "", "", noFolder},  // the suffix is not looked at
         {"Other Folder", "", folder + "/new", ""},  // missing, inside an existing folder
@@ -132,12 +137,19 @@ TEST_F(RunTest, ClicksDropsClearsAndSettingChangesDuringARunAreSafe) {  // under
 }
 
 // A modal dialog's loop runs the worker's requests: the run's end must not destroy the window under it. The close
-// after it saves the settings the command line starts from: it writes the same bytes.
+// after it saves the settings the command line starts from: it writes the same bytes, with the same dates and sizes
+// (c.png fits the box and keeps its size).
 TEST_F(RunTest, ARunEndingWhileADialogIsOpenClosesTheWindowOnlyAfterItAndTheCommandLineWritesTheSameBytes) {
     add(images({"a.png", "b.png"}, 500, 400));
+    add(images({"c.png"}, 200, 100));
     select(optFiletype, "JPEG");
     select(optMethod, "LCD(max)");
     cmbLimit->SetValue("8");
+    txtSuffix->SetValue("_{w}");
+    chkOnlyReduce->SetValue(true), chkKeepDates->SetValue(true);
+    const timespec sourceTimes[] = {{1600000000, 5}, {1500000000, 123456789}};  // accessed, modified
+    for (const char* name : {"a.png", "b.png", "c.png"})
+        ASSERT_EQ(utimensat(AT_FDCWD, (dir / name).c_str(), sourceTimes, 0), 0);
     frame->setFolderChooser([this](const wxString&) {
         startRun(false);
         EXPECT_TRUE(pumpUntil([this] { return link->ended(); }));  // the whole run, inside the dialog
@@ -148,12 +160,40 @@ TEST_F(RunTest, ARunEndingWhileADialogIsOpenClosesTheWindowOnlyAfterItAndTheComm
     ASSERT_FALSE(wxTopLevelWindows.empty());
     EXPECT_EQ(txtSaveDir->GetValue(), wx(dir.dir));  // the chooser's answer reached the living window
     EXPECT_TRUE(windowClosed());
-    EXPECT_EQ(namesIn(dir.dir), (std::vector<std::string>{"a.png", "a_res.jpg", "b.png", "b_res.jpg"}));
-    const std::string command = std::string(PIXLOOM_BATCH) + " --suffix _batch " + dir / "a.png" + " " + dir / "b.png";
+    EXPECT_EQ(namesIn(dir.dir),
+              (std::vector<std::string>{"a.png", "a_320.jpg", "b.png", "b_320.jpg", "c.png", "c_200.jpg"}));
+    const std::string command = std::string(PIXLOOM_BATCH) + " --suffix _batch{w} " + dir / "a.png" + " " +
+                                dir / "b.png" + " " + dir / "c.png";
     ASSERT_EQ(std::system(("HOME=" + home.dir + " " + command + " 2>/dev/null").c_str()), 0);
-    for (const std::string name : {"a", "b"}) {
-        const std::string window = readFile(dir / (name + "_res.jpg"));
-        EXPECT_FALSE(window.empty());
-        EXPECT_TRUE(window == readFile(dir / (name + "_batch.jpg"))) << name;
+    const std::pair<std::string, std::string> outputs[] = {
+        {"a_320.jpg", "a_batch320.jpg"}, {"b_320.jpg", "b_batch320.jpg"}, {"c_200.jpg", "c_batch200.jpg"}};
+    for (const auto& [window, batch] : outputs) {
+        for (const std::string& output : {window, batch}) {
+            struct stat info {};
+            ASSERT_EQ(stat((dir / output).c_str(), &info), 0) << output;
+            EXPECT_EQ(std::make_pair(info.st_mtim.tv_sec, info.st_mtim.tv_nsec), std::make_pair(1500000000L, 123456789L));
+        }
+        EXPECT_FALSE(readFile(dir / window).empty());
+        EXPECT_TRUE(readFile(dir / window) == readFile(dir / batch)) << window;
     }
+    EXPECT_EQ(sizeOf(dir / "c_200.jpg"), wxSize(200, 100));
+}
+
+// A dropped folder's files go under its name and sub-folders in the other folder, also after the list was edited;
+// a file dropped on its own goes straight in.
+TEST_F(RunTest, KeepSubFoldersPutsADroppedFoldersFilesUnderItsName) {
+    std::filesystem::create_directories(dir / "photos/2024");
+    std::filesystem::create_directory(dir / "out");
+    images({"photos/2024/a.png", "photos/b.png", "photos/d.png", "c.png"}, 64, 48);
+    select(optDst, "Other Folder");
+    txtSaveDir->SetValue(wx(dir / "out"));
+    ASSERT_TRUE(chkKeepTree->IsEnabled());
+    chkKeepTree->SetValue(true);
+    const auto dropOne = [this](const std::string& path) { wxArrayString paths; paths.Add(wx(path)); drop(paths); };
+    dropOne(dir / "photos");
+    lstFiles->Delete(static_cast<unsigned>(lstFiles->FindString(wx(dir / "photos/d.png"))));  // gone some other way
+    dropOne(dir / "c.png");  // the list is read again
+    startRun(false);
+    ASSERT_TRUE(runEnded());
+    EXPECT_EQ(namesIn(dir / "out"), (std::vector<std::string>{"c.png", "photos/2024/a.png", "photos/b.png"}));
 }
