@@ -18,14 +18,6 @@
 
 namespace {
 
-// The per-character folding of the list box's own case-insensitive find
-// (wxString::CmpNoCase).
-std::wstring foldCase(const wxString& path) {
-    std::wstring key = path.ToStdWstring();
-    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
-    return key;
-}
-
 std::string resolvedPath(const char* path) {
     std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path, nullptr), &std::free);
     return resolved ? std::string(resolved.get()) : std::string();
@@ -223,15 +215,15 @@ wxArrayString FileListing::add(const wxArrayString& paths, const OutputNaming* n
 }
 
 void FileListing::list(const wxString& path, wxArrayString& added) {
-    listed.insert(foldCase(path));
+    listed.add(path);
     added.Add(path);
 }
 
-bool FileListing::contains(const wxString& path) const { return listed.count(foldCase(path)) != 0; }
+bool FileListing::contains(const wxString& path) const { return listed.names(path); }
 
-void FileListing::forget(const wxString& path) { listed.erase(foldCase(path)); }
+void FileListing::forget(const wxString& path) { listed.remove(path); }
 
 void FileListing::reset(const wxArrayString& entries) {
     listed.clear();
-    for (const wxString& entry : entries) listed.insert(foldCase(entry));
+    for (const wxString& entry : entries) listed.add(entry);
 }

@@ -2,6 +2,7 @@
 // image files below folders, each listed once.
 #pragma once
 
+#include "name_guard.h"
 #include "output_path.h"
 
 #include <wx/arrstr.h>
@@ -58,8 +59,9 @@ private:
 // given, without a trailing separator.
 wxArrayString walkFolder(const wxString& folder, const wxString& skip = wxString());
 
-// The paths of a list, for its duplicate check: a path is listed once,
-// compared without regard to letter case.
+// The paths of a list, for its duplicate check: a file is listed once,
+// however it is named (see FileIdentity); names that differ only in letter
+// case are two files unless the file system makes them one.
 class FileListing {
 public:
     // The image files among paths and below the folders among them, in
@@ -78,5 +80,5 @@ public:
 
 private:
     void list(const wxString& path, wxArrayString& added);
-    std::unordered_set<std::wstring> listed;  // case-folded
+    FileSet listed;
 };

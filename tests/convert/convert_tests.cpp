@@ -80,7 +80,9 @@ TEST(Listing, AFolderConvertedAgainListsItsSourcesOnlyInNaturalNameOrder) {
         {"AnOutputWithoutItsSourceIsASource", {"a_res.png"}, {"."}, beside, {"a_res.png"}},
         {"OnlyBesideItsSource", {"a.png", "sub/a_res.png"}, {"."}, beside, {"sub/a_res.png", "a.png"}},
         {"NamedOnItsOwn", {"a.png", "a_res.png"}, {"a.png", "a_res.png"}, beside, {"a.png", "a_res.png"}},
-        {"NamesDifferingInCaseAreListedOnce", {"Cat.png", "cat.png"}, {"."}, beside, {"Cat.png"}},
+        {"NamesDifferingInCaseAreTwoFiles", {"Cat.png", "cat.png"}, {"."}, beside, {"Cat.png", "cat.png"}},
+        {"TwoFilesNamedAlikeBothListed", {"Cat.png", "cat.png"}, {"Cat.png", "cat.png"}, beside,
+         {"Cat.png", "cat.png"}},
         {"TheDestinationInsideIsNotWalked", {"a.png", "out/a.png", "out/deep/b.png"}, {"."},
          {false, "_res", "out", ".png"}, {"a.png"}},
         {"IntoTheWalkedFolderItself", {"a.png", "a_res.png", "b.jpg", "b.png"}, {"."}, {false, "_res", ".", ".png"},
@@ -104,6 +106,38 @@ TEST(Listing, AFolderConvertedAgainListsItsSourcesOnlyInNaturalNameOrder) {
         EXPECT_EQ(listed, c.listed);
         EXPECT_TRUE(listing.add(dropped, &naming).empty());  // listed already
     }
+}
+
+// One file however it is named (another spelling of its path, a link, a link to its folder even before it exists);
+// names differing only in case are two files unless the file system makes them one, as a case-folding stick does,
+// shown here by a hard link: then a second output of that name gets a variant, never the first one's place.
+TEST(FileIdentity, OneFileHoweverNamedAndCaseCountsOnlyWhereTheFileSystemSaysSo) {
+    Folder dir;
+    writeText(dir / "Landscape_5.jpg", "one");
+    writeText(dir / "landscape_5.jpg", "two");
+    ASSERT_EQ(mkdir((dir / "real").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("Landscape_5.jpg", (dir / "link.jpg").c_str()), 0);
+    ASSERT_EQ(symlink("real", (dir / "linked").c_str()), 0);
+    ASSERT_EQ(link((dir / "landscape_5.jpg").c_str(), (dir / "hard.jpg").c_str()), 0);
+    FileListing listing;
+    const wxArrayString listed = listing.add(wxSplit(wx(dir / "Landscape_5.jpg") + "\n" + wx(dir / "landscape_5.jpg") +
+        "\n" + wx(dir / "link.jpg") + "\n" + wx(dir / "real/../Landscape_5.jpg") + "\n" + wx(dir / "hard.jpg"), '\n'));
+    EXPECT_EQ(listed, wxSplit(wx(dir / "Landscape_5.jpg") + "\n" + wx(dir / "landscape_5.jpg"), '\n'));
+    EXPECT_TRUE(listing.contains(wx(dir / "linked/../Landscape_5.jpg")));
+
+    FileSet set;  // a file not there yet, named through a link to its folder and without
+    set.add(wx(dir / "linked/new.png"));
+    EXPECT_TRUE(set.names(wx(dir / "real/new.png")));
+    EXPECT_TRUE(namesSameFile(wx(dir / "linked/new.png"), wx(dir / "real/new.png")));
+    EXPECT_FALSE(set.names(wx(dir / "real/New.png")));
+
+    NameGuard guard;
+    writeText(dir / "landscape_5_res.png", "written");
+    guard.outputWritten(wx(dir / "landscape_5_res.png"));
+    const auto free = [&](const char* name) { return guard.freeName(wx(dir / name), nullptr).AfterLast('/'); };
+    EXPECT_EQ(free("Landscape_5_res.png"), "Landscape_5_res.png");
+    ASSERT_EQ(link((dir / "landscape_5_res.png").c_str(), (dir / "Landscape_5_res.png").c_str()), 0);
+    EXPECT_EQ(free("Landscape_5_res.png"), "Landscape_5_res-2.png");
 }
 
 // Runs over a fixed list, as the command line makes them: what is written, what is reported, what is left alone.
