@@ -39,7 +39,7 @@ bool ConversionRun::convertFirstFile() {
     }
     if (outcome.kind == FileOutcome::Abandoned) return false;
     if (outcome.kind == FileOutcome::Written) names.outputWritten(outcome.output);
-    if (outcome.failed()) failures.push_back({job->source, outcome.problem});
+    if (outcome.failed()) failures.push_back({job->source, outcome.reason()});
     client.fileDone(job->source, outcome);
     return true;
 }

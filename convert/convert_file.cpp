@@ -89,6 +89,7 @@ LoadedSource loadSource(const wxString& path, const DecodeOptions& options) {
     loaded.error = picture.error;
     loaded.notes = std::move(picture.notes);
     loaded.exif = std::move(picture.exif);
+    loaded.damaged = picture.damaged;
     if (picture.ok()) {
         const int width = picture.width, height = picture.height;
         loaded.image = std::make_unique<Image>(picture.release(), width, height);
@@ -159,7 +160,7 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     if (abandoned(context)) return givenUp(planned.path);
     if (!reason.empty()) return failed(planned.path, reason);
 
-    FileOutcome outcome{FileOutcome::Written, planned.path, encoded.overLimit, loaded.notes};
+    FileOutcome outcome{FileOutcome::Written, planned.path, encoded.overLimit, loaded.notes, loaded.damaged};
     if (context.names) outcome.output = context.names->freeName(planned.path, [&] { return !abandoned(context); });
     if (outcome.output.empty()) return givenUp(planned.path);
     if (outcome.output != planned.path)
@@ -170,7 +171,14 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     return {abandoned(context) ? FileOutcome::Abandoned : FileOutcome::Failed, outcome.output, reason, outcome.notes};
 }
 
+wxString damagedDataText() { return wxT("damaged JPEG data: converted as far as it could be read"); }
+
+wxString FileOutcome::reason() const {
+    if (!damaged) return problem;
+    return problem.empty() ? damagedDataText() : damagedDataText() + wxT("; ") + problem;
+}
+
 void reportOutcome(const wxString& source, const FileOutcome& outcome) {
     for (const wxString& note : outcome.notes) report(source, note);
-    if (outcome.failed() && !outcome.problem.empty()) report(source, outcome.problem);
+    if (outcome.failed() && !outcome.reason().empty()) report(source, outcome.reason());
 }

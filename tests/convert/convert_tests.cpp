@@ -242,8 +242,9 @@ const RunCase runCases[] = {
     {"ASizeTheToolkitCannotHoldFails", {"a.png", "b.png"}, {}, [](const Folder&) {
          auto s = sized(50000, 50000); s.keepRatio = false, s.method = {0, true}; return s; }, {},
      {"a.png: 50000x50000 is too large", "b.png: 50000x50000 is too large"}, 1},
-    {"ATruncatedJpegFailsWithItsName", {"a.jpg", "cut.jpg"}, {}, sameFolder, {"a_res.png"},
-     {"cut.jpg: damaged JPEG data (Premature end of JPEG file)"}, 1},
+    {"ATruncatedJpegIsWrittenAsFarAsItGoesAndReported", {"a.jpg", "cut.jpg"}, {}, sameFolder,
+     {"a_res.png", "cut_res.png"}, {"cut.jpg: JPEG warning: Premature end of JPEG file",
+     "cut.jpg: damaged JPEG data: converted as far as it could be read"}, 1},
     {"AJpegLimitOutOfReachIsWrittenAndReported", {"a.png"}, {}, [](const Folder&) {
          auto s = sized(640, 480, FileType::JPEG); s.keepRatio = false, s.limitBytes = 1024; return s; },
      {"a_res.jpg"}, {"a.png: 7 KB at quality 1, over the 1 KB limit"}, 1},
