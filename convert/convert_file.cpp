@@ -8,6 +8,7 @@
 #include "size_search.h"
 
 #include <climits>
+#include <new>
 
 namespace {
 
@@ -83,7 +84,9 @@ LoadedSource::LoadedSource(LoadedSource&&) noexcept = default;
 LoadedSource& LoadedSource::operator=(LoadedSource&&) noexcept = default;
 LoadedSource::~LoadedSource() = default;
 
-LoadedSource loadSource(const wxString& path, const DecodeOptions& options) {
+// Each step a file goes through fails that file, never the program, when
+// memory runs out: what it had is freed on the way out.
+LoadedSource loadSource(const wxString& path, const DecodeOptions& options) try {
     DecodedPicture picture = decodePicture(path, options);
     LoadedSource loaded;
     loaded.error = picture.error;
@@ -96,9 +99,13 @@ LoadedSource loadSource(const wxString& path, const DecodeOptions& options) {
     }
     if (!loaded.image && loaded.error.empty()) loaded.error = wxT("not a readable image");
     return loaded;
+} catch (const std::bad_alloc&) {
+    LoadedSource failed;
+    failed.error = wxT("not enough memory to read it");
+    return failed;
 }
 
-wxString reduceImage(Image& image, const RunSettings& settings) {
+wxString reduceImage(Image& image, const RunSettings& settings) try {
     const Image::Size target = image.targetSize(settings.width, settings.height, settings.keepRatio, settings.percent);
     if (tooLarge(target)) return sizeText(target) + wxT(" is too large");
     image.lcdSetting(settings.method.lcdType);
@@ -109,15 +116,19 @@ wxString reduceImage(Image& image, const RunSettings& settings) {
     // to the source's width) that is not the picture asked for.
     if (done && image.getWidth() == target.width && image.getHeight() == target.height) return wxString();
     return failureText(image, settings, target);
+} catch (const std::bad_alloc&) {
+    return wxT("not enough memory to reduce it");
 }
 
-OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSettings& settings) {
+OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSettings& settings) try {
     return outputExif(source.exif, settings.metadata, static_cast<std::size_t>(reduced.getWidth()),
                       static_cast<std::size_t>(reduced.getHeight()), "pixloom " PIXLOOM_VERSION);
+} catch (const std::bad_alloc&) {
+    return {{}, "EXIF data left out: not enough memory"};
 }
 
 wxString encodeOutput(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
-                      const std::function<bool()>& abandoned, EncodedOutput& output) {
+                      const std::function<bool()>& abandoned, EncodedOutput& output) try {
     Encoder encoder(image, settings.type, {settings.quality, exif, abandoned});
     int quality = settings.quality;
     if (infoOf(settings.type).lossy) {
@@ -135,9 +146,12 @@ wxString encodeOutput(const Image& image, const RunSettings& settings, const std
         output.overLimit = kilobytes(size) + wxString::Format(wxT(" at quality %d, over the "), quality) +
                            kilobytes(settings.limitBytes) + wxT(" limit");
     return wxString();
+} catch (const std::bad_alloc&) {
+    output.bytes = std::vector<char>();
+    return wxT("not enough memory to encode it");
 }
 
-FileOutcome convertFile(const wxString& source, const RunSettings& settings, const FileContext& context) {
+FileOutcome convertFile(const wxString& source, const RunSettings& settings, const FileContext& context) try {
     const OutputPath planned = outputPathFor(source, namingFor(settings));
     if (planned.path.empty()) return failed(planned.path, planned.error);
 
@@ -169,6 +183,8 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     reason = writeFileAtomically(encoded.bytes, outcome.output, context.abandoned, context.commit);
     if (reason.empty()) return outcome;
     return {abandoned(context) ? FileOutcome::Abandoned : FileOutcome::Failed, outcome.output, reason, outcome.notes};
+} catch (const std::bad_alloc&) {
+    return failed(wxString(), wxT("not enough memory"));
 }
 
 wxString damagedDataText() { return wxT("damaged JPEG data: converted as far as it could be read"); }

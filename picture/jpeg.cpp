@@ -282,18 +282,25 @@ struct VectorDestination {
     static constexpr std::size_t chunk = 64 * 1024;
 
     static VectorDestination& of(j_compress_ptr info) { return *reinterpret_cast<VectorDestination*>(info->dest); }
-    static void start(j_compress_ptr info) { grow(of(info), 0); }
+    static void start(j_compress_ptr info) { grow(info, 0); }
     static boolean empty(j_compress_ptr info) {
-        VectorDestination& destination = of(info);
-        grow(destination, destination.out->size());  // the whole buffer was filled
+        grow(info, of(info).out->size());  // the whole buffer was filled
         return TRUE;
     }
     static void finish(j_compress_ptr info) {
         VectorDestination& destination = of(info);
         destination.out->resize(destination.out->size() - destination.manager.free_in_buffer);
     }
-    static void grow(VectorDestination& destination, std::size_t used) {
-        destination.out->resize(used + chunk);
+    // No exception may cross the library's frames: a failure is its error.
+    static void grow(j_compress_ptr info, std::size_t used) {
+        VectorDestination& destination = of(info);
+        bool grown = true;
+        try {
+            destination.out->resize(used + chunk);
+        } catch (const std::bad_alloc&) {
+            grown = false;
+        }
+        if (!grown) ERREXIT(info, JERR_OUT_OF_MEMORY);
         destination.manager.next_output_byte = reinterpret_cast<JOCTET*>(destination.out->data() + used);
         destination.manager.free_in_buffer = chunk;
     }
