@@ -91,7 +91,8 @@ public:
     }
     // Never the header: damaged offsets may point anywhere.
     void zero(const Range& range) {
-        if (range.second > 8) std::fill(data.begin() + std::max<std::size_t>(range.first, 8), data.begin() + range.second, 0);
+        if (range.second <= 8) return;
+        std::fill(data.begin() + std::max<std::size_t>(range.first, 8), data.begin() + range.second, 0);
     }
 
     Entry make(unsigned tag, unsigned type, std::uint32_t count, std::uint32_t value) const {

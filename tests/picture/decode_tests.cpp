@@ -332,7 +332,8 @@ TEST(FlawedFiles, FailWithAReasonOrConvertWithANoteAndSayNothingElsewhere) {
     const struct { const char* name; Bytes file; wxString error, note = {}; int rowsRead = 0; } cases[] = {
         {"cut.jpg", cut(jpeg), damaged, premature, 64}, {"cut-progressive.jpg", cut(progressive), damaged, premature},
         {"marker.jpg", marker, damaged, wxT("JPEG warning: Corrupt JPEG data: premature end of data segment")},
-        {"header.jpg", Bytes(jpeg.begin(), jpeg.begin() + 100), wxT("damaged JPEG data (JPEG datastream contains no image)")},
+        {"header.jpg", Bytes(jpeg.begin(), jpeg.begin() + 100),
+         wxT("damaged JPEG data (JPEG datastream contains no image)")},
         {"cut.png", cut(png), wxT("damaged PNG data (Read Error)")}, {"cut.gif", cut(fileBytes(place("cut.gif"))), "*"},
         {"cut.tif", cut(fileBytes(place("cut.tif"))), "*"}, {"text.png", bytesOf(std::string("not a picture\n")), "*"},
         {"missing.jpg", {}, wxT("cannot open: No such file or directory")},

@@ -193,7 +193,9 @@ TEST(ExifFilter, AllKeepsEveryOffsetAndNoModeCarriesAPictureOfTheSource) {
     for (std::size_t i = 0; i < cameraExif.size(); ++i)
         ASSERT_TRUE(all.bytes[i] == cameraExif[i] || all.bytes[i] == 0 || (i >= 4 && i < 8)) << "moved at " << i;
     const Bytes makerNote = ExifRead(cameraExif).raw(EX, 0x927c);
-    const auto at = [&](const Bytes& in) { return std::search(in.begin(), in.end(), makerNote.begin(), makerNote.end()) - in.begin(); };
+    const auto at = [&](const Bytes& in) {
+        return std::search(in.begin(), in.end(), makerNote.begin(), makerNote.end()) - in.begin();
+    };
     EXPECT_EQ(at(all.bytes), at(cameraExif));
     EXPECT_EQ(ExifRead(all.bytes).raw(EX, 0x927c), makerNote);
 
