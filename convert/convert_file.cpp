@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -121,8 +122,14 @@ wxString reduceImage(Image& image, const RunSettings& settings) try {
 }
 
 OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSettings& settings) try {
-    return outputExif(source.exif, settings.metadata, static_cast<std::size_t>(reduced.getWidth()),
-                      static_cast<std::size_t>(reduced.getHeight()), "pixloom " PIXLOOM_VERSION);
+    OutputExif exif = outputExif(source.exif, settings.metadata, static_cast<std::size_t>(reduced.getWidth()),
+                                 static_cast<std::size_t>(reduced.getHeight()), "pixloom " PIXLOOM_VERSION);
+    if (settings.type == FileType::JPEG && exif.bytes.size() > maxJpegExif) {
+        exif.note = "EXIF data left out: its " + std::to_string(exif.bytes.size()) +
+                    " bytes are more than a JPEG file holds (" + std::to_string(maxJpegExif) + ")";
+        exif.bytes.clear();
+    }
+    return exif;
 } catch (const std::bad_alloc&) {
     return {{}, "EXIF data left out: not enough memory"};
 }
@@ -180,9 +187,12 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     if (outcome.output != planned.path)
         outcome.notes.push_back(wxT("written as ") + outcome.output + wxT(", since ") + planned.path +
                                 wxT(" is another file of this run"));
-    reason = writeFileAtomically(encoded.bytes, outcome.output, context.abandoned, context.commit);
+    bool committed = false;  // from then on a failure is the file's, whatever stop comes
+    const auto commit = [&] { return committed = !context.commit || context.commit(); };
+    reason = writeFileAtomically(encoded.bytes, outcome.output, context.abandoned, commit);
     if (reason.empty()) return outcome;
-    return {abandoned(context) ? FileOutcome::Abandoned : FileOutcome::Failed, outcome.output, reason, outcome.notes};
+    const bool givenUp = !committed && abandoned(context);
+    return {givenUp ? FileOutcome::Abandoned : FileOutcome::Failed, outcome.output, reason, outcome.notes};
 } catch (const std::bad_alloc&) {
     return failed(wxString(), wxT("not enough memory"));
 }

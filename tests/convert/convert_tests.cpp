@@ -251,6 +251,43 @@ const RunCase runCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Safety, Runs, ::testing::ValuesIn(runCases), [](const auto& i) { return i.param.name; });
 
+// What a written file misses is said: EXIF beyond what a JPEG file holds (a PNG holds it), and a name that could not
+// be given after the output was committed, even when a stop comes meanwhile.
+TEST(Runs, WhatAWrittenFileMissesIsSaid) {
+    Folder dir;
+    ASSERT_TRUE(pattern(64, 48).SaveFile(wx(dir / "a.png")));
+    const std::string exif = std::string("II*\0\x08\0\0\0\x01\0\x7c\x92\x07\0", 14) +  // a maker note, 70000 bytes
+                             std::string("\x70\x11\x01\0\x1a\0\0\0\0\0\0\0", 12) + std::string(70000, 'm');
+    FileContext context;
+    context.load = [&] {
+        LoadedSource source = loadSource(wx(dir / "a.png"));
+        source.exif.assign(exif.begin(), exif.end());
+        return source;
+    };
+    for (FileType type : {FileType::JPEG, FileType::PNG}) {
+        RunSettings settings = sized(32, 24, type);
+        settings.metadata = MetadataMode::All;
+        const FileOutcome outcome = convertFile(wx(dir / "a.png"), settings, context);
+        ASSERT_EQ(outcome.kind, FileOutcome::Written) << outcome.problem;
+        const bool carried = readFile(std::string(outcome.output.utf8_str())).find(std::string(1000, 'm')) !=
+                             std::string::npos;
+        EXPECT_EQ(carried, type == FileType::PNG);
+        EXPECT_EQ(outcome.notes.size(), type == FileType::JPEG ? 1u : 0u);
+        for (const wxString& note : outcome.notes) EXPECT_TRUE(note.StartsWith("EXIF data left out: its 7")) << note;
+    }
+    bool stopped = false;
+    FileContext stopping;
+    stopping.abandoned = [&] { return stopped; };
+    stopping.commit = [&] {  // then something takes the name, and a stop comes
+        std::filesystem::create_directories(dir / "b_res.png/taken");
+        return stopped = true;
+    };
+    ASSERT_TRUE(pattern(64, 48).SaveFile(wx(dir / "b.png")));
+    const FileOutcome outcome = convertFile(wx(dir / "b.png"), sized(32, 24), stopping);
+    EXPECT_EQ(outcome.kind, FileOutcome::Failed);
+    EXPECT_TRUE(outcome.problem.StartsWith("cannot replace the output file: ")) << outcome.problem;
+}
+
 // A list the test changes after each file: the decode ahead must never convert what is no longer there or no
 // longer the same.
 struct ChangingList : RunClient {
