@@ -222,12 +222,16 @@ void nearestPixels(const unsigned char* pixels, Image::Size source, Image::Size 
     const std::uint64_t stepX = (std::uint64_t(source.width) << 16) / std::uint64_t(target.width);
     const std::uint64_t stepY = (std::uint64_t(source.height) << 16) / std::uint64_t(target.height);
     const std::size_t sourceRow = 3 * std::size_t(source.width);
+    std::vector<std::size_t> columns(static_cast<std::size_t>(target.width));  // where each one's pixel starts
+    std::uint64_t x = 0;
+    for (std::size_t& column : columns) column = 3 * std::size_t(x >> 16), x += stepX;
     std::uint64_t y = 0;
     for (int row = 0; row < target.height; ++row, y += stepY) {
         const unsigned char* line = pixels + std::size_t(y >> 16) * sourceRow;
-        std::uint64_t x = 0;
-        for (int column = 0; column < target.width; ++column, x += stepX, out += 3)
-            std::memcpy(out, line + 3 * std::size_t(x >> 16), 3);
+        for (const std::size_t column : columns) {
+            out[0] = line[column], out[1] = line[column + 1], out[2] = line[column + 2];
+            out += 3;
+        }
     }
 }
 
