@@ -15,7 +15,7 @@ enum : unsigned {
     exifVersionTag = 0x9000, colourSpaceTag = 0xa001, widthTag = 0xa002, heightTag = 0xa003,
     stripOffsets = 0x0111, stripByteCounts = 0x0117, thumbnailOffset = 0x0201, thumbnailLength = 0x0202,
 };
-enum : unsigned { asciiType = 2, shortType = 3, longType = 4, undefinedType = 7 };
+enum : unsigned { asciiType = 2, shortType = 3, longType = 4, undefinedType = 7, ifdType = 13 };
 constexpr std::size_t maxEntries = 1024;
 
 // Blocks that may hold a picture of the source: XMP, IPTC and Photoshop's
@@ -87,7 +87,8 @@ public:
     }
     std::uint32_t number(const Entry& entry) const {
         const unsigned type = get(entry.bytes + 2, 2);
-        return type == shortType ? get(entry.bytes + 8, 2) : type == longType ? get(entry.bytes + 8, 4) : 0;
+        if (type == shortType) return get(entry.bytes + 8, 2);
+        return type == longType || type == ifdType ? get(entry.bytes + 8, 4) : 0;
     }
     // Never the header: damaged offsets may point anywhere.
     void zero(const Range& range) {
