@@ -208,7 +208,7 @@ wxArrayString FileListing::add(const wxArrayString& paths, const OutputNaming* n
         } else if (wxDirExists(path)) {
             const wxString skip = naming && !naming->sameFolder ? naming->saveDir : wxString();
             for (const wxString& file : withoutEarlierOutputs(walkFolder(path, skip), naming))
-                if (!contains(file)) list(file, added);
+                if (listed.addNew(file)) added.Add(file);
         }
     }
     return added;

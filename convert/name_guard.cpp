@@ -6,7 +6,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 namespace {
 
@@ -28,6 +30,12 @@ FileIdentity identityOf(const wxString& path) {
     if (stat(native.c_str(), &info) == 0) {
         identity.exists = true;
         identity.inode = {info.st_dev, info.st_ino};
+        // The same as below for a path that exists, in one call of the C library's.
+        std::unique_ptr<char, decltype(&std::free)> resolved(realpath(native.c_str(), nullptr), &std::free);
+        if (resolved) {
+            identity.path = resolved.get();
+            return identity;
+        }
     }
     std::error_code error;
     std::filesystem::path absolute = std::filesystem::absolute(native, error);
@@ -39,8 +47,16 @@ FileIdentity identityOf(const wxString& path) {
     return identity;
 }
 
-void FileSet::add(const wxString& path) {
+void FileSet::add(const wxString& path) { insert(path, identityOf(path)); }
+
+bool FileSet::addNew(const wxString& path) {
     const FileIdentity identity = identityOf(path);
+    if (names(identity)) return false;
+    insert(path, identity);
+    return true;
+}
+
+void FileSet::insert(const wxString& path, const FileIdentity& identity) {
     if (identity.exists) identities.insert(identity.inode);
     absolutes.insert(identity.path);
     recorded.emplace(nativePath(path), identity);
@@ -61,9 +77,9 @@ void FileSet::clear() {
     absolutes.clear();
 }
 
-bool FileSet::names(const wxString& path) const {
-    if (recorded.empty()) return false;
-    const FileIdentity identity = identityOf(path);
+bool FileSet::names(const wxString& path) const { return !recorded.empty() && names(identityOf(path)); }
+
+bool FileSet::names(const FileIdentity& identity) const {
     return (identity.exists && identities.count(identity.inode)) || absolutes.count(identity.path) != 0;
 }
 

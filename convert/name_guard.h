@@ -33,6 +33,8 @@ class FileSet {
 public:
     // Adding a path twice counts it twice; removing takes one count off.
     void add(const wxString& path);
+    // Adds path unless it names a file of the set already; whether it did.
+    bool addNew(const wxString& path);
     void remove(const wxString& path);
     void clear();
     // Whether path names a file of the set, as it is on disk now.
@@ -40,6 +42,9 @@ public:
     size_t size() const { return recorded.size(); }
 
 private:
+    void insert(const wxString& path, const FileIdentity& identity);
+    bool names(const FileIdentity& identity) const;
+
     std::unordered_multimap<std::string, FileIdentity> recorded;  // by the path's bytes
     std::multiset<std::pair<dev_t, ino_t>> identities;
     std::unordered_multiset<std::string> absolutes;
