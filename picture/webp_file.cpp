@@ -22,13 +22,17 @@ bool readWhole(const Source& source, Bytes& bytes, DecodedPicture& picture) {
         picture.error = wxT("cannot read the file");
         return false;
     }
-    const std::uint64_t riffSize = std::uint64_t(head[4]) | head[5] << 8 | head[6] << 16 | std::uint64_t(head[7]) << 24;
-    const std::uint64_t size = std::min<std::uint64_t>(riffSize + 8, std::uint64_t(std::max<off_t>(status.st_size, 8)));
-    bytes.resize(static_cast<std::size_t>(size));
+    const std::uint64_t riffSize =
+        std::uint64_t(head[4]) | head[5] << 8 | head[6] << 16 | std::uint64_t(head[7]) << 24;
+    const std::uint64_t fileSize = std::uint64_t(std::max<off_t>(status.st_size, sizeof head));
+    bytes.resize(static_cast<std::size_t>(std::min(riffSize + 8, fileSize)));
     std::copy(head, head + sizeof head, bytes.begin());
     const std::size_t piece = 4 << 20;
     for (std::size_t at = sizeof head; at < bytes.size(); at += piece) {
-        if (source.cancelled()) return picture.fail(wxT("cancelled")), false;
+        if (source.cancelled()) {
+            picture.error = wxT("cancelled");
+            return false;
+        }
         const std::size_t count = std::min(piece, bytes.size() - at);
         if (std::fread(bytes.data() + at, 1, count, source.file) != count) {
             picture.error = wxT("cannot read the file");
