@@ -182,7 +182,9 @@ Bytes exifWithPictures() {
     unsigned char* saved = nullptr;
     unsigned size = 0;
     exif_data_save_data(made.data.get(), &saved, &size);
-    return Bytes(saved + 6, saved + size);
+    const Bytes tiff(saved + 6, saved + size);
+    free(saved);
+    return tiff;
 }
 
 // All carries the source's EXIF as it is, so that maker notes, whose offsets count from the TIFF header, still point
