@@ -176,12 +176,13 @@ wxArrayString listInputs(FileListing& listing, const wxArrayString& inputs, cons
 }
 
 struct Counts {
-    size_t written = 0, overLimit = 0, failed = 0;
+    size_t written = 0, overLimit = 0, damaged = 0, failed = 0;
 };
 
 wxString summary(const Counts& counts, size_t total, double seconds, bool interrupted) {
     wxString text = wxString::Format(wxT("%zu of %zu files written"), counts.written, total);
     if (counts.overLimit) text += wxString::Format(wxT(", %zu over its size limit"), counts.overLimit);
+    if (counts.damaged) text += wxString::Format(wxT(", %zu from damaged data"), counts.damaged);
     if (counts.failed) text += wxString::Format(wxT(", %zu failed"), counts.failed);
     return text + wxT(", in ") + clockText(seconds) + (interrupted ? wxT(" (interrupted)") : wxT(""));
 }
@@ -197,9 +198,14 @@ int convert(const FileListing& listing, const wxArrayString& files, const RunSet
     client.walkedFolderOf = [&](const wxString& source) { return listing.walkedFolderOf(source); };
     client.onFileDone = [&](const wxString& source, const FileOutcome& outcome) {
         for (const wxString& note : outcome.notes) progress.report(source, note);
-        if (outcome.failed() && !outcome.problem.empty()) progress.report(source, outcome.problem);
-        if (outcome.kind == FileOutcome::Written) ++counts.written, counts.overLimit += !outcome.problem.empty();
-        else ++counts.failed;
+        if (outcome.failed() && !outcome.reason().empty()) progress.report(source, outcome.reason());
+        if (outcome.kind == FileOutcome::Written) {
+            ++counts.written;
+            counts.overLimit += !outcome.problem.empty();
+            counts.damaged += outcome.damaged;
+        } else {
+            ++counts.failed;
+        }
         progress.done();
     };
     ConversionRun run(client);

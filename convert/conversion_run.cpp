@@ -38,7 +38,7 @@ bool ConversionRun::convertFirstFile() {
         inProgress.clear();
     }
     if (outcome.kind == FileOutcome::Abandoned) return false;
-    if (outcome.failed()) failures.push_back({job->source, outcome.problem});
+    if (outcome.failed()) failures.push_back({job->source, outcome.reason()});
     client.fileDone(job->source, outcome);
     return true;
 }

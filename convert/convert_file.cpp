@@ -15,7 +15,9 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -91,18 +93,25 @@ LoadedSource::LoadedSource(LoadedSource&&) noexcept = default;
 LoadedSource& LoadedSource::operator=(LoadedSource&&) noexcept = default;
 LoadedSource::~LoadedSource() = default;
 
-LoadedSource loadSource(const wxString& path, const DecodeOptions& options) {
+// Each step a file goes through fails that file, never the program, when
+// memory runs out: what it had is freed on the way out.
+LoadedSource loadSource(const wxString& path, const DecodeOptions& options) try {
     DecodedPicture picture = decodePicture(path, options);
     LoadedSource loaded;
     loaded.error = picture.error;
     loaded.notes = std::move(picture.notes);
     loaded.exif = std::move(picture.exif);
+    loaded.damaged = picture.damaged;
     if (picture.ok()) {
         const int width = picture.width, height = picture.height;
         loaded.image = std::make_unique<Image>(picture.release(), width, height);
     }
     if (!loaded.image && loaded.error.empty()) loaded.error = wxT("not a readable image");
     return loaded;
+} catch (const std::bad_alloc&) {
+    LoadedSource failed;
+    failed.error = wxT("not enough memory to read it");
+    return failed;
 }
 
 namespace {
@@ -123,7 +132,7 @@ std::optional<RunSettings> reductionOnly(const Image& image, const RunSettings& 
 
 }  // namespace
 
-wxString reduceImage(Image& image, const RunSettings& asked) {
+wxString reduceImage(Image& image, const RunSettings& asked) try {
     RunSettings settings = asked;
     Image::Size target = image.targetSize(settings.width, settings.height, settings.keepRatio, settings.percent);
     if (settings.onlyReduce) {
@@ -141,15 +150,25 @@ wxString reduceImage(Image& image, const RunSettings& asked) {
     // to the source's width) that is not the picture asked for.
     if (done && image.getWidth() == target.width && image.getHeight() == target.height) return wxString();
     return failureText(image, settings, target);
+} catch (const std::bad_alloc&) {
+    return wxT("not enough memory to reduce it");
 }
 
-OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSettings& settings) {
-    return outputExif(source.exif, settings.metadata, static_cast<std::size_t>(reduced.getWidth()),
-                      static_cast<std::size_t>(reduced.getHeight()), "pixloom " PIXLOOM_VERSION);
+OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSettings& settings) try {
+    OutputExif exif = outputExif(source.exif, settings.metadata, static_cast<std::size_t>(reduced.getWidth()),
+                                 static_cast<std::size_t>(reduced.getHeight()), "pixloom " PIXLOOM_VERSION);
+    if (settings.type == FileType::JPEG && exif.bytes.size() > maxJpegExif) {
+        exif.note = "EXIF data left out: its " + std::to_string(exif.bytes.size()) +
+                    " bytes are more than a JPEG file holds (" + std::to_string(maxJpegExif) + ")";
+        exif.bytes.clear();
+    }
+    return exif;
+} catch (const std::bad_alloc&) {
+    return {{}, "EXIF data left out: not enough memory"};
 }
 
 wxString encodeOutput(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
-                      const std::function<bool()>& abandoned, EncodedOutput& output) {
+                      const std::function<bool()>& abandoned, EncodedOutput& output) try {
     Encoder encoder(image, settings.type, {settings.quality, exif, abandoned});
     int quality = settings.quality;
     if (infoOf(settings.type).lossy) {
@@ -167,6 +186,9 @@ wxString encodeOutput(const Image& image, const RunSettings& settings, const std
         output.overLimit = kilobytes(size) + wxString::Format(wxT(" at quality %d, over the "), quality) +
                            kilobytes(settings.limitBytes) + wxT(" limit");
     return wxString();
+} catch (const std::bad_alloc&) {
+    output.bytes = std::vector<char>();
+    return wxT("not enough memory to encode it");
 }
 
 namespace {
@@ -260,15 +282,18 @@ FileOutcome writeSize(const SizeJob& job, std::unique_ptr<Image> image) {
     if (outcome.output != path.path)
         outcome.notes.push_back(wxT("written as ") + outcome.output + wxT(", since ") + path.path +
                                 wxT(" is another file of this run"));
+    bool committed = false;  // from then on a failure is the file's, whatever stop comes
+    const auto commit = [&] { return committed = !context.commit || context.commit(); };
     if (settings.keepTree) reason = makeFolders(outcome.output);
-    if (reason.empty()) reason = writeFileAtomically(encoded.bytes, outcome.output, context.abandoned, context.commit,
+    if (reason.empty()) reason = writeFileAtomically(encoded.bytes, outcome.output, context.abandoned, commit,
                                                      job.times);
     if (reason.empty()) {
         if (context.names) context.names->outputWritten(outcome.output);
         job.written.push_back({path.path, naming.size.width, naming.size.height});
         return outcome;
     }
-    return {abandoned(context) ? FileOutcome::Abandoned : FileOutcome::Failed, outcome.output, reason, outcome.notes};
+    const bool dropped = !committed && abandoned(context);
+    return {dropped ? FileOutcome::Abandoned : FileOutcome::Failed, outcome.output, reason, outcome.notes};
 }
 
 // The outcome of a source written in several sizes: written when every size
@@ -290,7 +315,7 @@ void addSize(FileOutcome& whole, FileOutcome size, const wxString& box, bool sev
 
 }  // namespace
 
-FileOutcome convertFile(const wxString& source, const RunSettings& settings, const FileContext& context) {
+FileOutcome convertFile(const wxString& source, const RunSettings& settings, const FileContext& context) try {
     const OutputPath planned = outputPathFor(source, namingFor(settings), context.walkedFolder);
     if (planned.path.empty()) return failed(planned.path, planned.error);
     FileTimes times;
@@ -302,7 +327,7 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     if (!loaded.image) return failed(planned.path, loaded.error);
 
     const std::vector<TargetBox> boxes = boxesOf(settings);
-    FileOutcome outcome{FileOutcome::Written, planned.path, wxString(), loaded.notes};
+    FileOutcome outcome{FileOutcome::Written, planned.path, wxString(), loaded.notes, loaded.damaged};
     std::vector<Written> written;
     for (size_t i = 0; i < boxes.size() && outcome.kind != FileOutcome::Abandoned; ++i) {
         SizeJob job{source, loaded, settings, context, settings.keepDates ? &times : nullptr, written};
@@ -313,9 +338,18 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
         addSize(outcome, writeSize(job, std::move(image)), boxText(boxes[i], settings.percent), boxes.size() > 1);
     }
     return outcome;
+} catch (const std::bad_alloc&) {
+    return failed(wxString(), wxT("not enough memory"));
+}
+
+wxString damagedDataText() { return wxT("damaged JPEG data: converted as far as it could be read"); }
+
+wxString FileOutcome::reason() const {
+    if (!damaged) return problem;
+    return problem.empty() ? damagedDataText() : damagedDataText() + wxT("; ") + problem;
 }
 
 void reportOutcome(const wxString& source, const FileOutcome& outcome) {
     for (const wxString& note : outcome.notes) report(source, note);
-    if (outcome.failed() && !outcome.problem.empty()) report(source, outcome.problem);
+    if (outcome.failed() && !outcome.reason().empty()) report(source, outcome.reason());
 }

@@ -20,6 +20,7 @@ struct LoadedSource {
     wxString error;
     std::vector<wxString> notes;       // remarks of the decoder, for standard error
     std::vector<unsigned char> exif;   // the source's EXIF, from its TIFF header on
+    bool damaged = false;              // decoded as far as its damaged data allowed
     LoadedSource();
     LoadedSource(LoadedSource&&) noexcept;
     LoadedSource& operator=(LoadedSource&&) noexcept;
@@ -48,14 +49,20 @@ OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSe
 wxString encodeOutput(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
                       const std::function<bool()>& abandoned, EncodedOutput& output);
 
+// What the preview and a run say of a picture decoded from damaged data.
+wxString damagedDataText();
+
 struct FileOutcome {
     enum Kind { Written, Failed, Abandoned };
     Kind kind = Failed;
     wxString output;   // the path written, or meant to be
     wxString problem;  // Failed: why nothing was written; Written: what the file misses (a size limit)
     std::vector<wxString> notes;  // remarks for standard error: a name variant, the decoder's
+    bool damaged = false;  // Written from a source whose data was damaged: not the whole picture
     // Counts against the run: not written, or written short of what was asked.
-    bool failed() const { return kind != Written || !problem.empty(); }
+    bool failed() const { return kind != Written || !problem.empty() || damaged; }
+    // What is wrong with the file, in one line: empty unless failed().
+    wxString reason() const;
 };
 
 // Reports a file's outcome on standard error: its notes, then what went

@@ -20,14 +20,6 @@
 
 namespace {
 
-// The per-character folding of the list box's own case-insensitive find
-// (wxString::CmpNoCase).
-std::wstring foldCase(const wxString& path) {
-    std::wstring key = path.ToStdWstring();
-    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(c));
-    return key;
-}
-
 std::string resolvedPath(const char* path) {
     std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path, nullptr), &std::free);
     return resolved ? std::string(resolved.get()) : std::string();
@@ -256,7 +248,7 @@ wxArrayString FileListing::add(const wxArrayString& paths, const OutputNaming* n
 }
 
 void FileListing::list(const wxString& path, wxArrayString& added, const wxString& walkedFolder) {
-    listed.insert(foldCase(path));
+    listed.add(path);
     if (!walkedFolder.empty()) walkedFrom[path.ToStdWstring()] = walkedFolder;
     added.Add(path);
 }
@@ -266,10 +258,10 @@ wxString FileListing::walkedFolderOf(const wxString& path) const {
     return found == walkedFrom.end() ? wxString() : found->second;
 }
 
-bool FileListing::contains(const wxString& path) const { return listed.count(foldCase(path)) != 0; }
+bool FileListing::contains(const wxString& path) const { return listed.names(path); }
 
 void FileListing::forget(const wxString& path) {
-    listed.erase(foldCase(path));
+    listed.remove(path);
     walkedFrom.erase(path.ToStdWstring());
 }
 
@@ -282,7 +274,7 @@ void FileListing::reset(const wxArrayString& entries) {
     listed.clear();
     std::unordered_map<std::wstring, wxString> kept;
     for (const wxString& entry : entries) {
-        listed.insert(foldCase(entry));
+        listed.add(entry);
         auto found = walkedFrom.find(entry.ToStdWstring());
         if (found != walkedFrom.end()) kept.insert(*found);
     }

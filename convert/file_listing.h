@@ -2,6 +2,7 @@
 // image files below folders, each listed once.
 #pragma once
 
+#include "name_guard.h"
 #include "output_path.h"
 
 #include <wx/arrstr.h>
@@ -59,8 +60,9 @@ private:
 // given, without a trailing separator.
 wxArrayString walkFolder(const wxString& folder, const wxArrayString& skip = wxArrayString());
 
-// The paths of a list, for its duplicate check: a path is listed once,
-// compared without regard to letter case.
+// The paths of a list, for its duplicate check: a file is listed once,
+// however it is named (see FileIdentity); names that differ only in letter
+// case are two files unless the file system makes them one.
 class FileListing {
 public:
     // The image files among paths and below the folders among them, in
@@ -83,6 +85,6 @@ public:
 
 private:
     void list(const wxString& path, wxArrayString& added, const wxString& walkedFolder = wxString());
-    std::unordered_set<std::wstring> listed;  // case-folded
+    FileSet listed;
     std::unordered_map<std::wstring, wxString> walkedFrom;  // by the exact path
 };

@@ -6,25 +6,11 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 namespace {
-
-bool identityOf(const std::string& path, std::pair<dev_t, ino_t>& identity) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) return false;
-    identity = {info.st_dev, info.st_ino};
-    return true;
-}
-
-std::filesystem::path normalised(const std::string& path) {
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error) return std::filesystem::path(path).lexically_normal();
-    std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, error);
-    if (error) return absolute.lexically_normal();
-    return resolved;
-}
 
 // Where the extension of path starts (its length when it has none, or only
 // a leading dot).
@@ -37,31 +23,51 @@ size_t extensionStart(const wxString& path) {
 
 }  // namespace
 
-std::string absolutePath(const std::string& nativePath) {
+FileIdentity identityOf(const wxString& path) {
+    const std::string native = nativePath(path);
+    FileIdentity identity;
+    struct stat info;
+    if (stat(native.c_str(), &info) == 0) {
+        identity.exists = true;
+        identity.inode = {info.st_dev, info.st_ino};
+        // The same as below for a path that exists, in one call of the C library's.
+        std::unique_ptr<char, decltype(&std::free)> resolved(realpath(native.c_str(), nullptr), &std::free);
+        if (resolved) {
+            identity.path = resolved.get();
+            return identity;
+        }
+    }
     std::error_code error;
-    std::filesystem::path absolute = nativePath;
-    if (!absolute.is_absolute()) absolute = std::filesystem::absolute(nativePath, error);
-    if (error) absolute = nativePath;
-    std::string normal = absolute.lexically_normal().string();
-    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-    return normal;
+    std::filesystem::path absolute = std::filesystem::absolute(native, error);
+    if (error) absolute = native;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, error);
+    if (error) resolved = absolute.lexically_normal();
+    identity.path = resolved.string();
+    while (identity.path.size() > 1 && identity.path.back() == '/') identity.path.pop_back();
+    return identity;
 }
 
-void FileSet::add(const wxString& path) {
-    const std::string native = nativePath(path);
-    Entry entry{false, {}, absolutePath(native)};
-    entry.exists = identityOf(native, entry.identity);
-    if (entry.exists) identities.insert(entry.identity);
-    absolutes.insert(entry.absolute);
-    recorded.emplace(native, entry);
+void FileSet::add(const wxString& path) { insert(path, identityOf(path)); }
+
+bool FileSet::addNew(const wxString& path) {
+    const FileIdentity identity = identityOf(path);
+    if (names(identity)) return false;
+    insert(path, identity);
+    return true;
+}
+
+void FileSet::insert(const wxString& path, const FileIdentity& identity) {
+    if (identity.exists) identities.insert(identity.inode);
+    absolutes.insert(identity.path);
+    recorded.emplace(nativePath(path), identity);
 }
 
 void FileSet::remove(const wxString& path) {
     auto found = recorded.find(nativePath(path));
     if (found == recorded.end()) return;
-    const Entry& entry = found->second;
-    if (entry.exists) identities.erase(identities.find(entry.identity));
-    absolutes.erase(absolutes.find(entry.absolute));
+    const FileIdentity& identity = found->second;
+    if (identity.exists) identities.erase(identities.find(identity.inode));
+    absolutes.erase(absolutes.find(identity.path));
     recorded.erase(found);
 }
 
@@ -71,12 +77,10 @@ void FileSet::clear() {
     absolutes.clear();
 }
 
-bool FileSet::names(const wxString& path) const {
-    if (recorded.empty()) return false;
-    const std::string native = nativePath(path);
-    std::pair<dev_t, ino_t> identity;
-    if (identityOf(native, identity) && identities.count(identity)) return true;
-    return absolutes.count(absolutePath(native)) != 0;
+bool FileSet::names(const wxString& path) const { return !recorded.empty() && names(identityOf(path)); }
+
+bool FileSet::names(const FileIdentity& identity) const {
+    return (identity.exists && identities.count(identity.inode)) || absolutes.count(identity.path) != 0;
 }
 
 NameGuard::NameGuard(std::function<bool(const wxString&)> isWaiting) : isWaiting(std::move(isWaiting)) {}
@@ -110,9 +114,7 @@ wxString variantBase(const wxString& name) {
 
 bool namesSameFile(const wxString& a, const wxString& b) {
     if (a == b) return true;
-    const std::string nativeA = nativePath(a), nativeB = nativePath(b);
-    struct stat statA, statB;
-    if (stat(nativeA.c_str(), &statA) == 0 && stat(nativeB.c_str(), &statB) == 0)
-        return statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
-    return normalised(nativeA) == normalised(nativeB);
+    const FileIdentity first = identityOf(a), second = identityOf(b);
+    if (first.exists && second.exists) return first.inode == second.inode;
+    return first.path == second.path;
 }

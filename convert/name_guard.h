@@ -16,13 +16,25 @@
 #include <unordered_set>
 #include <utility>
 
-// A set of files: by device and inode where a file exists, by its absolute
-// path (with "." and ".." resolved) always, so that a file not yet created
-// or already gone still counts.
+// What a path names: the file's device and inode when it exists, and always
+// its absolute path with "." and ".." resolved and symbolic links followed
+// as far as they exist, so that a file not yet created or already gone is
+// still told apart. Letter case counts: names differing only in case are
+// two files unless the file system says they are one.
+struct FileIdentity {
+    bool exists = false;
+    std::pair<dev_t, ino_t> inode{};
+    std::string path;
+};
+FileIdentity identityOf(const wxString& path);
+
+// A set of files, told apart by their identity.
 class FileSet {
 public:
     // Adding a path twice counts it twice; removing takes one count off.
     void add(const wxString& path);
+    // Adds path unless it names a file of the set already; whether it did.
+    bool addNew(const wxString& path);
     void remove(const wxString& path);
     void clear();
     // Whether path names a file of the set, as it is on disk now.
@@ -30,14 +42,11 @@ public:
     size_t size() const { return recorded.size(); }
 
 private:
-    using Identity = std::pair<dev_t, ino_t>;
-    struct Entry {
-        bool exists;
-        Identity identity;
-        std::string absolute;
-    };
-    std::unordered_multimap<std::string, Entry> recorded;  // by the path's bytes
-    std::multiset<Identity> identities;
+    void insert(const wxString& path, const FileIdentity& identity);
+    bool names(const FileIdentity& identity) const;
+
+    std::unordered_multimap<std::string, FileIdentity> recorded;  // by the path's bytes
+    std::multiset<std::pair<dev_t, ino_t>> identities;
     std::unordered_multiset<std::string> absolutes;
 };
 
@@ -73,10 +82,5 @@ inline bool isNameOrVariant(const wxString& name, const wxString& planned) {
 }
 
 // True when both paths name one file: the same text, the same device and
-// inode when both exist, else the same absolute path once "." and ".."
-// are resolved and symbolic links followed as far as they exist.
+// inode when both exist, else the same resolved path (see FileIdentity).
 bool namesSameFile(const wxString& a, const wxString& b);
-
-// The path made absolute from the working folder with "." and ".." resolved
-// by their text: no file-system call but the working folder's.
-std::string absolutePath(const std::string& nativePath);

@@ -5,6 +5,8 @@
 
 #include <wx/filename.h>
 
+#include <filesystem>
+
 #include <vector>
 
 namespace {
@@ -54,7 +56,9 @@ wxString withoutTrailingSeparators(wxString path) {
 
 // The walked folder's own name, "." and ".." resolved ("" for the root).
 wxString folderName(const wxString& folder) {
-    const std::string absolute = absolutePath(nativePath(folder));
+    std::error_code error;
+    std::string absolute = std::filesystem::absolute(nativePath(folder), error).lexically_normal().string();
+    while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
     const std::string name = absolute.substr(absolute.rfind('/') + 1);
     return wxString(name.c_str(), *wxConvFileName);
 }

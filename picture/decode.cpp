@@ -18,7 +18,8 @@ DecodedPicture::DecodedPicture(DecodedPicture&& other) noexcept
       height(other.height),
       error(std::move(other.error)),
       notes(std::move(other.notes)),
-      exif(std::move(other.exif)) {
+      exif(std::move(other.exif)),
+      damaged(other.damaged) {
     other.width = other.height = 0;
 }
 
@@ -32,6 +33,7 @@ DecodedPicture& DecodedPicture::operator=(DecodedPicture&& other) noexcept {
         error = std::move(other.error);
         notes = std::move(other.notes);
         exif = std::move(other.exif);
+        damaged = other.damaged;
     }
     return *this;
 }

@@ -1,5 +1,7 @@
 #include "exif.h"
 
+#include "exif_carry.h"
+
 #include <libexif/exif-data.h>
 #include <libexif/exif-utils.h>
 
@@ -21,6 +23,8 @@ const unsigned char exifPrefix[6] = {'E', 'x', 'i', 'f', 0, 0};
 
 // ---------------------------------------------------------------------------
 // Which tags go where
+
+}  // namespace
 
 // Tags that described the source file's bytes, sampling or colours: wrong
 // for any output, whatever the mode. The resolution is among them: the old
@@ -49,6 +53,8 @@ bool describesSourcePixels(unsigned tag) {
     };
     return std::find(std::begin(tags), std::end(tags), tag) != std::end(tags);
 }
+
+namespace {
 
 // What the picture is and how it was taken, in the first or the EXIF IFD.
 bool photosOwn(unsigned tag) {
@@ -303,6 +309,11 @@ OutputExif outputExif(const std::vector<unsigned char>& source, MetadataMode mod
     if (width > UINT32_MAX || height > UINT32_MAX) {
         output.note = "EXIF data left out: the picture is too large for its size tags";
         return output;
+    }
+    if (mode == MetadataMode::All) {  // as it is, so that maker notes keep their offsets
+        const auto [tiff, size] = tiffPart(source);
+        output.bytes = carriedExif(Bytes(tiff, tiff + size), width, height, software);
+        if (!output.bytes.empty()) return output;
     }
     Exif exif;
     if (!parse(source, exif)) {

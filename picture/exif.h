@@ -18,7 +18,7 @@
 
 enum class MetadataMode {
     Keep,  // dates, camera, lens, exposure, author, description; no location, maker notes or thumbnail
-    All,   // every tag of the source, location and maker notes included; no thumbnail
+    All,   // the source's EXIF as it is (maker notes keep their offsets), location included; no picture of the source
     None,  // no EXIF at all
 };
 

@@ -24,9 +24,10 @@ namespace {
 // library's own codes.
 constexpr int cancelledCode = -2;
 
-// Warnings that mean samples are lost or made up: the file fails. Others
-// (stray bytes between segments, an unknown JFIF revision or Adobe
-// transform, a bad profile marker) lose nothing and are noted.
+// Warnings that mean samples are lost or made up: the picture is kept as the
+// library decodes it (as viewers show it) and marked damaged. Others (stray
+// bytes between segments, an unknown JFIF revision or Adobe transform, a bad
+// profile marker) lose nothing and are noted.
 bool losesData(int code) {
     switch (code) {
     case JWRN_ARITH_BAD_CODE:
@@ -52,6 +53,7 @@ struct Jpeg {
     char message[JMSG_LENGTH_MAX] = "";
     char profileMessage[JMSG_LENGTH_MAX] = "";
     char warning[JMSG_LENGTH_MAX] = "";  // the first one that loses nothing
+    char damage[JMSG_LENGTH_MAX] = "";   // the first one that loses data
     JOCTET* profile = nullptr;
     unsigned profileLength = 0;
     unsigned char* side = nullptr;  // grey or CMYK samples for the colour conversion
@@ -80,8 +82,8 @@ struct Jpeg {
             if (!jpeg.profileMessage[0]) info->err->format_message(info, jpeg.profileMessage);
             return;
         }
-        if (losesData(info->err->msg_code)) fail(info);
-        if (!jpeg.warning[0]) info->err->format_message(info, jpeg.warning);
+        char* kept = losesData(info->err->msg_code) ? jpeg.damage : jpeg.warning;
+        if (!kept[0]) info->err->format_message(info, kept);
     }
 
     static void quiet(j_common_ptr) {}
@@ -253,7 +255,9 @@ void decodeJpeg(const Source& source, DecodedPicture& picture, DecodeTimes& time
     start = Clock::now();
     if (!jpeg->readSamples(picture.pixels, !throughSide && orientation != 1 ? &upright : nullptr))
         return picture.fail(jpeg->reason());
-    if (jpeg->warning[0]) picture.notes.push_back(wxT("JPEG warning: ") + wxString(jpeg->warning));
+    for (const char* warning : {jpeg->damage, jpeg->warning})
+        if (warning[0]) picture.notes.push_back(wxT("JPEG warning: ") + wxString(warning));
+    picture.damaged = jpeg->damage[0] != '\0';
     times.samples = millisecondsSince(start);
 
     start = Clock::now();
@@ -278,18 +282,25 @@ struct VectorDestination {
     static constexpr std::size_t chunk = 64 * 1024;
 
     static VectorDestination& of(j_compress_ptr info) { return *reinterpret_cast<VectorDestination*>(info->dest); }
-    static void start(j_compress_ptr info) { grow(of(info), 0); }
+    static void start(j_compress_ptr info) { grow(info, 0); }
     static boolean empty(j_compress_ptr info) {
-        VectorDestination& destination = of(info);
-        grow(destination, destination.out->size());  // the whole buffer was filled
+        grow(info, of(info).out->size());  // the whole buffer was filled
         return TRUE;
     }
     static void finish(j_compress_ptr info) {
         VectorDestination& destination = of(info);
         destination.out->resize(destination.out->size() - destination.manager.free_in_buffer);
     }
-    static void grow(VectorDestination& destination, std::size_t used) {
-        destination.out->resize(used + chunk);
+    // No exception may cross the library's frames: a failure is its error.
+    static void grow(j_compress_ptr info, std::size_t used) {
+        VectorDestination& destination = of(info);
+        bool grown = true;
+        try {
+            destination.out->resize(used + chunk);
+        } catch (const std::bad_alloc&) {
+            grown = false;
+        }
+        if (!grown) ERREXIT(info, JERR_OUT_OF_MEMORY);
         destination.manager.next_output_byte = reinterpret_cast<JOCTET*>(destination.out->data() + used);
         destination.manager.free_in_buffer = chunk;
     }

@@ -2,7 +2,8 @@
 // reduces. Every client goes through here, so the rules live here: the
 // picture is turned upright by its orientation tag, transparency is laid on
 // white, an embedded colour profile other than sRGB is converted to sRGB,
-// and damaged data fails the file. No GUI calls; toolkit log messages raised
+// and damaged data fails the file (a JPEG's is decoded as far as it goes,
+// and marked). No GUI calls; toolkit log messages raised
 // while loading are caught here and never reach a log target.
 #pragma once
 
@@ -18,6 +19,7 @@ struct DecodedPicture {  // move-only; frees pixels unless released
     wxString error;               // empty when decoded; else a short reason a user understands
     std::vector<wxString> notes;  // one-line remarks for standard error (e.g. a rejected profile), no file name
     std::vector<unsigned char> exif;  // the source's EXIF from its TIFF header on; empty when it has none
+    bool damaged = false;  // decoded, but from data partly missing or corrupt: parts are made up
 
     DecodedPicture() = default;
     DecodedPicture(DecodedPicture&& other) noexcept;

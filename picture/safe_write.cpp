@@ -144,7 +144,8 @@ wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& pat
     const std::string target = nativePath(path);
     // Replacing by rename would get past a write-protected file; writing in
     // place would not, and the user protected it for a reason.
-    if (access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0)
+    // Asked with the effective ids, as the write would be: not the real ones.
+    if (access(target.c_str(), F_OK) == 0 && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
         return wxT("the existing output file is write-protected: ") + systemError(errno);
     wxString reason;
     std::string temporary;  // empty while the file has no name

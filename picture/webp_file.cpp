@@ -6,22 +6,38 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace formats {
 namespace {
 
-// The whole file, or false with the picture's error set.
-bool readWhole(std::FILE* file, Bytes& bytes, DecodedPicture& picture) {
+// The file as far as its RIFF header says it goes (what follows is no part
+// of it), read a piece at a time so that a stop is seen; or false with the
+// picture's error set.
+bool readWhole(const Source& source, Bytes& bytes, DecodedPicture& picture) {
+    unsigned char head[8];
     struct stat status;
-    if (fstat(fileno(file), &status) != 0 || status.st_size < 0 || std::uint64_t(status.st_size) > UINT32_MAX) {
-        picture.error = wxT("damaged WebP data (the file is larger than WebP allows)");
-        return false;
-    }
-    bytes.resize(static_cast<std::size_t>(status.st_size));
-    if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+    if (std::fread(head, 1, sizeof head, source.file) != sizeof head || fstat(fileno(source.file), &status) != 0) {
         picture.error = wxT("cannot read the file");
         return false;
+    }
+    const std::uint64_t riffSize =
+        std::uint64_t(head[4]) | head[5] << 8 | head[6] << 16 | std::uint64_t(head[7]) << 24;
+    const std::uint64_t fileSize = std::uint64_t(std::max<off_t>(status.st_size, sizeof head));
+    bytes.resize(static_cast<std::size_t>(std::min(riffSize + 8, fileSize)));
+    std::copy(head, head + sizeof head, bytes.begin());
+    const std::size_t piece = 4 << 20;
+    for (std::size_t at = sizeof head; at < bytes.size(); at += piece) {
+        if (source.cancelled()) {
+            picture.error = wxT("cancelled");
+            return false;
+        }
+        const std::size_t count = std::min(piece, bytes.size() - at);
+        if (std::fread(bytes.data() + at, 1, count, source.file) != count) {
+            picture.error = wxT("cannot read the file");
+            return false;
+        }
     }
     return true;
 }
@@ -31,7 +47,7 @@ bool readWhole(std::FILE* file, Bytes& bytes, DecodedPicture& picture) {
 void decodeWebpFile(const Source& source, DecodedPicture& picture, DecodeTimes& times) {
     Clock::time_point start = Clock::now();
     Bytes bytes;
-    if (!readWhole(source.file, bytes, picture)) return;
+    if (!readWhole(source, bytes, picture)) return;
     if (source.cancelled()) return picture.fail(wxT("cancelled"));
     WebpPicture webp = decodeWebp(bytes.data(), bytes.size());
     if (!webp.ok()) return picture.fail(wxString::FromUTF8(webp.error.c_str()));

@@ -214,18 +214,63 @@ unsigned char* horizontalFolded(const HorizontalStep& step, FoldRow fold, const 
 
 }  // namespace
 
+namespace {
+
+// Each target pixel takes the source pixel its left or top edge falls in,
+// stepping in 16.16 fixed point.
+void nearestPixels(const unsigned char* pixels, Image::Size source, Image::Size target, unsigned char* out) {
+    const std::uint64_t stepX = (std::uint64_t(source.width) << 16) / std::uint64_t(target.width);
+    const std::uint64_t stepY = (std::uint64_t(source.height) << 16) / std::uint64_t(target.height);
+    const std::size_t sourceRow = 3 * std::size_t(source.width);
+    std::vector<std::size_t> columns(static_cast<std::size_t>(target.width));  // where each one's pixel starts
+    std::uint64_t x = 0;
+    for (std::size_t& column : columns) column = 3 * std::size_t(x >> 16), x += stepX;
+    std::uint64_t y = 0;
+    for (int row = 0; row < target.height; ++row, y += stepY) {
+        const unsigned char* line = pixels + std::size_t(y >> 16) * sourceRow;
+        for (const std::size_t column : columns) {
+            out[0] = line[column], out[1] = line[column + 1], out[2] = line[column + 2];
+            out += 3;
+        }
+    }
+}
+
+// By whole factors both ways: each target pixel the mean of its block,
+// rounded down.
+void blockMeans(const unsigned char* pixels, Image::Size source, Image::Size target, unsigned char* out) {
+    const std::size_t factorX = std::size_t(source.width / target.width);
+    const std::size_t factorY = std::size_t(source.height / target.height);
+    const std::uint64_t count = std::uint64_t(factorX) * factorY;
+    const std::size_t sourceRow = 3 * std::size_t(source.width);
+    for (int row = 0; row < target.height; ++row)
+        for (int column = 0; column < target.width; ++column, out += 3) {
+            std::uint64_t sums[3] = {0, 0, 0};
+            const unsigned char* block = pixels + row * factorY * sourceRow + 3 * column * factorX;
+            for (std::size_t y = 0; y < factorY; ++y, block += sourceRow)
+                for (std::size_t x = 0; x < 3 * factorX; x += 3)
+                    for (int c = 0; c < 3; ++c) sums[c] += block[x + c];
+            for (int c = 0; c < 3; ++c) out[c] = static_cast<unsigned char>(sums[c] / count);
+        }
+}
+
+}  // namespace
+
+// As the toolkit's "normal" scaling did it when it did this for the engine,
+// so that outputs stay what they were; now any source memory holds is taken.
 bool Image::resizeNearest(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
     if (isEmpty()) return fail(Failure::Empty);
     Size target = targetSize(requestedWidth, requestedHeight, keepRatio, percent);
-    if (!fitsToolkitImage(width, height) || !fitsToolkitImage(target.width, target.height))
+    std::size_t bytes;
+    if (target.width <= 0 || target.height <= 0 || !fitsToolkitImage(target.width, target.height) ||
+        !rgbByteCount(target.width, target.height, bytes))
         return fail(Failure::TooLarge);
-    // The toolkit reads our buffer in place (static data: never freed or
-    // written by it); only its result is copied.
-    wxImage source(width, height, pixels, true);
-    wxImage scaled = source.Scale(target.width, target.height, wxIMAGE_QUALITY_NORMAL);
-    if (!scaled.IsOk()) return fail(Failure::OutOfMemory);
-    unsigned char* result = copyBuffer(scaled.GetData(), target.width, target.height);
+    auto* result = static_cast<unsigned char*>(std::malloc(bytes));
     if (!result) return fail(Failure::OutOfMemory);
+    const Size source{width, height};
+    if (width % target.width == 0 && height % target.height == 0 && width >= target.width && height >= target.height)
+        blockMeans(pixels, source, target, result);
+    else
+        nearestPixels(pixels, source, target, result);
     install(result, target.width, target.height);
     return true;
 }

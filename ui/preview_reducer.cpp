@@ -61,7 +61,7 @@ void PreviewReducer::open(const wxString& file) {
         path = ownCopy(file);
         ++fileGeneration, ++sizeGeneration, ++outputGeneration;
         dropDecode = true;
-        decoded = false;
+        decoded = damaged = false;
         decodeCount = 0;
         loadError.reset();
         dropResults();
@@ -117,6 +117,11 @@ std::optional<wxString> PreviewReducer::sourceError() const {
     std::lock_guard<std::mutex> lock(mutex);
     if (!loadError) return std::nullopt;
     return ownCopy(*loadError);
+}
+
+bool PreviewReducer::sourceDamaged() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return damaged;
 }
 
 std::optional<PreviewReducer::Reduced> PreviewReducer::reduced(const Method& method) const {
@@ -240,6 +245,7 @@ void PreviewReducer::decode(const Job& job) {
     if (givenUp(job)) return;
     ++decodeCount;
     if (loaded.image) {
+        damaged = loaded.damaged;
         source = std::move(loaded);
         decoded = true;
     } else {

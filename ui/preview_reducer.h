@@ -60,6 +60,7 @@ public:
 
     // Results so far; any thread. Nothing while not known yet.
     std::optional<wxString> sourceError() const;
+    bool sourceDamaged() const;  // decoded from damaged data
     std::optional<Reduced> reduced(const Method& method) const;
     std::optional<Figures> figures(const Method& method) const;
     // The file is being decoded, or a shown method being reduced.
@@ -107,7 +108,7 @@ private:
     bool told = false;  // show() was called since the file was opened
     RunSettings settings;
     std::vector<std::size_t> shown;
-    bool decoded = false;
+    bool decoded = false, damaged = false;
     bool waiting = false;  // the worker, for want of a job
     int decodeCount = 0;
     std::optional<wxString> loadError;

@@ -183,7 +183,7 @@ wxString PreviewWindow::statusText() const {
     if (reducer->decodes() == 0) return wxT("読み込み中...(Reading...)");
     wxString text;
     for (const Method& method : shownMethods()) text += (text.empty() ? wxT("") : wxT("   |   ")) + methodText(method);
-    return text;
+    return reducer->sourceDamaged() ? damagedDataText() + wxT("   |   ") + text : text;
 }
 
 // "LCD(hi): 320 x 240 px, JPEG 9812 bytes (10 KB), quality 72 under the 10 KB limit"

@@ -135,9 +135,15 @@ TEST(Batch, OutputsAreTheEnginesSampleForSampleInNameOrderAndFailuresAreReported
                                           "img2.png"});
     EXPECT_EQ(limited.status, 0) << limited.errors;
     EXPECT_LE(std::filesystem::file_size(folder / "img2_res.jpg"), 3u * 1024);
-    const Result missed = batch(folder, {"--type", "jpeg", "--limit", "1", "--size", "300x200", "img10.png"});
+    ASSERT_TRUE(pattern(300, 200).SaveFile(wx(folder / "cut.jpg")));  // damaged: written, counted apart
+    std::filesystem::resize_file(folder / "cut.jpg", std::filesystem::file_size(folder / "cut.jpg") / 2);
+    const Result missed =
+        batch(folder, {"--type", "jpeg", "--limit", "1", "--size", "300x200", "img10.png", "cut.jpg"});
     EXPECT_EQ(missed.status, 1);
-    for (const char* told : {"at quality 1, over the 1 KB limit", "1 of 1 files written, 1 over its size limit, in"})
+    EXPECT_TRUE(std::filesystem::exists(folder / "cut_res.jpg"));
+    for (const char* told : {"img10.png: ", "at quality 1, over the 1 KB limit",
+                             "cut.jpg: damaged JPEG data: converted as far as it could be read; ",
+                             "2 of 2 files written, 2 over its size limit, 1 from damaged data, in"})
         EXPECT_NE(missed.errors.find(told), std::string::npos) << missed.errors;
 }
 

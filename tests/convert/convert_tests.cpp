@@ -85,7 +85,9 @@ TEST(Listing, AFolderConvertedAgainListsItsSourcesOnlyInNaturalNameOrder) {
          {"a.png", "b.png"}},
         {"OnlyBesideItsSource", {"a.png", "sub/a_res.png"}, {"."}, beside, {"sub/a_res.png", "a.png"}},
         {"NamedOnItsOwn", {"a.png", "a_res.png"}, {"a.png", "a_res.png"}, beside, {"a.png", "a_res.png"}},
-        {"NamesDifferingInCaseAreListedOnce", {"Cat.png", "cat.png"}, {"."}, beside, {"Cat.png"}},
+        {"NamesDifferingInCaseAreTwoFiles", {"Cat.png", "cat.png"}, {"."}, beside, {"Cat.png", "cat.png"}},
+        {"TwoFilesNamedAlikeBothListed", {"Cat.png", "cat.png"}, {"Cat.png", "cat.png"}, beside,
+         {"Cat.png", "cat.png"}},
         {"TheDestinationInsideIsNotWalked", {"a.png", "out/a.png", "out/deep/b.png"}, {"."},
          {false, "_res", "out", ".png"}, {"a.png"}},
         {"IntoTheWalkedFolderItself", {"a.png", "a_res.png", "b.jpg", "b.png"}, {"."}, {false, "_res", ".", ".png"},
@@ -109,6 +111,38 @@ TEST(Listing, AFolderConvertedAgainListsItsSourcesOnlyInNaturalNameOrder) {
         EXPECT_EQ(listed, c.listed);
         EXPECT_TRUE(listing.add(dropped, &naming).empty());  // listed already
     }
+}
+
+// One file however it is named (another spelling of its path, a link, a link to its folder even before it exists);
+// names differing only in case are two files unless the file system makes them one, as a case-folding stick does,
+// shown here by a hard link: then a second output of that name gets a variant, never the first one's place.
+TEST(FileIdentity, OneFileHoweverNamedAndCaseCountsOnlyWhereTheFileSystemSaysSo) {
+    Folder dir;
+    writeText(dir / "Landscape_5.jpg", "one");
+    writeText(dir / "landscape_5.jpg", "two");
+    ASSERT_EQ(mkdir((dir / "real").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("Landscape_5.jpg", (dir / "link.jpg").c_str()), 0);
+    ASSERT_EQ(symlink("real", (dir / "linked").c_str()), 0);
+    ASSERT_EQ(link((dir / "landscape_5.jpg").c_str(), (dir / "hard.jpg").c_str()), 0);
+    FileListing listing;
+    const wxArrayString listed = listing.add(wxSplit(wx(dir / "Landscape_5.jpg") + "\n" + wx(dir / "landscape_5.jpg") +
+        "\n" + wx(dir / "link.jpg") + "\n" + wx(dir / "real/../Landscape_5.jpg") + "\n" + wx(dir / "hard.jpg"), '\n'));
+    EXPECT_EQ(listed, wxSplit(wx(dir / "Landscape_5.jpg") + "\n" + wx(dir / "landscape_5.jpg"), '\n'));
+    EXPECT_TRUE(listing.contains(wx(dir / "linked/../Landscape_5.jpg")));
+
+    FileSet set;  // a file not there yet, named through a link to its folder and without
+    set.add(wx(dir / "linked/new.png"));
+    EXPECT_TRUE(set.names(wx(dir / "real/new.png")));
+    EXPECT_TRUE(namesSameFile(wx(dir / "linked/new.png"), wx(dir / "real/new.png")));
+    EXPECT_FALSE(set.names(wx(dir / "real/New.png")));
+
+    NameGuard guard;
+    writeText(dir / "landscape_5_res.png", "written");
+    guard.outputWritten(wx(dir / "landscape_5_res.png"));
+    const auto free = [&](const char* name) { return guard.freeName(wx(dir / name), nullptr).AfterLast('/'); };
+    EXPECT_EQ(free("Landscape_5_res.png"), "Landscape_5_res.png");
+    ASSERT_EQ(link((dir / "landscape_5_res.png").c_str(), (dir / "Landscape_5_res.png").c_str()), 0);
+    EXPECT_EQ(free("Landscape_5_res.png"), "Landscape_5_res-2.png");
 }
 
 // Runs over a fixed list, as the command line makes them: what is written, what is reported, what is left alone.
@@ -213,8 +247,9 @@ const RunCase runCases[] = {
     {"ASizeTheToolkitCannotHoldFails", {"a.png", "b.png"}, {}, [](const Folder&) {
          auto s = sized(50000, 50000); s.keepRatio = false, s.method = {0, true}; return s; }, {},
      {"a.png: 50000x50000 is too large", "b.png: 50000x50000 is too large"}, 1},
-    {"ATruncatedJpegFailsWithItsName", {"a.jpg", "cut.jpg"}, {}, sameFolder, {"a_res.png"},
-     {"cut.jpg: damaged JPEG data (Premature end of JPEG file)"}, 1},
+    {"ATruncatedJpegIsWrittenAsFarAsItGoesAndReported", {"a.jpg", "cut.jpg"}, {}, sameFolder,
+     {"a_res.png", "cut_res.png"}, {"cut.jpg: JPEG warning: Premature end of JPEG file",
+     "cut.jpg: damaged JPEG data: converted as far as it could be read"}, 1},
     {"SeveralSizesEachNamedBySize", {"a.png"}, {}, [](const Folder&) {
          auto s = sized(32, 32); s.moreSizes = {{16, 16}, {200, 200}}, s.suffix = "_{w}x{h}", s.onlyReduce = true;
          return s; }, {"a_16x12.png", "a_32x24.png", "a_64x48.png"}, {}},
@@ -226,6 +261,43 @@ const RunCase runCases[] = {
      {"a_res.jpg"}, {"a.png: 7 KB at quality 1, over the 1 KB limit"}, 1},
 };
 INSTANTIATE_TEST_SUITE_P(Safety, Runs, ::testing::ValuesIn(runCases), [](const auto& i) { return i.param.name; });
+
+// What a written file misses is said: EXIF beyond what a JPEG file holds (a PNG holds it), and a name that could not
+// be given after the output was committed, even when a stop comes meanwhile.
+TEST(Runs, WhatAWrittenFileMissesIsSaid) {
+    Folder dir;
+    ASSERT_TRUE(pattern(64, 48).SaveFile(wx(dir / "a.png")));
+    const std::string exif = std::string("II*\0\x08\0\0\0\x01\0\x7c\x92\x07\0", 14) +  // a maker note, 70000 bytes
+                             std::string("\x70\x11\x01\0\x1a\0\0\0\0\0\0\0", 12) + std::string(70000, 'm');
+    FileContext context;
+    context.load = [&] {
+        LoadedSource source = loadSource(wx(dir / "a.png"));
+        source.exif.assign(exif.begin(), exif.end());
+        return source;
+    };
+    for (FileType type : {FileType::JPEG, FileType::PNG}) {
+        RunSettings settings = sized(32, 24, type);
+        settings.metadata = MetadataMode::All;
+        const FileOutcome outcome = convertFile(wx(dir / "a.png"), settings, context);
+        ASSERT_EQ(outcome.kind, FileOutcome::Written) << outcome.problem;
+        const bool carried = readFile(std::string(outcome.output.utf8_str())).find(std::string(1000, 'm')) !=
+                             std::string::npos;
+        EXPECT_EQ(carried, type == FileType::PNG);
+        EXPECT_EQ(outcome.notes.size(), type == FileType::JPEG ? 1u : 0u);
+        for (const wxString& note : outcome.notes) EXPECT_TRUE(note.StartsWith("EXIF data left out: its 7")) << note;
+    }
+    bool stopped = false;
+    FileContext stopping;
+    stopping.abandoned = [&] { return stopped; };
+    stopping.commit = [&] {  // then something takes the name, and a stop comes
+        std::filesystem::create_directories(dir / "b_res.png/taken");
+        return stopped = true;
+    };
+    ASSERT_TRUE(pattern(64, 48).SaveFile(wx(dir / "b.png")));
+    const FileOutcome outcome = convertFile(wx(dir / "b.png"), sized(32, 24), stopping);
+    EXPECT_EQ(outcome.kind, FileOutcome::Failed);
+    EXPECT_TRUE(outcome.problem.StartsWith("cannot replace the output file: ")) << outcome.problem;
+}
 
 // A list the test changes after each file: the decode ahead must never convert what is no longer there or no
 // longer the same.
@@ -314,16 +386,24 @@ TEST(DecodeAhead, TheNextFileIsDecodedWhileThisOneIsReducedAndUsedOnlyIfStillLis
     }
 }
 
-TEST(Runs, AReductionShortOfMemoryWritesNothingAndSaysSo) {
+// Memory running out fails the one file, with a reason, and the run goes on: room for the sources and a first pass
+// only. Lanczos3 to 8000x6000; LCD(hi) to 1280x40000, whose second pass (folded block by block as it goes, never three
+// times as wide) needs twice what the first pass made; a WebP file of a gigabyte, read whole, before a file that fits.
+TEST(Runs, MemoryRunningOutFailsOneFileWithItsReasonAndTheRunGoesOn) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a limit on the address space defeats the sanitizers' own memory";
 #endif
-    // Room for the source and the first pass only. Lanczos3 to 8000x6000; LCD(hi) to 1280x40000, whose second pass
-    // (folded block by block as it goes, never three times as wide) needs twice what the first pass made.
-    const std::pair<Method, wxSize> cases[] = {{{0, false}, {8000, 6000}}, {{4, false}, {1280, 40000}}};
-    for (const auto& [method, size] : cases) {
+    const struct { Method method; wxSize size; std::vector<std::string> files, lines; } cases[] = {
+        {{0, false}, {8000, 6000}, {"a.png"}, {"a.png: not enough memory to reduce it to 8000x6000"}},
+        {{4, false}, {1280, 40000}, {"a.png"}, {"a.png: not enough memory to reduce it to 1280x40000"}},
+        {{0, false}, {32, 32}, {"big.webp", "a.png"}, {"big.webp: not enough memory to read it"}},
+    };
+    for (const auto& c : cases) {
         Folder dir;
         ASSERT_TRUE(pattern(640, 480).SaveFile(wx(dir / "a.png")));
+        const std::uint32_t riff = (1u << 30) - 8;  // as far as the file goes: a sparse gigabyte
+        writeText(dir / "big.webp", "RIFF" + std::string(reinterpret_cast<const char*>(&riff), 4) + "WEBPVP8 ");
+        std::filesystem::resize_file(dir / "big.webp", 1u << 30);
         const pid_t child = fork();
         if (child == 0) {
             Image::setThreadCount(1);
@@ -332,18 +412,16 @@ TEST(Runs, AReductionShortOfMemoryWritesNothingAndSaysSo) {
             status >> pages;
             const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (100 << 20);
             const rlimit limit{room, room};
-            RunSettings settings = sized(size.x, size.y);
-            settings.keepRatio = false, settings.method = method;
+            RunSettings settings = sized(c.size.x, c.size.y);
+            settings.keepRatio = false, settings.method = c.method;
             const bool limited = setrlimit(RLIMIT_AS, &limit) == 0;
-            const RunOutcome run = runOver(dir, {"a.png"}, settings);
-            const std::string told = "a.png: not enough memory to reduce it to " + std::to_string(size.x) + "x" +
-                                     std::to_string(size.y);
-            const bool saidSo = run.lines == std::vector<std::string>{told};
-            _exit(limited && run.status == 1 && saidSo && run.names.size() == 1 ? 0 : 1);
+            const RunOutcome run = runOver(dir, c.files, settings);
+            const std::size_t written = std::count(run.names.begin(), run.names.end(), "a_res.png");
+            _exit(limited && run.status == 1 && run.lines == c.lines && written == (c.files.size() > 1) ? 0 : 1);
         }
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "LCD type " << method.lcdType;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.files[0] << " to " << c.size.x;
     }
 }
 

@@ -1,5 +1,6 @@
 // The decoding stage as a user sees it: plain files as the toolkit reads them, pictures upright, transparency on
-// white, profiles converted as LittleCMS does, damaged files refused with a reason and nothing on stderr or in a log.
+// white, profiles converted as LittleCMS does, damaged files refused with a reason (damaged JPEG data decoded as
+// libjpeg does, and marked) and nothing on stderr or in a log.
 #include "image.h"
 #include "picture.h"
 #include "test_files.h"
@@ -319,7 +320,8 @@ TEST(FlawedFiles, FailWithAReasonOrConvertWithANoteAndSayNothingElsewhere) {
     std::copy_n("\xFF\xD9", 2, &marker[9000]);  // an end marker inside the data
     jfif2[11] = 2;                               // JFIF major revision 2
     stray.insert(stray.begin() + 20, 4, 0);      // between the JFIF header and the quantisation tables
-    const wxString premature = wxT("damaged JPEG data (Premature end of JPEG file)");
+    const wxString premature = wxT("JPEG warning: Premature end of JPEG file");
+    const wxString damaged = wxT("damaged");  // decoded as libjpeg does, marked, the note naming its warning
     const wxString outside = wxT(" is not one of 1 to 8: the picture is used as stored");
     Bytes million = {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0x0F, 0x42, 0x40,
                      0, 0x0F, 0x42, 0x40, 8, 2, 0, 0, 0};  // RGB, a million by a million: three terabytes of samples
@@ -327,9 +329,11 @@ TEST(FlawedFiles, FailWithAReasonOrConvertWithANoteAndSayNothingElsewhere) {
     for (int shift = 24; shift >= 0; shift -= 8) million.push_back(static_cast<unsigned char>(crc >> shift));
     const Bytes emptyData = {0, 0, 0, 0, 'I', 'D', 'A', 'T', 0x35, 0xAF, 0x06, 0x1E};  // its header ends there
     million.insert(million.end(), emptyData.begin(), emptyData.end());
-    const struct { const char* name; Bytes file; wxString error, note = {}; } cases[] = {
-        {"cut.jpg", cut(jpeg), premature}, {"cut-progressive.jpg", cut(progressive), premature},
-        {"marker.jpg", marker, wxT("damaged JPEG data (Corrupt JPEG data: premature end of data segment)")},
+    const struct { const char* name; Bytes file; wxString error, note = {}; int rowsRead = 0; } cases[] = {
+        {"cut.jpg", cut(jpeg), damaged, premature, 64}, {"cut-progressive.jpg", cut(progressive), damaged, premature},
+        {"marker.jpg", marker, damaged, wxT("JPEG warning: Corrupt JPEG data: premature end of data segment")},
+        {"header.jpg", Bytes(jpeg.begin(), jpeg.begin() + 100),
+         wxT("damaged JPEG data (JPEG datastream contains no image)")},
         {"cut.png", cut(png), wxT("damaged PNG data (Read Error)")}, {"cut.gif", cut(fileBytes(place("cut.gif"))), "*"},
         {"cut.tif", cut(fileBytes(place("cut.tif"))), "*"}, {"text.png", bytesOf(std::string("not a picture\n")), "*"},
         {"missing.jpg", {}, wxT("cannot open: No such file or directory")},
@@ -351,6 +355,17 @@ TEST(FlawedFiles, FailWithAReasonOrConvertWithANoteAndSayNothingElsewhere) {
     auto check = [&](const char* where) {
         for (const auto& c : cases) {
             const DecodedPicture d = decodePicture(wxString(place(c.name)));
+            EXPECT_EQ(d.damaged, c.error == damaged) << where << c.name;
+            if (c.error == damaged) {
+                ASSERT_TRUE(d.ok()) << where << c.name << ": " << d.error;
+                const Bytes rgb = rgbOf(d);
+                const std::size_t top = 3 * 300 * c.rowsRead;
+                ASSERT_EQ(rgb.size(), clean.size()) << where << c.name;
+                EXPECT_EQ(Bytes(rgb.begin(), rgb.begin() + top), Bytes(clean.begin(), clean.begin() + top))
+                    << where << c.name << ": the rows read";
+                EXPECT_EQ(d.notes, std::vector<wxString>{c.note}) << where << c.name;
+                continue;
+            }
             if (c.error.empty()) {
                 EXPECT_EQ(rgbOf(d), clean) << where << c.name;
                 EXPECT_EQ(d.notes, std::vector<wxString>{c.note}) << where << c.name;

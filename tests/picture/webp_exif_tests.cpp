@@ -162,6 +162,63 @@ TEST(ExifFilter, WhatEachModeKeepsDropsAndWritesAnew) {
     }
 }
 
+// EXIF holding blocks that may show the source: Photoshop's (with its preview), XMP and IPTC, and a thumbnail.
+Bytes exifWithPictures() {
+    ExifRead made(Bytes{});
+    exif_data_set_byte_order(made.data.get(), EXIF_BYTE_ORDER_INTEL);
+    const auto add = [&](unsigned tag, ExifFormat format, unsigned size, unsigned seed) {
+        ExifEntry* entry = exif_entry_new();
+        entry->tag = static_cast<ExifTag>(tag), entry->format = format, entry->components = entry->size = size;
+        entry->data = static_cast<unsigned char*>(malloc(size));
+        for (unsigned i = 0; i < size; ++i) entry->data[i] = static_cast<unsigned char>(seed + i * 7);
+        exif_content_add_entry(made.data->ifd[EXIF_IFD_0], entry);
+        exif_entry_unref(entry);
+    };
+    add(0x010f, EXIF_FORMAT_ASCII, 4, 'A');
+    add(0x8649, EXIF_FORMAT_UNDEFINED, 300, 1), add(0x02bc, EXIF_FORMAT_BYTE, 100, 2);
+    add(0x83bb, EXIF_FORMAT_UNDEFINED, 60, 3);
+    made.data->data = static_cast<unsigned char*>(malloc(500)), made.data->size = 500;
+    for (unsigned i = 0; i < 500; ++i) made.data->data[i] = static_cast<unsigned char>(4 + i * 7);
+    unsigned char* saved = nullptr;
+    unsigned size = 0;
+    exif_data_save_data(made.data.get(), &saved, &size);
+    const Bytes tiff(saved + 6, saved + size);
+    free(saved);
+    return tiff;
+}
+
+// All carries the source's EXIF as it is, so that maker notes, whose offsets count from the TIFF header, still point
+// at their data: every byte stays where it was or is zeroed. No mode carries a picture of the source.
+TEST(ExifFilter, AllKeepsEveryOffsetAndNoModeCarriesAPictureOfTheSource) {
+    const OutputExif all = outputExif(cameraExif, MetadataMode::All, 320, 240, software);
+    ASSERT_GE(all.bytes.size(), cameraExif.size());
+    for (std::size_t i = 0; i < cameraExif.size(); ++i)
+        ASSERT_TRUE(all.bytes[i] == cameraExif[i] || all.bytes[i] == 0 || (i >= 4 && i < 8)) << "moved at " << i;
+    const Bytes makerNote = ExifRead(cameraExif).raw(EX, 0x927c);
+    const auto at = [&](const Bytes& in) {
+        return std::search(in.begin(), in.end(), makerNote.begin(), makerNote.end()) - in.begin();
+    };
+    EXPECT_EQ(at(all.bytes), at(cameraExif));
+    EXPECT_EQ(ExifRead(all.bytes).raw(EX, 0x927c), makerNote);
+
+    const Bytes pictures = exifWithPictures();
+    ASSERT_EQ(ExifRead(pictures).raw(I0, 0x8649).size(), 300u);
+    for (MetadataMode mode : {MetadataMode::Keep, MetadataMode::All}) {
+        for (const Bytes& source : {pictures, cameraExif}) {
+            const Bytes out = outputExif(source, mode, 320, 240, software).bytes;
+            const ExifRead after(out);
+            EXPECT_EQ(after.text(I0, 0x010f), ExifRead(source).text(I0, 0x010f));
+            for (unsigned tag : {0x8649u, 0x02bcu, 0x83bbu}) EXPECT_EQ(after.raw(I0, tag), Bytes()) << tag;
+            const ExifRead before(source);
+            for (const Bytes& block : {before.raw(I0, 0x8649), before.raw(I0, 0x02bc), before.raw(I0, 0x83bb),
+                                       Bytes(before.data->data, before.data->data + before.data->size)})
+                for (std::size_t i = 0; i + 16 <= block.size(); i += 16)
+                    EXPECT_EQ(std::search(out.begin(), out.end(), block.begin() + i, block.begin() + i + 16), out.end())
+                        << "a piece of a block or thumbnail, mode " << int(mode);
+        }
+    }
+}
+
 TEST(ExifFilter, NoSourceExifGivesNoneAndUnreadableExifANote) {
     struct Row { const char* name; Bytes source; bool noted; std::size_t width = 10; } rows[] = {
         {"none", {}, false},

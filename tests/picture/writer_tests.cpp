@@ -117,7 +117,8 @@ TEST(SafeWrite, ReplacesWholeOrNotAtAll) {
         const rlimit small{1000, 1000};
         const bool errorSeen = setrlimit(RLIMIT_FSIZE, &small) == 0 &&
                                !writeFileAtomically(std::vector<char>(5000, 'x'), wx(file)).empty();
-        const bool protectedLeft = chmod(file.c_str(), 0444) == 0 && (geteuid() != 0 || setuid(65534) == 0) &&
+        // Only the effective user changes: the real one may still be root.
+        const bool protectedLeft = chmod(file.c_str(), 0444) == 0 && (geteuid() != 0 || seteuid(65534) == 0) &&
                                    !writeFileAtomically(bytesOf("third"), wx(file)).empty();
         return (errorSeen ? 0 : 1) | (protectedLeft ? 0 : 2);
     }), 0) << "1: a write error unnoticed, 2: the protected file replaced";

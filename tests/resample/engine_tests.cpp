@@ -87,18 +87,27 @@ TEST(Golden, LanczosAndFolds) {
     }
 }
 
-// Source, request, keepRatio, percent, expected; 65535 on long images takes products beyond int.
-TEST(Golden, TargetSize) {
+// Source, request, keepRatio, percent, expected; 65535 on long images takes products beyond int. Nearest picks the
+// pixels the toolkit's nearest scaling picks, which it once did.
+TEST(Golden, TargetSizeAndNearestPixels) {
     for (auto [W, H, w, h, keepRatio, percent, expectedWidth, expectedHeight] :
          {std::array{400, 300, 200, 200, 1, 0, 200, 150}, {300, 400, 200, 200, 1, 0, 150, 200},
           {401, 301, 50, 50, 0, 1, 200, 150}, {400, 300, 50, 10, 1, 1, 40, 30}, {400, 300, 0, -5, 0, 0, 1, 1},
           {400, 300, -1, 0, 1, 0, 1, 1}, {40000, 1, 65535, 65535, 1, 0, 65535, 1},
           {1, 40000, 65535, 65535, 1, 0, 1, 65535}, {40000, 1, 65535, 1, 0, 1, 26214000, 1},
-          {1, 40000, 1, 65535, 0, 1, 1, 26214000}, {40000, 100, 65535, 1, 1, 1, 400, 1}}) {
-        Image image(W, H, true);
-        image.resizeNearest(w, h, keepRatio, percent);
-        EXPECT_EQ(sizeOf(image), Size(expectedWidth, expectedHeight))
+          {1, 40000, 1, 65535, 0, 1, 1, 26214000}, {40000, 100, 65535, 1, 1, 1, 400, 1},
+          {97, 61, 10, 7, 0, 0, 10, 7}, {97, 61, 96, 60, 0, 0, 96, 60}, {97, 61, 97, 61, 0, 0, 97, 61},
+          {97, 61, 300, 130, 0, 0, 300, 130}, {97, 61, 33, 61, 0, 0, 33, 61}}) {
+        const Picture picture = noise(W, H, static_cast<unsigned>(W + w));
+        auto image = toEngine(picture);
+        image->resizeNearest(w, h, keepRatio, percent);
+        EXPECT_EQ(sizeOf(*image), Size(expectedWidth, expectedHeight))
             << W << "x" << H << " to " << w << "x" << h << " keepRatio " << keepRatio << " percent " << percent;
+        if (double(expectedWidth) * expectedHeight > 1e6) continue;
+        wxImage source(W, H, const_cast<unsigned char*>(picture.rgb.data()), true);
+        const wxImage scaled = source.Scale(expectedWidth, expectedHeight, wxIMAGE_QUALITY_NORMAL);
+        EXPECT_EQ(bytes(*image), Bytes(scaled.GetData(), scaled.GetData() + 3 * expectedWidth * expectedHeight))
+            << W << "x" << H << " to " << expectedWidth << "x" << expectedHeight;
     }
 }
 
