@@ -128,7 +128,7 @@ TEST(Batch, OutputsAreTheEnginesSampleForSampleInNameOrderAndFailuresAreReported
                                           "img2.png"});
     EXPECT_EQ(limited.status, 0) << limited.errors;
     EXPECT_LE(std::filesystem::file_size(folder / "img2_res.jpg"), 3u * 1024);
-    const Result missed = batch(folder, {"--type", "jpeg", "--limit", "1", "--size", "300x200", "img10.png"});
+    const Result missed = batch(folder, {"--type", "jpeg", "--limit", "1", "--size", "600x400", "img10.png"});
     EXPECT_EQ(missed.status, 1);
     for (const char* told : {"at quality 1, over the 1 KB limit", "1 of 1 files written, 1 over its size limit, in"})
         EXPECT_NE(missed.errors.find(told), std::string::npos) << missed.errors;

@@ -22,9 +22,11 @@
 namespace {
 
 std::vector<char> encoded(const wxImage& image, FileType type, int quality, std::vector<unsigned char> exif = {},
-                          const wxString& reason = "", std::function<bool()> abandoned = nullptr) {
+                          const wxString& reason = "", std::function<bool()> abandoned = nullptr,
+                          bool progressive = false) {
     std::vector<char> bytes;
     EncodeOptions options{quality, std::move(exif), std::move(abandoned)};
+    options.progressive = progressive;
     EXPECT_EQ(encodePicture({image.GetData(), image.GetWidth(), image.GetHeight()}, type, options, bytes), reason);
     return bytes;
 }
@@ -40,6 +42,13 @@ std::vector<char> byToolkit(wxImage image, wxBitmapType type, int quality) {
 
 std::vector<char> bytesOf(const std::string& text) { return std::vector<char>(text.begin(), text.end()); }
 
+// The samples the toolkit's decoder (libjpeg) gives for a JPEG file.
+std::string pixelsOf(const std::vector<char>& file) {
+    wxMemoryInputStream stream(file.data(), file.size());
+    const wxImage image(stream, wxBITMAP_TYPE_JPEG);
+    return image.IsOk() ? std::string(image.GetData(), image.GetData() + 3 * image.GetWidth() * image.GetHeight()) : "";
+}
+
 // The exit status of body run in a child process, -1 when it did not exit.
 int inChild(const std::function<int()>& body) {
     const pid_t child = fork();
@@ -50,12 +59,25 @@ int inChild(const std::function<int()>& body) {
 
 }  // namespace
 
-// Files written before pixloom wrote JPEG itself had the toolkit's bytes: a file without metadata keeps them. EXIF
-// goes in one APP1 segment after SOI and JFIF, and is left out beyond what one holds.
-TEST(Writers, JpegAndBmpHaveTheToolkitWritersBytesAndJpegCarriesExifAfterItsHeader) {
+// A JPEG decodes to exactly the pixels of the toolkit writer's file at the same quality, in fewer bytes: Huffman
+// tables made for the picture, baseline by default (every reader opens it), progressive when asked. BMP is the
+// toolkit's. EXIF goes in one APP1 segment after SOI and JFIF, and is left out beyond what one holds.
+TEST(Writers, JpegHasTheToolkitWritersPixelsInFewerBytesAndCarriesExifAfterItsHeader) {
     const wxImage image = pattern(97, 61);
-    for (int q : {0, 1, 50, 90, 100})
-        EXPECT_TRUE(encoded(image, FileType::JPEG, q) == byToolkit(image, wxBITMAP_TYPE_JPEG, q)) << q;
+    for (int q : {0, 1, 50, 90, 100}) {
+        const auto toolkit = byToolkit(image, wxBITMAP_TYPE_JPEG, q);
+        ASSERT_EQ(pixelsOf(toolkit).size(), 3u * 97 * 61);
+        for (bool progressive : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "quality " << q << (progressive ? " progressive" : " baseline"));
+            const auto ours = encoded(image, FileType::JPEG, q, {}, "", nullptr, progressive);
+            EXPECT_TRUE(pixelsOf(ours) == pixelsOf(toolkit));
+            EXPECT_LT(ours.size(), toolkit.size());
+            EXPECT_EQ(jpegSegments(ours, 0xC0).size(), progressive ? 0u : 1u);  // SOF0: baseline
+            EXPECT_EQ(jpegSegments(ours, 0xC2).size(), progressive ? 1u : 0u);  // SOF2: progressive
+            EXPECT_EQ(jpegSegments(ours, 0xDA).size() > 1, progressive);      // scans
+            EXPECT_NE(jpegSegments(ours, 0xC4), jpegSegments(toolkit, 0xC4));  // not the standard Huffman tables
+        }
+    }
     EXPECT_TRUE(encoded(image, FileType::BMP, 90) == byToolkit(image, wxBITMAP_TYPE_BMP, 90));
     const std::vector<unsigned char> exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0};
     const auto plain = encoded(image, FileType::JPEG, 80), tagged = encoded(image, FileType::JPEG, 80, exif);
