@@ -22,6 +22,9 @@ const wxCmdLineEntryDesc options[] = {
     {wxCMD_LINE_OPTION, nullptr, "type", "output type", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "quality", "JPEG quality", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "limit", "JPEG size limit in KB", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_OPTION, nullptr, "min-quality", "lowest quality under a limit", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "progressive", "progressive JPEG", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "baseline", "baseline JPEG", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_OPTION, nullptr, "suffix", "beside the sources", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "out", "into a folder", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "metadata", "keep, all or none", wxCMD_LINE_VAL_STRING, 0},
@@ -154,12 +157,16 @@ bool readChoices(const wxCmdLineParser& parser, RunSettings& settings, wxString&
         return bad(error, wxT("--pixels and --percent exclude each other"));
     if (parser.Found(wxT("fit")) && parser.Found(wxT("stretch")))
         return bad(error, wxT("--fit and --stretch exclude each other"));
+    if (parser.Found(wxT("progressive")) && parser.Found(wxT("baseline")))
+        return bad(error, wxT("--progressive and --baseline exclude each other"));
     if (parser.Found(wxT("suffix")) && parser.Found(wxT("out")))
         return bad(error, wxT("--suffix and --out exclude each other"));
     if (parser.Found(wxT("pixels"))) settings.percent = false;
     if (parser.Found(wxT("percent"))) settings.percent = true;
     if (parser.Found(wxT("fit"))) settings.keepRatio = true;
     if (parser.Found(wxT("stretch"))) settings.keepRatio = false;
+    if (parser.Found(wxT("progressive"))) settings.progressive = true;
+    if (parser.Found(wxT("baseline"))) settings.progressive = false;
     return true;
 }
 
@@ -188,6 +195,11 @@ bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSetti
         if (!readNumber(text, 0, INT_MAX / 1024, number))
             return bad(error, wxT("--limit wants kilobytes, 0 for none, not \"") + text + wxT("\""));
         settings.limitBytes = static_cast<int>(number * 1024);
+    }
+    if (found(L"min-quality")) {
+        if (!readNumber(text, 1, 100, number))
+            return bad(error, wxT("--min-quality wants 1 to 100, not \"") + text + wxT("\""));
+        settings.minQuality = static_cast<int>(number);
     }
     if (found(L"suffix")) {
         if (text.empty()) return bad(error, wxT("--suffix must not be empty"));
@@ -251,6 +263,10 @@ wxString batchUsage() {
                "  --limit KB             size limit of ") +
            lossy +
            wxT(" files, 0 for none\n"
+               "  --min-quality 1-100    under a limit, a picture that needs a lower quality is written\n"
+               "                         smaller instead (10 % a step); 1 for no such step\n"
+               "  --progressive | --baseline\n"
+               "                         JPEG coding: progressive is smaller, baseline every reader opens\n"
                "  --suffix TEXT          write beside each source: name + TEXT + extension\n"
                "  --out DIR              write into DIR: name + extension\n"
                "  --metadata MODE        the source's EXIF in the output: keep (date, camera, author; never\n"

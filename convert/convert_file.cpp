@@ -7,7 +7,9 @@
 #include "safe_write.h"
 #include "size_search.h"
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 
 namespace {
 
@@ -76,6 +78,56 @@ private:
     wxString reason;
 };
 
+EncodeOptions encodeOptions(const RunSettings& settings, const std::vector<unsigned char>& exif,
+                            const std::function<bool()>& abandoned) {
+    EncodeOptions options{settings.quality, exif, abandoned};
+    options.progressive = settings.progressive;
+    return options;
+}
+
+// Encoded at the highest quality within the limit, when that is the lowest
+// quality or better; false when it is not, or the encoding failed (reason).
+bool encodeAtLowest(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
+                    const std::function<bool()>& abandoned, EncodedOutput& output, wxString& reason) {
+    Encoder encoder(image, settings.type, encodeOptions(settings, exif, abandoned));
+    auto sizeAt = [&](int q) -> long long {
+        return abandoned && abandoned() ? 0 : static_cast<long long>(encoder.at(q).size());
+    };
+    const int quality = fitQualityAtLeast(settings.limitBytes, settings.quality, settings.minQuality, sizeAt);
+    reason = encoder.failure();
+    if (quality == 0 || !reason.empty()) return false;
+    output.bytes = encoder.at(quality);
+    output.quality = quality;
+    output.width = image.getWidth(), output.height = image.getHeight();
+    reason = encoder.failure();
+    return reason.empty();
+}
+
+// Step n of the smaller sizes: both sides of the reduced size by 0.9^n.
+Image::Size smallerSize(const Image& reduced, int step) {
+    const double factor = std::pow(0.9, step);
+    return {static_cast<int>(std::lround(reduced.getWidth() * factor)),
+            static_cast<int>(std::lround(reduced.getHeight() * factor))};
+}
+
+// The source reduced to exactly size by the settings' method, from a copy:
+// the source stays for the next step.
+std::unique_ptr<Image> reducedAnew(Image& source, RunSettings settings, const Image::Size& size,
+                                   const std::function<void(Image*)>& track, wxString& reason) {
+    auto picture = std::make_unique<Image>(source);
+    if (picture->isEmpty()) {
+        reason = wxT("not enough memory to reduce it to ") + sizeText(size);
+        return nullptr;
+    }
+    picture->threadsSetting(source.threadsSetting(-1));
+    settings.width = size.width, settings.height = size.height;
+    settings.percent = false, settings.keepRatio = false;
+    if (track) track(picture.get());
+    reason = reduceImage(*picture, settings);
+    if (track) track(nullptr);
+    return reason.empty() ? std::move(picture) : nullptr;
+}
+
 }  // namespace
 
 LoadedSource::LoadedSource() = default;
@@ -117,7 +169,7 @@ OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSe
 
 wxString encodeOutput(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
                       const std::function<bool()>& abandoned, EncodedOutput& output) {
-    Encoder encoder(image, settings.type, {settings.quality, exif, abandoned});
+    Encoder encoder(image, settings.type, encodeOptions(settings, exif, abandoned));
     int quality = settings.quality;
     if (infoOf(settings.type).lossy) {
         // Once abandoned, every try "fits", which ends the walk at once.
@@ -128,12 +180,48 @@ wxString encodeOutput(const Image& image, const RunSettings& settings, const std
     }
     output.bytes = encoder.at(quality);
     output.quality = quality;
+    output.width = image.getWidth(), output.height = image.getHeight();
     if (!encoder.failure().empty()) return encoder.failure();
     const long long size = static_cast<long long>(output.bytes.size());
     if (infoOf(settings.type).lossy && settings.limitBytes > 0 && size > settings.limitBytes)
         output.overLimit = kilobytes(size) + wxString::Format(wxT(" at quality %d, over the "), quality) +
                            kilobytes(settings.limitBytes) + wxT(" limit");
     return wxString();
+}
+
+bool maySmallen(const RunSettings& settings) {
+    return infoOf(settings.type).lossy && settings.limitBytes > 0 && settings.quality > 1 &&
+           std::min(settings.minQuality, settings.quality) > 1;
+}
+
+wxString encodeWithinLimit(const Image& reduced, const RunSettings& settings, const Smaller& smaller,
+                           const std::function<bool()>& abandoned, EncodedOutput& output) {
+    const auto exifOf = [&](const Image& picture) {
+        return smaller.loaded ? exifFor(*smaller.loaded, picture, settings).bytes : std::vector<unsigned char>();
+    };
+    if (!smaller.source || !maySmallen(settings))
+        return encodeOutput(reduced, settings, exifOf(reduced), abandoned, output);
+    wxString reason;
+    if (encodeAtLowest(reduced, settings, exifOf(reduced), abandoned, output, reason) || !reason.empty())
+        return reason;
+    for (int step = 1; !(abandoned && abandoned()); ++step) {
+        const Image::Size size = smallerSize(reduced, step);
+        if (size.width < 16 || size.height < 16) break;
+        const std::unique_ptr<Image> picture = reducedAnew(*smaller.source, settings, size, smaller.track, reason);
+        if (!picture) return reason;
+        if (encodeAtLowest(*picture, settings, exifOf(*picture), abandoned, output, reason)) {
+            output.note = wxT("written at ") + sizeText(size) + wxT(" to fit ") + kilobytes(settings.limitBytes) +
+                          wxString::Format(wxT(" at quality %d"), output.quality);
+            return wxString();
+        }
+        if (!reason.empty()) return reason;
+    }
+    reason = encodeOutput(reduced, settings, exifOf(reduced), abandoned, output);  // as if there were no lowest
+    if (reason.empty() && output.overLimit.empty())
+        output.note = wxString::Format(wxT("no size down to 16x16 fits %s at quality %d: written at quality %d"),
+                                       kilobytes(settings.limitBytes), std::min(settings.minQuality, settings.quality),
+                                       output.quality);
+    return reason;
 }
 
 FileOutcome convertFile(const wxString& source, const RunSettings& settings, const FileContext& context) {
@@ -143,6 +231,15 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     LoadedSource loaded = context.load ? context.load() : loadSource(source);
     if (abandoned(context)) return givenUp(planned.path);
     if (!loaded.image) return failed(planned.path, loaded.error);
+    // Smaller sizes are reduced from the source as decoded: a copy is reduced first.
+    std::unique_ptr<Image> kept;
+    if (maySmallen(settings)) {
+        kept = std::move(loaded.image);
+        loaded.image = std::make_unique<Image>(*kept);
+        loaded.image->threadsSetting(kept->threadsSetting(-1));
+        if (loaded.image->isEmpty())
+            return failed(planned.path, wxT("not enough memory to keep its picture for a smaller size"));
+    }
     wxString reason;
     {
         Tracking tracking(context, loaded.image.get());
@@ -154,10 +251,13 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     const OutputExif exif = exifFor(loaded, *loaded.image, settings);
     if (!exif.note.empty()) loaded.notes.push_back(wxString::FromUTF8(exif.note.c_str()));
     EncodedOutput encoded;
-    reason = encodeOutput(*loaded.image, settings, exif.bytes, context.abandoned, encoded);
+    const Smaller smaller{kept.get(), &loaded, context.track};
+    reason = encodeWithinLimit(*loaded.image, settings, smaller, context.abandoned, encoded);
     loaded.image.reset();  // the pixels are no longer needed
+    kept.reset();
     if (abandoned(context)) return givenUp(planned.path);
     if (!reason.empty()) return failed(planned.path, reason);
+    if (!encoded.note.empty()) loaded.notes.push_back(encoded.note);
 
     FileOutcome outcome{FileOutcome::Written, planned.path, encoded.overLimit, loaded.notes};
     if (context.names) outcome.output = context.names->freeName(planned.path, [&] { return !abandoned(context); });

@@ -79,6 +79,8 @@ const std::vector<Setting>& settingsTable() {
         {L"Saveto/optDst", L"optDst", K::Choice, {L"Same Folder", L"Other Folder"}, 0, 0, L"Same Folder"},
         {L"Saveto/txtSuffix", L"txtSuffix", K::Text, {}, 0, 0, L"_res", true},
         {L"Saveto/txtSaveDir", L"txtSaveDir", K::Text, {}, 0, 0, L""},
+        {L"Filetype/chkProgressive", L"chkProgressive", K::Check, {}, 0, 1, L"0"},
+        {L"Filetype/spnMinQuality", L"spnMinQuality", K::Number, {}, 1, 100, L"1", true},
     };
     return table;
 }
@@ -139,6 +141,8 @@ RunSettings runSettingsFrom(const SettingValues& values) {
         if (textIn(values, L"Filetype/optFiletype") == row.label) settings.type = row.type;
     settings.quality = static_cast<int>(numberIn(values, L"Filetype/spnQuality"));
     settings.limitBytes = limitBytes(textIn(values, L"Filetype/cmbLimit"));
+    settings.minQuality = static_cast<int>(numberIn(values, L"Filetype/spnMinQuality"));
+    settings.progressive = numberIn(values, L"Filetype/chkProgressive") != 0;
     settings.sameFolder = textIn(values, L"Saveto/optDst") != wxT("Other Folder");
     settings.suffix = textIn(values, L"Saveto/txtSuffix");
     settings.saveDir = textIn(values, L"Saveto/txtSaveDir");

@@ -213,8 +213,31 @@ const RunCase runCases[] = {
     {"AJpegLimitOutOfReachIsWrittenAndReported", {"a.png"}, {}, [](const Folder&) {
          auto s = sized(640, 480, FileType::JPEG); s.keepRatio = false, s.limitBytes = 1024; return s; },
      {"a_res.jpg"}, {"a.png: 4 KB at quality 1, over the 1 KB limit"}, 1},
+    {"UnderItsLowestQualityAFileIsWrittenSmaller", {"a.png"}, {}, [](const Folder&) {
+         auto s = sized(640, 480, FileType::JPEG); s.keepRatio = false, s.limitBytes = 4096, s.minQuality = 60;
+         return s; },
+     {"a_res.jpg"}, {"a.png: written at 146x110 to fit 4 KB at quality 60"}},
+    {"WhenNothingDownTo16x16KeepsTheLimitAtTheLowestQualityTheSearchGoesOnBelowIt", {"a.png"}, {}, [](const Folder&) {
+         auto s = sized(640, 16, FileType::JPEG); s.keepRatio = false, s.limitBytes = 1024, s.quality = 100;
+         s.minQuality = 100; return s; },
+     {"a_res.jpg"}, {"a.png: no size down to 16x16 fits 1 KB at quality 100: written at quality 26"}},
 };
 INSTANTIATE_TEST_SUITE_P(Safety, Runs, ::testing::ValuesIn(runCases), [](const auto& i) { return i.param.name; });
+
+// A stop while smaller sizes are tried gives the file up at once: no further size, nothing written.
+TEST(Runs, AStopWhileSmallerSizesAreTriedWritesNothing) {
+    Folder dir;
+    ASSERT_TRUE(pattern(64, 48).SaveFile(wx(dir / "a.png")));
+    RunSettings settings = sized(640, 480, FileType::JPEG);
+    settings.keepRatio = false, settings.limitBytes = 4096, settings.minQuality = 60;
+    int reductions = 0;
+    FileContext context;
+    context.track = [&](Image* image) { reductions += image != nullptr; };
+    context.abandoned = [&] { return reductions >= 3; };  // during the second smaller size
+    EXPECT_EQ(convertFile(wx(dir / "a.png"), settings, context).kind, FileOutcome::Abandoned);
+    EXPECT_EQ(reductions, 3);
+    EXPECT_EQ(namesIn(dir.dir), std::vector<std::string>{"a.png"});
+}
 
 // A list the test changes after each file: the decode ahead must never convert what is no longer there or no
 // longer the same.

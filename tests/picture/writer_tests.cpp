@@ -108,6 +108,20 @@ TEST(SizeSearch, TheHighestQualityWithinTheLimitIsFoundAndTheSearchEnds) {
         });
         EXPECT_EQ(std::make_pair(q, tried), std::make_pair(c.result, c.tried)) << c.maxQuality << " to " << c.fitsUpTo;
     }
+    // With a lowest quality: 0 when the limit needs less, each quality encoded once.
+    const struct { int maxQuality, lowest, fitsUpTo, result; std::vector<int> tried; } floors[] = {
+        {90, 60, 59, 0, {90, 60}}, {90, 60, 90, 90, {90}}, {90, 90, 89, 0, {90}}, {50, 60, 40, 0, {50}},
+        {90, 60, 61, 61, {90, 60, 45, 67, 56, 61, 63, 62}},  // the walk itself, 90 and 60 known
+        {90, 1, 59, 59, {90, 45, 67, 56, 61, 59, 60, 59}},   // 1: the walk as it was
+    };
+    for (const auto& c : floors) {
+        std::vector<int> tried;
+        const int q = fitQualityAtLeast(1000, c.maxQuality, c.lowest, [&](int quality) {
+            tried.push_back(quality);
+            return quality <= c.fitsUpTo ? 999LL - (c.fitsUpTo - quality) : 1001LL + quality;
+        });
+        EXPECT_EQ(std::make_pair(q, tried), std::make_pair(c.result, c.tried)) << c.lowest << " to " << c.fitsUpTo;
+    }
     int tries = 0;  // fitting sizes that shrink as the quality grows: the walk would swing between 60 and 61
     EXPECT_EQ(fitJpegQuality(1000, 90, [&](int q) { return ++tries, q <= 60 ? 900LL - q : 2000LL; }), 60);
     EXPECT_LE(tries, 20);

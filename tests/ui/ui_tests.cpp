@@ -30,13 +30,14 @@ void touch(const std::string& path) {
     std::ofstream(path) << "x";
 }
 
-using Values = Strings;  // the twelve settings in key order
+using Values = Strings;  // the twelve settings in key order (the JPEG coding's two at their built-in values)
 const Values builtIn{"320x320", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", ""};
 
 std::string fileText(const Values& v) {
     return "[Size]\noptSize=" + v[0] + "\nspnWidth=" + v[1] + "\nspnHeight=" + v[2] + "\nselUnits=" + v[3] +
            "\nchkFixRatio=" + v[4] + "\n[Method]\noptMethod=" + v[5] + "\n[Filetype]\noptFiletype=" + v[6] +
-           "\nspnQuality=" + v[7] + "\ncmbLimit=" + v[8] + "\n[Saveto]\noptDst=" + v[9] + "\ntxtSuffix=" + v[10] +
+           "\nspnQuality=" + v[7] + "\ncmbLimit=" + v[8] + "\nchkProgressive=0\nspnMinQuality=1" +
+           "\n[Saveto]\noptDst=" + v[9] + "\ntxtSuffix=" + v[10] +
            "\ntxtSaveDir=" + v[11] + "\n";
 }
 
