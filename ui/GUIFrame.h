@@ -52,6 +52,9 @@ protected:
     wxStaticText* lblLimit;
     wxComboBox* cmbLimit;
     wxStaticText* lblKB;
+    wxStaticText* lblMinQuality;
+    wxSpinCtrl* spnMinQuality;
+    wxCheckBox* chkProgressive;
     wxStaticText* lblStep5;
     wxButton* btnHelpSaveto;
     wxRadioBox* optDst;

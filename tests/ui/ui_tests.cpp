@@ -101,7 +101,8 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
         "2. 画像サイズを指定して下さい (Set image size):", "Help", "画像サイズ(Image size):", "-Other:", "-x",
         "-単位(unit):", "-縦横比固定(fix ratio)", "3. リサイズ方式を選択して下さい (Select method):", "Help",
         "リサイズ方式(resize method):", "4. ファイル形式を選択して下さい (Select filetype):", "Help",
-        "ファイル形式(filetype):", "-品質(quality):", "-サイズ上限(limit size):", "-KB",
+        "ファイル形式(filetype):", "-品質(quality):", "-サイズ上限(limit size):", "-KB", "-最低品質(lowest quality):",
+        "-プログレッシブ(progressive)",
         "5. 保存先を指定して下さい (Set save folder):", "Help", "保存先(Save to):",
         "ファイル名の最後に追加する文字列(Suffix):", "-Other Folder:", "-...", "6. 変換開始(Start convert)",
         "message: 縮小したいサイズを選択してください。", "message: 縮小に使用する方式を選択します。通常は変更しなくてOKです。",
@@ -117,6 +118,12 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
     for (const char* preset : {"64x64", "1280x1024", "1920x1080", "320x320", "1024x768"}) {
         select(optSize, preset);
         EXPECT_EQ(state(), preset + std::string(" px fixed 0000000 00000 11000"));
+    }
+    for (const auto& [type, lowest, progressive] : {std::tuple{"JPEG", true, true}, {"WebP", true, false},
+                                                    {"PNG", false, false}}) {
+        select(optFiletype, type);
+        EXPECT_EQ(std::make_tuple(lblMinQuality->IsEnabled(), spnMinQuality->IsEnabled(), chkProgressive->IsEnabled()),
+                  std::make_tuple(lowest, lowest, progressive)) << type;
     }
     const std::tuple<wxRadioBox*, const char*, const char*> steps[] = {
         {optSize, "Other", "1024x768 px fixed 1111111 00000 11000"},  // the preset's values, now editable
@@ -138,7 +145,7 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
     ASSERT_TRUE(pumpUntil([&] { return frame->IsShownOnScreen(); }));
     const wxSize smallest = frame->GetSize(), inside = pnlMain->GetClientSize();
     EXPECT_TRUE(smallest.x >= 650 && smallest.y >= 600) << smallest.x << "x" << smallest.y;
-    for (wxWindow* end : Windows{btnClearList, lblKB, chkFixRatio, btnSaveDir, btnStart})
+    for (wxWindow* end : Windows{btnClearList, lblKB, chkProgressive, chkFixRatio, btnSaveDir, btnStart})
         EXPECT_TRUE(end->GetRect().GetRight() <= inside.x && end->GetRect().GetBottom() <= inside.y) << "cut off";
     frame->SetSize(300, 300);
     EXPECT_TRUE(pumpUntil([&] { return frame->GetSize() == smallest; }));
