@@ -7,7 +7,7 @@
 # the time per file, the CPU time, and what one output became.
 #
 # usage: bench/limit_batch.sh [BUILD_DIR]   (N=count, default 12; REPS=rounds, default 3;
-#        SEARCHED=KB, default 400; SMALLER=KB, default 150; LOWEST=quality, default 70)
+#        SEARCHED=KB, default 100; SMALLER=KB, default 20; LOWEST=quality, default 70)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build}
@@ -28,7 +28,7 @@ make_input "$work/in.jpg"
 for i in $(seq -w "$N"); do cp "$work/in.jpg" "$work/in/photo$i.jpg"; done
 sync
 
-settings=("--limit 0" "--limit ${SEARCHED:-400}" "--limit ${SMALLER:-150} --min-quality ${LOWEST:-70}")
+settings=("--limit 0" "--limit ${SEARCHED:-100}" "--limit ${SMALLER:-20} --min-quality ${LOWEST:-70}")
 TIMEFORMAT='%R %U %S'
 run() {
     # shellcheck disable=SC2086  # the settings are words
