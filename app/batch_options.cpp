@@ -24,6 +24,9 @@ const wxCmdLineEntryDesc options[] = {
     {wxCMD_LINE_OPTION, nullptr, "type", "output type", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "quality", "JPEG quality", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "limit", "JPEG size limit in KB", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_OPTION, nullptr, "min-quality", "lowest quality under a limit", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "progressive", "progressive JPEG", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "baseline", "baseline JPEG", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_OPTION, nullptr, "suffix", "beside the sources", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "out", "into a folder", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_SWITCH, nullptr, "keep-tree", "keep sub-folders", wxCMD_LINE_VAL_NONE, 0},
@@ -161,10 +164,14 @@ bool readChoices(const wxCmdLineParser& parser, RunSettings& settings, wxString&
     if (parser.Found(wxT("only-reduce"))) settings.onlyReduce = true;
     if (parser.Found(wxT("keep-tree"))) settings.keepTree = true;
     if (parser.Found(wxT("keep-dates"))) settings.keepDates = true;
+    if (parser.Found(wxT("progressive")) && parser.Found(wxT("baseline")))
+        return bad(error, wxT("--progressive and --baseline exclude each other"));
     if (parser.Found(wxT("pixels"))) settings.percent = false;
     if (parser.Found(wxT("percent"))) settings.percent = true;
     if (parser.Found(wxT("fit"))) settings.keepRatio = true;
     if (parser.Found(wxT("stretch"))) settings.keepRatio = false;
+    if (parser.Found(wxT("progressive"))) settings.progressive = true;
+    if (parser.Found(wxT("baseline"))) settings.progressive = false;
     return true;
 }
 
@@ -227,6 +234,11 @@ bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSetti
         if (!readNumber(text, 0, INT_MAX / 1024, number))
             return bad(error, wxT("--limit wants kilobytes, 0 for none, not \"") + text + wxT("\""));
         settings.limitBytes = static_cast<int>(number * 1024);
+    }
+    if (found(L"min-quality")) {
+        if (!readNumber(text, 1, 100, number))
+            return bad(error, wxT("--min-quality wants 1 to 100, not \"") + text + wxT("\""));
+        settings.minQuality = static_cast<int>(number);
     }
     if (found(L"suffix")) {
         if (text.empty()) return bad(error, wxT("--suffix must not be empty"));
@@ -295,6 +307,10 @@ wxString batchUsage() {
                "  --limit KB             size limit of ") +
            lossy +
            wxT(" files, 0 for none\n"
+               "  --min-quality 1-100    under a limit, a picture that needs a lower quality is written\n"
+               "                         smaller instead (10 % a step); 1 for no such step\n"
+               "  --progressive | --baseline\n"
+               "                         JPEG coding: progressive is smaller, baseline every reader opens\n"
                "  --suffix TEXT          write beside each source: name + TEXT + extension; in TEXT {w}\n"
                "                         and {h} are the output's width and height, {size} the box\n"
                "                         (1920x1080, or 50%)\n"

@@ -11,8 +11,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -85,6 +87,56 @@ private:
     std::vector<char> bytes;
     wxString reason;
 };
+
+EncodeOptions encodeOptions(const RunSettings& settings, const std::vector<unsigned char>& exif,
+                            const std::function<bool()>& abandoned) {
+    EncodeOptions options{settings.quality, exif, abandoned};
+    options.progressive = settings.progressive;
+    return options;
+}
+
+// Encoded at the highest quality within the limit, when that is the lowest
+// quality or better; false when it is not, or the encoding failed (reason).
+bool encodeAtLowest(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
+                    const std::function<bool()>& abandoned, EncodedOutput& output, wxString& reason) {
+    Encoder encoder(image, settings.type, encodeOptions(settings, exif, abandoned));
+    auto sizeAt = [&](int q) -> long long {
+        return abandoned && abandoned() ? 0 : static_cast<long long>(encoder.at(q).size());
+    };
+    const int quality = fitQualityAtLeast(settings.limitBytes, settings.quality, settings.minQuality, sizeAt);
+    reason = encoder.failure();
+    if (quality == 0 || !reason.empty()) return false;
+    output.bytes = encoder.at(quality);
+    output.quality = quality;
+    output.width = image.getWidth(), output.height = image.getHeight();
+    reason = encoder.failure();
+    return reason.empty();
+}
+
+// Step n of the smaller sizes: both sides of the reduced size by 0.9^n.
+Image::Size smallerSize(const Image& reduced, int step) {
+    const double factor = std::pow(0.9, step);
+    return {static_cast<int>(std::lround(reduced.getWidth() * factor)),
+            static_cast<int>(std::lround(reduced.getHeight() * factor))};
+}
+
+// The source reduced to exactly size by the settings' method, from a copy:
+// the source stays for the next step.
+std::unique_ptr<Image> reducedAnew(Image& source, RunSettings settings, const Image::Size& size,
+                                   const std::function<void(Image*)>& track, wxString& reason) {
+    auto picture = std::make_unique<Image>(source);
+    if (picture->isEmpty()) {
+        reason = wxT("not enough memory to reduce it to ") + sizeText(size);
+        return nullptr;
+    }
+    picture->threadsSetting(source.threadsSetting(-1));
+    settings.width = size.width, settings.height = size.height;
+    settings.percent = false, settings.keepRatio = false;
+    if (track) track(picture.get());
+    reason = reduceImage(*picture, settings);
+    if (track) track(nullptr);
+    return reason.empty() ? std::move(picture) : nullptr;
+}
 
 }  // namespace
 
@@ -169,7 +221,7 @@ OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSe
 
 wxString encodeOutput(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
                       const std::function<bool()>& abandoned, EncodedOutput& output) try {
-    Encoder encoder(image, settings.type, {settings.quality, exif, abandoned});
+    Encoder encoder(image, settings.type, encodeOptions(settings, exif, abandoned));
     int quality = settings.quality;
     if (infoOf(settings.type).lossy) {
         // Once abandoned, every try "fits", which ends the walk at once.
@@ -180,6 +232,7 @@ wxString encodeOutput(const Image& image, const RunSettings& settings, const std
     }
     output.bytes = encoder.at(quality);
     output.quality = quality;
+    output.width = image.getWidth(), output.height = image.getHeight();
     if (!encoder.failure().empty()) return encoder.failure();
     const long long size = static_cast<long long>(output.bytes.size());
     if (infoOf(settings.type).lossy && settings.limitBytes > 0 && size > settings.limitBytes)
@@ -189,6 +242,41 @@ wxString encodeOutput(const Image& image, const RunSettings& settings, const std
 } catch (const std::bad_alloc&) {
     output.bytes = std::vector<char>();
     return wxT("not enough memory to encode it");
+}
+
+bool maySmallen(const RunSettings& settings) {
+    return infoOf(settings.type).lossy && settings.limitBytes > 0 && settings.quality > 1 &&
+           std::min(settings.minQuality, settings.quality) > 1;
+}
+
+wxString encodeWithinLimit(const Image& reduced, const RunSettings& settings, const Smaller& smaller,
+                           const std::function<bool()>& abandoned, EncodedOutput& output) {
+    const auto exifOf = [&](const Image& picture) {
+        return smaller.loaded ? exifFor(*smaller.loaded, picture, settings).bytes : std::vector<unsigned char>();
+    };
+    if (!smaller.source || !maySmallen(settings))
+        return encodeOutput(reduced, settings, exifOf(reduced), abandoned, output);
+    wxString reason;
+    if (encodeAtLowest(reduced, settings, exifOf(reduced), abandoned, output, reason) || !reason.empty())
+        return reason;
+    for (int step = 1; !(abandoned && abandoned()); ++step) {
+        const Image::Size size = smallerSize(reduced, step);
+        if (size.width < 16 || size.height < 16) break;
+        const std::unique_ptr<Image> picture = reducedAnew(*smaller.source, settings, size, smaller.track, reason);
+        if (!picture) return reason;
+        if (encodeAtLowest(*picture, settings, exifOf(*picture), abandoned, output, reason)) {
+            output.note = wxT("written at ") + sizeText(size) + wxT(" to fit ") + kilobytes(settings.limitBytes) +
+                          wxString::Format(wxT(" at quality %d"), output.quality);
+            return wxString();
+        }
+        if (!reason.empty()) return reason;
+    }
+    reason = encodeOutput(reduced, settings, exifOf(reduced), abandoned, output);  // as if there were no lowest
+    if (reason.empty() && output.overLimit.empty())
+        output.note = wxString::Format(wxT("no size down to 16x16 fits %s at quality %d: written at quality %d"),
+                                       kilobytes(settings.limitBytes), std::min(settings.minQuality, settings.quality),
+                                       output.quality);
+    return reason;
 }
 
 namespace {
@@ -235,6 +323,7 @@ struct SizeJob {
     const FileContext& context;
     const FileTimes* times;
     std::vector<Written>& written;  // this source's outputs so far
+    Image* decoded;                 // as decoded, for smaller sizes under a limit; else null
 };
 
 // An earlier size that gave the same picture under the same name (a box the
@@ -271,10 +360,12 @@ FileOutcome writeSize(const SizeJob& job, std::unique_ptr<Image> image) {
     std::vector<wxString> notes;
     if (!exif.note.empty()) notes.push_back(wxString::FromUTF8(exif.note.c_str()));
     EncodedOutput encoded;
-    reason = encodeOutput(*image, settings, exif.bytes, context.abandoned, encoded);
+    const Smaller smaller{job.decoded, &job.loaded, context.track};
+    reason = encodeWithinLimit(*image, settings, smaller, context.abandoned, encoded);
     image.reset();  // the pixels are no longer needed
     if (abandoned(context)) return givenUp(path.path);
     if (!reason.empty()) return failed(path.path, reason);
+    if (!encoded.note.empty()) notes.push_back(encoded.note);
 
     FileOutcome outcome{FileOutcome::Written, path.path, encoded.overLimit, notes};
     if (context.names) outcome.output = context.names->freeName(path.path, [&] { return !abandoned(context); });
@@ -327,14 +418,17 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     if (!loaded.image) return failed(planned.path, loaded.error);
 
     const std::vector<TargetBox> boxes = boxesOf(settings);
+    const bool keepSource = maySmallen(settings);
     FileOutcome outcome{FileOutcome::Written, planned.path, wxString(), loaded.notes, loaded.damaged};
     std::vector<Written> written;
     for (size_t i = 0; i < boxes.size() && outcome.kind != FileOutcome::Abandoned; ++i) {
-        SizeJob job{source, loaded, settings, context, settings.keepDates ? &times : nullptr, written};
+        SizeJob job{source, loaded, settings, context, settings.keepDates ? &times : nullptr, written,
+                    keepSource ? loaded.image.get() : nullptr};
         job.settings.width = boxes[i].width, job.settings.height = boxes[i].height;
-        // Each size from the decoded picture; the last takes it.
-        std::unique_ptr<Image> image = i + 1 == boxes.size() ? std::move(loaded.image)
-                                                             : std::make_unique<Image>(*loaded.image);
+        // Each size from the decoded picture; the last takes it unless smaller
+        // sizes may be reduced from it too.
+        std::unique_ptr<Image> image = i + 1 == boxes.size() && !keepSource ? std::move(loaded.image)
+                                                                            : std::make_unique<Image>(*loaded.image);
         addSize(outcome, writeSize(job, std::move(image)), boxText(boxes[i], settings.percent), boxes.size() > 1);
     }
     return outcome;

@@ -38,6 +38,10 @@ struct EncodedOutput {
     std::vector<char> bytes;
     int quality = 0;    // lossy types: the quality written
     wxString overLimit; // lossy types: what the file misses when even quality 1 is over the limit
+    int width = 0, height = 0;  // the picture in the file
+    // A note for standard error, when the lowest quality asked for made a difference:
+    // "written at 1555x1037 to fit 200 KB at quality 60"
+    wxString note;
 };
 
 // The EXIF an output of the reduced image carries, made from the source's
@@ -51,6 +55,27 @@ wxString encodeOutput(const Image& image, const RunSettings& settings, const std
 
 // What the preview and a run say of a picture decoded from damaged data.
 wxString damagedDataText();
+
+// Whether the settings may write a picture smaller than the reduction
+// gives: a lossy type under a limit, with a lowest quality above 1.
+bool maySmallen(const RunSettings& settings);
+
+// What encoding at smaller sizes needs besides the reduced picture.
+struct Smaller {
+    Image* source = nullptr;  // as decoded, never reduced; null: no smaller sizes
+    const LoadedSource* loaded = nullptr;  // the source's EXIF
+    std::function<void(Image*)> track;     // as FileContext::track
+};
+
+// Encodes the reduced image as encodeOutput does, where that keeps the
+// limit at the settings' lowest quality or better. Else the source is
+// reduced anew, both sides 10 % smaller a step (of the reduced size, the
+// aspect ratio kept), and the first step whose file keeps the limit at the
+// lowest quality or better is taken, noted in output.note. When none
+// does down to 16x16, the reduced image is encoded as encodeOutput does,
+// noted when that is below the lowest quality.
+wxString encodeWithinLimit(const Image& reduced, const RunSettings& settings, const Smaller& smaller,
+                           const std::function<bool()>& abandoned, EncodedOutput& output);
 
 struct FileOutcome {
     enum Kind { Written, Failed, Abandoned };

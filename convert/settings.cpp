@@ -82,6 +82,8 @@ const std::vector<Setting>& settingsTable() {
         {L"Saveto/chkKeepTree", L"chkKeepTree", K::Check, {}, 0, 1, L"0"},
         {L"Saveto/chkKeepDates", L"chkKeepDates", K::Check, {}, 0, 1, L"0"},
         {L"Size/chkOnlyReduce", L"chkOnlyReduce", K::Check, {}, 0, 1, L"0"},
+        {L"Filetype/chkProgressive", L"chkProgressive", K::Check, {}, 0, 1, L"0"},
+        {L"Filetype/spnMinQuality", L"spnMinQuality", K::Number, {}, 1, 100, L"1", true},
     };
     return table;
 }
@@ -142,6 +144,8 @@ RunSettings runSettingsFrom(const SettingValues& values) {
         if (textIn(values, L"Filetype/optFiletype") == row.label) settings.type = row.type;
     settings.quality = static_cast<int>(numberIn(values, L"Filetype/spnQuality"));
     settings.limitBytes = limitBytes(textIn(values, L"Filetype/cmbLimit"));
+    settings.minQuality = static_cast<int>(numberIn(values, L"Filetype/spnMinQuality"));
+    settings.progressive = numberIn(values, L"Filetype/chkProgressive") != 0;
     settings.sameFolder = textIn(values, L"Saveto/optDst") != wxT("Other Folder");
     settings.suffix = textIn(values, L"Saveto/txtSuffix");
     settings.saveDir = textIn(values, L"Saveto/txtSaveDir");

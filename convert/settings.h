@@ -86,6 +86,8 @@ struct RunSettings {
     bool keepRatio = true;   // fit inside width x height
     int quality = 90;        // lossy types: the quality, the highest tried under a limit
     int limitBytes = 0;      // lossy types: the size limit; 0 for none
+    int minQuality = 1;      // lossy types under a limit: below it the picture is made smaller instead
+    bool progressive = false;  // JPEG: progressive rather than baseline
     bool sameFolder = true;  // beside the source with the suffix, else into saveDir
     wxString suffix = wxT("_res");
     wxString saveDir;

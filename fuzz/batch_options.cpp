@@ -26,6 +26,7 @@ void checkRequest(const BatchRequest& request, const std::vector<std::string>& a
     if (settings.keepTree && settings.sameFolder) fuzzing::broken("a kept tree beside the sources");
     if (settings.quality < 1 || settings.quality > 100) fuzzing::broken("a quality outside 1 to 100");
     if (settings.limitBytes < 0) fuzzing::broken("a negative size limit");
+    if (settings.minQuality < 1 || settings.minQuality > 100) fuzzing::broken("a lowest quality outside 1 to 100");
     if (settings.sameFolder && settings.suffix.empty()) fuzzing::broken("an empty suffix beside the sources");
     // An input is one whole argument, as the file-name conversion carries its
     // bytes (the toolkit's does not keep every invalid UTF-8 sequence).

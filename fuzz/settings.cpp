@@ -25,6 +25,7 @@ void checkRunSettings(const RunSettings& settings) {
         fuzzing::broken("a size outside the window's range");
     if (settings.quality < 0 || settings.quality > 100) fuzzing::broken("a quality outside 0 to 100");
     if (settings.limitBytes < 0) fuzzing::broken("a negative size limit");
+    if (settings.minQuality < 1 || settings.minQuality > 100) fuzzing::broken("a lowest quality outside 1 to 100");
 }
 
 // The values read are what the window's close writes back, and they read

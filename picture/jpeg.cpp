@@ -324,9 +324,11 @@ struct JpegWriter {
     }
     static void quiet(j_common_ptr) {}
 
-    // The toolkit's JPEG writer's settings: the library's defaults at the
-    // quality asked for, so that the bytes are the ones it would write.
-    bool start(const RgbPicture& picture, int quality, std::vector<char>& out) {
+    // The library's defaults at the quality asked for (the toolkit's writer's
+    // settings, so the coefficients and the decoded pixels stay what they
+    // were), with Huffman tables made for the picture: the same pixels in
+    // fewer bytes, still baseline unless progressive is asked for.
+    bool start(const RgbPicture& picture, const EncodeOptions& options, std::vector<char>& out) {
         info.err = jpeg_std_error(&errors);
         errors.error_exit = fail;
         errors.output_message = quiet;
@@ -344,7 +346,9 @@ struct JpegWriter {
         info.input_components = 3;
         info.in_color_space = JCS_RGB;
         jpeg_set_defaults(&info);
-        jpeg_set_quality(&info, quality, TRUE);
+        jpeg_set_quality(&info, options.quality, TRUE);
+        info.optimize_coding = TRUE;
+        if (options.progressive) jpeg_simple_progression(&info);
         jpeg_start_compress(&info, TRUE);
         return true;
     }
@@ -378,7 +382,7 @@ struct JpegWriter {
 
 wxString encodeJpeg(const RgbPicture& picture, const EncodeOptions& options, std::vector<char>& out) {
     JpegWriter writer;
-    if (!writer.start(picture, options.quality, out) || !writer.writeExif(options.exif) ||
+    if (!writer.start(picture, options, out) || !writer.writeExif(options.exif) ||
         !writer.writeRows(picture, options.abandoned)) {
         out.clear();
         if (writer.message[0]) return wxT("the picture could not be encoded (") + wxString(writer.message) + wxT(")");

@@ -27,3 +27,17 @@ int fitJpegQuality(int limit, int maxQuality, const EncodedSize& sizeAt) {
         q = next;
     }
 }
+
+int fitQualityAtLeast(int limit, int maxQuality, int lowest, const EncodedSize& sizeAt) {
+    if (lowest <= 1 || limit <= 0 || maxQuality <= 1) return fitJpegQuality(limit, maxQuality, sizeAt);
+    lowest = std::min(lowest, maxQuality);
+    std::map<int, long long> known;
+    const EncodedSize once = [&](int q) {
+        auto found = known.find(q);
+        return found != known.end() ? found->second : known[q] = sizeAt(q);
+    };
+    // Two tries tell a size that needs a lower quality; the walk runs only where it ends at lowest or above.
+    if (once(maxQuality) <= limit) return maxQuality;
+    if (once(lowest) > limit) return 0;
+    return std::max(fitJpegQuality(limit, maxQuality, once), lowest);
+}

@@ -12,3 +12,8 @@ using EncodedSize = std::function<long long(int quality)>;
 // Ends also when the size does not grow with the quality: at the third visit
 // to a quality it returns the highest fitting quality seen.
 int fitJpegQuality(int limit, int maxQuality, const EncodedSize& sizeAt);
+
+// As fitJpegQuality, but no quality below lowest is written: 0 when the file
+// is over the limit at lowest. Sizes are asked once per quality. With lowest
+// 1 or less (or maxQuality 1 or less) it is fitJpegQuality itself.
+int fitQualityAtLeast(int limit, int maxQuality, int lowest, const EncodedSize& sizeAt);

@@ -225,6 +225,10 @@ std::shared_ptr<Encoding> prepare(const unsigned char* rgb, std::size_t width, s
         return nullptr;
     }
     job->config.quality = static_cast<float>(std::clamp(quality, 0, 100));
+    // Measured on photos at quality 90: method 2 halves the time but loses
+    // 0.2 dB at the same bytes; method 6 saves 3.5 % of the bytes for 2.3
+    // times the time, and a size search encodes several times.
+    job->config.method = 4;
     WebPPicture& picture = job->picture;
     picture.width = static_cast<int>(width);
     picture.height = static_cast<int>(height);

@@ -52,7 +52,7 @@ WebpPicture decodeWebp(const unsigned char* data, std::size_t size, std::size_t 
 using EncodeAbandoned = std::function<bool()>;
 
 // Encodes width x height packed RGB (rows top to bottom, no padding) as a
-// lossy WebP at quality 0..100 (clamped) with the library's default method;
+// lossy WebP at quality 0..100 (clamped) with method 4 (the library's default);
 // non-empty exif (from its TIFF header on) goes into an EXIF chunk. Returns
 // an empty string with the file in bytes, else the reason: "abandoned" when
 // abandoned() said so. It is asked first and then every 20 ms until the

@@ -34,6 +34,7 @@ struct EncodeOptions {
     std::vector<unsigned char> exif;   // from the TIFF header on; written where the type carries it
     std::function<bool()> abandoned;   // polled while encoding: true gives the encoding up
     int threads = 0;                   // cores the encoder may use; 0: the engine's count
+    bool progressive = false;          // JPEG: progressive scans instead of one baseline scan
 };
 
 // Encodes the picture into out. Returns an empty string on success, else

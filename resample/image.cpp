@@ -98,7 +98,8 @@ Image::Image(const Image& other)
       width(other.width),
       height(other.height),
       softnessLevel(other.softnessLevel),
-      lcdType(other.lcdType) {}
+      lcdType(other.lcdType),
+      threads(other.threads) {}
 
 Image::~Image() { std::free(pixels); }
 

@@ -193,7 +193,8 @@ void GUIFrame::addStep3(wxBoxSizer* szMain) {
 void GUIFrame::addStep4(wxBoxSizer* szMain) {
     lblStep4 = makeHeading(pnlMain, wxT("4. ファイル形式を選択して下さい (Select filetype):"));
     btnHelpFiletype = makeHelpButton(pnlMain);
-    szMain->Add(headingRow(lblStep4, wxTOP | wxLEFT, btnHelpFiletype), 0, wxEXPAND, 5);
+    wxBoxSizer* szHeading4 = headingRow(lblStep4, wxTOP | wxLEFT, btnHelpFiletype);
+    szMain->Add(szHeading4, 0, wxEXPAND, 5);
 
     auto* szFiletype = new wxBoxSizer(wxHORIZONTAL);
     const Setting& types = setting(L"Filetype/optFiletype");
@@ -219,6 +220,19 @@ void GUIFrame::addStep4(wxBoxSizer* szMain) {
     lblKB = makeLabel(pnlMain, wxT("KB"), -1, false);
     szFiletype->Add(lblKB, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
     szMain->Add(szFiletype, 0, wxEXPAND, 0);
+
+    // Beside the heading: the window has no height to spare at 1024x600.
+    szHeading4->AddStretchSpacer();
+    lblMinQuality = makeLabel(pnlMain, wxT("最低品質(lowest quality):"), -1, false);
+    szHeading4->Add(lblMinQuality, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 10);
+    spnMinQuality = makeSpin(pnlMain, L"Filetype/spnMinQuality", 64);
+    szHeading4->Add(spnMinQuality, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
+    const Setting& progressive = setting(L"Filetype/chkProgressive");
+    chkProgressive = new wxCheckBox(pnlMain, wxID_ANY, wxT("プログレッシブ(progressive)"), wxDefaultPosition,
+                                    wxDefaultSize, 0, wxDefaultValidator, progressive.control);
+    chkProgressive->SetValue(progressive.initial == wxT("1"));
+    chkProgressive->Enable(false);
+    szHeading4->Add(chkProgressive, 0, wxALIGN_CENTER_VERTICAL | wxLEFT | wxRIGHT, 5);
 }
 
 void GUIFrame::addStep5(wxBoxSizer* szMain) {

@@ -53,6 +53,9 @@ protected:
     wxStaticText* lblLimit;
     wxComboBox* cmbLimit;
     wxStaticText* lblKB;
+    wxStaticText* lblMinQuality;
+    wxSpinCtrl* spnMinQuality;
+    wxCheckBox* chkProgressive;
     wxStaticText* lblStep5;
     wxButton* btnHelpSaveto;
     wxRadioBox* optDst;

@@ -34,7 +34,9 @@ const wchar_t helpFiletype[] =
     L"PNG:高画質ですが少しファイルサイズが大きくなります。\n"
     L"JPEG:画質を落とすことでファイルサイズを縮小できます。\n\n"
     L"品質(quality):この数値が高いほど高画質になります。(JPEGのみ)\n"
-    L"サイズ上限(limit size):指定されたファイルサイズより大きくなる場合は品質を最低1まで自動的に下げます。(JPEGのみ)";
+    L"サイズ上限(limit size):指定されたファイルサイズより大きくなる場合は品質を最低1まで自動的に下げます。(JPEGのみ)\n"
+    L"最低品質(lowest quality):サイズ上限に収めるのにこれより低い品質が必要な場合は、代わりに画像を10%ずつ小さくします。\n"
+    L"プログレッシブ(progressive):JPEGをより小さく保存します。読めない機器もあります。";
 
 const wchar_t helpSaveto[] =
     L"保存先を指定します。\n\n"
@@ -126,11 +128,13 @@ void pixloomFrame::onSelectSize(wxCommandEvent&) {
 }
 
 void pixloomFrame::onSelectFiletype(wxCommandEvent&) {
-    // Quality and size limit are for the lossy types (JPEG, WebP).
-    bool lossy = false;
+    // Quality and size limit are for the lossy types (JPEG, WebP); progressive coding for JPEG.
+    bool lossy = false, jpeg = false;
     for (const FileTypeInfo& type : fileTypes())
-        if (optFiletype->GetStringSelection() == wxGetTranslation(type.label)) lossy = type.lossy;
-    enableAll({lblQuality, spnQuality, lblLimit, cmbLimit, lblKB}, lossy);
+        if (optFiletype->GetStringSelection() == wxGetTranslation(type.label))
+            lossy = type.lossy, jpeg = type.type == FileType::JPEG;
+    enableAll({lblQuality, spnQuality, lblLimit, cmbLimit, lblKB, lblMinQuality, spnMinQuality}, lossy);
+    chkProgressive->Enable(jpeg);
 }
 
 void pixloomFrame::onSelectDst(wxCommandEvent&) {

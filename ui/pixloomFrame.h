@@ -77,6 +77,7 @@ private:
     void saveSettings();
     SettingValues settingValues() const;
     wxWindow* settingControl(const Setting& row) const;
+    SettingValues withoutControl;  // settings the window shows no control for: as read, kept and saved
 
     // The preview of a listed file (preview_open.cpp)
     void bindPreview();

@@ -29,7 +29,9 @@ bool sameSize(const RunSettings& a, const RunSettings& b) {
 // Quality and limit count for lossy types only.
 bool sameOutput(const RunSettings& a, const RunSettings& b) {
     if (a.type != b.type || a.metadata != b.metadata) return false;
-    return !infoOf(a.type).lossy || (a.quality == b.quality && a.limitBytes == b.limitBytes);
+    if (a.progressive != b.progressive && a.type == FileType::JPEG) return false;
+    return !infoOf(a.type).lossy ||
+           (a.quality == b.quality && a.limitBytes == b.limitBytes && a.minQuality == b.minQuality);
 }
 
 // A copy that shares no buffer with text another thread may be reading.
@@ -136,7 +138,7 @@ std::optional<PreviewReducer::Figures> PreviewReducer::figures(const Method& met
     std::lock_guard<std::mutex> lock(mutex);
     if (index >= outputs.size() || !outputs[index]) return std::nullopt;
     const Figures& kept = *outputs[index];
-    return Figures{kept.bytes, kept.quality, ownCopy(kept.overLimit), ownCopy(kept.error)};
+    return Figures{kept.bytes, kept.quality, kept.width, kept.height, ownCopy(kept.overLimit), ownCopy(kept.error)};
 }
 
 bool PreviewReducer::reducing() const {
@@ -271,12 +273,20 @@ void PreviewReducer::reduce(const Job& job) {
     ++reduceCounts[job.method];
 }
 
-// With the EXIF the run would write: it counts against a size limit.
+// With the EXIF the run would write: it counts against a size limit. A
+// smaller size, reduced anew from the source, can be given up like any
+// reduction.
 void PreviewReducer::encode(const Job& job) {
-    const OutputExif exif = exifFor(source, *job.picture, job.settings);
+    Smaller smaller{source.image.get(), &source, [this](Image* image) {
+                        std::lock_guard<std::mutex> lock(mutex);
+                        inProgress = image;
+                        if (image && quit) image->cancel();
+                    }};
     EncodedOutput output;
-    const wxString error = encodeOutput(*job.picture, job.settings, exif.bytes, [this, &job] { return givenUp(job); }, output);
+    const wxString error =
+        encodeWithinLimit(*job.picture, job.settings, smaller, [this, &job] { return givenUp(job); }, output);
     std::lock_guard<std::mutex> lock(mutex);
     if (givenUp(job)) return;
-    outputs[job.method] = Figures{output.bytes.size(), output.quality, output.overLimit, error};
+    outputs[job.method] =
+        Figures{output.bytes.size(), output.quality, output.width, output.height, output.overLimit, error};
 }

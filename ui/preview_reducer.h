@@ -33,6 +33,7 @@ public:
     struct Figures {
         std::size_t bytes = 0;
         int quality = 0;     // lossy types: the quality written (the size search's pick under a limit)
+        int width = 0, height = 0;  // the picture written: smaller than reduced when a lowest quality asks so
         wxString overLimit;  // lossy types: what the file misses when quality 1 is still over the limit
         wxString error;      // the encoding failed
     };

@@ -49,7 +49,7 @@ wxString kilobytes(unsigned long long bytes) { return wxString::Format(wxT("%llu
 bool sameForPreview(const RunSettings& a, const RunSettings& b) {
     return a.width == b.width && a.height == b.height && a.percent == b.percent && a.keepRatio == b.keepRatio &&
            a.onlyReduce == b.onlyReduce && a.type == b.type && a.quality == b.quality && a.limitBytes == b.limitBytes &&
-           a.metadata == b.metadata;
+           a.metadata == b.metadata && a.minQuality == b.minQuality && a.progressive == b.progressive;
 }
 
 wxStaticText* label(wxWindow* parent, const wxString& text) { return new wxStaticText(parent, wxID_ANY, text); }
@@ -193,8 +193,10 @@ wxString PreviewWindow::methodText(const Method& method) const {
     if (!reduced) return name + wxT("縮小中...(Reducing...)");
     if (!reduced->image) return name + reduced->error;
     const FileTypeInfo& type = infoOf(settings.type);
-    const wxString size = wxString::Format(wxT("%d x %d px, "), reduced->image->getWidth(), reduced->image->getHeight());
     const auto figures = reducer->figures(method);
+    const bool known = figures && figures->width > 0;  // a lowest quality may write a smaller picture
+    const wxString size = wxString::Format(wxT("%d x %d px, "), known ? figures->width : reduced->image->getWidth(),
+                                           known ? figures->height : reduced->image->getHeight());
     if (!figures) return name + size + type.label + wxT(" 計算中...(Computing...)");
     if (!figures->error.empty()) return name + size + type.label + wxT(": ") + figures->error;
     wxString text = name + size + type.label +

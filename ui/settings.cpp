@@ -53,12 +53,16 @@ void pixloomFrame::loadSettings() {
     std::vector<wxString> notes;
     const SettingValues values = settingValuesFrom(readStoredSettings(notes, true));
     for (const wxString& note : notes) report(note);
-    for (const Setting& row : settingsTable()) applyValue(settingControl(row), row, values.at(row.key));
+    for (const Setting& row : settingsTable()) {
+        if (wxWindow* control = settingControl(row)) applyValue(control, row, values.at(row.key));
+        else withoutControl[row.key] = values.at(row.key);
+    }
 }
 
 SettingValues pixloomFrame::settingValues() const {
-    SettingValues values;
-    for (const Setting& row : settingsTable()) values[row.key] = valueOf(settingControl(row), row);
+    SettingValues values = withoutControl;
+    for (const Setting& row : settingsTable())
+        if (const wxWindow* control = settingControl(row)) values[row.key] = valueOf(control, row);
     return values;
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <wx/init.h>
+#include <wx/mstream.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -64,6 +65,8 @@ TEST(Batch, UsageErrorsWriteNothingAndSayWhatIsWrong) {
         {{"--method", "bicubic", "a.png"}, "--method"}, {{"--type", "gif", "a.png"}, "--type"},
         {{"--pixels", "--percent", "a.png"}, "--pixels and --percent"},
         {{"--fit", "--stretch", "a.png"}, "--fit and --stretch"},
+        {{"--min-quality", "0", "a.png"}, "--min-quality"},
+        {{"--progressive", "--baseline", "a.png"}, "--progressive and --baseline"},
         {{"--out", "nowhere", "a.png"}, "no such folder: nowhere"},
         {{"--suffix", "_x", "--out", ".", "a.png"}, "--suffix with --out needs {w}, {h} or {size}"},
         {{"--keep-tree", "a.png"}, "--keep-tree wants --out DIR"},
@@ -138,13 +141,65 @@ TEST(Batch, OutputsAreTheEnginesSampleForSampleInNameOrderAndFailuresAreReported
     ASSERT_TRUE(pattern(300, 200).SaveFile(wx(folder / "cut.jpg")));  // damaged: written, counted apart
     std::filesystem::resize_file(folder / "cut.jpg", std::filesystem::file_size(folder / "cut.jpg") / 2);
     const Result missed =
-        batch(folder, {"--type", "jpeg", "--limit", "1", "--size", "300x200", "img10.png", "cut.jpg"});
+        batch(folder, {"--type", "jpeg", "--limit", "1", "--size", "600x400", "img10.png", "cut.jpg"});
     EXPECT_EQ(missed.status, 1);
     EXPECT_TRUE(std::filesystem::exists(folder / "cut_res.jpg"));
     for (const char* told : {"img10.png: ", "at quality 1, over the 1 KB limit",
                              "cut.jpg: damaged JPEG data: converted as far as it could be read; ",
                              "2 of 2 files written, 2 over its size limit, 1 from damaged data, in"})
         EXPECT_NE(missed.errors.find(told), std::string::npos) << missed.errors;
+}
+
+// A JPEG the toolkit's writer makes: the standard Huffman tables, and the quantisation of a quality.
+std::vector<char> toolkitJpeg(int quality) {
+    wxImage image = pattern(64, 48);
+    image.SetOption(wxIMAGE_OPTION_QUALITY, quality);
+    wxMemoryOutputStream stream;
+    EXPECT_TRUE(image.SaveFile(stream, wxBITMAP_TYPE_JPEG));
+    std::vector<char> bytes(stream.GetLength());
+    stream.CopyTo(bytes.data(), bytes.size());
+    return bytes;
+}
+
+std::vector<char> fileOf(const std::string& path) {
+    const std::string text = readFile(path);
+    return std::vector<char>(text.begin(), text.end());
+}
+
+// Baseline JPEGs carry Huffman tables made for them; --progressive ones are progressive with the same pixels; under
+// a limit, a picture that needs less than --min-quality is written smaller, within the limit, at that quality or more.
+TEST(Batch, JpegsCarryTheirOwnTablesProgressiveKeepsThePixelsAndALowestQualityMakesAPictureSmaller) {
+    Folder folder;
+    ASSERT_TRUE(pattern(1200, 900).SaveFile(wx(folder / "a.png")));
+    const auto run = [&](std::vector<std::string> options, const std::string& suffix) {
+        for (const char* option : {"--type", "jpeg", "--quality", "90", "--size", "1000x1000", "a.png", "--suffix"})
+            options.push_back(option);
+        options.push_back(suffix);
+        const Result result = batch(folder, options);
+        EXPECT_EQ(result.status, 0) << result.errors;
+        return result.errors;
+    };
+    run({}, "_b"), run({"--progressive"}, "_p");
+    const std::vector<char> baseline = fileOf(folder / "a_b.jpg"), progressive = fileOf(folder / "a_p.jpg");
+    EXPECT_EQ(jpegSegments(baseline, 0xC0).size(), 1u);
+    EXPECT_EQ(jpegSegments(progressive, 0xC2).size(), 1u);
+    EXPECT_LT(progressive.size(), baseline.size());
+    const auto standard = jpegSegments(toolkitJpeg(90), 0xC4);
+    EXPECT_NE(jpegSegments(baseline, 0xC4), standard);
+    const DecodedPicture b = decodePicture(wx(folder / "a_b.jpg")), p = decodePicture(wx(folder / "a_p.jpg"));
+    ASSERT_TRUE(b.ok() && p.ok() && b.width == 1000 && p.width == 1000 && p.height == 750);
+    EXPECT_EQ(std::memcmp(b.pixels, p.pixels, 3u * 1000 * 750), 0);
+
+    const std::string told = run({"--min-quality", "60", "--limit", "50"}, "_l");
+    EXPECT_NE(told.find("a.png: written at "), std::string::npos) << told;
+    EXPECT_LE(std::filesystem::file_size(folder / "a_l.jpg"), 50u * 1024);
+    const wxSize size = sizeOf(folder / "a_l.jpg");
+    EXPECT_TRUE(size.x < 1000 && size.x > 16 && std::abs(size.x * 3 - size.y * 4) < 4) << size.x << "x" << size.y;
+    const std::string written = jpegLumaTable(fileOf(folder / "a_l.jpg")), at60 = jpegLumaTable(toolkitJpeg(60));
+    ASSERT_EQ(written.size(), 64u);
+    for (std::size_t i = 0; i < 64; ++i)  // a higher quality quantises no coefficient more coarsely
+        EXPECT_LE(static_cast<unsigned char>(written[i]), static_cast<unsigned char>(at60[i])) << i;
+    EXPECT_NE(written, jpegLumaTable(toolkitJpeg(59)));
 }
 
 // Once the first file is written: Ctrl-C during the second, once or twice.

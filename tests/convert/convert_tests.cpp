@@ -258,7 +258,15 @@ const RunCase runCases[] = {
      {"a_64.png"}, {"a.png: 200x200 gives the same picture as a_64.png, not written again"}},
     {"AJpegLimitOutOfReachIsWrittenAndReported", {"a.png"}, {}, [](const Folder&) {
          auto s = sized(640, 480, FileType::JPEG); s.keepRatio = false, s.limitBytes = 1024; return s; },
-     {"a_res.jpg"}, {"a.png: 7 KB at quality 1, over the 1 KB limit"}, 1},
+     {"a_res.jpg"}, {"a.png: 4 KB at quality 1, over the 1 KB limit"}, 1},
+    {"UnderItsLowestQualityAFileIsWrittenSmaller", {"a.png"}, {}, [](const Folder&) {
+         auto s = sized(640, 480, FileType::JPEG); s.keepRatio = false, s.limitBytes = 4096, s.minQuality = 60;
+         return s; },
+     {"a_res.jpg"}, {"a.png: written at 146x110 to fit 4 KB at quality 60"}},
+    {"WhenNothingDownTo16x16KeepsTheLimitAtTheLowestQualityTheSearchGoesOnBelowIt", {"a.png"}, {}, [](const Folder&) {
+         auto s = sized(640, 16, FileType::JPEG); s.keepRatio = false, s.limitBytes = 1024, s.quality = 100;
+         s.minQuality = 100; return s; },
+     {"a_res.jpg"}, {"a.png: no size down to 16x16 fits 1 KB at quality 100: written at quality 26"}},
 };
 INSTANTIATE_TEST_SUITE_P(Safety, Runs, ::testing::ValuesIn(runCases), [](const auto& i) { return i.param.name; });
 
@@ -297,6 +305,21 @@ TEST(Runs, WhatAWrittenFileMissesIsSaid) {
     const FileOutcome outcome = convertFile(wx(dir / "b.png"), sized(32, 24), stopping);
     EXPECT_EQ(outcome.kind, FileOutcome::Failed);
     EXPECT_TRUE(outcome.problem.StartsWith("cannot replace the output file: ")) << outcome.problem;
+}
+
+// A stop while smaller sizes are tried gives the file up at once: no further size, nothing written.
+TEST(Runs, AStopWhileSmallerSizesAreTriedWritesNothing) {
+    Folder dir;
+    ASSERT_TRUE(pattern(64, 48).SaveFile(wx(dir / "a.png")));
+    RunSettings settings = sized(640, 480, FileType::JPEG);
+    settings.keepRatio = false, settings.limitBytes = 4096, settings.minQuality = 60;
+    int reductions = 0;
+    FileContext context;
+    context.track = [&](Image* image) { reductions += image != nullptr; };
+    context.abandoned = [&] { return reductions >= 3; };  // during the second smaller size
+    EXPECT_EQ(convertFile(wx(dir / "a.png"), settings, context).kind, FileOutcome::Abandoned);
+    EXPECT_EQ(reductions, 3);
+    EXPECT_EQ(namesIn(dir.dir), std::vector<std::string>{"a.png"});
 }
 
 // A list the test changes after each file: the decode ahead must never convert what is no longer there or no

@@ -22,9 +22,11 @@
 namespace {
 
 std::vector<char> encoded(const wxImage& image, FileType type, int quality, std::vector<unsigned char> exif = {},
-                          const wxString& reason = "", std::function<bool()> abandoned = nullptr) {
+                          const wxString& reason = "", std::function<bool()> abandoned = nullptr,
+                          bool progressive = false) {
     std::vector<char> bytes;
     EncodeOptions options{quality, std::move(exif), std::move(abandoned)};
+    options.progressive = progressive;
     EXPECT_EQ(encodePicture({image.GetData(), image.GetWidth(), image.GetHeight()}, type, options, bytes), reason);
     return bytes;
 }
@@ -40,6 +42,13 @@ std::vector<char> byToolkit(wxImage image, wxBitmapType type, int quality) {
 
 std::vector<char> bytesOf(const std::string& text) { return std::vector<char>(text.begin(), text.end()); }
 
+// The samples the toolkit's decoder (libjpeg) gives for a JPEG file.
+std::string pixelsOf(const std::vector<char>& file) {
+    wxMemoryInputStream stream(file.data(), file.size());
+    const wxImage image(stream, wxBITMAP_TYPE_JPEG);
+    return image.IsOk() ? std::string(image.GetData(), image.GetData() + 3 * image.GetWidth() * image.GetHeight()) : "";
+}
+
 // The exit status of body run in a child process, -1 when it did not exit.
 int inChild(const std::function<int()>& body) {
     const pid_t child = fork();
@@ -50,12 +59,25 @@ int inChild(const std::function<int()>& body) {
 
 }  // namespace
 
-// Files written before pixloom wrote JPEG itself had the toolkit's bytes: a file without metadata keeps them. EXIF
-// goes in one APP1 segment after SOI and JFIF, and is left out beyond what one holds.
-TEST(Writers, JpegAndBmpHaveTheToolkitWritersBytesAndJpegCarriesExifAfterItsHeader) {
+// A JPEG decodes to exactly the pixels of the toolkit writer's file at the same quality, in fewer bytes: Huffman
+// tables made for the picture, baseline by default (every reader opens it), progressive when asked. BMP is the
+// toolkit's. EXIF goes in one APP1 segment after SOI and JFIF, and is left out beyond what one holds.
+TEST(Writers, JpegHasTheToolkitWritersPixelsInFewerBytesAndCarriesExifAfterItsHeader) {
     const wxImage image = pattern(97, 61);
-    for (int q : {0, 1, 50, 90, 100})
-        EXPECT_TRUE(encoded(image, FileType::JPEG, q) == byToolkit(image, wxBITMAP_TYPE_JPEG, q)) << q;
+    for (int q : {0, 1, 50, 90, 100}) {
+        const auto toolkit = byToolkit(image, wxBITMAP_TYPE_JPEG, q);
+        ASSERT_EQ(pixelsOf(toolkit).size(), 3u * 97 * 61);
+        for (bool progressive : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "quality " << q << (progressive ? " progressive" : " baseline"));
+            const auto ours = encoded(image, FileType::JPEG, q, {}, "", nullptr, progressive);
+            EXPECT_TRUE(pixelsOf(ours) == pixelsOf(toolkit));
+            EXPECT_LT(ours.size(), toolkit.size());
+            EXPECT_EQ(jpegSegments(ours, 0xC0).size(), progressive ? 0u : 1u);  // SOF0: baseline
+            EXPECT_EQ(jpegSegments(ours, 0xC2).size(), progressive ? 1u : 0u);  // SOF2: progressive
+            EXPECT_EQ(jpegSegments(ours, 0xDA).size() > 1, progressive);      // scans
+            EXPECT_NE(jpegSegments(ours, 0xC4), jpegSegments(toolkit, 0xC4));  // not the standard Huffman tables
+        }
+    }
     EXPECT_TRUE(encoded(image, FileType::BMP, 90) == byToolkit(image, wxBITMAP_TYPE_BMP, 90));
     const std::vector<unsigned char> exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0};
     const auto plain = encoded(image, FileType::JPEG, 80), tagged = encoded(image, FileType::JPEG, 80, exif);
@@ -85,6 +107,20 @@ TEST(SizeSearch, TheHighestQualityWithinTheLimitIsFoundAndTheSearchEnds) {
             return quality <= c.fitsUpTo ? 999LL - (c.fitsUpTo - quality) : 1001LL + quality;
         });
         EXPECT_EQ(std::make_pair(q, tried), std::make_pair(c.result, c.tried)) << c.maxQuality << " to " << c.fitsUpTo;
+    }
+    // With a lowest quality: 0 when the limit needs less, each quality encoded once.
+    const struct { int maxQuality, lowest, fitsUpTo, result; std::vector<int> tried; } floors[] = {
+        {90, 60, 59, 0, {90, 60}}, {90, 60, 90, 90, {90}}, {90, 90, 89, 0, {90}}, {50, 60, 40, 0, {50}},
+        {90, 60, 61, 61, {90, 60, 45, 67, 56, 61, 63, 62}},  // the walk itself, 90 and 60 known
+        {90, 1, 59, 59, {90, 45, 67, 56, 61, 59, 60, 59}},   // 1: the walk as it was
+    };
+    for (const auto& c : floors) {
+        std::vector<int> tried;
+        const int q = fitQualityAtLeast(1000, c.maxQuality, c.lowest, [&](int quality) {
+            tried.push_back(quality);
+            return quality <= c.fitsUpTo ? 999LL - (c.fitsUpTo - quality) : 1001LL + quality;
+        });
+        EXPECT_EQ(std::make_pair(q, tried), std::make_pair(c.result, c.tried)) << c.lowest << " to " << c.fitsUpTo;
     }
     int tries = 0;  // fitting sizes that shrink as the quality grows: the walk would swing between 60 and 61
     EXPECT_EQ(fitJpegQuality(1000, 90, [&](int q) { return ++tries, q <= 60 ? 900LL - q : 2000LL; }), 60);

@@ -10,6 +10,7 @@ inline std::string describe(const RunSettings& s) {
     return text(labelOf(s.method)) + " " + text(infoOf(s.type).label) + " " + std::to_string(s.width) + "x" +
            std::to_string(s.height) + (s.percent ? "%" : "px") + (s.keepRatio ? " fit" : " stretch") + " q" +
            std::to_string(s.quality) + " limit " + std::to_string(s.limitBytes) +
+           (s.minQuality != 1 ? " min q" + std::to_string(s.minQuality) : "") + (s.progressive ? " progressive" : "") +
            (s.sameFolder ? " same " : " other ") + text(s.suffix) + "|" + text(s.saveDir) +
            (s.keepTree ? " tree" : "") + (s.keepDates ? " dates" : "") + (s.onlyReduce ? " reduce" : "");
 }

@@ -356,6 +356,29 @@ TEST(PreviewReducerAlone, KeepsMethodsNotShownWithinItsBudget) {
     }
 }
 
+// Under a limit with a lowest quality, the figures are the smaller picture's that a run writes.
+TEST(PreviewReducerAlone, FiguresFollowALowestQualityToTheSmallerPictureARunWrites) {
+    Folder dir, out;
+    ASSERT_TRUE(FrameProbe::picture(640, 480).SaveFile(wx(dir / "a.png"), wxBITMAP_TYPE_PNG));
+    RunSettings settings;
+    settings.type = FileType::JPEG, settings.width = 640, settings.height = 480, settings.progressive = true;
+    settings.limitBytes = 8 * 1024, settings.minQuality = 60;
+    settings.sameFolder = false, settings.saveDir = wx(out.dir);
+    PreviewReducer reducer(nullptr, 0);
+    reducer.open(wx(dir / "a.png"));
+    reducer.show(settings, {settings.method});
+    ASSERT_TRUE(pumpUntil([&] { return reducer.idle() && reducer.figures(settings.method); }));
+    const auto figures = reducer.figures(settings.method);
+    const FileOutcome outcome = convertFile(wx(dir / "a.png"), settings);
+    ASSERT_EQ(outcome.kind, FileOutcome::Written);
+    EXPECT_EQ(figures->bytes, fs::file_size(std::string(outcome.output.utf8_str())));
+    EXPECT_EQ(wxSize(figures->width, figures->height), sizeOf(std::string(outcome.output.utf8_str())));
+    EXPECT_LT(figures->width, 640);
+    ASSERT_EQ(outcome.notes.size(), 1u);
+    EXPECT_EQ(outcome.notes[0], wxString::Format("written at %dx%d to fit 8 KB at quality %d", figures->width,
+                                                 figures->height, figures->quality));
+}
+
 struct CloseCase { const char* name; std::function<void(PreviewTest&, const PreviewProbe&)> close; size_t left; };
 void PrintTo(const CloseCase& c, std::ostream* out) { *out << c.name; }
 class PreviewCloses : public PreviewTest, public ::testing::WithParamInterface<CloseCase> {};

@@ -30,7 +30,7 @@ void touch(const std::string& path) {
     std::ofstream(path) << "x";
 }
 
-using Values = Strings;  // the settings in key order
+using Values = Strings;  // the settings in key order (the JPEG coding's two at their built-in values)
 const Values builtIn{"320x320", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "",
                      "0", "0", "0"};
 
@@ -38,7 +38,7 @@ std::string fileText(const Values& v) {
     return "[Size]\noptSize=" + v[0] + "\nspnWidth=" + v[1] + "\nspnHeight=" + v[2] + "\nselUnits=" + v[3] +
            "\nchkFixRatio=" + v[4] + "\nchkOnlyReduce=" + v[14] + "\n[Method]\noptMethod=" + v[5] +
            "\n[Filetype]\noptFiletype=" + v[6] +
-           "\nspnQuality=" + v[7] + "\ncmbLimit=" + v[8] + "\n[Saveto]\noptDst=" + v[9] + "\ntxtSuffix=" + v[10] +
+           "\nspnQuality=" + v[7] + "\ncmbLimit=" + v[8] + "\nchkProgressive=0\nspnMinQuality=1" + "\n[Saveto]\noptDst=" + v[9] + "\ntxtSuffix=" + v[10] +
            "\ntxtSaveDir=" + v[11] + "\nchkKeepTree=" + v[12] + "\nchkKeepDates=" + v[13] + "\n";
 }
 
@@ -103,7 +103,8 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
         "2. 画像サイズを指定して下さい (Set image size):", "Help", "画像サイズ(Image size):", "-Other:", "-x",
         "-単位(unit):", "-縦横比固定(fix ratio)", "縮小のみ(Only reduce)","3. リサイズ方式を選択して下さい (Select method):", "Help",
         "リサイズ方式(resize method):", "4. ファイル形式を選択して下さい (Select filetype):", "Help",
-        "ファイル形式(filetype):", "-品質(quality):", "-サイズ上限(limit size):", "-KB",
+        "ファイル形式(filetype):", "-品質(quality):", "-サイズ上限(limit size):", "-KB", "-最低品質(lowest quality):",
+        "-プログレッシブ(progressive)",
         "5. 保存先を指定して下さい (Set save folder):", "Help", "保存先(Save to):",
         "ファイル名の最後に追加する文字列(Suffix):", "日付を保つ(Keep file dates)", "-Other Folder:", "-...",
         "-サブフォルダを保つ(Keep sub-folders)", "6. 変換開始(Start convert)",
@@ -120,6 +121,12 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
     for (const char* preset : {"64x64", "1280x1024", "1920x1080", "320x320", "1024x768"}) {
         select(optSize, preset);
         EXPECT_EQ(state(), preset + std::string(" px fixed 0000000 00000 110000"));
+    }
+    for (const auto& [type, lowest, progressive] : {std::tuple{"JPEG", true, true}, {"WebP", true, false},
+                                                    {"PNG", false, false}}) {
+        select(optFiletype, type);
+        EXPECT_EQ(std::make_tuple(lblMinQuality->IsEnabled(), spnMinQuality->IsEnabled(), chkProgressive->IsEnabled()),
+                  std::make_tuple(lowest, lowest, progressive)) << type;
     }
     const std::tuple<wxRadioBox*, const char*, const char*> steps[] = {
         {optSize, "Other", "1024x768 px fixed 1111111 00000 110000"},  // the preset's values, now editable
@@ -141,7 +148,7 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
     ASSERT_TRUE(pumpUntil([&] { return frame->IsShownOnScreen(); }));
     const wxSize smallest = frame->GetSize(), inside = pnlMain->GetClientSize();
     EXPECT_TRUE(smallest.x >= 650 && smallest.y >= 600) << smallest.x << "x" << smallest.y;
-    for (wxWindow* end : Windows{btnClearList, lblKB, chkOnlyReduce, chkKeepDates, chkKeepTree, btnStart})
+    for (wxWindow* end : Windows{btnClearList, lblKB, chkProgressive, chkOnlyReduce, chkKeepDates, chkKeepTree, btnStart})
         EXPECT_TRUE(end->GetRect().GetRight() <= inside.x && end->GetRect().GetBottom() <= inside.y) << "cut off";
     frame->SetSize(300, 300);
     EXPECT_TRUE(pumpUntil([&] { return frame->GetSize() == smallest; }));
