@@ -166,10 +166,11 @@ DecodedPicture decodePicture(const wxString& path, const DecodeOptions& options,
     unsigned char magic[12] = {};
     const std::size_t read = std::fread(magic, 1, sizeof magic, file.get());
     std::rewind(file.get());
-    const Source source{file.get(), options, read >= 4 && isTiff(magic)};
+    const Source source{file.get(), options};
     if (read >= 2 && isJpeg(magic)) decodeJpeg(source, picture, spent);
     else if (read >= 4 && isPng(magic)) decodePng(source, picture, spent);
     else if (read == sizeof magic && isWebpFile(magic)) decodeWebpFile(source, picture, spent);
+    else if (read >= 4 && isTiff(magic)) decodeTiff(source, picture, spent);
     else decodeWithToolkit(source, picture, spent);
     if (!picture.error.empty()) picture.fail(picture.error);
     if (times) *times = spent;
