@@ -102,8 +102,9 @@ bool isPng(const unsigned char* head) { return std::memcmp(head, "\x89PNG", 4) =
 bool isWebpFile(const unsigned char* head) {
     return std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0;
 }
-bool isTiff(const unsigned char* head) {
-    return std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0;
+bool isTiff(const unsigned char* head) {  // classic or BigTIFF
+    return std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0 ||
+           std::memcmp(head, "II+\0", 4) == 0 || std::memcmp(head, "MM\0+", 4) == 0;
 }
 
 // The source opened for reading, or null with the reason in error.

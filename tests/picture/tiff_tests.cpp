@@ -24,6 +24,7 @@ struct Kind {
     uint32_t rowsPerStrip = 4;
     bool planes = false;        // one plane per sample
     const char* extra = "";  // ExtraSamples, one digit each
+    bool big = false;        // BigTIFF
 };
 
 // Stored sample values, interleaved, of the kind's depth.
@@ -49,7 +50,7 @@ Bytes packed(const std::vector<unsigned>& values, int bits) {
 Bytes tiffOf(const Kind& k, const std::vector<unsigned>& values, const std::function<void(TIFF*)>& more = {},
              bool secondPage = false) {
     const std::string path = folder / "written.tif";
-    TIFF* t = TIFFOpen(path.c_str(), "w");
+    TIFF* t = TIFFOpen(path.c_str(), k.big ? "w8" : "w");
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width), TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, k.samples), TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, k.bits);
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, k.photometric), TIFFSetField(t, TIFFTAG_COMPRESSION, k.compression);
@@ -116,6 +117,7 @@ TEST(TiffKinds, WhatTheToolkitReadComesOutAsItDecodedIt) {
         {"rgb8-packbits-tiles-planes.tif", rgb, 3, 8, COMPRESSION_PACKBITS, 16, 0, true},
         {"rgb8-planes.tif", rgb, 3, 8, COMPRESSION_LZW, 0, 8, true},
         {"rgb8-one-strip.tif", rgb, 3, 8, COMPRESSION_NONE, 0, height},
+        {"rgb8-bigtiff.tif", rgb, 3, 8, COMPRESSION_LZW, 16, 0, false, "", true},
         {"rgb8-jpeg-ycbcr.tif", PHOTOMETRIC_YCBCR, 3, 8, COMPRESSION_JPEG, 0, 16},
         {"rgb8-jpeg-tiles.tif", rgb, 3, 8, COMPRESSION_JPEG, 16},
         {"rgb8-zstd.tif", rgb, 3, 8, COMPRESSION_ZSTD},
