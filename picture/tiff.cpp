@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -29,10 +30,11 @@ struct TiffMessages {
     std::string error, warning;
 };
 
+// Messages that name the file start with its name, which is empty here.
 std::string formatted(const char* format, va_list arguments) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, arguments);
-    return text;
+    return std::strncmp(text, ": ", 2) == 0 ? text + 2 : text;
 }
 
 int keepError(TIFF*, void* data, const char*, const char* format, va_list arguments) {
@@ -403,13 +405,21 @@ Bytes profileOf(TIFF* tiff) {
     return Bytes(static_cast<unsigned char*>(data), static_cast<unsigned char*>(data) + length);
 }
 
-int orientationOf(TIFF* tiff, std::vector<wxString>& notes) {
+// libtiff drops an Orientation outside 1 to 8 with an error; as with
+// EXIF, the picture is then used as stored, with a note, and the error is
+// no longer the file's.
+void noteOrientationRefused(TiffMessages& messages, std::vector<wxString>& notes) {
+    unsigned value = 0;
+    if (std::sscanf(messages.error.c_str(), "Bad value %u for \"Orientation\" tag", &value) != 1) return;
+    notes.push_back(wxString::Format(wxT("TIFF orientation %u is not one of 1 to 8: the picture is used as stored"),
+                                     value));
+    messages.error.clear();
+}
+
+int orientationOf(TIFF* tiff) {
     uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetField(tiff, TIFFTAG_ORIENTATION, &orientation);
-    if (orientation >= 1 && orientation <= 8) return orientation;
-    notes.push_back(wxString::Format(wxT("TIFF orientation %u is not one of 1 to 8: the picture is used as stored"),
-                                     orientation));
-    return 1;
+    return orientation;
 }
 
 void convertThroughProfile(const ColourConversion& conversion, const Layout& layout, const unsigned char* inks,
@@ -433,9 +443,10 @@ void decodeTiff(const Source& source, DecodedPicture& picture, DecodeTimes& time
     Layout layout;
     const wxString refusal = readLayout(tiff.get(), layout);
     if (!refusal.empty()) return picture.fail(refusal);
+    noteOrientationRefused(messages, picture.notes);
     if (!messages.error.empty()) return picture.fail(damaged(messages.error));
     const Bytes profile = profileOf(tiff.get());
-    const int orientation = orientationOf(tiff.get(), picture.notes);
+    const int orientation = orientationOf(tiff.get());
     times.metadata = millisecondsSince(start);
 
     start = Clock::now();
