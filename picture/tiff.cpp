@@ -95,6 +95,8 @@ struct Layout {
         return colours == Colours::Rgb ? 3 : colours == Colours::Cmyk ? 4 : 1;
     }
     bool inPlanes() const { return planar == PLANARCONFIG_SEPARATE && samples > 1; }
+    // Rows decoded at once: a block's, but no more than the picture has.
+    uint32_t bandHeight() const { return std::min(blockHeight, height); }
 };
 
 wxString unsupported(const wxString& what) { return wxT("unsupported TIFF (") + what + wxT(")"); }
@@ -319,7 +321,7 @@ struct TiffReader {
             return wxString::Format(wxT("damaged TIFF data (blocks of %ux%u for a %ux%u picture)"),
                                     layout.blockWidth, layout.blockHeight, layout.width, layout.height);
         Buffer raw(allocate(picture, blockBytes, 1, 1));
-        Buffer band(raw ? allocate(picture, layout.width, layout.blockHeight, layout.samples) : nullptr);
+        Buffer band(raw ? allocate(picture, layout.width, layout.bandHeight(), layout.samples) : nullptr);
         if (!band) return picture.error;
         const std::size_t bandStride = std::size_t(layout.width) * layout.samples;
         for (uint32_t y0 = 0; y0 < layout.height; y0 += layout.blockHeight) {
@@ -363,7 +365,7 @@ struct TiffReader {
     }
 
     wxString readRgbaBands(TIFFRGBAImage& image) const {
-        Buffer raster(allocate(picture, layout.width, layout.blockHeight, 4));
+        Buffer raster(allocate(picture, layout.width, layout.bandHeight(), 4));
         if (!raster) return picture.error;
         const bool alpha = hasAlpha();
         for (uint32_t y0 = 0; y0 < layout.height; y0 += layout.blockHeight) {
