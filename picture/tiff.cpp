@@ -95,6 +95,8 @@ struct Layout {
         return colours == Colours::Rgb ? 3 : colours == Colours::Cmyk ? 4 : 1;
     }
     bool inPlanes() const { return planar == PLANARCONFIG_SEPARATE && samples > 1; }
+    // 8-bit RGB as the picture holds it: no conversion.
+    bool plainRgb() const { return colours == Colours::Rgb && samples == 3 && bits == 8 && !inPlanes(); }
     // Rows decoded at once: a block's, but no more than the picture has.
     uint32_t bandHeight() const { return std::min(blockHeight, height); }
 };
@@ -217,7 +219,9 @@ Samples samplesOf(const Layout& layout) {
 // in the machine's byte order.
 void unpack(const unsigned char* in, int bits, std::size_t count, bool indexes, unsigned char* out,
             std::size_t step) {
-    if (bits == 8) {
+    if (bits == 8 && step == 1) {
+        std::memcpy(out, in, count);
+    } else if (bits == 8) {
         for (std::size_t i = 0; i < count; ++i) out[i * step] = in[i];
     } else if (bits == 16) {
         for (std::size_t i = 0; i < count; ++i) {
@@ -289,8 +293,7 @@ struct TiffReader {
         const tmsize_t scanline = TIFFScanlineSize(tiff);
         if (scanline <= 0 || std::size_t(scanline) < rowBytes) return damaged(messages.error);
         // Plain 8-bit RGB is read straight into the picture.
-        const bool direct = layout.colours == Colours::Rgb && layout.samples == 3 && layout.bits == 8 &&
-                            layout.alpha < 0 && std::size_t(scanline) == 3 * std::size_t(layout.width);
+        const bool direct = layout.plainRgb() && std::size_t(scanline) == 3 * std::size_t(layout.width);
         Buffer raw(direct ? nullptr : allocate(picture, scanline, 1, 1));
         Buffer samples(direct ? nullptr : allocate(picture, layout.width, 1, layout.samples));
         if (!direct && (!raw || !samples)) return picture.error;
@@ -320,9 +323,11 @@ struct TiffReader {
         if (blockBytes <= 0 || std::size_t(blockBytes) / 4 > std::max<std::size_t>(pictureBytes, 16 << 20))
             return wxString::Format(wxT("damaged TIFF data (blocks of %ux%u for a %ux%u picture)"),
                                     layout.blockWidth, layout.blockHeight, layout.width, layout.height);
+        // Plain 8-bit RGB goes straight into the picture.
+        const bool plain = layout.plainRgb();
         Buffer raw(allocate(picture, blockBytes, 1, 1));
-        Buffer band(raw ? allocate(picture, layout.width, layout.bandHeight(), layout.samples) : nullptr);
-        if (!band) return picture.error;
+        Buffer band(raw && !plain ? allocate(picture, layout.width, layout.bandHeight(), layout.samples) : nullptr);
+        if (!raw || (!plain && !band)) return picture.error;
         const std::size_t bandStride = std::size_t(layout.width) * layout.samples;
         for (uint32_t y0 = 0; y0 < layout.height; y0 += layout.blockHeight) {
             const uint32_t rows = std::min(layout.blockHeight, layout.height - y0);
@@ -332,13 +337,14 @@ struct TiffReader {
                     const tmsize_t got = readBlock(raw.get(), blockBytes, x0, y0, plane);
                     if (got < 0 || std::size_t(got) < rowBytes * rows || failed()) return reason();
                     const std::size_t pixels = std::min(layout.blockWidth, layout.width - x0);
-                    for (uint32_t r = 0; r < rows; ++r)
+                    for (uint32_t r = 0; r < rows; ++r) {
+                        unsigned char* row = plain ? rgbRow(y0 + r) : band.get() + r * bandStride;
                         unpack(raw.get() + r * rowBytes, layout.bits, pixels * perBlock,
-                               layout.colours == Colours::Palette,
-                               band.get() + r * bandStride + std::size_t(x0) * layout.samples + plane,
+                               layout.colours == Colours::Palette, row + std::size_t(x0) * layout.samples + plane,
                                planes > 1 ? layout.samples : 1);
+                    }
                 }
-            for (uint32_t r = 0; r < rows; ++r)
+            for (uint32_t r = 0; !plain && r < rows; ++r)
                 convertRow(layout, band.get() + r * bandStride, layout.width, rgbRow(y0 + r), inkRow(y0 + r));
         }
         return wxString();
