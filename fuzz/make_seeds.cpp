@@ -250,7 +250,8 @@ Bytes tiff(const std::string& path, int width, int height, const TiffOptions& op
     std::vector<uint16_t> map(3 << options.bits);
     for (std::size_t i = 0; i < map.size(); ++i) map[i] = uint16_t(i * 40503u);
     if (photometric == PHOTOMETRIC_PALETTE)
-        TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data() + (1 << options.bits), map.data() + (2 << options.bits));
+        TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data() + (1 << options.bits),
+                     map.data() + (2 << options.bits));
     if (!options.profile.empty())
         TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(options.profile.size()), options.profile.data());
     writeTiffSamples(t, width, height, options);

@@ -66,7 +66,8 @@ Tiff openTiff(std::FILE* file, TiffMessages* messages) {
     TIFFOpenOptionsSetErrorHandlerExtR(options, keepError, messages);
     TIFFOpenOptionsSetWarningHandlerExtR(options, keepWarning, messages);
     const int descriptor = dup(fileno(file));
-    TIFF* tiff = descriptor < 0 || lseek(descriptor, 0, SEEK_SET) != 0 ? nullptr : TIFFFdOpenExt(descriptor, "", "rm", options);
+    const bool atStart = descriptor >= 0 && lseek(descriptor, 0, SEEK_SET) == 0;
+    TIFF* tiff = atStart ? TIFFFdOpenExt(descriptor, "", "rm", options) : nullptr;
     TIFFOpenOptionsFree(options);
     if (!tiff && descriptor >= 0) close(descriptor);
     return Tiff(tiff);

@@ -47,56 +47,54 @@ Bytes packed(const std::vector<unsigned>& values, int bits) {
     return out;
 }
 
-// The kind written by libtiff; more() sets further tags; a second page follows when asked.
-Bytes tiffOf(const Kind& k, const std::vector<unsigned>& values, const std::function<void(TIFF*)>& more = {},
+// The kind written by libtiff; more() sets further tags. A second page holds the values' complements.
+Bytes tiffOf(const Kind& k, std::vector<unsigned> values, const std::function<void(TIFF*)>& more = {},
              bool secondPage = false) {
     const std::string path = folder / "written.tif";
     TIFF* t = TIFFOpen(path.c_str(), k.big ? "w8" : "w");
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width), TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, k.samples), TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, k.bits);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, k.photometric), TIFFSetField(t, TIFFTAG_COMPRESSION, k.compression);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, k.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-    std::vector<uint16_t> extra(k.extra, k.extra + std::strlen(k.extra));
-    for (uint16_t& e : extra) e = uint16_t(e - '0');
-    if (!extra.empty()) TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
-    if (k.compression == COMPRESSION_JPEG && k.photometric == PHOTOMETRIC_YCBCR)
-        TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-    if (k.compression == COMPRESSION_WEBP) TIFFSetField(t, TIFFTAG_WEBP_LOSSLESS, 1);
-    std::vector<uint16_t> map(3 << k.bits);
-    for (std::size_t i = 0; i < map.size(); ++i) map[i] = uint16_t(i * 40503u);  // not 8-bit levels times 257
-    if (k.photometric == PHOTOMETRIC_PALETTE)
-        TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data() + (1 << k.bits), map.data() + (2 << k.bits));
-    if (more) more(t);
-    const int planes = k.planes ? k.samples : 1, per = k.planes ? 1 : k.samples;
-    const auto block = [&](int plane, int x0, int y0, int w, int h) {  // outside the picture: 0
-        std::vector<unsigned> row(std::size_t(w) * per);
-        Bytes bytes;
-        for (int y = y0; y < y0 + h; ++y) {
-            for (int x = x0; x < x0 + w; ++x)
-                for (int s = 0; s < per; ++s)
-                    row[(x - x0) * per + s] =
-                        x < width && y < height ? values[(std::size_t(y) * width + x) * k.samples + plane + s] : 0;
-            const Bytes r = packed(row, k.bits);
-            bytes.insert(bytes.end(), r.begin(), r.end());
+    for (int page = 0; page < 1 + secondPage; ++page) {
+        if (page) {
+            TIFFWriteDirectory(t);
+            for (unsigned& v : values) v = ((1u << k.bits) - 1) - v;
         }
-        return bytes;
-    };
-    if (k.tile) TIFFSetField(t, TIFFTAG_TILEWIDTH, k.tile), TIFFSetField(t, TIFFTAG_TILELENGTH, k.tile);
-    else TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, k.rowsPerStrip);
-    for (int plane = 0; plane < planes; ++plane)
-        for (int y = 0; y < height; y += k.tile ? int(k.tile) : 1)
-            for (int x = 0; x < width; x += k.tile ? int(k.tile) : width) {
-                Bytes b = k.tile ? block(plane, x, y, k.tile, k.tile) : block(plane, 0, y, width, 1);
-                if (k.tile) TIFFWriteTile(t, b.data(), x, y, 0, uint16_t(plane));
-                else TIFFWriteScanline(t, b.data(), y, uint16_t(plane));
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width), TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, k.samples), TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, k.bits);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, k.photometric), TIFFSetField(t, TIFFTAG_COMPRESSION, k.compression);
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, k.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        std::vector<uint16_t> extra(k.extra, k.extra + std::strlen(k.extra));
+        for (uint16_t& e : extra) e = uint16_t(e - '0');
+        if (!extra.empty()) TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
+        if (k.compression == COMPRESSION_JPEG && k.photometric == PHOTOMETRIC_YCBCR)
+            TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        if (k.compression == COMPRESSION_WEBP) TIFFSetField(t, TIFFTAG_WEBP_LOSSLESS, 1);
+        std::vector<uint16_t> map(3 << k.bits);
+        for (std::size_t i = 0; i < map.size(); ++i) map[i] = uint16_t(i * 40503u);  // not 8-bit levels times 257
+        if (k.photometric == PHOTOMETRIC_PALETTE)
+            TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data() + (1 << k.bits), map.data() + (2 << k.bits));
+        if (more) more(t);
+        const int planes = k.planes ? k.samples : 1, per = k.planes ? 1 : k.samples;
+        const auto block = [&](int plane, int x0, int y0, int w, int h) {  // outside the picture: 0
+            std::vector<unsigned> row(std::size_t(w) * per);
+            Bytes bytes;
+            for (int y = y0; y < y0 + h; ++y) {
+                for (int x = x0; x < x0 + w; ++x)
+                    for (int s = 0; s < per; ++s)
+                        row[(x - x0) * per + s] =
+                            x < width && y < height ? values[(std::size_t(y) * width + x) * k.samples + plane + s] : 0;
+                const Bytes r = packed(row, k.bits);
+                bytes.insert(bytes.end(), r.begin(), r.end());
             }
-    if (secondPage) {
-        TIFFWriteDirectory(t);
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 5), TIFFSetField(t, TIFFTAG_IMAGELENGTH, 3);
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1), TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        unsigned char row[5] = {1, 2, 3, 4, 5};
-        for (int y = 0; y < 3; ++y) TIFFWriteScanline(t, row, y, 0);
+            return bytes;
+        };
+        if (k.tile) TIFFSetField(t, TIFFTAG_TILEWIDTH, k.tile), TIFFSetField(t, TIFFTAG_TILELENGTH, k.tile);
+        else TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, k.rowsPerStrip);
+        for (int plane = 0; plane < planes; ++plane)
+            for (int y = 0; y < height; y += k.tile ? int(k.tile) : 1)
+                for (int x = 0; x < width; x += k.tile ? int(k.tile) : width) {
+                    Bytes b = k.tile ? block(plane, x, y, k.tile, k.tile) : block(plane, 0, y, width, 1);
+                    if (k.tile) TIFFWriteTile(t, b.data(), x, y, 0, uint16_t(plane));
+                    else TIFFWriteScanline(t, b.data(), y, uint16_t(plane));
+                }
     }
     TIFFClose(t);
     return fileBytes(path);
@@ -104,7 +102,9 @@ Bytes tiffOf(const Kind& k, const std::vector<unsigned>& values, const std::func
 
 Bytes put(const std::string& name, const Bytes& file) { return writeBytes(folder / name, file), file; }
 
-Bytes rgbOf(const DecodedPicture& d) { return d.ok() ? Bytes(d.pixels, d.pixels + 3 * std::size_t(d.width) * d.height) : Bytes(); }
+Bytes rgbOf(const DecodedPicture& d) {
+    return d.ok() ? Bytes(d.pixels, d.pixels + 3 * std::size_t(d.width) * d.height) : Bytes();
+}
 
 // 8-bit RGB of any compression and layout, and the kinds the toolkit read right (16-bit colour rounded, grey of
 // fewer bits, palettes of 16-bit colours, CMYK by the plain inverse of its inks, YCbCr):
@@ -128,8 +128,10 @@ TEST(TiffKinds, WhatTheToolkitReadComesOutAsItDecodedIt) {
         {"grey1.tif", grey, 1, 1}, {"grey2.tif", grey, 1, 2}, {"grey4-lzw.tif", grey, 1, 4, COMPRESSION_LZW},
         {"grey8.tif", grey, 1, 8},
         {"white-is-zero.tif", PHOTOMETRIC_MINISWHITE, 1, 8},
-        {"palette4.tif", PHOTOMETRIC_PALETTE, 1, 4}, {"palette8-tiles.tif", PHOTOMETRIC_PALETTE, 1, 8, COMPRESSION_LZW, 16},
-        {"cmyk8.tif", PHOTOMETRIC_SEPARATED, 4, 8}, {"cmyk8-planes.tif", PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_NONE, 0, 4, true},
+        {"palette4.tif", PHOTOMETRIC_PALETTE, 1, 4},
+        {"palette8-tiles.tif", PHOTOMETRIC_PALETTE, 1, 8, COMPRESSION_LZW, 16},
+        {"cmyk8.tif", PHOTOMETRIC_SEPARATED, 4, 8},
+        {"cmyk8-planes.tif", PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_NONE, 0, 4, true},
         {"ycbcr-uncompressed.tif", PHOTOMETRIC_YCBCR, 3, 8},  // read by libtiff's RGBA reader
     };
     for (const Kind& k : kinds) {
@@ -171,7 +173,8 @@ TEST(TiffKinds, OnlyAlphaIsTransparencyAndInksGoThroughTheirProfile) {
         bool secondPage = false;
     };
     const std::vector<Case> cases = {
-        {{"mask.tif", rgb, 4, 8, COMPRESSION_LZW, 0, 4, false, unspecified}, [](const unsigned* p, int c) { return p[c]; }},
+        {{"mask.tif", rgb, 4, 8, COMPRESSION_LZW, 0, 4, false, unspecified},
+         [](const unsigned* p, int c) { return p[c]; }},
         {{"mask-planes.tif", rgb, 4, 8, COMPRESSION_NONE, 16, 0, true, unspecified},
          [](const unsigned* p, int c) { return p[c]; }},
         {{"alpha.tif", rgb, 4, 8, COMPRESSION_NONE, 0, 4, false, unassociated},
@@ -205,7 +208,8 @@ TEST(TiffKinds, OnlyAlphaIsTransparencyAndInksGoThroughTheirProfile) {
                 expected[i] = static_cast<unsigned char>(c.expected(&values[i / 3 * k.samples], int(i % 3)));
         } else {
             Bytes inks(values.size());
-            for (std::size_t i = 0; i < inks.size(); ++i) inks[i] = static_cast<unsigned char>(eight(values[i], k.bits));
+            for (std::size_t i = 0; i < inks.size(); ++i)
+                inks[i] = static_cast<unsigned char>(eight(values[i], k.bits));
             cmsHPROFILE from = cmsOpenProfileFromMem(c.profile.data(), cmsUInt32Number(c.profile.size()));
             cmsHPROFILE srgb = cmsCreate_sRGBProfile();
             cmsHTRANSFORM t = cmsCreateTransform(from, TYPE_CMYK_8, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
@@ -246,9 +250,16 @@ TEST(TiffKinds, FlawedFilesFailWithAReasonOrConvertWithOneNote) {
     ASSERT_NE(at, orientation9.end());
     at[8] = 9;
     const std::atomic<bool> stop{true};
-    const struct { const char* name; Bytes file; wxString error; const std::atomic<bool>* cancel = nullptr; } cases[] = {
+    const struct {
+        const char* name;
+        Bytes file;
+        wxString error;
+        const std::atomic<bool>* cancel = nullptr;
+    } cases[] = {
         {"million.tif", million, "not enough memory for a 1000000x1000000 picture"},
-        {"float.tif", tiffOf(floats, valuesOf(floats, 1), [](TIFF* t) { TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); }),
+        {"float.tif",
+         tiffOf(floats, valuesOf(floats, 1),
+                [](TIFF* t) { TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); }),
          "unsupported TIFF (floating-point samples)"},
         {"cut-tiles.tif", Bytes(tiles.begin(), tiles.begin() + tiles.size() / 2), "damaged TIFF data (*"},
         {"stopped-strips.tif", tiffOf(plain, values), "cancelled", &stop},
