@@ -151,17 +151,23 @@ Colours coloursOf(TIFF* tiff, uint16_t photometric, uint16_t compression, uint16
     }
 }
 
-// The first extra sample that is alpha; others are ignored.
-void findAlpha(TIFF* tiff, Layout& layout, int channels) {
+// Which extra sample is alpha (the first so marked), or -1; any other is
+// ignored.
+int firstAlpha(TIFF* tiff, bool& associated) {
     uint16_t count = 0;
     uint16_t* kinds = nullptr;
-    if (!TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) || !kinds) return;
-    for (int i = 0; i < count && channels + i < layout.samples; ++i)
+    if (!TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) || !kinds) return -1;
+    for (int i = 0; i < count; ++i)
         if (kinds[i] == EXTRASAMPLE_ASSOCALPHA || kinds[i] == EXTRASAMPLE_UNASSALPHA) {
-            layout.alpha = channels + i;
-            layout.associated = kinds[i] == EXTRASAMPLE_ASSOCALPHA;
-            return;
+            associated = kinds[i] == EXTRASAMPLE_ASSOCALPHA;
+            return i;
         }
+    return -1;
+}
+
+void findAlpha(TIFF* tiff, Layout& layout) {
+    const int extra = firstAlpha(tiff, layout.associated);
+    if (extra >= 0 && layout.channels() + extra < layout.samples) layout.alpha = layout.channels() + extra;
 }
 
 // The layout, or why it cannot be read.
@@ -204,7 +210,7 @@ wxString readLayout(TIFF* tiff, Layout& layout) {
         if (layout.bits > 8) return unsupported(wxT("a 16-bit palette"));
         if (!readPalette(tiff, layout)) return damaged("a palette picture without a colour map");
     }
-    findAlpha(tiff, layout, layout.channels());
+    findAlpha(tiff, layout);
     return wxString();
 }
 
@@ -374,7 +380,8 @@ struct TiffReader {
     wxString readRgbaBands(TIFFRGBAImage& image) const {
         Buffer raster(allocate(picture, layout.width, layout.bandHeight(), 4));
         if (!raster) return picture.error;
-        const bool alpha = hasAlpha();
+        bool associated = false;
+        const bool alpha = firstAlpha(tiff, associated) >= 0;
         for (uint32_t y0 = 0; y0 < layout.height; y0 += layout.blockHeight) {
             if (source.cancelled()) return reason();
             const uint32_t rows = std::min(layout.blockHeight, layout.height - y0);
@@ -392,13 +399,6 @@ struct TiffReader {
         return wxString();
     }
 
-    bool hasAlpha() const {
-        uint16_t count = 0;
-        uint16_t* kinds = nullptr;
-        if (!TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) || !kinds) return false;
-        return std::any_of(kinds, kinds + count,
-                           [](uint16_t k) { return k == EXTRASAMPLE_ASSOCALPHA || k == EXTRASAMPLE_UNASSALPHA; });
-    }
 
     wxString read() const {
         if (layout.colours == Colours::Other) return readThroughRgba();
