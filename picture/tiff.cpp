@@ -96,6 +96,9 @@ struct Layout {
         return colours == Colours::Rgb ? 3 : colours == Colours::Cmyk ? 4 : 1;
     }
     bool inPlanes() const { return planar == PLANARCONFIG_SEPARATE && samples > 1; }
+    // The samples decoded of each pixel: its colours, then its alpha.
+    int kept() const { return channels() + (alpha >= 0); }
+    int storedIndex(int keptIndex) const { return keptIndex < channels() ? keptIndex : alpha; }
     // 8-bit RGB as the picture holds it: no conversion.
     bool plainRgb() const { return colours == Colours::Rgb && samples == 3 && bits == 8 && !inPlanes(); }
     // Rows decoded at once: a block's, but no more than the picture has.
@@ -170,6 +173,9 @@ void findAlpha(TIFF* tiff, Layout& layout) {
     if (extra >= 0 && layout.channels() + extra < layout.samples) layout.alpha = layout.channels() + extra;
 }
 
+// More than a picture with every channel an editor allows: no photo's.
+constexpr uint16_t maxSamples = 64;
+
 // The layout, or why it cannot be read.
 wxString readLayout(TIFF* tiff, Layout& layout) {
     TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &layout.width);
@@ -184,6 +190,8 @@ wxString readLayout(TIFF* tiff, Layout& layout) {
         photometric = layout.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
     if (layout.width == 0 || layout.height == 0)
         return wxString::Format(wxT("damaged TIFF data (a %ux%u picture)"), layout.width, layout.height);
+    if (layout.samples > maxSamples)
+        return unsupported(wxString::Format(wxT("%u samples per pixel"), layout.samples));
     if (format == SAMPLEFORMAT_IEEEFP || format == SAMPLEFORMAT_COMPLEXIEEEFP)
         return unsupported(wxT("floating-point samples"));
     if (format == SAMPLEFORMAT_COMPLEXINT) return unsupported(wxT("complex samples"));
@@ -220,29 +228,35 @@ Samples samplesOf(const Layout& layout) {
                                              : Samples::Rgb;
 }
 
-// count samples of bits each into 8-bit samples step apart: 16 bits rounded
-// to the nearest level (as libtiff's RGBA reader does for colour), fewer
-// spread over 0 to 255 unless they are palette indexes. 16-bit samples come
-// in the machine's byte order.
-void unpack(const unsigned char* in, int bits, std::size_t count, bool indexes, unsigned char* out,
-            std::size_t step) {
-    if (bits == 8 && step == 1) {
-        std::memcpy(out, in, count);
-    } else if (bits == 8) {
-        for (std::size_t i = 0; i < count; ++i) out[i * step] = in[i];
+// One sample of each of count pixels (sample first, then every stride-th)
+// of bits each, into 8-bit samples step apart: 16 bits rounded to the
+// nearest level (as libtiff's RGBA reader does for colour), fewer spread
+// over 0 to 255 unless they are palette indexes. 16-bit samples come in the
+// machine's byte order.
+void unpack(const unsigned char* in, int bits, std::size_t first, std::size_t stride, std::size_t count,
+            bool indexes, unsigned char* out, std::size_t step) {
+    if (bits == 8) {
+        for (std::size_t i = 0, k = first; i < count; ++i, k += stride) out[i * step] = in[k];
     } else if (bits == 16) {
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t i = 0, k = first; i < count; ++i, k += stride) {
             uint16_t value;
-            std::memcpy(&value, in + 2 * i, 2);
+            std::memcpy(&value, in + 2 * k, 2);
             out[i * step] = static_cast<unsigned char>((value + 128u) / 257u);
         }
     } else {
         const unsigned mask = (1u << bits) - 1, scale = indexes ? 1 : 255 / mask;
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t bit = i * bits;
+        for (std::size_t i = 0, k = first; i < count; ++i, k += stride) {
+            const std::size_t bit = k * bits;
             out[i * step] = static_cast<unsigned char>((in[bit / 8] >> (8 - bits - bit % 8) & mask) * scale);
         }
     }
+}
+
+// The kept samples of count interleaved pixels of a stored row.
+void unpackPixels(const Layout& layout, const unsigned char* in, std::size_t count, unsigned char* out) {
+    for (int j = 0; j < layout.kept(); ++j)
+        unpack(in, layout.bits, layout.storedIndex(j), layout.samples, count,
+               j == 0 && layout.colours == Colours::Palette, out + j, layout.kept());
 }
 
 // A colour laid on white by its alpha. Premultiplied colours have white's
@@ -261,7 +275,8 @@ void convertRow(const Layout& layout, const unsigned char* in, std::size_t pixel
                 unsigned char* inks) {
     const int channels = layout.channels();
     const bool cmyk = layout.colours == Colours::Cmyk;
-    for (std::size_t p = 0; p < pixels; ++p, in += layout.samples) {
+    const int alpha = layout.alpha >= 0 ? channels : -1;  // where kept() put it
+    for (std::size_t p = 0; p < pixels; ++p, in += layout.kept()) {
         unsigned char c[4];
         if (layout.colours == Colours::Palette) std::memcpy(c, layout.palette[in[0]], 3);
         else
@@ -269,8 +284,8 @@ void convertRow(const Layout& layout, const unsigned char* in, std::size_t pixel
         if (cmyk || layout.minIsWhite)
             for (int i = 0; i < channels; ++i) c[i] = static_cast<unsigned char>(255 - c[i]);
         const int colours = layout.colours == Colours::Palette ? 3 : channels;
-        if (layout.alpha >= 0)
-            for (int i = 0; i < colours; ++i) c[i] = composite(c[i], in[layout.alpha], layout.associated, cmyk);
+        if (alpha >= 0)
+            for (int i = 0; i < colours; ++i) c[i] = composite(c[i], in[alpha], layout.associated, cmyk);
         unsigned char* out = rgb + 3 * p;
         if (cmyk && inks) std::memcpy(inks + 4 * p, c, 4);
         else if (cmyk)
@@ -302,59 +317,69 @@ struct TiffReader {
         // Plain 8-bit RGB is read straight into the picture.
         const bool direct = layout.plainRgb() && std::size_t(scanline) == 3 * std::size_t(layout.width);
         Buffer raw(direct ? nullptr : allocate(picture, scanline, 1, 1));
-        Buffer samples(direct ? nullptr : allocate(picture, layout.width, 1, layout.samples));
+        Buffer samples(direct ? nullptr : allocate(picture, layout.width, 1, layout.kept()));
         if (!direct && (!raw || !samples)) return picture.error;
         for (uint32_t y = 0; y < layout.height; ++y) {
             if (y % 64 == 0 && source.cancelled()) return reason();
             unsigned char* into = direct ? rgbRow(y) : raw.get();
             if (TIFFReadScanline(tiff, into, y, 0) < 0 || failed()) return reason();
             if (direct) continue;
-            unpack(raw.get(), layout.bits, std::size_t(layout.width) * layout.samples,
-                   layout.colours == Colours::Palette, samples.get(), 1);
+            unpackPixels(layout, raw.get(), layout.width, samples.get());
             convertRow(layout, samples.get(), layout.width, rgbRow(y), inkRow(y));
         }
         return wxString();
     }
 
     // Tiles, or strips stored a sample plane at a time: a band of rows, one
-    // block high, gathered from every block across it and every plane.
+    // block high, gathered from every block across it and every plane kept.
     wxString readBlocks() const {
-        const int planes = layout.inPlanes() ? layout.samples : 1;
-        const int perBlock = planes > 1 ? 1 : layout.samples;
+        const bool inPlanes = layout.inPlanes();
+        const int planes = inPlanes ? layout.kept() : 1;
+        const int perBlock = inPlanes ? 1 : layout.samples;
         const std::size_t rowBytes = (std::size_t(layout.blockWidth) * perBlock * layout.bits + 7) / 8;
         const tmsize_t blockBytes = layout.tiled ? TIFFTileSize(tiff) : TIFFStripSize(tiff);
-        std::size_t pictureBytes = 0;
-        byteCount(layout.width, layout.height, layout.samples * 2, pictureBytes);
-        // A block far larger than the picture is no real file's: refused
-        // before it is allocated.
-        if (blockBytes <= 0 || std::size_t(blockBytes) / 4 > std::max<std::size_t>(pictureBytes, 16 << 20))
+        // A block far larger than the part of the picture it covers is no
+        // real file's: refused before it is allocated.
+        std::size_t covered = 0;
+        byteCount(std::min(layout.blockWidth, layout.width), layout.bandHeight(), layout.samples * 2, covered);
+        if (blockBytes <= 0 || std::size_t(blockBytes) / 4 > std::max<std::size_t>(covered, 16 << 20))
             return wxString::Format(wxT("damaged TIFF data (blocks of %ux%u for a %ux%u picture)"),
                                     layout.blockWidth, layout.blockHeight, layout.width, layout.height);
         // Plain 8-bit RGB goes straight into the picture.
         const bool plain = layout.plainRgb();
         Buffer raw(allocate(picture, blockBytes, 1, 1));
-        Buffer band(raw && !plain ? allocate(picture, layout.width, layout.bandHeight(), layout.samples) : nullptr);
+        Buffer band(raw && !plain ? allocate(picture, layout.width, layout.bandHeight(), layout.kept()) : nullptr);
         if (!raw || (!plain && !band)) return picture.error;
-        const std::size_t bandStride = std::size_t(layout.width) * layout.samples;
+        const std::size_t bandStride = std::size_t(layout.width) * layout.kept();
         for (uint32_t y0 = 0; y0 < layout.height; y0 += layout.blockHeight) {
             const uint32_t rows = std::min(layout.blockHeight, layout.height - y0);
             for (int plane = 0; plane < planes; ++plane)
                 for (uint32_t x0 = 0; x0 < layout.width; x0 += layout.blockWidth) {
                     if (source.cancelled()) return reason();
-                    const tmsize_t got = readBlock(raw.get(), blockBytes, x0, y0, plane);
+                    const int stored = inPlanes ? layout.storedIndex(plane) : 0;
+                    const tmsize_t got = readBlock(raw.get(), blockBytes, x0, y0, stored);
                     if (got < 0 || std::size_t(got) < rowBytes * rows || failed()) return reason();
-                    const std::size_t pixels = std::min(layout.blockWidth, layout.width - x0);
-                    for (uint32_t r = 0; r < rows; ++r) {
-                        unsigned char* row = plain ? rgbRow(y0 + r) : band.get() + r * bandStride;
-                        unpack(raw.get() + r * rowBytes, layout.bits, pixels * perBlock,
-                               layout.colours == Colours::Palette, row + std::size_t(x0) * layout.samples + plane,
-                               planes > 1 ? layout.samples : 1);
-                    }
+                    placeBlock(raw.get(), rowBytes, rows, x0, y0, plane, band.get());
                 }
             for (uint32_t r = 0; !plain && r < rows; ++r)
                 convertRow(layout, band.get() + r * bandStride, layout.width, rgbRow(y0 + r), inkRow(y0 + r));
         }
         return wxString();
+    }
+
+    // A decoded block's rows: plain RGB straight into the picture, else
+    // their kept samples into the band (null for plain RGB).
+    void placeBlock(const unsigned char* raw, std::size_t rowBytes, uint32_t rows, uint32_t x0, uint32_t y0,
+                    int plane, unsigned char* band) const {
+        const std::size_t pixels = std::min(layout.blockWidth, layout.width - x0);
+        const std::size_t stride = std::size_t(layout.width) * layout.kept(), at = std::size_t(x0) * layout.kept();
+        const bool indexes = plane == 0 && layout.colours == Colours::Palette;
+        for (uint32_t r = 0; r < rows; ++r) {
+            const unsigned char* in = raw + r * rowBytes;
+            if (!band) std::memcpy(rgbRow(y0 + r) + 3 * std::size_t(x0), in, 3 * pixels);
+            else if (!layout.inPlanes()) unpackPixels(layout, in, pixels, band + r * stride + at);
+            else unpack(in, layout.bits, 0, 1, pixels, indexes, band + r * stride + at + plane, layout.kept());
+        }
     }
 
     tmsize_t readBlock(unsigned char* into, tmsize_t size, uint32_t x0, uint32_t y0, int plane) const {

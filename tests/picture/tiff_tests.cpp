@@ -261,6 +261,8 @@ TEST(TiffKinds, FlawedFilesFailWithAReasonOrConvertWithOneNote) {
          tiffOf(floats, valuesOf(floats, 1),
                 [](TIFF* t) { TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); }),
          "unsupported TIFF (floating-point samples)"},
+        {"many-samples.tif", fileBytes(PIXLOOM_FUZZ_REGRESSIONS "/tiff/5889-samples-per-pixel"),
+         "unsupported TIFF (5889 samples per pixel)"},
         {"cut-tiles.tif", Bytes(tiles.begin(), tiles.begin() + tiles.size() / 2), "damaged TIFF data (*"},
         {"stopped-strips.tif", tiffOf(plain, values), "cancelled", &stop},
         {"stopped-tiles.tif", tiles, "cancelled", &stop},
