@@ -273,6 +273,10 @@ unsigned char composite(unsigned colour, unsigned alpha, bool associated, bool i
 // profile are their plain inverse, as libtiff's RGBA reader gives them.
 void convertRow(const Layout& layout, const unsigned char* in, std::size_t pixels, unsigned char* rgb,
                 unsigned char* inks) {
+    if (layout.colours == Colours::Rgb && layout.alpha < 0) {  // already RGB (from 16 bits, say)
+        std::memcpy(rgb, in, 3 * pixels);
+        return;
+    }
     const int channels = layout.channels();
     const bool cmyk = layout.colours == Colours::Cmyk;
     const int alpha = layout.alpha >= 0 ? channels : -1;  // where kept() put it
