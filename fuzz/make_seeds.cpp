@@ -190,28 +190,71 @@ Bytes png(int width, int height, const PngOptions& options) {
 struct TiffOptions {
     int channels = 3, orientation = 1, compression = COMPRESSION_NONE;
     Bytes profile;
+    int bits = 8, photometric = -1;  // -1: grey or RGB by the channels
+    uint32_t tile = 0;               // the side of square tiles; 0: strips of 4 rows
+    bool planes = false;
+    uint16_t extra = EXTRASAMPLE_ASSOCALPHA;  // of a channel beyond the colours
 };
 
+int colourChannels(int photometric) {
+    return photometric == PHOTOMETRIC_SEPARATED ? 4
+           : photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_YCBCR ? 3
+                                                                              : 1;
+}
+
+// Each strip row or tile as libtiff sizes it, 8-bit interleaved samples as
+// they come, deeper or planar ones made up.
+void writeTiffSamples(TIFF* t, int width, int height, const TiffOptions& options) {
+    const int planes = options.planes ? options.channels : 1;
+    if (options.bits == 8 && planes == 1 && !options.tile) {
+        Bytes pixels = samples(width, height, options.channels);
+        for (int y = 0; y < height; ++y)
+            TIFFWriteScanline(t, &pixels[std::size_t(y) * width * options.channels], y, 0);
+        return;
+    }
+    Bytes block = samples(int(options.tile ? TIFFTileSize(t) : TIFFScanlineSize(t)), 1, 1);
+    for (int plane = 0; plane < planes; ++plane)
+        for (int y = 0; y < height; y += options.tile ? int(options.tile) : 1)
+            for (int x = 0; x < (options.tile ? width : 1); x += options.tile ? int(options.tile) : 1) {
+                if (options.tile) TIFFWriteTile(t, block.data(), x, y, 0, uint16_t(plane));
+                else TIFFWriteScanline(t, block.data(), y, uint16_t(plane));
+            }
+}
+
 Bytes tiff(const std::string& path, int width, int height, const TiffOptions& options) {
+    const int photometric = options.photometric >= 0 ? options.photometric
+                            : options.channels == 1  ? PHOTOMETRIC_MINISBLACK
+                                                     : PHOTOMETRIC_RGB;
     TIFF* t = TIFFOpen(path.c_str(), "w");
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, options.channels);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, options.bits);
     TIFFSetField(t, TIFFTAG_COMPRESSION, options.compression);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, options.channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
+    if (options.planes) TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
     TIFFSetField(t, TIFFTAG_ORIENTATION, options.orientation);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 4);
+    if (options.tile) {
+        TIFFSetField(t, TIFFTAG_TILEWIDTH, options.tile);
+        TIFFSetField(t, TIFFTAG_TILELENGTH, options.tile);
+    } else {
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, options.compression == COMPRESSION_JPEG ? 16 : 4);
+    }
     TIFFSetField(t, TIFFTAG_MAKE, "pixloom");
     TIFFSetField(t, TIFFTAG_DATETIME, "2024:01:02 03:04:05");
-    if (options.channels == 4) {
-        const uint16_t extra = EXTRASAMPLE_ASSOCALPHA;
-        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
-    }
+    if (options.channels > colourChannels(photometric)) TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &options.extra);
+    if (photometric == PHOTOMETRIC_YCBCR && options.compression == COMPRESSION_JPEG)
+        TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    else if (photometric == PHOTOMETRIC_YCBCR)
+        TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 1, 1);
+    std::vector<uint16_t> map(3 << options.bits);
+    for (std::size_t i = 0; i < map.size(); ++i) map[i] = uint16_t(i * 40503u);
+    if (photometric == PHOTOMETRIC_PALETTE)
+        TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data() + (1 << options.bits),
+                     map.data() + (2 << options.bits));
     if (!options.profile.empty())
         TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(options.profile.size()), options.profile.data());
-    Bytes pixels = samples(width, height, options.channels);
-    for (int y = 0; y < height; ++y) TIFFWriteScanline(t, &pixels[std::size_t(y) * width * options.channels], y, 0);
+    writeTiffSamples(t, width, height, options);
     TIFFClose(t);
     std::ifstream in(path, std::ios::binary);
     Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -289,6 +332,16 @@ void decoderSeeds(const std::filesystem::path& cameraFiles) {
     put("tiff", "turned-deflate.tif", tiff(scratch, 7, 9, {3, 6, COMPRESSION_ADOBE_DEFLATE, {}}));
     put("tiff", "alpha-mirrored.tif", tiff(scratch, 5, 4, {4, 7, COMPRESSION_PACKBITS, {}}));
     put("tiff", "camera.tif", fileBytes(cameraFiles / "camera.tif"));
+    put("tiff", "rgba16-tiles-planes.tif",
+        tiff(scratch, 19, 17, {4, 1, COMPRESSION_LZW, {}, 16, -1, 16, true, EXTRASAMPLE_UNASSALPHA}));
+    put("tiff", "mask-in-planes.tif",
+        tiff(scratch, 9, 7, {4, 1, COMPRESSION_NONE, {}, 8, -1, 0, true, EXTRASAMPLE_UNSPECIFIED}));
+    put("tiff", "palette4.tif", tiff(scratch, 9, 5, {1, 1, COMPRESSION_PACKBITS, {}, 4, PHOTOMETRIC_PALETTE}));
+    put("tiff", "grey1-tiles.tif", tiff(scratch, 20, 18, {1, 8, COMPRESSION_NONE, {}, 1, -1, 16}));
+    put("tiff", "cmyk-profile.tif",
+        tiff(scratch, 6, 6, {4, 1, COMPRESSION_ADOBE_DEFLATE, cmykProfile(), 8, PHOTOMETRIC_SEPARATED}));
+    put("tiff", "ycbcr-jpeg.tif", tiff(scratch, 16, 16, {3, 1, COMPRESSION_JPEG, {}, 8, PHOTOMETRIC_YCBCR}));
+    put("tiff", "ycbcr-plain.tif", tiff(scratch, 5, 3, {3, 1, COMPRESSION_NONE, {}, 8, PHOTOMETRIC_YCBCR}));
 
     wxImage masked = colours(10, 8);
     masked.SetMaskColour(0, 0, 0);

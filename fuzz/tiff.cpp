@@ -1,7 +1,11 @@
-// TIFF sources: the toolkit's decoding, the header's orientation and
-// profile, the file's EXIF.
+// TIFF sources: the reader over libtiff (strips, tiles, planes, every kind
+// of sample, its RGBA reader for the rest), the orientation and profile,
+// the file's EXIF.
 #include "decode_support.h"
 #include "fuzz_support.h"
+
+#include <algorithm>
+#include <iterator>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzing::startToolkit();
@@ -9,6 +13,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!(fuzzing::startsWith(data, size, "II*\0", 4) || fuzzing::startsWith(data, size, "MM\0*", 4))) return -1;
+    const char* const signatures[] = {"II*\0", "MM\0*", "II+\0", "MM\0+"};  // classic and BigTIFF
+    if (std::none_of(std::begin(signatures), std::end(signatures),
+                     [&](const char* s) { return fuzzing::startsWith(data, size, s, 4); }))
+        return -1;
     return fuzzing::decodeSource(data, size);
 }

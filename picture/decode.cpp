@@ -104,8 +104,9 @@ bool isPng(const unsigned char* head) { return std::memcmp(head, "\x89PNG", 4) =
 bool isWebpFile(const unsigned char* head) {
     return std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0;
 }
-bool isTiff(const unsigned char* head) {
-    return std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0;
+bool isTiff(const unsigned char* head) {  // classic or BigTIFF
+    return std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0 ||
+           std::memcmp(head, "II+\0", 4) == 0 || std::memcmp(head, "MM\0+", 4) == 0;
 }
 
 // The source opened for reading, or null with the reason in error.
@@ -168,10 +169,11 @@ DecodedPicture decodePicture(const wxString& path, const DecodeOptions& options,
     unsigned char magic[12] = {};
     const std::size_t read = std::fread(magic, 1, sizeof magic, file.get());
     std::rewind(file.get());
-    const Source source{file.get(), options, read >= 4 && isTiff(magic)};
+    const Source source{file.get(), options};
     if (read >= 2 && isJpeg(magic)) decodeJpeg(source, picture, spent);
     else if (read >= 4 && isPng(magic)) decodePng(source, picture, spent);
     else if (read == sizeof magic && isWebpFile(magic)) decodeWebpFile(source, picture, spent);
+    else if (read >= 4 && isTiff(magic)) decodeTiff(source, picture, spent);
     else decodeWithToolkit(source, picture, spent);
     if (!picture.error.empty()) picture.fail(picture.error);
     if (times) *times = spent;

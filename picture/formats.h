@@ -35,7 +35,6 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 struct Source {
     std::FILE* file;
     DecodeOptions options;
-    bool tiff = false;  // the file starts with a TIFF header
     int threads() const;
     bool cancelled() const { return options.cancel && options.cancel->load(std::memory_order_relaxed); }
 };
@@ -45,7 +44,8 @@ struct Source {
 void decodeJpeg(const Source& source, DecodedPicture& picture, DecodeTimes& times);
 void decodePng(const Source& source, DecodedPicture& picture, DecodeTimes& times);
 void decodeWebpFile(const Source& source, DecodedPicture& picture, DecodeTimes& times);
-// GIF, BMP and TIFF, decoded by the toolkit.
+void decodeTiff(const Source& source, DecodedPicture& picture, DecodeTimes& times);
+// GIF and BMP, decoded by the toolkit.
 void decodeWithToolkit(const Source& source, DecodedPicture& picture, DecodeTimes& times);
 
 // Encoders, for encodePicture.
@@ -75,14 +75,6 @@ bool findFirstGifImage(std::FILE* file, GifImage& image);
 bool readJpegSize(std::FILE* file, long long& width, long long& height);
 bool readTiffSize(std::FILE* file, long long& width, long long& height);
 bool readWebpFileSize(std::FILE* file, long long& width, long long& height);
-
-// What a TIFF header says beyond its samples.
-struct TiffMetadata {
-    Bytes profile;
-    bool grey = false;
-    int orientation = 1;  // what is still to apply after the toolkit's load
-};
-TiffMetadata readTiffMetadata(std::FILE* file);
 
 // The orientation an EXIF block (from its TIFF header on) gives; 1 when it
 // has none. A value outside 1 to 8 counts as 1, with a note.

@@ -1,7 +1,5 @@
-// GIF, BMP and TIFF: decoded by the toolkit, its log messages caught (a
+// GIF and BMP: decoded by the toolkit, its log messages caught (a
 // window's log target would show them in a box).
-#include "colour.h"
-#include "exif.h"
 #include "formats.h"
 #include "log_capture.h"
 #include "transparency.h"
@@ -61,17 +59,13 @@ private:
 // short phrase.
 wxString loadFailure(const LogCapture& log) {
     wxString reason = log.first();
-    // libtiff's words come with the stream's name and the module.
-    reason.StartsWith(wxT("image: "), &reason);
-    const int module = reason.Find(wxT(" (in module"));
-    if (module != wxNOT_FOUND) reason.Truncate(module);
     reason.Trim().Trim(false);
     while (reason.EndsWith(wxT("."))) reason.RemoveLast();
     if (reason.length() > 1 && wxIslower(reason[1])) reason[0] = wxTolower(reason[0]);
     return reason.empty() ? wxString(wxT("not a readable image")) : reason;
 }
 
-// Some loaders report missing data (a truncated GIF or TIFF) and still give
+// Some loaders report missing data (a truncated GIF) and still give
 // a picture, the rest made up: that is a failure too.
 bool loadImage(std::FILE* file, bool gif, wxImage& image, wxString& reason) {
     LogCapture log;
@@ -138,13 +132,7 @@ wxString bmpRefusal(std::FILE* file) {
 }  // namespace
 
 void decodeWithToolkit(const Source& source, DecodedPicture& picture, DecodeTimes& times) {
-    Clock::time_point start = Clock::now();
-    const TiffMetadata metadata = source.tiff ? readTiffMetadata(source.file) : TiffMetadata();
-    if (source.tiff) picture.exif = tiffFileExif(source.file);
-    std::rewind(source.file);
-    times.metadata = millisecondsSince(start);
-
-    start = Clock::now();
+    const Clock::time_point start = Clock::now();
     const bool gif = isGif(source.file);
     const wxString refusal = gif ? gifDamage(source.file) : bmpRefusal(source.file);
     if (!refusal.empty()) return picture.fail(refusal);
@@ -157,17 +145,7 @@ void decodeWithToolkit(const Source& source, DecodedPicture& picture, DecodeTime
     picture.width = static_cast<int>(width);
     picture.height = static_cast<int>(height);
     takeSamples(image, picture.pixels);
-    image.Destroy();
     times.samples = millisecondsSince(start);
-
-    start = Clock::now();
-    const Samples samples = metadata.grey ? Samples::Grey : Samples::Rgb;
-    ColourConversion conversion(metadata.profile, samples, picture.notes);
-    if (conversion.active()) convertColours(conversion, picture, samples, source.threads());
-    if (!picture.error.empty()) return picture.fail(picture.error);
-    if (!orientPicture(picture, metadata.orientation, source.threads()))
-        picture.fail(wxString::Format(wxT("not enough memory to turn a %lldx%lld picture"), width, height));
-    times.conversion = millisecondsSince(start);
 }
 
 wxString encodeWithToolkit(const RgbPicture& picture, const wxString& extension, std::vector<char>& out) {

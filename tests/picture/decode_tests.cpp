@@ -57,28 +57,6 @@ Bytes nearSrgb() {
     return profileOn(cmsBuildTabulatedToneCurve16(nullptr, 1024, table), &primaries);
 }
 
-// A printer-like CMYK profile: ink darkens its opposite colour, black darkens all.
-Bytes cmykLike() {
-    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
-    cmsSetProfileVersion(profile, 2.1);  // a lone grid is a v2 lut16, not a v4 A-to-B table
-    cmsSetDeviceClass(profile, cmsSigOutputClass);
-    cmsSetColorSpace(profile, cmsSigCmykData);
-    cmsSetPCS(profile, cmsSigLabData);
-    cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
-    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 3, 4, 3, nullptr);
-    cmsStageSampleCLut16bit(grid, [](const cmsUInt16Number in[], cmsUInt16Number out[], void*) -> cmsInt32Number {
-        const double c = in[0] / 65535.0, m = in[1] / 65535.0, y = in[2] / 65535.0, k = in[3] / 65535.0;
-        const cmsCIELab lab = {100 * (1 - k) * (1 - 0.3 * (c + m + y)), 60 * (m - c), 60 * (y - m)};
-        cmsFloat2LabEncoded(out, &lab);
-        return TRUE;
-    }, nullptr, 0);
-    cmsPipelineInsertStage(lut, cmsAT_BEGIN, grid);
-    cmsWriteTag(profile, cmsSigAToB0Tag, lut);
-    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
-    cmsPipelineFree(lut);
-    return savedProfile(profile);
-}
-
 // A profile LittleCMS refuses though its structure is sound (libpng takes it): the red colorant's type is unknown.
 Bytes broken() {
     Bytes p = adobeLike();
@@ -249,7 +227,7 @@ TEST(Orientation, AllEightStandUpright) {
 
 // Two decodes at once too (a worker per file in the program): the same samples.
 TEST(ColourProfiles, ConvertToSrgbAsLittleCmsDoesAlsoTwoAtOnce) {
-    const Bytes adobe = adobeLike(), srgb = savedProfile(cmsCreate_sRGBProfile()), grey = greyGamma22(), cmyk = cmykLike();
+    const Bytes adobe = adobeLike(), srgb = savedProfile(cmsCreate_sRGBProfile()), grey = greyGamma22(), cmyk = cmykProfile();
     const Raster greys = noise(19, 11, 1, 7), inks = noise(23, 13, 4, 12);
     const Bytes asStored = colours.samples, asJpeg = readJpeg(jpegFile(colours)).samples;
     const char* const ignored = "colour profile ignored: ";

@@ -274,6 +274,28 @@ inline Bytes savedProfile(cmsHPROFILE profile) {
     return bytes;
 }
 
+// A printer-like CMYK profile: ink darkens its opposite colour, black darkens all.
+inline Bytes cmykProfile() {
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 2.1);  // a lone grid is a v2 lut16, not a v4 A-to-B table
+    cmsSetDeviceClass(profile, cmsSigOutputClass);
+    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 3, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(grid, [](const cmsUInt16Number in[], cmsUInt16Number out[], void*) -> cmsInt32Number {
+        const double c = in[0] / 65535.0, m = in[1] / 65535.0, y = in[2] / 65535.0, k = in[3] / 65535.0;
+        const cmsCIELab lab = {100 * (1 - k) * (1 - 0.3 * (c + m + y)), 60 * (m - c), 60 * (y - m)};
+        cmsFloat2LabEncoded(out, &lab);
+        return TRUE;
+    }, nullptr, 0);
+    cmsPipelineInsertStage(lut, cmsAT_BEGIN, grid);
+    cmsWriteTag(profile, cmsSigAToB0Tag, lut);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsPipelineFree(lut);
+    return savedProfile(profile);
+}
+
 inline Bytes taken(const std::uint8_t* data, std::size_t size) {  // from libwebp's allocation
     Bytes bytes(data, data + size);
     WebPFree(const_cast<std::uint8_t*>(data));

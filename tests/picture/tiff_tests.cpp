@@ -1,0 +1,302 @@
+// TIFF files of every kind libtiff writes, read by pixloom's own reader: what the toolkit read right comes out as it
+// did, sample for sample; alpha (and only alpha) is laid on white; CMYK goes through its profile; flawed files fail
+// with a reason or convert with one note, and libtiff prints nothing.
+#include "picture.h"
+#include "test_files.h"
+#include "test_pictures.h"
+
+#include <gtest/gtest.h>
+#include <wx/image.h>
+#include <wx/log.h>
+
+#include <algorithm>
+#include <atomic>
+
+namespace {
+
+const Folder folder;
+const int width = 37, height = 21;  // partial strips and tiles at both edges
+
+struct Kind {
+    const char* name;
+    uint16_t photometric, samples, bits;
+    uint16_t compression = COMPRESSION_NONE;
+    uint32_t tile = 0;          // the side of square tiles; 0: strips
+    uint32_t rowsPerStrip = 4;
+    bool planes = false;        // one plane per sample
+    const char* extra = "";  // ExtraSamples, one digit each
+    bool big = false;        // BigTIFF
+};
+
+// Stored sample values, interleaved, of the kind's depth.
+std::vector<unsigned> valuesOf(const Kind& k, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<unsigned> values(std::size_t(width) * height * k.samples);
+    for (unsigned& v : values) v = random() & ((1u << k.bits) - 1);
+    return values;
+}
+
+Bytes packed(const std::vector<unsigned>& values, int bits) {
+    Bytes out((values.size() * bits + 7) / 8);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const uint16_t wide = uint16_t(values[i]);  // in the machine's order, as libtiff takes it
+        if (bits == 16) std::memcpy(&out[2 * i], &wide, 2);
+        else if (bits == 8) out[i] = static_cast<unsigned char>(values[i]);
+        else out[i * bits / 8] |= static_cast<unsigned char>(values[i] << (8 - bits - i * bits % 8));
+    }
+    return out;
+}
+
+// The kind written by libtiff; more() sets further tags. A second page holds the values' complements.
+Bytes tiffOf(const Kind& k, std::vector<unsigned> values, const std::function<void(TIFF*)>& more = {},
+             bool secondPage = false) {
+    const std::string path = folder / "written.tif";
+    TIFF* t = TIFFOpen(path.c_str(), k.big ? "w8" : "w");
+    for (int page = 0; page < 1 + secondPage; ++page) {
+        if (page) {
+            TIFFWriteDirectory(t);
+            for (unsigned& v : values) v = ((1u << k.bits) - 1) - v;
+        }
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width), TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, k.samples), TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, k.bits);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, k.photometric), TIFFSetField(t, TIFFTAG_COMPRESSION, k.compression);
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, k.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        std::vector<uint16_t> extra(k.extra, k.extra + std::strlen(k.extra));
+        for (uint16_t& e : extra) e = uint16_t(e - '0');
+        if (!extra.empty()) TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
+        if (k.compression == COMPRESSION_JPEG && k.photometric == PHOTOMETRIC_YCBCR)
+            TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        if (k.compression == COMPRESSION_WEBP) TIFFSetField(t, TIFFTAG_WEBP_LOSSLESS, 1);
+        std::vector<uint16_t> map(3 << k.bits);
+        for (std::size_t i = 0; i < map.size(); ++i) map[i] = uint16_t(i * 40503u);  // not 8-bit levels times 257
+        if (k.photometric == PHOTOMETRIC_PALETTE)
+            TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data() + (1 << k.bits), map.data() + (2 << k.bits));
+        if (more) more(t);
+        const int planes = k.planes ? k.samples : 1, per = k.planes ? 1 : k.samples;
+        const auto block = [&](int plane, int x0, int y0, int w, int h) {  // outside the picture: 0
+            std::vector<unsigned> row(std::size_t(w) * per);
+            Bytes bytes;
+            for (int y = y0; y < y0 + h; ++y) {
+                for (int x = x0; x < x0 + w; ++x)
+                    for (int s = 0; s < per; ++s)
+                        row[(x - x0) * per + s] =
+                            x < width && y < height ? values[(std::size_t(y) * width + x) * k.samples + plane + s] : 0;
+                const Bytes r = packed(row, k.bits);
+                bytes.insert(bytes.end(), r.begin(), r.end());
+            }
+            return bytes;
+        };
+        if (k.tile) TIFFSetField(t, TIFFTAG_TILEWIDTH, k.tile), TIFFSetField(t, TIFFTAG_TILELENGTH, k.tile);
+        else TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, k.rowsPerStrip);
+        for (int plane = 0; plane < planes; ++plane)
+            for (int y = 0; y < height; y += k.tile ? int(k.tile) : 1)
+                for (int x = 0; x < width; x += k.tile ? int(k.tile) : width) {
+                    Bytes b = k.tile ? block(plane, x, y, k.tile, k.tile) : block(plane, 0, y, width, 1);
+                    if (k.tile) TIFFWriteTile(t, b.data(), x, y, 0, uint16_t(plane));
+                    else TIFFWriteScanline(t, b.data(), y, uint16_t(plane));
+                }
+    }
+    TIFFClose(t);
+    return fileBytes(path);
+}
+
+Bytes put(const std::string& name, const Bytes& file) { return writeBytes(folder / name, file), file; }
+
+Bytes rgbOf(const DecodedPicture& d) {
+    return d.ok() ? Bytes(d.pixels, d.pixels + 3 * std::size_t(d.width) * d.height) : Bytes();
+}
+
+// 8-bit RGB of any compression and layout, and the kinds the toolkit read right (16-bit colour rounded, grey of
+// fewer bits, palettes of 16-bit colours, CMYK by the plain inverse of its inks, YCbCr):
+// as the toolkit decodes the same file, and the size the header tells.
+TEST(TiffKinds, WhatTheToolkitReadComesOutAsItDecodedIt) {
+    const uint16_t rgb = PHOTOMETRIC_RGB, grey = PHOTOMETRIC_MINISBLACK;
+    const std::vector<Kind> kinds = {
+        {"rgb8-strips-of-one-row.tif", rgb, 3, 8, COMPRESSION_NONE, 0, 1},
+        {"rgb8-lzw.tif", rgb, 3, 8, COMPRESSION_LZW},
+        {"rgb8-deflate-tiles.tif", rgb, 3, 8, COMPRESSION_ADOBE_DEFLATE, 16},
+        {"rgb8-packbits-tiles-planes.tif", rgb, 3, 8, COMPRESSION_PACKBITS, 16, 0, true},
+        {"rgb8-planes.tif", rgb, 3, 8, COMPRESSION_LZW, 0, 8, true},
+        {"rgb8-one-strip.tif", rgb, 3, 8, COMPRESSION_NONE, 0, height},
+        {"rgb8-bigtiff.tif", rgb, 3, 8, COMPRESSION_LZW, 16, 0, false, "", true},
+        {"rgb8-jpeg-ycbcr.tif", PHOTOMETRIC_YCBCR, 3, 8, COMPRESSION_JPEG, 0, 16},
+        {"rgb8-jpeg-tiles.tif", rgb, 3, 8, COMPRESSION_JPEG, 16},
+        {"rgb8-zstd.tif", rgb, 3, 8, COMPRESSION_ZSTD},
+        {"rgb8-lzma-tiles.tif", rgb, 3, 8, COMPRESSION_LZMA, 32},
+        {"rgb8-webp.tif", rgb, 3, 8, COMPRESSION_WEBP, 0, height},
+        {"rgb16-lzw.tif", rgb, 3, 16, COMPRESSION_LZW},
+        {"grey1.tif", grey, 1, 1}, {"grey2.tif", grey, 1, 2}, {"grey4-lzw.tif", grey, 1, 4, COMPRESSION_LZW},
+        {"grey8.tif", grey, 1, 8},
+        {"white-is-zero.tif", PHOTOMETRIC_MINISWHITE, 1, 8},
+        {"palette4.tif", PHOTOMETRIC_PALETTE, 1, 4},
+        {"palette8-tiles.tif", PHOTOMETRIC_PALETTE, 1, 8, COMPRESSION_LZW, 16},
+        {"cmyk8.tif", PHOTOMETRIC_SEPARATED, 4, 8},
+        {"cmyk8-planes.tif", PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_NONE, 0, 4, true},
+        {"ycbcr-uncompressed.tif", PHOTOMETRIC_YCBCR, 3, 8},  // read by libtiff's RGBA reader
+    };
+    for (const Kind& k : kinds) {
+        const auto subsampling = [&](TIFF* t) {
+            if (k.photometric == PHOTOMETRIC_YCBCR && k.compression != COMPRESSION_JPEG)
+                TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 1, 1);
+        };
+        put(k.name, tiffOf(k, valuesOf(k, 7), subsampling));
+        const wxString path = wx(folder / k.name);
+        wxImage toolkit;
+        {
+            wxLogNull quiet;
+            ASSERT_TRUE(toolkit.LoadFile(path)) << k.name;
+        }
+        ASSERT_FALSE(toolkit.HasAlpha()) << k.name;
+        long long w = 0, h = 0;
+        EXPECT_TRUE(readPictureSize(path, w, h) && w == width && h == height) << k.name;
+        const DecodedPicture d = decodePicture(path);
+        EXPECT_TRUE(d.ok() && d.notes.empty()) << k.name << ": " << d.error << (d.notes.empty() ? "" : d.notes[0]);
+        EXPECT_EQ(rgbOf(d), Bytes(toolkit.GetData(), toolkit.GetData() + 3 * width * height)) << k.name;
+    }
+}
+
+unsigned eight(unsigned v, int bits) { return bits == 16 ? (v + 128) / 257 : v; }
+unsigned onWhite(unsigned c, unsigned a) { return (c * a + 255 * (255 - a) + 127) / 255; }
+
+// Only associated (premultiplied) or unassociated alpha is transparency; an unspecified extra channel, as a saved
+// selection is, is not part of the picture. 16-bit grey is rounded like 16-bit colour (the toolkit cut it). CMYK with
+// a profile goes through it. A multi-page file gives its first page. Kinds the toolkit could not read: 16-bit planes,
+// bilevel tiles.
+TEST(TiffKinds, OnlyAlphaIsTransparencyAndInksGoThroughTheirProfile) {
+    const uint16_t rgb = PHOTOMETRIC_RGB;
+    const char *unspecified = "0", *associated = "1", *unassociated = "2";
+    const Bytes cmyk = cmykProfile();
+    struct Case {
+        Kind kind;
+        std::function<unsigned(const unsigned* pixel, int channel)> expected;
+        Bytes profile = {};
+        bool secondPage = false;
+    };
+    const std::vector<Case> cases = {
+        {{"mask.tif", rgb, 4, 8, COMPRESSION_LZW, 0, 4, false, unspecified},
+         [](const unsigned* p, int c) { return p[c]; }},
+        {{"mask-planes.tif", rgb, 4, 8, COMPRESSION_NONE, 16, 0, true, unspecified},
+         [](const unsigned* p, int c) { return p[c]; }},
+        {{"alpha.tif", rgb, 4, 8, COMPRESSION_NONE, 0, 4, false, unassociated},
+         [](const unsigned* p, int c) { return onWhite(p[c], p[3]); }},
+        {{"premultiplied.tif", rgb, 4, 8, COMPRESSION_NONE, 0, 4, false, associated},
+         [](const unsigned* p, int c) { return std::min(255u, p[c] + 255 - p[3]); }},
+        {{"mask-then-alpha16-tiles.tif", rgb, 5, 16, COMPRESSION_NONE, 16, 0, false, "02"},
+         [](const unsigned* p, int c) { return onWhite(eight(p[c], 16), eight(p[4], 16)); }},
+        {{"rgb16-tiles-planes.tif", rgb, 3, 16, COMPRESSION_NONE, 16, 0, true},
+         [](const unsigned* p, int c) { return eight(p[c], 16); }},
+        {{"grey1-tiles.tif", PHOTOMETRIC_MINISBLACK, 1, 1, COMPRESSION_NONE, 16},
+         [](const unsigned* p, int) { return p[0] * 255; }},
+        {{"grey16.tif", PHOTOMETRIC_MINISBLACK, 1, 16}, [](const unsigned* p, int) { return eight(p[0], 16); }},
+        {{"grey-alpha.tif", PHOTOMETRIC_MINISBLACK, 2, 8, COMPRESSION_NONE, 0, 4, false, unassociated},
+         [](const unsigned* p, int) { return onWhite(p[0], p[1]); }},
+        {{"cmyk-alpha.tif", PHOTOMETRIC_SEPARATED, 5, 8, COMPRESSION_NONE, 0, 4, false, unassociated},
+         [](const unsigned* p, int c) { return onWhite(255 - p[c], p[4]) * onWhite(255 - p[3], p[4]) / 255; }},
+        {{"two-pages.tif", rgb, 3, 8}, [](const unsigned* p, int c) { return p[c]; }, {}, true},
+        {{"cmyk-profile.tif", PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_LZW, 16}, nullptr, cmyk},
+        {{"cmyk16-profile.tif", PHOTOMETRIC_SEPARATED, 4, 16}, nullptr, cmyk},
+    };
+    for (const Case& c : cases) {
+        const Kind& k = c.kind;
+        const std::vector<unsigned> values = valuesOf(k, 11);
+        put(k.name, tiffOf(k, values, [&](TIFF* t) {
+            if (!c.profile.empty()) TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(c.profile.size()), c.profile.data());
+        }, c.secondPage));
+        Bytes expected(3 * std::size_t(width) * height);
+        if (c.expected) {
+            for (std::size_t i = 0; i < expected.size(); ++i)
+                expected[i] = static_cast<unsigned char>(c.expected(&values[i / 3 * k.samples], int(i % 3)));
+        } else {
+            Bytes inks(values.size());
+            for (std::size_t i = 0; i < inks.size(); ++i)
+                inks[i] = static_cast<unsigned char>(eight(values[i], k.bits));
+            cmsHPROFILE from = cmsOpenProfileFromMem(c.profile.data(), cmsUInt32Number(c.profile.size()));
+            cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+            cmsHTRANSFORM t = cmsCreateTransform(from, TYPE_CMYK_8, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+            cmsDoTransform(t, inks.data(), expected.data(), cmsUInt32Number(width * height));
+            cmsDeleteTransform(t), cmsCloseProfile(from), cmsCloseProfile(srgb);
+        }
+        const DecodedPicture d = decodePicture(wx(folder / k.name));
+        EXPECT_TRUE(d.ok() && d.notes.empty()) << k.name << ": " << d.error << (d.notes.empty() ? "" : d.notes[0]);
+        EXPECT_EQ(rgbOf(d), expected) << k.name;
+    }
+}
+
+// A header over memory fails naming its size, an unreadable kind says what it is, damaged data fails with libtiff's
+// reason, a stop is seen whatever the layout; a warning is one note, a private tag none; nothing on stderr or in a log.
+TEST(TiffKinds, FlawedFilesFailWithAReasonOrConvertWithOneNote) {
+    const std::vector<unsigned> values = valuesOf({"", PHOTOMETRIC_RGB, 3, 8}, 3);
+    const Kind plain = {"", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, 0, 4};
+    const Kind tiled = {"", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, 16};
+    const Kind ycbcr = {"", PHOTOMETRIC_YCBCR, 3, 8};
+    const Bytes tiles = tiffOf(tiled, values);
+    const Kind floats = {"", PHOTOMETRIC_MINISBLACK, 1, 16};
+    const Kind fourth = {"", PHOTOMETRIC_RGB, 4, 8};  // no ExtraSamples for the fourth sample
+    const TIFFFieldInfo privateTag = {50341, -1, -1, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1, const_cast<char*>("Private")};
+    // RGB, a million by a million in one strip of no bytes: three terabytes of samples.
+    Bytes million = {'I', 'I', 42, 0, 8, 0, 0, 0, 8, 0};
+    const uint16_t entries[][2] = {{256, 4}, {257, 4}, {258, 3}, {262, 3}, {273, 4}, {277, 3}, {278, 4}, {279, 4}};
+    const uint32_t entryValues[] = {1000000, 1000000, 8, 2, 8, 3, 1000000, 0};
+    for (int i = 0; i < 8; ++i) {
+        const uint32_t count = 1;
+        million.insert(million.end(), {uint8_t(entries[i][0]), uint8_t(entries[i][0] >> 8), uint8_t(entries[i][1]), 0});
+        for (uint32_t word : {count, entryValues[i]})
+            for (int b = 0; b < 32; b += 8) million.push_back(uint8_t(word >> b));
+    }
+    million.insert(million.end(), 4, 0);
+    Bytes orientation9 = tiffOf(plain, values, [](TIFF* t) { TIFFSetField(t, TIFFTAG_ORIENTATION, 3); });
+    const unsigned char entry[] = {0x12, 0x01, 3, 0, 1, 0, 0, 0, 3, 0};  // Orientation, a SHORT: 3
+    const auto at = std::search(orientation9.begin(), orientation9.end(), entry, entry + sizeof entry);
+    ASSERT_NE(at, orientation9.end());
+    at[8] = 9;
+    const std::atomic<bool> stop{true};
+    const struct {
+        const char* name;
+        Bytes file;
+        wxString error;
+        const std::atomic<bool>* cancel = nullptr;
+    } cases[] = {
+        {"million.tif", million, "not enough memory for a 1000000x1000000 picture"},
+        {"float.tif",
+         tiffOf(floats, valuesOf(floats, 1),
+                [](TIFF* t) { TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); }),
+         "unsupported TIFF (floating-point samples)"},
+        {"many-samples.tif", fileBytes(PIXLOOM_FUZZ_REGRESSIONS "/tiff/5889-samples-per-pixel"),
+         "unsupported TIFF (5889 samples per pixel)"},
+        {"cut-tiles.tif", Bytes(tiles.begin(), tiles.begin() + tiles.size() / 2), "damaged TIFF data (*"},
+        {"stopped-strips.tif", tiffOf(plain, values), "cancelled", &stop},
+        {"stopped-tiles.tif", tiles, "cancelled", &stop},
+        {"stopped-ycbcr.tif", tiffOf(ycbcr, values, [](TIFF* t) { TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 1, 1); }),
+         "cancelled", &stop},
+        {"fourth-sample.tif", tiffOf(fourth, valuesOf(fourth, 3)), "TIFF warning: *"},
+        {"orientation9.tif", orientation9, "TIFF orientation 9 is not one of 1 to 8: the picture is used as stored"},
+        {"private-tag.tif", tiffOf(plain, values, [&](TIFF* t) {
+             TIFFMergeFieldInfo(t, &privateTag, 1);
+             TIFFSetField(t, 50341, 3, "abc");
+         }), ""},
+    };
+    wxLogBuffer log;
+    wxLog* previous = wxLog::SetActiveTarget(&log);
+    testing::internal::CaptureStderr();
+    for (const auto& c : cases) {
+        put(c.name, c.file);
+        DecodeOptions options;
+        options.cancel = c.cancel;
+        const DecodedPicture d = decodePicture(wx(folder / c.name), options);
+        const bool isNote = c.error.StartsWith("TIFF ") || c.error.empty();
+        const wxString said = isNote ? (d.notes.empty() ? wxString() : d.notes[0]) : d.error;
+        EXPECT_TRUE(c.error.EndsWith("*") ? said.StartsWith(c.error.Left(c.error.length() - 1)) : said == c.error)
+            << c.name << ": " << said;
+        EXPECT_EQ(d.ok(), isNote) << c.name << ": " << d.error;
+        if (isNote) {
+            EXPECT_LE(d.notes.size(), 1u) << c.name;
+        }
+    }
+    std::string printed = testing::internal::GetCapturedStderr();
+    if (printed.find("AddressSanitizer failed to allocate") != std::string::npos) printed.clear();
+    EXPECT_EQ(printed, "");
+    wxLog::SetActiveTarget(previous);
+    EXPECT_EQ(log.GetBuffer(), "");
+}
+
+}  // namespace
