@@ -155,13 +155,14 @@ void onEverySet(Body body) {
 // Every kernel set and thread count gives the reference's samples (types 7 and above: no fold, three times as wide,
 // and a message).
 void expectAgreement(int width, int height, int targetWidth, int targetHeight, bool keepRatio = false,
-                     bool percent = false, int lcdType = 0, int softness = 0, unsigned seed = 1) {
+                     bool percent = false, int lcdType = 0, int softness = 0, unsigned seed = 1, bool linear = false) {
     SCOPED_TRACE(::testing::Message() << width << "x" << height << " to " << targetWidth << "x" << targetHeight
                                       << (keepRatio ? " keeping ratio" : "") << (percent ? " in %" : "") << " type "
-                                      << lcdType << " softness " << softness << " seed " << seed);
+                                      << lcdType << " softness " << softness << " seed " << seed
+                                      << (linear ? " linear" : ""));
     const Picture source = noise(width, height, seed);
     const Picture expected = reference::resize(source, targetWidth, targetHeight, keepRatio, percent, lcdType,
-                                               softness);
+                                               softness, linear);
     onEverySet([&](int set) {
         for (int threads : {1, 2, 5}) {
             Image::setThreadCount(threads);
@@ -169,6 +170,7 @@ void expectAgreement(int width, int height, int targetWidth, int targetHeight, b
             auto image = toEngine(source);
             image->lcdSetting(lcdType);
             image->softnessSetting(softness);
+            image->linearSetting(linear);
             image->resize(targetWidth, targetHeight, keepRatio, percent);
             const Bytes result = bytes(*image);
             const auto diff = std::mismatch(result.begin(), result.end(), expected.rgb.begin(), expected.rgb.end());
@@ -181,8 +183,8 @@ void expectAgreement(int width, int height, int targetWidth, int targetHeight, b
     });
 }
 
-// Sides often 1 or tiny, mostly up to limit (targets: targetLimit); every type, softness and flag. Stops at the first
-// failing case.
+// Sides often 1 or tiny, mostly up to limit (targets: targetLimit); every type, softness and flag, every third case
+// in linear light. Stops at the first failing case.
 void expectRandomAgreement(unsigned seed, int count, int limit, int targetLimit) {
     std::mt19937 random(seed);
     auto side = [&](int most) { return int(random() % 10 ? 1 + random() % (random() % 4 ? most : 6) : 1); };
@@ -193,7 +195,7 @@ void expectRandomAgreement(unsigned seed, int count, int limit, int targetLimit)
         const int targetWidth = percent ? 1 + random() % 250 : side(targetLimit);
         const int targetHeight = percent ? 1 + random() % 250 : side(targetLimit);
         expectAgreement(width, height, targetWidth, targetHeight, keepRatio, percent, types[random() % 10],
-                        softness[random() % 9], unsigned(random()));
+                        softness[random() % 9], unsigned(random()), n % 3 == 0);
     }
 }
 
@@ -212,6 +214,45 @@ TEST(Agreement, ExtremeRatiosAndAPhoto) {
           {60000, 1, 1, 1, 4}, {1, 1, 60000, 1, 4}, {2, 60000, 60000, 2, 5}})
         expectAgreement(w, h, toWidth, toHeight, false, false, type);
     expectAgreement(6000, 4000, 1920, 1280, true, false, 4);
+    expectAgreement(3000, 2000, 960, 640, true, false, 2, 0, 1, true);
+}
+
+// Linear light: a one-pixel checkerboard reduced 16 times is half the light (sRGB 187-188), not half the code value
+// (127-128), with every method; a flat grey of any level comes back as that level; Nearest averages nothing and
+// ignores it.
+TEST(Linear, AveragesLightNotCodeValues) {
+    Picture board(512, 512);
+    for (int y = 0; y < 512; ++y)
+        for (int x = 0; x < 512; ++x)
+            for (int c = 0; c < 3; ++c) board.at(x, y, c) = (x + y) % 2 ? 255 : 0;
+    for (int type : {0, 1, 2, 3, 4, 5, 6}) {
+        for (bool linear : {false, true}) {
+            auto image = toEngine(board);
+            image->lcdSetting(type);
+            image->linearSetting(linear);
+            ASSERT_TRUE(image->resize(32, 32, false, false));
+            const Bytes out = bytes(*image);
+            const auto [low, high] = std::minmax_element(out.begin() + 3 * 32 * 4, out.end() - 3 * 32 * 4);
+            EXPECT_GE(*low, linear ? 186 : 126) << "type " << type;
+            EXPECT_LE(*high, linear ? 189 : 129) << "type " << type;
+        }
+    }
+    for (int level = 0; level < 256; ++level) {
+        Picture flat(40, 30);
+        std::fill(flat.rgb.begin(), flat.rgb.end(), static_cast<unsigned char>(level));
+        for (int type : {0, 2, 6}) {
+            auto image = toEngine(flat);
+            image->lcdSetting(type);
+            image->linearSetting(1);
+            ASSERT_TRUE(image->resize(7, 5, false, false));
+            EXPECT_EQ(bytes(*image), Bytes(3 * 7 * 5, static_cast<unsigned char>(level))) << "type " << type;
+        }
+    }
+    const Picture source = noise(90, 60, 7);
+    auto plain = toEngine(source), linear = toEngine(source);
+    linear->linearSetting(1);
+    ASSERT_TRUE(plain->resizeNearest(30, 20, false, false) && linear->resizeNearest(30, 20, false, false));
+    EXPECT_EQ(bytes(*linear), bytes(*plain));
 }
 
 // The kernels' shortcut that turns sums into samples without dividing, against the rule itself on sums whose division
