@@ -4,6 +4,7 @@
 #include "kernels.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -14,13 +15,15 @@ namespace resample {
 namespace {
 
 struct LinearLoops {
+    void (*widenLight)(const std::uint8_t* bytes, std::size_t count, const double* light, double* out);
     void (*verticalLine)(const double* const* rows, const double* w, long long count, double weightSum,
                          std::size_t lanes, float* out);
-    void (*horizontalColumns)(const double* block, const WeightTable& table, std::size_t begin, std::size_t end,
-                              double* samples);
+    void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table,
+                              std::size_t begin, std::size_t end, double* samples);
 };
 
 namespace portable {
+constexpr int kLanes = 2;
 #include "linear_loops.inc"
 }  // namespace portable
 
@@ -29,6 +32,7 @@ namespace portable {
 #pragma GCC push_options
 #pragma GCC target("avx2")
 namespace avx2 {
+constexpr int kLanes = 4;
 #include "linear_loops.inc"
 }  // namespace avx2
 #pragma GCC pop_options
@@ -36,6 +40,7 @@ namespace avx2 {
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
 namespace avx512 {
+constexpr int kLanes = 8;
 #include "linear_loops.inc"
 }  // namespace avx512
 #pragma GCC pop_options
@@ -62,12 +67,20 @@ double lightOf(double c) {
     return 255 * (c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
 }
 
+constexpr int kBins = 4096;  // of light, for the way back: each holds at most two rounding steps
+
 struct Tables {
     double light[256];
-    double halfway[255];  // the light half a code value above 0 .. 254: where rounding goes up
+    double halfway[256];  // the light half a code value above 0 .. 254 (and beyond all light): where rounding goes up
+    std::uint8_t below[kBins];  // a code value no higher than that of any light in the bin
     Tables() {
-        for (int k = 0; k < 256; ++k) light[k] = lightOf(k);
-        for (int k = 0; k < 255; ++k) halfway[k] = lightOf(k + 0.5);
+        for (int k = 0; k < 256; ++k) light[k] = lightOf(k), halfway[k] = lightOf(k + 0.5);
+        halfway[255] = HUGE_VAL;
+        for (int bin = 0, k = 0; bin < kBins; ++bin) {
+            const double edge = bin * (255.0 / kBins);
+            while (halfway[k] <= edge) ++k;
+            below[bin] = static_cast<std::uint8_t>(std::max(0, k - 1));  // one lower: the bin's index is rounded
+        }
     }
 };
 
@@ -79,9 +92,12 @@ const Tables& tables() {
 // The code value of light v (in 1 / 255 of full light): the transfer
 // function's inverse rounded to the nearest code value, halves up.
 std::uint8_t codeOfLight(double v) {
-    const double* halfway = tables().halfway;
-    if (!(v >= halfway[0])) return 0;  // NaN too
-    return static_cast<std::uint8_t>(std::upper_bound(halfway, halfway + 255, v) - halfway);
+    static const Tables& t = tables();
+    if (!(v >= t.halfway[0])) return 0;  // NaN too
+    if (v >= t.halfway[254]) return 255;
+    int k = t.below[std::min(kBins - 1, static_cast<int>(v * (kBins / 255.0)))];
+    while (v >= t.halfway[k]) ++k;
+    return static_cast<std::uint8_t>(k);
 }
 
 // Light rows of one strip, as in the byte passes: slot j mod slots holds
@@ -89,7 +105,8 @@ std::uint8_t codeOfLight(double v) {
 class LightRows {
 public:
     LightRows(long long slots, std::size_t lanes)
-        : lanes(lanes), samples(static_cast<std::size_t>(slots) * lanes), held(static_cast<std::size_t>(slots)) {}
+        : loops(loopsInUse()),
+          lanes(lanes), samples(static_cast<std::size_t>(slots) * lanes), held(static_cast<std::size_t>(slots)) {}
 
     void startStrip(std::size_t byteOffset, std::size_t length) {
         offset = byteOffset;
@@ -106,7 +123,7 @@ public:
             double* cached = samples.data() + slot * lanes;
             if (held[slot] != j) {
                 const std::uint8_t* bytes = source + static_cast<std::size_t>(j) * rowBytes + offset;
-                for (std::size_t i = 0; i < used; ++i) cached[i] = light[bytes[i]];
+                loops.widenLight(bytes, used, light, cached);
                 held[slot] = j;
             }
             *rows++ = cached;
@@ -114,6 +131,7 @@ public:
     }
 
 private:
+    const LinearLoops& loops;
     std::size_t lanes, offset = 0, used = 0;
     std::vector<double> samples;
     std::vector<long long> held;
@@ -202,34 +220,76 @@ void foldLight(int lcdType, const double* wide, long long pixels, double* out) {
     }
 }
 
-// Up to eight light rows from first on, as doubles with one source column's
-// samples together: sample b of row k at block[b * 8 + k]. Missing rows are 0.
-void transposeLight(const float* light, std::size_t rowSamples, long long first, int rowCount, double* block) {
-    if (rowCount < kBlockRows) std::fill(block, block + rowSamples * kBlockRows, 0.0);
-    for (int k = 0; k < rowCount; ++k) {
-        const float* row = light + (static_cast<std::size_t>(first) + k) * rowSamples;
-        for (std::size_t b = 0; b < rowSamples; ++b) block[b * kBlockRows + k] = row[b];
+// Pixels lo .. hi - 1 of up to eight light rows (the rest 0), as doubles with
+// one source column's samples together: sample b of row k at block[b * 8 + k].
+void transposeLight(const float* rows, std::size_t rowSamples, int rowCount, long long lo, long long hi,
+                    double* block) {
+    const std::size_t from = 3 * static_cast<std::size_t>(lo), to = 3 * static_cast<std::size_t>(hi);
+    const float* row[kBlockRows];
+    for (int k = 0; k < kBlockRows; ++k) row[k] = rows + std::min(k, rowCount - 1) * rowSamples;
+    for (std::size_t b = from; b < to; ++b, block += kBlockRows)
+        for (int k = 0; k < kBlockRows; ++k) block[k] = k < rowCount ? row[k][b] : 0.0;
+}
+
+// Source pixels lo .. hi - 1 hold every tap of output columns [begin, end).
+void pixelsReached(const WeightTable& table, std::size_t begin, std::size_t end, long long& lo, long long& hi) {
+    lo = LLONG_MAX, hi = 0;
+    for (std::size_t x = begin; x < end; ++x) {
+        const TapSpan& span = table.spans[x];
+        if (span.count == 0) continue;
+        lo = std::min(lo, span.first);
+        hi = std::max(hi, span.first + span.count);
     }
+    if (lo > hi) lo = hi = 0;
+}
+
+// Output columns per tile: those whose taps lie in about 96 source pixels,
+// so that a tile's block stays in the first-level cache.
+std::size_t tileColumns(std::size_t columns, long long sourceWidth) {
+    const double fit = 96.0 * static_cast<double>(columns) / static_cast<double>(std::max(1LL, sourceWidth));
+    return std::min<std::size_t>(256, std::max<std::size_t>(8, static_cast<std::size_t>(fit)));
 }
 
 struct HorizontalScratch {
+    std::size_t tile;
     std::vector<double> block, samples, wide, folded;
-    HorizontalScratch(std::size_t rowSamples, std::size_t columns, std::size_t targetWidth)
-        : block(rowSamples * kBlockRows), samples(columns * kBlockColumn), wide(3 * columns),
-          folded(3 * targetWidth) {}
+    HorizontalScratch(const WeightTable& table, std::size_t tile, std::size_t targetWidth) : tile(tile) {
+        long long widest = 1;
+        for (std::size_t x = 0; x < table.spans.size(); x += tile) {
+            long long lo, hi;
+            pixelsReached(table, x, std::min(table.spans.size(), x + tile), lo, hi);
+            widest = std::max(widest, hi - lo);
+        }
+        block.resize(static_cast<std::size_t>(widest) * kBlockColumn);
+        samples.resize(tile * kBlockColumn);
+        wide.resize(kBlockRows * 3 * table.spans.size());
+        folded.resize(3 * targetWidth);
+    }
 };
 
-// Rows first .. first + 7 of the target from the light rows.
+// Rows first .. first + 7 of the target from the light rows, tile by tile of
+// columns into s.wide, then folded and brought back to code values.
 void horizontalBlock(const LinearJob& job, const WeightTable& table, const float* light, long long first,
                      HorizontalScratch& s, std::uint8_t* result) {
     const int rowCount = static_cast<int>(std::min<long long>(kBlockRows, job.targetHeight - first));
-    const std::size_t columns = table.spans.size(), targetRow = 3 * static_cast<std::size_t>(job.targetWidth);
-    transposeLight(light, 3 * static_cast<std::size_t>(job.width), first, rowCount, s.block.data());
-    loopsInUse().horizontalColumns(s.block.data(), table, 0, columns, s.samples.data());
+    const std::size_t columns = table.spans.size(), wideRow = 3 * columns;
+    const std::size_t rowSamples = 3 * static_cast<std::size_t>(job.width);
+    const float* rows = light + static_cast<std::size_t>(first) * rowSamples;
+    const LinearLoops& loops = loopsInUse();
+    for (std::size_t x = 0; x < columns; x += s.tile) {
+        const std::size_t end = std::min(columns, x + s.tile);
+        long long lo, hi;
+        pixelsReached(table, x, end, lo, hi);
+        transposeLight(rows, rowSamples, rowCount, lo, hi, s.block.data());
+        loops.horizontalColumns(s.block.data(), lo, table, x, end, s.samples.data());
+        for (int k = 0; k < rowCount; ++k)
+            for (std::size_t i = x; i < end; ++i)
+                for (int c = 0; c < 3; ++c)
+                    s.wide[k * wideRow + 3 * i + c] = s.samples[(i - x) * kBlockColumn + c * kBlockRows + k];
+    }
+    const std::size_t targetRow = 3 * static_cast<std::size_t>(job.targetWidth);
     for (int k = 0; k < rowCount; ++k) {
-        for (std::size_t x = 0; x < columns; ++x)
-            for (int c = 0; c < 3; ++c) s.wide[3 * x + c] = s.samples[x * kBlockColumn + c * kBlockRows + k];
-        const double* row = s.wide.data();
+        const double* row = s.wide.data() + k * wideRow;
         if (job.lcdType > 0) foldLight(job.lcdType, row, job.targetWidth, s.folded.data()), row = s.folded.data();
         std::uint8_t* out = result + (static_cast<std::size_t>(first) + k) * targetRow;
         for (std::size_t i = 0; i < targetRow; ++i) out[i] = codeOfLight(row[i]);
@@ -246,7 +306,7 @@ bool horizontalPass(const LinearJob& job, const float* light, std::uint8_t* resu
     const long long blocks = (job.targetHeight + kBlockRows - 1) / kBlockRows;
     parallelPieces(blocks, 1, job.threads, [&](PieceQueue& queue) {
         try {
-            HorizontalScratch scratch(3 * static_cast<std::size_t>(job.width), static_cast<std::size_t>(columns),
+            HorizontalScratch scratch(table, tileColumns(static_cast<std::size_t>(columns), job.width),
                                       static_cast<std::size_t>(job.targetWidth));
             for (long long begin, end; !failed && queue.take(begin, end);) {
                 if (cancel.load(std::memory_order_relaxed)) failed = true;
