@@ -79,6 +79,7 @@ const std::vector<Setting>& settingsTable() {
         {L"Saveto/optDst", L"optDst", K::Choice, {L"Same Folder", L"Other Folder"}, 0, 0, L"Same Folder"},
         {L"Saveto/txtSuffix", L"txtSuffix", K::Text, {}, 0, 0, L"_res", true},
         {L"Saveto/txtSaveDir", L"txtSaveDir", K::Text, {}, 0, 0, L""},
+        {L"Method/chkLinear", L"chkLinear", K::Check, {}, 0, 1, L"0"},
     };
     return table;
 }
@@ -142,6 +143,7 @@ RunSettings runSettingsFrom(const SettingValues& values) {
     settings.sameFolder = textIn(values, L"Saveto/optDst") != wxT("Other Folder");
     settings.suffix = textIn(values, L"Saveto/txtSuffix");
     settings.saveDir = textIn(values, L"Saveto/txtSaveDir");
+    settings.linear = numberIn(values, L"Method/chkLinear") != 0;
     return settings;
 }
 

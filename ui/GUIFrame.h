@@ -41,6 +41,7 @@ protected:
     wxStaticText* lblUnit;
     wxChoice* selUnits;
     wxCheckBox* chkFixRatio;
+    wxCheckBox* chkLinear;
     wxStaticText* lblStep3;
     wxButton* btnHelpMethod;
     wxRadioBox* optMethod;

@@ -30,12 +30,12 @@ void touch(const std::string& path) {
     std::ofstream(path) << "x";
 }
 
-using Values = Strings;  // the twelve settings in key order
-const Values builtIn{"320x320", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", ""};
+using Values = Strings;  // the settings in key order
+const Values builtIn{"320x320", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "", "0"};
 
 std::string fileText(const Values& v) {
     return "[Size]\noptSize=" + v[0] + "\nspnWidth=" + v[1] + "\nspnHeight=" + v[2] + "\nselUnits=" + v[3] +
-           "\nchkFixRatio=" + v[4] + "\n[Method]\noptMethod=" + v[5] + "\n[Filetype]\noptFiletype=" + v[6] +
+           "\nchkFixRatio=" + v[4] + "\n[Method]\noptMethod=" + v[5] + "\nchkLinear=" + v[12] + "\n[Filetype]\noptFiletype=" + v[6] +
            "\nspnQuality=" + v[7] + "\ncmbLimit=" + v[8] + "\n[Saveto]\noptDst=" + v[9] + "\ntxtSuffix=" + v[10] +
            "\ntxtSaveDir=" + v[11] + "\n";
 }
@@ -58,7 +58,7 @@ protected:
                 chkFixRatio->GetValue() ? "1" : "0", utf8(optMethod->GetStringSelection()),
                 utf8(optFiletype->GetStringSelection()), std::to_string(spnQuality->GetValue()),
                 utf8(cmbLimit->GetValue()), utf8(optDst->GetStringSelection()), utf8(txtSuffix->GetValue()),
-                utf8(txtSaveDir->GetValue())};
+                utf8(txtSaveDir->GetValue()), chkLinear->GetValue() ? "1" : "0"};
     }
     Strings under(const Strings& names) const {
         Strings paths;
@@ -99,7 +99,7 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
         "1. 画像ファイルをドロップして下さい (Drop files here):", "リストをクリア(Clear list)",
         "2. 画像サイズを指定して下さい (Set image size):", "Help", "画像サイズ(Image size):", "-Other:", "-x",
         "-単位(unit):", "-縦横比固定(fix ratio)", "3. リサイズ方式を選択して下さい (Select method):", "Help",
-        "リサイズ方式(resize method):", "4. ファイル形式を選択して下さい (Select filetype):", "Help",
+        "リサイズ方式(resize method):", "リニア光(Linear light)", "4. ファイル形式を選択して下さい (Select filetype):", "Help",
         "ファイル形式(filetype):", "-品質(quality):", "-サイズ上限(limit size):", "-KB",
         "5. 保存先を指定して下さい (Set save folder):", "Help", "保存先(Save to):",
         "ファイル名の最後に追加する文字列(Suffix):", "-Other Folder:", "-...", "6. 変換開始(Start convert)",
@@ -215,21 +215,21 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesOnceInOrderWalkingFoldersSubFolde
 // What a start shows for a stored file, and what the close after it writes, read back by the next start.
 TEST_F(UiTest, AStartRestoresUsableSettingsAndTheCloseWritesThemBack) {
     const Values stored{"Other", "800", "600", "%", "0", "Lanczos3", "JPEG", "70", "300", "Other Folder", "_$USER",
-                        "/tmp/写真 $HOME A"};  // "$" stays as typed: no variables are expanded
-    const Values other{"Other", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", ""};
+                        "/tmp/写真 $HOME A", "1"};  // "$" stays as typed: no variables are expanded
+    const Values other{"Other", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "", "0"};
     std::vector<std::pair<std::optional<std::string>, Values>> cases = {  // no values expected: any usable ones
         {std::nullopt, builtIn},
         {fileText(stored), stored},
         {"[Size]\noptSize=1920x1080\nspnWidth=800\nspnHeight=600\nselUnits=%\nchkFixRatio=0\n",  // the preset wins
-         {"1920x1080", "1920", "1080", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", ""}},
-        {fileText(Values(12)), builtIn},
-        {fileText({"Other", "", "", "", "", "", "", "", "", "", "", ""}), other},  // no empty field read as 1
-        {fileText({"Huge", "", "", "", "", "Bicubic", "GIF", "abc", "", "Elsewhere", "", ""}), builtIn},
-        {fileText({"Other", "99999999999999999999", "abc", "cm", "0x0", "", "", "", "", "", "", ""}), other},
-        {fileText({"Other", "70000", "-5", "%", "0", "Nearest", "JPEG", "150", "7", "Other Folder", "_s", "/o"}),
-         {"Other", "65535", "1", "%", "0", "Nearest", "JPEG", "100", "7", "Other Folder", "_s", "/o"}},
+         {"1920x1080", "1920", "1080", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "", "0"}},
+        {fileText(Values(13)), builtIn},
+        {fileText({"Other", "", "", "", "", "", "", "", "", "", "", "", ""}), other},  // no empty field read as 1
+        {fileText({"Huge", "", "", "", "", "Bicubic", "GIF", "abc", "", "Elsewhere", "", "", "on"}), builtIn},
+        {fileText({"Other", "99999999999999999999", "abc", "cm", "0x0", "", "", "", "", "", "", "", "x"}), other},
+        {fileText({"Other", "70000", "-5", "%", "0", "Nearest", "JPEG", "150", "7", "Other Folder", "_s", "/o", "1"}),
+         {"Other", "65535", "1", "%", "0", "Nearest", "JPEG", "100", "7", "Other Folder", "_s", "/o", "1"}},
         {"[Size]\noptSize=Other\nspnWidth= 640 \nchkFixRatio=no\n[Filetype]\nspnQuality=-3\n",
-         {"Other", "640", "320", "px", "1", "LCD(hi)", "PNG", "0", "", "Same Folder", "_res", ""}}};
+         {"Other", "640", "320", "px", "1", "LCD(hi)", "PNG", "0", "", "Same Folder", "_res", "", "0"}}};
     std::string noise(4000, '\0');
     for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 2654435761u >> 11);
     cases.push_back({noise, {}});
