@@ -104,8 +104,9 @@ std::uint8_t codeOfLight(double v) {
 // source row j, so the taps of one line never evict each other.
 class LightRows {
 public:
-    LightRows(long long slots, std::size_t lanes)
+    LightRows(long long slots, std::size_t lanes, long long rowCount)
         : loops(loopsInUse()),
+          rowCount(rowCount),
           lanes(lanes), samples(static_cast<std::size_t>(slots) * lanes), held(static_cast<std::size_t>(slots)) {}
 
     void startStrip(std::size_t byteOffset, std::size_t length) {
@@ -125,13 +126,23 @@ public:
                 const std::uint8_t* bytes = source + static_cast<std::size_t>(j) * rowBytes + offset;
                 loops.widenLight(bytes, used, light, cached);
                 held[slot] = j;
+                // Rows of a strip lie a row apart, too far for the processor
+                // to guess: the one needed a few rows on is asked for early.
+                if (j + kPrefetchRows < rowCount) prefetch(bytes + kPrefetchRows * rowBytes, used);
             }
             *rows++ = cached;
         }
     }
 
 private:
+    static void prefetch(const std::uint8_t* p, std::size_t length) {
+        for (std::size_t b = 0; b < length; b += 64) __builtin_prefetch(p + b, 0);
+        __builtin_prefetch(p + length - 1, 0);
+    }
+
+    static constexpr long long kPrefetchRows = 8;
     const LinearLoops& loops;
+    long long rowCount;
     std::size_t lanes, offset = 0, used = 0;
     std::vector<double> samples;
     std::vector<long long> held;
@@ -149,9 +160,9 @@ std::size_t stripLanes(long long taps) {
 }
 
 // The vertical pass into light rows of floats: rows [begin, end) of the
-// target, strip by strip.
+// target, strip by strip, row y at band + (y - begin) * 3 * width.
 void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cache, std::size_t lanes,
-                  long long begin, long long end, float* light) {
+                  long long begin, long long end, float* band) {
     const LinearLoops& loops = loopsInUse();
     const std::size_t rowBytes = 3 * static_cast<std::size_t>(job.width);
     std::vector<const double*> rows(static_cast<std::size_t>(mostTaps(table)));
@@ -160,7 +171,7 @@ void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cac
         cache.startStrip(offset, length);
         for (long long y = begin; y < end; ++y) {
             const TapSpan& span = table.spans[static_cast<std::size_t>(y)];
-            float* out = light + static_cast<std::size_t>(y) * rowBytes + offset;
+            float* out = band + static_cast<std::size_t>(y - begin) * rowBytes + offset;
             if (span.weightSum == 0) {
                 std::fill(out, out + length, 0.0f);  // no tap contributed
                 continue;
@@ -170,27 +181,6 @@ void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cac
                                length, out);
         }
     }
-}
-
-bool verticalPass(const LinearJob& job, float* light, const std::atomic<bool>& cancel) {
-    WeightTable table;
-    if (!buildVerticalWeights(verticalGeometry(job.height, job.targetHeight, job.softness), table)) return false;
-    std::atomic<bool> failed{false};
-    const long long piece = std::max(16LL, job.targetHeight / (8LL * std::max(1, job.threads)));
-    parallelPieces(job.targetHeight, piece, job.threads, [&](PieceQueue& queue) {
-        try {
-            const long long slots = mostTaps(table);
-            const std::size_t lanes = stripLanes(slots);
-            LightRows cache(slots, lanes);
-            for (long long begin, end; !failed && queue.take(begin, end);) {
-                if (cancel.load(std::memory_order_relaxed)) failed = true;
-                else verticalRows(job, table, cache, lanes, begin, end, light);
-            }
-        } catch (const std::bad_alloc&) {
-            failed = true;
-        }
-    });
-    return !failed && !cancel;
 }
 
 // Folds of a triple-width row of light (3 x 3 x pixels samples) to pixels,
@@ -267,14 +257,13 @@ struct HorizontalScratch {
     }
 };
 
-// Rows first .. first + 7 of the target from the light rows, tile by tile of
-// columns into s.wide, then folded and brought back to code values.
-void horizontalBlock(const LinearJob& job, const WeightTable& table, const float* light, long long first,
+// Rows first .. first + 7 of the target from their light rows, tile by tile
+// of columns into s.wide, then folded and brought back to code values.
+void horizontalBlock(const LinearJob& job, const WeightTable& table, const float* rows, long long first,
                      HorizontalScratch& s, std::uint8_t* result) {
     const int rowCount = static_cast<int>(std::min<long long>(kBlockRows, job.targetHeight - first));
     const std::size_t columns = table.spans.size(), wideRow = 3 * columns;
     const std::size_t rowSamples = 3 * static_cast<std::size_t>(job.width);
-    const float* rows = light + static_cast<std::size_t>(first) * rowSamples;
     const LinearLoops& loops = loopsInUse();
     for (std::size_t x = 0; x < columns; x += s.tile) {
         const std::size_t end = std::min(columns, x + s.tile);
@@ -296,27 +285,50 @@ void horizontalBlock(const LinearJob& job, const WeightTable& table, const float
     }
 }
 
-bool horizontalPass(const LinearJob& job, const float* light, std::uint8_t* result, const std::atomic<bool>& cancel) {
-    const bool folds = job.lcdType > 0;
-    const int widening = job.lcdType >= 1 && job.lcdType <= 3 ? 3 : 1;
-    const long long columns = folds ? 3 * job.targetWidth : job.targetWidth;
-    WeightTable table;
-    if (!buildHorizontalWeights(horizontalGeometry(job.width, columns, widening, job.softness), table)) return false;
+constexpr long long kBandRows = 4 * kBlockRows;  // target rows made by one pass, then the other, in the cache
+
+struct PassTables {
+    WeightTable vertical, horizontal;
+};
+
+// Bands of target rows, one thread each at a time: the vertical pass into
+// the thread's light rows, then the horizontal pass, the fold and the way
+// back from them, so that no picture of light is ever kept whole.
+bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result, const std::atomic<bool>& cancel) {
+    const std::size_t rowSamples = 3 * static_cast<std::size_t>(job.width);
+    const long long count = (job.targetHeight + kBandRows - 1) / kBandRows;
     std::atomic<bool> failed{false};
-    const long long blocks = (job.targetHeight + kBlockRows - 1) / kBlockRows;
-    parallelPieces(blocks, 1, job.threads, [&](PieceQueue& queue) {
+    parallelPieces(count, 1, job.threads, [&](PieceQueue& queue) {
         try {
-            HorizontalScratch scratch(table, tileColumns(static_cast<std::size_t>(columns), job.width),
+            const long long slots = mostTaps(tables.vertical);
+            const std::size_t lanes = stripLanes(slots);
+            LightRows cache(slots, lanes, job.height);
+            std::vector<float> band(static_cast<std::size_t>(kBandRows) * rowSamples);
+            HorizontalScratch scratch(tables.horizontal, tileColumns(tables.horizontal.spans.size(), job.width),
                                       static_cast<std::size_t>(job.targetWidth));
-            for (long long begin, end; !failed && queue.take(begin, end);) {
-                if (cancel.load(std::memory_order_relaxed)) failed = true;
-                else horizontalBlock(job, table, light, begin * kBlockRows, scratch, result);
+            for (long long b, end; !failed && queue.take(b, end);) {
+                if (cancel.load(std::memory_order_relaxed)) {
+                    failed = true;
+                    break;
+                }
+                const long long begin = b * kBandRows, last = std::min(job.targetHeight, begin + kBandRows);
+                verticalRows(job, tables.vertical, cache, lanes, begin, last, band.data());
+                for (long long first = begin; first < last; first += kBlockRows)
+                    horizontalBlock(job, tables.horizontal, band.data() + static_cast<std::size_t>(first - begin) * rowSamples,
+                                    first, scratch, result);
             }
         } catch (const std::bad_alloc&) {
             failed = true;
         }
     });
     return !failed && !cancel;
+}
+
+bool buildTables(const LinearJob& job, PassTables& tables) {
+    const int widening = job.lcdType >= 1 && job.lcdType <= 3 ? 3 : 1;
+    const long long columns = job.lcdType > 0 ? 3 * job.targetWidth : job.targetWidth;
+    return buildVerticalWeights(verticalGeometry(job.height, job.targetHeight, job.softness), tables.vertical) &&
+           buildHorizontalWeights(horizontalGeometry(job.width, columns, widening, job.softness), tables.horizontal);
 }
 
 bool sampleCount(long long width, long long height, std::size_t& count) {
@@ -329,16 +341,11 @@ bool sampleCount(long long width, long long height, std::size_t& count) {
 }  // namespace
 
 std::uint8_t* resizeLinear(const LinearJob& job, const std::atomic<bool>& cancel) {
-    std::size_t lightSamples, resultBytes, lightBytes;
-    if (!sampleCount(job.width, job.targetHeight, lightSamples) ||
-        !sampleCount(job.targetWidth, job.targetHeight, resultBytes) ||
-        __builtin_mul_overflow(lightSamples, sizeof(float), &lightBytes))
-        return nullptr;
-    auto* light = static_cast<float*>(std::malloc(lightBytes));
+    std::size_t resultBytes;
+    if (!sampleCount(job.targetWidth, job.targetHeight, resultBytes)) return nullptr;
     auto* result = static_cast<std::uint8_t*>(std::malloc(resultBytes));
-    bool done = light && result && verticalPass(job, light, cancel) && horizontalPass(job, light, result, cancel);
-    std::free(light);
-    if (done) return result;
+    PassTables tables;
+    if (result && buildTables(job, tables) && bands(job, tables, result, cancel)) return result;
     std::free(result);
     return nullptr;
 }
