@@ -124,6 +124,8 @@ TEST(Resize, RefusedOrCancelledLeavesTheImageAsItWas) {
         [](Image& i) { i.lcdSetting(4), i.resize(INT_MAX / 2, 1, false, false); },  // 3 x width > INT_MAX
         [](Image& i) { i.resampleHorizontal(INT_MAX), i.resampleVertical(INT_MAX); },
         [](Image& i) { i.resizeNearest(INT_MAX, INT_MAX, false, false); },
+        [](Image& i) { i.cancel(), i.linearSetting(1), i.lcdSetting(5), i.resize(10, 7, false, false); },
+        [](Image& i) { i.linearSetting(1), i.resize(INT_MAX, INT_MAX, false, false); },
     };
     for (std::size_t n = 0; n < std::size(steps); ++n) {
         auto image = toEngine(picture);
@@ -134,13 +136,21 @@ TEST(Resize, RefusedOrCancelledLeavesTheImageAsItWas) {
         EXPECT_EQ(Image(w, h, false).pixelData(), nullptr) << w << "x" << h;
     const Bytes tall = reference::resample(picture, 150, false, 0, 0).rgb;
     const Bytes done = reference::resize(picture, 200, 150, false, false, 0, 0).rgb;
+    const Bytes light = reference::resize(picture, 200, 150, false, false, 0, 0, true).rgb;  // one step in light
     Image::setThreadCount(2);
-    for (int delay : {0, 300, 1000, 3000, 10000}) {
-        auto image = toEngine(picture);
-        std::thread canceller([&] { std::this_thread::sleep_for(std::chrono::microseconds(delay)), image->cancel(); });
-        image->resize(200, 150, false, false);
-        canceller.join();
-        EXPECT_EQ(bytes(*image), image->getHeight() == 1000 ? picture.rgb : image->getWidth() == 1000 ? tall : done);
+    for (bool linear : {false, true}) {
+        for (int delay : {0, 300, 1000, 3000, 10000}) {
+            auto image = toEngine(picture);
+            image->linearSetting(linear);
+            std::thread canceller(
+                [&] { std::this_thread::sleep_for(std::chrono::microseconds(delay)), image->cancel(); });
+            image->resize(200, 150, false, false);
+            canceller.join();
+            EXPECT_EQ(bytes(*image), image->getHeight() == 1000 ? picture.rgb
+                                     : linear                   ? light
+                                     : image->getWidth() == 1000 ? tall
+                                                                 : done);
+        }
     }
 }
 
