@@ -107,7 +107,13 @@ public:
     LightRows(long long slots, std::size_t lanes, long long rowCount)
         : loops(loopsInUse()),
           rowCount(rowCount),
-          lanes(lanes), samples(static_cast<std::size_t>(slots) * lanes), held(static_cast<std::size_t>(slots)) {}
+          lanes(lanes),
+          samples(static_cast<std::size_t>(slots) * lanes),
+          held(static_cast<std::size_t>(slots)),
+          rows(static_cast<std::size_t>(slots)) {}
+
+    // Room for a line's row pointers.
+    const double** rowPointers() { return rows.data(); }
 
     void startStrip(std::size_t byteOffset, std::size_t length) {
         offset = byteOffset;
@@ -146,6 +152,7 @@ private:
     std::size_t lanes, offset = 0, used = 0;
     std::vector<double> samples;
     std::vector<long long> held;
+    std::vector<const double*> rows;
 };
 
 long long mostTaps(const WeightTable& table) {
@@ -165,7 +172,7 @@ void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cac
                   long long begin, long long end, float* band) {
     const LinearLoops& loops = loopsInUse();
     const std::size_t rowBytes = 3 * static_cast<std::size_t>(job.width);
-    std::vector<const double*> rows(static_cast<std::size_t>(mostTaps(table)));
+    const double** rows = cache.rowPointers();
     for (std::size_t offset = 0; offset < rowBytes; offset += lanes) {
         const std::size_t length = std::min(lanes, rowBytes - offset);
         cache.startStrip(offset, length);
@@ -176,8 +183,8 @@ void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cac
                 std::fill(out, out + length, 0.0f);  // no tap contributed
                 continue;
             }
-            cache.lookUp(job.source, rowBytes, span.first, span.count, rows.data());
-            loops.verticalLine(rows.data(), table.weights.data() + span.weightOffset, span.count, span.weightSum,
+            cache.lookUp(job.source, rowBytes, span.first, span.count, rows);
+            loops.verticalLine(rows, table.weights.data() + span.weightOffset, span.count, span.weightSum,
                                length, out);
         }
     }

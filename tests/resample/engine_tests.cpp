@@ -222,7 +222,7 @@ TEST(Agreement, ExtremeRatiosAndAPhoto) {
     for (auto [w, h, toWidth, toHeight, type] :
          {std::array{60000, 1, 1, 1, 0}, {1, 60000, 1, 1, 0}, {1, 1, 60000, 1, 0}, {1, 1, 1, 60000, 0},
           {60000, 1, 1, 1, 4}, {1, 1, 60000, 1, 4}, {2, 60000, 60000, 2, 5}})
-        expectAgreement(w, h, toWidth, toHeight, false, false, type);
+        for (bool linear : {false, true}) expectAgreement(w, h, toWidth, toHeight, false, false, type, 0, 1, linear);
     expectAgreement(6000, 4000, 1920, 1280, true, false, 4);
     expectAgreement(3000, 2000, 960, 640, true, false, 2, 0, 1, true);
 }
