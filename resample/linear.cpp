@@ -29,21 +29,37 @@ constexpr int kLanes = 2;
 
 #if defined(__x86_64__)
 #define PIXLOOM_HAVE_X86_LINEAR 1
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace avx2 {
 constexpr int kLanes = 4;
 #include "linear_loops.inc"
 }  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
+#endif
 namespace avx512 {
 constexpr int kLanes = 8;
 #include "linear_loops.inc"
 }  // namespace avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #endif
 
 const LinearLoops& loopsInUse() {
