@@ -1,4 +1,4 @@
-// The twelve settings, described once: their keys in the settings file, the
+// The settings, described once: their keys in the settings file, the
 // window's control each belongs to, how a stored text is read (labels in any
 // case, numbers limited to their range), and their built-in values. The
 // window restores and saves its controls by this table and a run reads the

@@ -1,4 +1,4 @@
-// The settings file, ~/.pixloom: the twelve keys of the settings table in
+// The settings file, ~/.pixloom: the keys of the settings table in
 // four groups, read as far as it can be and written whole.
 #pragma once
 
