@@ -21,6 +21,8 @@ const wxCmdLineEntryDesc options[] = {
     {wxCMD_LINE_SWITCH, nullptr, "fit", "keep the aspect ratio", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_SWITCH, nullptr, "stretch", "fill the box", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_OPTION, nullptr, "method", "method", wxCMD_LINE_VAL_STRING, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "linear", "average in linear light", wxCMD_LINE_VAL_NONE, 0},
+    {wxCMD_LINE_SWITCH, nullptr, "no-linear", "average code values", wxCMD_LINE_VAL_NONE, 0},
     {wxCMD_LINE_OPTION, nullptr, "type", "output type", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "quality", "JPEG quality", wxCMD_LINE_VAL_STRING, 0},
     {wxCMD_LINE_OPTION, nullptr, "limit", "JPEG size limit in KB", wxCMD_LINE_VAL_STRING, 0},
@@ -166,12 +168,16 @@ bool readChoices(const wxCmdLineParser& parser, RunSettings& settings, wxString&
     if (parser.Found(wxT("keep-dates"))) settings.keepDates = true;
     if (parser.Found(wxT("progressive")) && parser.Found(wxT("baseline")))
         return bad(error, wxT("--progressive and --baseline exclude each other"));
+    if (parser.Found(wxT("linear")) && parser.Found(wxT("no-linear")))
+        return bad(error, wxT("--linear and --no-linear exclude each other"));
     if (parser.Found(wxT("pixels"))) settings.percent = false;
     if (parser.Found(wxT("percent"))) settings.percent = true;
     if (parser.Found(wxT("fit"))) settings.keepRatio = true;
     if (parser.Found(wxT("stretch"))) settings.keepRatio = false;
     if (parser.Found(wxT("progressive"))) settings.progressive = true;
     if (parser.Found(wxT("baseline"))) settings.progressive = false;
+    if (parser.Found(wxT("linear"))) settings.linear = true;
+    if (parser.Found(wxT("no-linear"))) settings.linear = false;
     return true;
 }
 
@@ -298,6 +304,8 @@ wxString batchUsage() {
            namesOf(methods()) +
            wxT("\n"
                "                         (or the window's labels: Nearest ... LCD(max), any case)\n"
+               "  --linear | --no-linear average in linear light (a fine black-and-white pattern keeps its\n"
+               "                         brightness), or on sRGB code values as most programs do\n"
                "  --type ") +
            types + wxString(' ', std::max<int>(1, 15 - static_cast<int>(types.length()))) +
            wxT("output type\n"

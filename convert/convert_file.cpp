@@ -195,6 +195,7 @@ wxString reduceImage(Image& image, const RunSettings& asked) try {
     }
     if (tooLarge(target)) return sizeText(target) + wxT(" is too large");
     image.lcdSetting(settings.method.lcdType);
+    image.linearSetting(settings.linear);
     const bool done = settings.method.nearest
                           ? image.resizeNearest(settings.width, settings.height, settings.keepRatio, settings.percent)
                           : image.resize(settings.width, settings.height, settings.keepRatio, settings.percent);

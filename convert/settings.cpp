@@ -84,6 +84,7 @@ const std::vector<Setting>& settingsTable() {
         {L"Size/chkOnlyReduce", L"chkOnlyReduce", K::Check, {}, 0, 1, L"0"},
         {L"Filetype/chkProgressive", L"chkProgressive", K::Check, {}, 0, 1, L"0"},
         {L"Filetype/spnMinQuality", L"spnMinQuality", K::Number, {}, 1, 100, L"1", true},
+        {L"Method/chkLinear", L"chkLinear", K::Check, {}, 0, 1, L"0"},
     };
     return table;
 }
@@ -152,6 +153,7 @@ RunSettings runSettingsFrom(const SettingValues& values) {
     settings.keepTree = numberIn(values, L"Saveto/chkKeepTree") != 0;
     settings.keepDates = numberIn(values, L"Saveto/chkKeepDates") != 0;
     settings.onlyReduce = numberIn(values, L"Size/chkOnlyReduce") != 0;
+    settings.linear = numberIn(values, L"Method/chkLinear") != 0;
     return settings;
 }
 

@@ -378,14 +378,14 @@ void metadataSeeds(const std::filesystem::path& cameraFiles) {
 void textSeeds() {
     put("settings", "saved",
         "[Size]\noptSize=Other\nspnWidth=800\nspnHeight=600\nselUnits=%\nchkFixRatio=0\n"
-        "[Method]\noptMethod=LCD(max)\n[Filetype]\noptFiletype=JPEG\nspnQuality=85\ncmbLimit=200\n"
+        "[Method]\noptMethod=LCD(max)\nchkLinear=1\n[Filetype]\noptFiletype=JPEG\nspnQuality=85\ncmbLimit=200\n"
         "[Saveto]\noptDst=Other Folder\ntxtSuffix=_small\ntxtSaveDir=/tmp/out\n");
     put("settings", "damaged", "[Size]\noptSize = 1024x768\n[Method\noptMethod=\"Nearest\"\n[Saveto]\ntxtSuffix= \\t-x \n");
     put("settings", "empty", "");
     put("settings", "coding", "[Filetype]\noptFiletype=JPEG\ncmbLimit=200\nchkProgressive=1\nspnMinQuality=60\n");
 
     put("batch_options", "sized", withNuls("--size\0001920x1080\0--type\0jpeg\0--quality\00080\0photos"));
-    put("batch_options", "out", withNuls("--out=/tmp\0--percent\0--fit\0--limit\0120\0a.png\0b.tif"));
+    put("batch_options", "out", withNuls("--out=/tmp\0--percent\0--fit\0--linear\0--limit\0120\0a.png\0b.tif"));
     put("batch_options", "suffix", withNuls("--suffix\0_s\0--method\0LCD(ex)\0--metadata\0all\0--\0-x.jpg"));
     put("batch_options", "lowest", withNuls("--limit\000200\0--min-quality\00060\0--progressive\0a.jpg"));
     put("batch_options", "names", withNuls("--out=\xe5\x86\x99\0\xff\xfe.png\0--help"));

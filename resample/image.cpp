@@ -1,6 +1,7 @@
 #include "image.h"
 
 #include "filter.h"
+#include "linear.h"
 
 #include <algorithm>
 #include <climits>
@@ -99,6 +100,7 @@ Image::Image(const Image& other)
       height(other.height),
       softnessLevel(other.softnessLevel),
       lcdType(other.lcdType),
+      linear(other.linear),
       threads(other.threads) {}
 
 Image::~Image() { std::free(pixels); }
@@ -118,6 +120,11 @@ int Image::lcdSetting(int type) {
 int Image::softnessSetting(int level) {
     if (level != -1) softnessLevel = level;
     return softnessLevel;
+}
+
+int Image::linearSetting(int on) {
+    if (on != -1) linear = on != 0;
+    return linear ? 1 : 0;
 }
 
 void Image::cancel() { cancelRequested = true; }
@@ -283,6 +290,7 @@ bool Image::resize(int requestedWidth, int requestedHeight, bool keepRatio, bool
     int type = std::max(lcdType, 0);
     long long tripleWidth = 3LL * target.width;
     if (type > 0 && tripleWidth > INT_MAX) return fail(Failure::TooLarge);
+    if (linear && (type == 0 || foldFor(type))) return resizeLinear(target, type);
     if (!resampleVertical(target.height)) return false;
     if (type == 0) return resampleHorizontal(target.width);
     FoldRow fold = foldFor(type);
@@ -299,6 +307,19 @@ bool Image::resize(int requestedWidth, int requestedHeight, bool keepRatio, bool
                                              fold, cancelRequested);
     if (!folded) return fail(cancelRequested ? Failure::Cancelled : Failure::OutOfMemory);
     install(folded, target.width, height);
+    return true;
+}
+
+// Both passes and the fold in one step: nothing is rounded until the end.
+bool Image::resizeLinear(Size target, int type) {
+    std::size_t bytes;
+    if (!rgbByteCount(width, target.height, bytes) || !rgbByteCount(target.width, target.height, bytes))
+        return fail(Failure::TooLarge);
+    resample::LinearJob job{pixels, width, height, target.width, target.height, type, softnessFactor(),
+                            threadsForPasses()};
+    unsigned char* result = resample::resizeLinear(job, cancelRequested);
+    if (!result) return fail(cancelRequested ? Failure::Cancelled : Failure::OutOfMemory);
+    install(result, target.width, target.height);
     return true;
 }
 

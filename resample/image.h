@@ -44,6 +44,9 @@ public:
     // Get-or-set accessors: -1 queries, anything else stores and returns.
     int lcdSetting(int type);
     int softnessSetting(int level);
+    // Whether resize averages in linear light (1) or on sRGB code values (0,
+    // the default); -1 queries. Nearest averages nothing and ignores it.
+    int linearSetting(int on);
 
     // May be called from any thread; every pass then leaves the image as it
     // was before that pass.
@@ -92,6 +95,7 @@ private:
     double softnessFactor() const;
     void install(unsigned char* buffer, int newWidth, int newHeight);
     template <class Fold> bool foldSubpixel(Fold fold);
+    bool resizeLinear(Size target, int type);
     bool fail(Failure why);
 
     std::atomic<bool> cancelRequested{false};
@@ -100,6 +104,7 @@ private:
     int height = 0;
     int softnessLevel = 0;
     int lcdType = 0;
+    bool linear = false;
     int threads = 0;
     Failure lastFailure = Failure::None;
     int threadsForPasses() const { return threads > 0 ? threads : threadCount(); }

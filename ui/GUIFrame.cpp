@@ -188,6 +188,11 @@ void GUIFrame::addStep3(wxBoxSizer* szMain) {
 
     optMethod = makeRadioBox(pnlMain, wxT("リサイズ方式(resize method):"), L"Method/optMethod", 7, wxRA_SPECIFY_COLS);
     szMain->Add(optMethod, 0, wxEXPAND | wxRIGHT | wxLEFT, 5);
+    const Setting& linear = setting(L"Method/chkLinear");
+    chkLinear = new wxCheckBox(pnlMain, wxID_ANY, wxT("リニア光(Linear light)"), wxDefaultPosition, wxDefaultSize, 0,
+                               wxDefaultValidator, linear.control);
+    chkLinear->SetValue(linear.initial == wxT("1"));
+    szMain->Add(chkLinear, 0, wxTOP | wxLEFT, 5);
 }
 
 void GUIFrame::addStep4(wxBoxSizer* szMain) {

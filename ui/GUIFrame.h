@@ -42,6 +42,7 @@ protected:
     wxChoice* selUnits;
     wxCheckBox* chkFixRatio;
     wxCheckBox* chkOnlyReduce;
+    wxCheckBox* chkLinear;
     wxStaticText* lblStep3;
     wxButton* btnHelpMethod;
     wxRadioBox* optMethod;

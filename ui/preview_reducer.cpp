@@ -21,9 +21,10 @@ std::size_t indexOf(const Method& method) {
     return rows.size();
 }
 
+// The same size, reduced the same way.
 bool sameSize(const RunSettings& a, const RunSettings& b) {
     return a.width == b.width && a.height == b.height && a.percent == b.percent && a.keepRatio == b.keepRatio &&
-           a.onlyReduce == b.onlyReduce;
+           a.onlyReduce == b.onlyReduce && a.linear == b.linear;
 }
 
 // Quality and limit count for lossy types only.

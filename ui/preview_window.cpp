@@ -44,12 +44,13 @@ wxString comparedWith(const Method& method) {
 
 wxString kilobytes(unsigned long long bytes) { return wxString::Format(wxT("%llu KB"), (bytes + 1023) / 1024); }
 
-// The settings the preview follows: the size, and the output's type,
-// quality, limit and metadata.
+// The settings the preview follows: the size, linear light, and the
+// output's type, quality, limit and metadata.
 bool sameForPreview(const RunSettings& a, const RunSettings& b) {
     return a.width == b.width && a.height == b.height && a.percent == b.percent && a.keepRatio == b.keepRatio &&
-           a.onlyReduce == b.onlyReduce && a.type == b.type && a.quality == b.quality && a.limitBytes == b.limitBytes &&
-           a.metadata == b.metadata && a.minQuality == b.minQuality && a.progressive == b.progressive;
+           a.onlyReduce == b.onlyReduce && a.linear == b.linear && a.type == b.type && a.quality == b.quality &&
+           a.limitBytes == b.limitBytes && a.metadata == b.metadata && a.minQuality == b.minQuality &&
+           a.progressive == b.progressive;
 }
 
 wxStaticText* label(wxWindow* parent, const wxString& text) { return new wxStaticText(parent, wxID_ANY, text); }

@@ -74,6 +74,7 @@ TEST(Batch, UsageErrorsWriteNothingAndSayWhatIsWrong) {
         {{"--size", "9x9", "--size", "9x9", "--suffix", "_{size}", "a.png"}, "--size 9x9 and 9x9"},
         {{"--size", "9x8", "--size", "9x9", "--suffix", "_{w}", "a.png"}, "--size 9x8 and 9x9"},
         {{"--size", "9x9", "--size", "x", "--suffix", "_{w}", "a.png"}, "--size wants"},
+        {{"--linear", "--no-linear", "a.png"}, "--linear and --no-linear"},
     };
     for (const auto& [arguments, named] : cases) {
         const Result result = batch(folder, arguments);
@@ -125,11 +126,14 @@ TEST(Batch, OutputsAreTheEnginesSampleForSampleInNameOrderAndFailuresAreReported
     for (const char* told : {"broken.png: unknown image data format", "missing.png: no such file or folder",
                              "3 of 4 files written, 2 failed"})
         EXPECT_NE(result.errors.find(told), std::string::npos) << result.errors;
-    for (const char* name : {"img10", "img2", "sub/b"}) {
+    ASSERT_EQ(batch(folder, {"--method", "lcd-max", "--size", "90x90", "--linear", "--suffix", "_lin", "img2.png"}).status,
+              0);
+    for (auto [name, suffix] : {std::pair{"img10", "_res"}, {"img2", "_res"}, {"sub/b", "_res"}, {"img2", "_lin"}}) {
         Image expected(wx(folder / (std::string(name) + ".png")), 0);
         expected.lcdSetting(6);
+        expected.linearSetting(suffix == std::string("_lin"));
         ASSERT_TRUE(expected.resize(90, 90, true, false));
-        const wxImage written(wx(folder / (std::string(name) + "_res.png")));
+        const wxImage written(wx(folder / (std::string(name) + suffix + ".png")));
         ASSERT_TRUE(written.IsOk()) << name;
         ASSERT_EQ(written.GetSize(), wxSize(expected.getWidth(), expected.getHeight()));
         EXPECT_EQ(std::memcmp(written.GetData(), expected.pixelData(), 3u * 90 * 60), 0) << name;

@@ -24,7 +24,7 @@ TEST(Settings, OddFilesGiveWhatTheWindowShows) {
         {"[Size]\noptSize=Other\nspnWidth=99999\nspnHeight=-4\n", "LCD(hi) PNG 65535x1px fit q90 limit 0 same _res|"},
         {"[Size]\noptSize=Other\nspnWidth=abc\nchkFixRatio=yes\n", defaults},
         {"[Method]\noptMethod=Bicubic\n", defaults},  // an unknown label keeps the built-in one
-        {"[Method]\noptMethod=lcd(MAX)\n", "LCD(max) PNG 320x320px fit q90 limit 0 same _res|"},
+        {"[Method]\noptMethod=lcd(MAX)\nchkLinear=1\n", "LCD(max) PNG 320x320px fit linear q90 limit 0 same _res|"},
         {"[Filetype]\noptFiletype=JPEG\nspnQuality=0\ncmbLimit=300\n",
          "LCD(hi) JPEG 320x320px fit q0 limit 307200 same _res|"},
         {"[Filetype]\nspnQuality=150\n", "LCD(hi) PNG 320x320px fit q100 limit 0 same _res|"},

@@ -133,6 +133,8 @@ TEST(Resize, RefusedOrCancelledLeavesTheImageAsItWas) {
         [](Image& i) { i.lcdSetting(4), i.resize(INT_MAX / 2, 1, false, false); },  // 3 x width > INT_MAX
         [](Image& i) { i.resampleHorizontal(INT_MAX), i.resampleVertical(INT_MAX); },
         [](Image& i) { i.resizeNearest(INT_MAX, INT_MAX, false, false); },
+        [](Image& i) { i.cancel(), i.linearSetting(1), i.lcdSetting(5), i.resize(10, 7, false, false); },
+        [](Image& i) { i.linearSetting(1), i.resize(INT_MAX, INT_MAX, false, false); },
     };
     for (std::size_t n = 0; n < std::size(steps); ++n) {
         auto image = toEngine(picture);
@@ -143,13 +145,21 @@ TEST(Resize, RefusedOrCancelledLeavesTheImageAsItWas) {
         EXPECT_EQ(Image(w, h, false).pixelData(), nullptr) << w << "x" << h;
     const Bytes tall = reference::resample(picture, 150, false, 0, 0).rgb;
     const Bytes done = reference::resize(picture, 200, 150, false, false, 0, 0).rgb;
+    const Bytes light = reference::resize(picture, 200, 150, false, false, 0, 0, true).rgb;  // one step in light
     Image::setThreadCount(2);
-    for (int delay : {0, 300, 1000, 3000, 10000}) {
-        auto image = toEngine(picture);
-        std::thread canceller([&] { std::this_thread::sleep_for(std::chrono::microseconds(delay)), image->cancel(); });
-        image->resize(200, 150, false, false);
-        canceller.join();
-        EXPECT_EQ(bytes(*image), image->getHeight() == 1000 ? picture.rgb : image->getWidth() == 1000 ? tall : done);
+    for (bool linear : {false, true}) {
+        for (int delay : {0, 300, 1000, 3000, 10000}) {
+            auto image = toEngine(picture);
+            image->linearSetting(linear);
+            std::thread canceller(
+                [&] { std::this_thread::sleep_for(std::chrono::microseconds(delay)), image->cancel(); });
+            image->resize(200, 150, false, false);
+            canceller.join();
+            EXPECT_EQ(bytes(*image), image->getHeight() == 1000 ? picture.rgb
+                                     : linear                   ? light
+                                     : image->getWidth() == 1000 ? tall
+                                                                 : done);
+        }
     }
 }
 
@@ -164,13 +174,14 @@ void onEverySet(Body body) {
 // Every kernel set and thread count gives the reference's samples (types 7 and above: no fold, three times as wide,
 // and a message).
 void expectAgreement(int width, int height, int targetWidth, int targetHeight, bool keepRatio = false,
-                     bool percent = false, int lcdType = 0, int softness = 0, unsigned seed = 1) {
+                     bool percent = false, int lcdType = 0, int softness = 0, unsigned seed = 1, bool linear = false) {
     SCOPED_TRACE(::testing::Message() << width << "x" << height << " to " << targetWidth << "x" << targetHeight
                                       << (keepRatio ? " keeping ratio" : "") << (percent ? " in %" : "") << " type "
-                                      << lcdType << " softness " << softness << " seed " << seed);
+                                      << lcdType << " softness " << softness << " seed " << seed
+                                      << (linear ? " linear" : ""));
     const Picture source = noise(width, height, seed);
     const Picture expected = reference::resize(source, targetWidth, targetHeight, keepRatio, percent, lcdType,
-                                               softness);
+                                               softness, linear);
     onEverySet([&](int set) {
         for (int threads : {1, 2, 5}) {
             Image::setThreadCount(threads);
@@ -178,6 +189,7 @@ void expectAgreement(int width, int height, int targetWidth, int targetHeight, b
             auto image = toEngine(source);
             image->lcdSetting(lcdType);
             image->softnessSetting(softness);
+            image->linearSetting(linear);
             image->resize(targetWidth, targetHeight, keepRatio, percent);
             const Bytes result = bytes(*image);
             const auto diff = std::mismatch(result.begin(), result.end(), expected.rgb.begin(), expected.rgb.end());
@@ -190,8 +202,8 @@ void expectAgreement(int width, int height, int targetWidth, int targetHeight, b
     });
 }
 
-// Sides often 1 or tiny, mostly up to limit (targets: targetLimit); every type, softness and flag. Stops at the first
-// failing case.
+// Sides often 1 or tiny, mostly up to limit (targets: targetLimit); every type, softness and flag, every third case
+// in linear light. Stops at the first failing case.
 void expectRandomAgreement(unsigned seed, int count, int limit, int targetLimit) {
     std::mt19937 random(seed);
     auto side = [&](int most) { return int(random() % 10 ? 1 + random() % (random() % 4 ? most : 6) : 1); };
@@ -202,7 +214,7 @@ void expectRandomAgreement(unsigned seed, int count, int limit, int targetLimit)
         const int targetWidth = percent ? 1 + random() % 250 : side(targetLimit);
         const int targetHeight = percent ? 1 + random() % 250 : side(targetLimit);
         expectAgreement(width, height, targetWidth, targetHeight, keepRatio, percent, types[random() % 10],
-                        softness[random() % 9], unsigned(random()));
+                        softness[random() % 9], unsigned(random()), n % 3 == 0);
     }
 }
 
@@ -219,8 +231,47 @@ TEST(Agreement, ExtremeRatiosAndAPhoto) {
     for (auto [w, h, toWidth, toHeight, type] :
          {std::array{60000, 1, 1, 1, 0}, {1, 60000, 1, 1, 0}, {1, 1, 60000, 1, 0}, {1, 1, 1, 60000, 0},
           {60000, 1, 1, 1, 4}, {1, 1, 60000, 1, 4}, {2, 60000, 60000, 2, 5}})
-        expectAgreement(w, h, toWidth, toHeight, false, false, type);
+        for (bool linear : {false, true}) expectAgreement(w, h, toWidth, toHeight, false, false, type, 0, 1, linear);
     expectAgreement(6000, 4000, 1920, 1280, true, false, 4);
+    expectAgreement(3000, 2000, 960, 640, true, false, 2, 0, 1, true);
+}
+
+// Linear light: a one-pixel checkerboard reduced 16 times is half the light (sRGB 187-188), not half the code value
+// (127-128), with every method; a flat grey of any level comes back as that level; Nearest averages nothing and
+// ignores it.
+TEST(Linear, AveragesLightNotCodeValues) {
+    Picture board(512, 512);
+    for (int y = 0; y < 512; ++y)
+        for (int x = 0; x < 512; ++x)
+            for (int c = 0; c < 3; ++c) board.at(x, y, c) = (x + y) % 2 ? 255 : 0;
+    for (int type : {0, 1, 2, 3, 4, 5, 6}) {
+        for (bool linear : {false, true}) {
+            auto image = toEngine(board);
+            image->lcdSetting(type);
+            image->linearSetting(linear);
+            ASSERT_TRUE(image->resize(32, 32, false, false));
+            const Bytes out = bytes(*image);
+            const auto [low, high] = std::minmax_element(out.begin() + 3 * 32 * 4, out.end() - 3 * 32 * 4);
+            EXPECT_GE(*low, linear ? 186 : 126) << "type " << type;
+            EXPECT_LE(*high, linear ? 189 : 129) << "type " << type;
+        }
+    }
+    for (int level = 0; level < 256; ++level) {
+        Picture flat(40, 30);
+        std::fill(flat.rgb.begin(), flat.rgb.end(), static_cast<unsigned char>(level));
+        for (int type : {0, 2, 6}) {
+            auto image = toEngine(flat);
+            image->lcdSetting(type);
+            image->linearSetting(1);
+            ASSERT_TRUE(image->resize(7, 5, false, false));
+            EXPECT_EQ(bytes(*image), Bytes(3 * 7 * 5, static_cast<unsigned char>(level))) << "type " << type;
+        }
+    }
+    const Picture source = noise(90, 60, 7);
+    auto plain = toEngine(source), linear = toEngine(source);
+    linear->linearSetting(1);
+    ASSERT_TRUE(plain->resizeNearest(30, 20, false, false) && linear->resizeNearest(30, 20, false, false));
+    EXPECT_EQ(bytes(*linear), bytes(*plain));
 }
 
 // The kernels' shortcut that turns sums into samples without dividing, against the rule itself on sums whose division

@@ -21,8 +21,18 @@ inline double lanczos3(double x) {
     return x == 0 ? 1 : std::fabs(x) < 3 ? 3 * std::sin(pi * x) * std::sin(pi * x / 3) / (piSquared * x * x) : 0;
 }
 
-// One pass to newLength columns (horizontal) or rows.
-inline Picture resample(const Picture& src, int newLength, bool horizontal, int lcdType, int softnessLevel) {
+// Samples in double precision: light, for the linear-light reduction.
+struct Plane {
+    int width, height;
+    std::vector<double> v;
+    Plane(int w, int h) : width(w), height(h), v(3 * std::size_t(w) * std::size_t(h)) {}
+    double& at(long long x, long long y, int c) { return v[std::size_t((y * width + x) * 3 + c)]; }
+    double at(long long x, long long y, int c) const { return v[std::size_t((y * width + x) * 3 + c)]; }
+};
+
+// One pass to newLength columns (horizontal) or rows; each sample is finish(its taps' sum / their weight sum).
+template <class Out, class In, class Finish>
+Out resampleTo(const In& src, int newLength, bool horizontal, int lcdType, int softnessLevel, Finish finish) {
     const long long S = horizontal ? src.width : src.height, D = std::max(newLength, 1);
     const long long across = horizontal ? src.height : src.width;
     const double scale = double(D) / double(S), widening = horizontal && lcdType >= 1 && lcdType <= 3 ? 3 : 1;
@@ -30,7 +40,7 @@ inline Picture resample(const Picture& src, int newLength, bool horizontal, int 
     const double t = softnessLevel >= 0 && softnessLevel < 5 ? softness[softnessLevel] : 1.0;
     const double f = std::min(1.0, scale / widening / t), delta = D < S ? f / 3 - 0.4 : 0.0;
     const long long N = std::lrint(D < S ? (horizontal ? 6.0 : 3.0) * S / D : 3.0 * D / S);
-    Picture out(horizontal ? int(D) : src.width, horizontal ? src.height : int(D));
+    Out out(horizontal ? int(D) : src.width, horizontal ? src.height : int(D));
     for (long long o = 0; o < D; ++o) {
         // Vertical: centred on the nearest row. Horizontal: on the pixel holding the position rounded to a third.
         const double p = horizontal ? 3.0 * o / scale : o / scale;
@@ -45,27 +55,32 @@ inline Picture resample(const Picture& src, int newLength, bool horizontal, int 
                     acc[3 * r + c] += w * (horizontal ? src.at(z + i, r, c) : src.at(r, z + i, c));
         }
         for (long long r = 0; r < across; ++r)
-            for (int c = 0; c < 3; ++c) {
-                const double v = sum == 0 ? 0 : acc[3 * r + c] / sum;
-                (horizontal ? out.at(o, r, c) : out.at(r, o, c)) = v < 0.49999 ? 0 : v > 254.5 ? 255 : std::round(v);
-            }
+            for (int c = 0; c < 3; ++c)
+                (horizontal ? out.at(o, r, c) : out.at(r, o, c)) = finish(sum == 0 ? 0 : acc[3 * r + c] / sum);
     }
     return out;
 }
 
-// Three columns to a pixel, by the type's rule; beyond the row's ends, the end sample again.
-inline Picture fold(const Picture& wide, int lcdType) {
+inline Picture resample(const Picture& src, int newLength, bool horizontal, int lcdType, int softnessLevel) {
+    return resampleTo<Picture>(src, newLength, horizontal, lcdType, softnessLevel,
+                               [](double v) { return v < 0.49999 ? 0 : v > 254.5 ? 255 : std::round(v); });
+}
+
+// Three columns to a pixel, by the type's rule; beyond the row's ends, the end sample again. Code values divide
+// rounding down, light exactly.
+template <class Sample, class Pic>
+Pic foldTo(const Pic& wide, int lcdType) {
     const bool adaptive = lcdType % 3 == 2, weighted = lcdType % 3 == 0;  // else the box
-    Picture out(wide.width / 3, wide.height);
+    Pic out(wide.width / 3, wide.height);
     for (int y = 0; y < wide.height; ++y)
         for (int n = 0, c = 0; n < out.width; ++n, c += 3) {
-            auto R = [&](int s) { return wide.at(std::max(s, 0), y, 0); };
-            auto G = [&](int s) { return wide.at(s, y, 1); };
-            auto B = [&](int s) { return wide.at(std::min(s, wide.width - 1), y, 2); };
-            auto sharpUnlessFar = [](int sharp, int box) { return std::abs(sharp - box) <= 31 ? sharp : box; };
+            auto R = [&](int s) { return Sample(wide.at(std::max(s, 0), y, 0)); };
+            auto G = [&](int s) { return Sample(wide.at(s, y, 1)); };
+            auto B = [&](int s) { return Sample(wide.at(std::min(s, wide.width - 1), y, 2)); };
+            auto sharpUnlessFar = [](Sample sharp, Sample box) { return std::abs(sharp - box) <= 31 ? sharp : box; };
             const bool first = n == 0, last = n == out.width - 1;
-            int r = (R(c - 1) + R(c) + R(c + 1)) / 3, g = (G(c) + G(c + 1) + G(c + 2)) / 3;
-            int b = (B(c + 1) + B(c + 2) + B(c + 3)) / 3;
+            Sample r = (R(c - 1) + R(c) + R(c + 1)) / 3, g = (G(c) + G(c + 1) + G(c + 2)) / 3;
+            Sample b = (B(c + 1) + B(c + 2) + B(c + 3)) / 3;
             if (adaptive && (first || last)) {
                 r = (R(c) + R(c + 1) + R(c + 2)) / 3, b = (B(c) + B(c + 1) + B(c + 2)) / 3;
             } else if (adaptive) {
@@ -79,17 +94,40 @@ inline Picture fold(const Picture& wide, int lcdType) {
     return out;
 }
 
-// Negative types count as 0; 7 and above leave the triple-width picture.
+inline Picture fold(const Picture& wide, int lcdType) { return foldTo<int>(wide, lcdType); }
+
+// sRGB code value to light in 1 / 255 of full light, and back, rounded to the nearest code value.
+inline double lightOf(int code) {
+    const double c = code / 255.0;
+    return 255 * (c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+}
+inline unsigned char codeOf(double light) {
+    const double l = std::min(1.0, std::max(0.0, light / 255));
+    return (unsigned char)std::floor(255 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055) + 0.5);
+}
+
+// Negative types count as 0; 7 and above leave the triple-width picture (and ignore linear).
 inline Picture resize(const Picture& source, int width, int height, bool keepRatio, bool percent, int lcdType,
-                      int softnessLevel) {
+                      int softnessLevel, bool linear = false) {
     const long long W = source.width, H = source.height;  // 64 bits: no overflow
     long long w = width, h = height;
     if (percent) w = w * W / 100, h = h * H / 100;
     if (keepRatio && h * W <= w * H) w = h * W / H;
     else if (keepRatio) h = w * H / W;
     w = std::max(w, 1LL), h = std::max(h, 1LL);
+    const int wideWidth = int(lcdType > 0 ? 3 * w : w);
+    if (linear && lcdType <= 6) {  // the passes and the fold on light, the first pass kept as float
+        Plane light(source.width, source.height);
+        for (std::size_t i = 0; i < source.rgb.size(); ++i) light.v[i] = lightOf(source.rgb[i]);
+        const Plane tall = resampleTo<Plane>(light, int(h), false, lcdType, softnessLevel, [](double v) { return float(v); });
+        Plane wide = resampleTo<Plane>(tall, wideWidth, true, lcdType, softnessLevel, [](double v) { return v; });
+        if (lcdType > 0) wide = foldTo<double>(wide, lcdType);
+        Picture out(wide.width, wide.height);
+        for (std::size_t i = 0; i < out.rgb.size(); ++i) out.rgb[i] = codeOf(wide.v[i]);
+        return out;
+    }
     const Picture tall = resample(source, int(h), false, lcdType, softnessLevel);
-    const Picture wide = resample(tall, int(lcdType > 0 ? 3 * w : w), true, lcdType, softnessLevel);
+    const Picture wide = resample(tall, wideWidth, true, lcdType, softnessLevel);
     return lcdType <= 0 || lcdType > 6 ? wide : fold(wide, lcdType);
 }
 

@@ -206,20 +206,21 @@ INSTANTIATE_TEST_SUITE_P(Preview, PreviewOpens, ::testing::ValuesIn(openWays),
 
 using PreviewPixels = PreviewTest;
 
-// At each size the window asks for, every method shows the picture a run writes; each is reduced once from one
+// At each size the window asks for, and in linear light, every method shows the picture a run writes (in light,
+// not the one on code values, but for Nearest); each is reduced once from one
 // decode, chosen again it is not redone; nothing is written. Then one method or two side by side, enlarged and
 // scrolled: the canvas draws them by the plain formula, and the screen shows each output pixel on one device pixel.
 TEST_F(PreviewPixels, EveryMethodShowsTheWrittenOutputsPixelsOnScreenForEachSizeAlsoEnlargedAndSideBySide) {
-    const struct { const char* size; int width, height; const char* unit; bool fit; wxSize expected; } sizes[] = {
-        {"Other", 37, 37, "%", true, {236, 177}}, {"Other", 150, 50, "px", false, {150, 50}},
-        {"320x320", 0, 0, "px", true, {320, 240}}};
+    const struct { const char* size; int width, height; const char* unit; bool fit; wxSize expected; bool linear; } sizes[] = {
+        {"Other", 37, 37, "%", true, {236, 177}, false}, {"Other", 150, 50, "px", false, {150, 50}, false},
+        {"Other", 150, 50, "px", false, {150, 50}, true}, {"320x320", 0, 0, "px", true, {320, 240}, false}};
     const wxArrayString paths = files({"a.png"});
     const PreviewProbe preview = open(0);
     PreviewCanvas& canvas = preview.canvas();
     for (const auto& s : sizes) {  // changed in the main window while the preview is open
         select(optSize, s.size);
         spnWidth->SetValue(s.width), spnHeight->SetValue(s.height);
-        selUnits->SetStringSelection(s.unit), chkFixRatio->SetValue(s.fit);
+        selUnits->SetStringSelection(s.unit), chkFixRatio->SetValue(s.fit), chkLinear->SetValue(s.linear);
         for (int round = 0; round < 2; ++round)
             for (const MethodInfo& m : methods()) {
                 SCOPED_TRACE(std::string(s.size) + " " + std::string(wxString(m.label).utf8_str()));
@@ -233,6 +234,10 @@ TEST_F(PreviewPixels, EveryMethodShowsTheWrittenOutputsPixelsOnScreenForEachSize
                 EXPECT_TRUE(png.LoadFile(writeAsRun(paths[0], settings).output, wxBITMAP_TYPE_PNG));
                 EXPECT_TRUE(samePixels(preview.picture(m.method), png));
                 EXPECT_TRUE(drawnByFormula(canvas, {png}));
+                if (!s.linear) continue;
+                settings.linear = false;
+                EXPECT_TRUE(png.LoadFile(writeAsRun(paths[0], settings).output, wxBITMAP_TYPE_PNG));
+                EXPECT_EQ(samePixels(preview.picture(m.method), png), m.method.nearest);
             }
         for (const MethodInfo& m : methods()) EXPECT_EQ(preview.reducer().reductions(m.method), 1) << s.size;
         EXPECT_EQ(preview.reducer().decodes(), 1);

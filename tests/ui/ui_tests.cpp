@@ -32,14 +32,15 @@ void touch(const std::string& path) {
 
 using Values = Strings;  // the settings in key order (the JPEG coding's two at their built-in values)
 const Values builtIn{"320x320", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "",
-                     "0", "0", "0"};
+                     "0", "0", "0", "0"};
 
 std::string fileText(const Values& v) {
     return "[Size]\noptSize=" + v[0] + "\nspnWidth=" + v[1] + "\nspnHeight=" + v[2] + "\nselUnits=" + v[3] +
            "\nchkFixRatio=" + v[4] + "\nchkOnlyReduce=" + v[14] + "\n[Method]\noptMethod=" + v[5] +
-           "\n[Filetype]\noptFiletype=" + v[6] +
-           "\nspnQuality=" + v[7] + "\ncmbLimit=" + v[8] + "\nchkProgressive=0\nspnMinQuality=1" + "\n[Saveto]\noptDst=" + v[9] + "\ntxtSuffix=" + v[10] +
-           "\ntxtSaveDir=" + v[11] + "\nchkKeepTree=" + v[12] + "\nchkKeepDates=" + v[13] + "\n";
+           "\nchkLinear=" + v[15] + "\n[Filetype]\noptFiletype=" + v[6] + "\nspnQuality=" + v[7] +
+           "\ncmbLimit=" + v[8] + "\nchkProgressive=0\nspnMinQuality=1" + "\n[Saveto]\noptDst=" + v[9] +
+           "\ntxtSuffix=" + v[10] + "\ntxtSaveDir=" + v[11] + "\nchkKeepTree=" + v[12] +
+           "\nchkKeepDates=" + v[13] + "\n";
 }
 
 class UiTest : public FrameProbe {
@@ -61,7 +62,8 @@ protected:
                 utf8(optFiletype->GetStringSelection()), std::to_string(spnQuality->GetValue()),
                 utf8(cmbLimit->GetValue()), utf8(optDst->GetStringSelection()), utf8(txtSuffix->GetValue()),
                 utf8(txtSaveDir->GetValue()), chkKeepTree->GetValue() ? "1" : "0",
-                chkKeepDates->GetValue() ? "1" : "0", chkOnlyReduce->GetValue() ? "1" : "0"};
+                chkKeepDates->GetValue() ? "1" : "0", chkOnlyReduce->GetValue() ? "1" : "0",
+                chkLinear->GetValue() ? "1" : "0"};
     }
     Strings under(const Strings& names) const {
         Strings paths;
@@ -101,8 +103,9 @@ TEST_F(UiTest, ShowsItsTextsSelectionsSetTheirControlsAndNothingIsCutOffAt650x60
     EXPECT_EQ(texts, (Strings{"画像縮小ツール pixloom (resize image for LCD)",
         "1. 画像ファイルをドロップして下さい (Drop files here):", "リストをクリア(Clear list)",
         "2. 画像サイズを指定して下さい (Set image size):", "Help", "画像サイズ(Image size):", "-Other:", "-x",
-        "-単位(unit):", "-縦横比固定(fix ratio)", "縮小のみ(Only reduce)","3. リサイズ方式を選択して下さい (Select method):", "Help",
-        "リサイズ方式(resize method):", "4. ファイル形式を選択して下さい (Select filetype):", "Help",
+        "-単位(unit):", "-縦横比固定(fix ratio)", "縮小のみ(Only reduce)",
+        "3. リサイズ方式を選択して下さい (Select method):", "Help", "リサイズ方式(resize method):",
+        "リニア光(Linear light)", "4. ファイル形式を選択して下さい (Select filetype):", "Help",
         "ファイル形式(filetype):", "-品質(quality):", "-サイズ上限(limit size):", "-KB", "-最低品質(lowest quality):",
         "-プログレッシブ(progressive)",
         "5. 保存先を指定して下さい (Set save folder):", "Help", "保存先(Save to):",
@@ -224,23 +227,27 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesOnceInOrderWalkingFoldersSubFolde
 // What a start shows for a stored file, and what the close after it writes, read back by the next start.
 TEST_F(UiTest, AStartRestoresUsableSettingsAndTheCloseWritesThemBack) {
     const Values stored{"Other", "800", "600", "%", "0", "Lanczos3", "JPEG", "70", "300", "Other Folder", "_$USER",
-                        "/tmp/写真 $HOME A", "1", "1", "1"};  // "$" stays as typed: no variables are expanded
+                        "/tmp/写真 $HOME A", "1", "1", "1", "1"};  // "$" stays as typed: no variables are expanded
     const Values other{"Other", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "",
-                       "0", "0", "0"};
+                       "0", "0", "0", "0"};
     std::vector<std::pair<std::optional<std::string>, Values>> cases = {  // no values expected: any usable ones
         {std::nullopt, builtIn},
         {fileText(stored), stored},
         {"[Size]\noptSize=1920x1080\nspnWidth=800\nspnHeight=600\nselUnits=%\nchkFixRatio=0\n",  // the preset wins
-         {"1920x1080", "1920", "1080", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "", "0", "0", "0"}},
-        {fileText(Values(15)), builtIn},
-        {fileText({"Other", "", "", "", "", "", "", "", "", "", "", "", "", "", ""}), other},  // no empty field read as 1
-        {fileText({"Huge", "", "", "", "", "Bicubic", "GIF", "abc", "", "Elsewhere", "", "", "yes", "x", "-"}), builtIn},
-        {fileText({"Other", "99999999999999999999", "abc", "cm", "0x0", "", "", "", "", "", "", "", "", "", ""}), other},
+         {"1920x1080", "1920", "1080", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "", "0", "0", "0",
+          "0"}},
+        {fileText(Values(16)), builtIn},
+        {fileText({"Other", "", "", "", "", "", "", "", "", "", "", "", "", "", "", ""}), other},  // no empty field read as 1
+        {fileText({"Huge", "", "", "", "", "Bicubic", "GIF", "abc", "", "Elsewhere", "", "", "yes", "x", "-", "on"}),
+         builtIn},
+        {fileText({"Other", "99999999999999999999", "abc", "cm", "0x0", "", "", "", "", "", "", "", "", "", "", "x"}),
+         other},
         {fileText({"Other", "70000", "-5", "%", "0", "Nearest", "JPEG", "150", "7", "Other Folder", "_s", "/o", "7", "0",
-                   "-1"}),
-         {"Other", "65535", "1", "%", "0", "Nearest", "JPEG", "100", "7", "Other Folder", "_s", "/o", "1", "0", "1"}},
+                   "-1", "1"}),
+         {"Other", "65535", "1", "%", "0", "Nearest", "JPEG", "100", "7", "Other Folder", "_s", "/o", "1", "0", "1",
+          "1"}},
         {"[Size]\noptSize=Other\nspnWidth= 640 \nchkFixRatio=no\n[Filetype]\nspnQuality=-3\n",
-         {"Other", "640", "320", "px", "1", "LCD(hi)", "PNG", "0", "", "Same Folder", "_res", "", "0", "0", "0"}}};
+         {"Other", "640", "320", "px", "1", "LCD(hi)", "PNG", "0", "", "Same Folder", "_res", "", "0", "0", "0", "0"}}};
     std::string noise(4000, '\0');
     for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 2654435761u >> 11);
     cases.push_back({noise, {}});

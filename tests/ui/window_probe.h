@@ -19,10 +19,10 @@
 
 #define FRAME_CONTROLS(X)                                                                                         \
     X(pnlMain) X(btnClearList) X(lstFiles) X(btnHelpSize) X(optSize) X(lblOther) X(spnWidth) X(lblTimes)         \
-    X(spnHeight) X(lblUnit) X(selUnits) X(chkFixRatio) X(btnHelpMethod) X(optMethod) X(btnHelpFiletype)          \
-    X(optFiletype) X(lblQuality) X(spnQuality) X(lblLimit) X(cmbLimit) X(lblKB) X(lblMinQuality) X(spnMinQuality) \
-    X(chkProgressive) X(btnHelpSaveto) X(optDst) X(lblSuffix) X(txtSuffix) X(lblSaveDir) X(txtSaveDir)             \
-    X(btnSaveDir) X(btnStart) X(chkOnlyReduce) X(chkKeepTree) X(chkKeepDates)
+    X(spnHeight) X(lblUnit) X(selUnits) X(chkFixRatio) X(btnHelpMethod) X(optMethod) X(chkLinear)                \
+    X(btnHelpFiletype) X(optFiletype) X(lblQuality) X(spnQuality) X(lblLimit) X(cmbLimit) X(lblKB)               \
+    X(lblMinQuality) X(spnMinQuality) X(chkProgressive) X(btnHelpSaveto) X(optDst) X(lblSuffix) X(txtSuffix)     \
+    X(lblSaveDir) X(txtSaveDir) X(btnSaveDir) X(btnStart) X(chkOnlyReduce) X(chkKeepTree) X(chkKeepDates)
 
 struct FrameProbe : ::testing::Test {
     TempHome home;  // before any window, which reads the settings there
