@@ -22,7 +22,8 @@ std::size_t DecodeAhead::defaultBudget() {
     const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
     if (pages <= 0 || pageSize <= 0) return std::size_t(300) << 20;
     const std::size_t total = static_cast<std::size_t>(pages) / 4;
-    return total > SIZE_MAX / static_cast<std::size_t>(pageSize) ? SIZE_MAX / 4 : total * static_cast<std::size_t>(pageSize);
+    const std::size_t page = static_cast<std::size_t>(pageSize);
+    return total > SIZE_MAX / page ? SIZE_MAX / 4 : total * page;
 }
 
 LoadedSource DecodeAhead::decode(const wxString& path, bool ahead, const std::atomic<bool>* cancel) {
@@ -71,7 +72,8 @@ void DecodeAhead::want(const std::vector<wxString>& files) {
         std::size_t held = 0;
         for (const auto& slot : kept) held += slot->bytes;
         for (std::size_t i = 0; i < files.size() && kept.size() < count; ++i) {
-            const bool ahead = std::any_of(kept.begin(), kept.end(), [&](const auto& slot) { return slot->path == files[i]; });
+            const bool ahead =
+                std::any_of(kept.begin(), kept.end(), [&](const auto& slot) { return slot->path == files[i]; });
             if (ahead || !sizes[i] || *sizes[i] > budget - held) continue;
             auto slot = std::make_shared<Slot>();
             slot->path = wxString(files[i].wc_str());
@@ -153,5 +155,6 @@ void DecodeAhead::stop() {
 
 unsigned DecodeAhead::busy() const {
     auto lock = pool.lock();
-    return static_cast<unsigned>(std::count_if(slots.begin(), slots.end(), [](const auto& slot) { return slot->state != Slot::Done; }));
+    return static_cast<unsigned>(
+        std::count_if(slots.begin(), slots.end(), [](const auto& slot) { return slot->state != Slot::Done; }));
 }

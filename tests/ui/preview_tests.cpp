@@ -39,7 +39,8 @@ void watchPreviewReductions() {
             while (!image.cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         std::lock_guard<std::mutex> lock(reductionsMutex);
-        const std::tuple<int, int, bool, bool> size{settings.width, settings.height, settings.percent, settings.keepRatio};
+        const std::tuple<int, int, bool, bool> size{settings.width, settings.height, settings.percent,
+                                                    settings.keepRatio};
         if (!done && size != reductionsSize) reductionsDone.clear(), reductionsSize = size;
         if (done && !image.cancelled())
             ++reductionsDone[{settings.method.lcdType, settings.method.nearest, image.getWidth(), image.getHeight()}];
@@ -384,7 +385,8 @@ TEST(PreviewReducerAlone, KeepsMethodsNotShownWithinItsBudget) {
     ASSERT_TRUE(FrameProbe::picture(640, 480).SaveFile(wx(dir / "a.png"), wxBITMAP_TYPE_PNG));
     const size_t picture = 320 * 240 * 3;  // as the built-in settings reduce it
     const auto kept = [](const PreviewReducer& reducer) {
-        return std::count_if(methods().begin(), methods().end(), [&](const MethodInfo& m) { return reducer.reduced(m.method); });
+        return std::count_if(methods().begin(), methods().end(),
+                             [&](const MethodInfo& m) { return reducer.reduced(m.method).has_value(); });
     };
     for (const auto& [budget, reduced] : {std::pair<size_t, long>{0, 1}, {picture * 5 / 2, 2}, {picture * 7, 7}}) {
         SCOPED_TRACE(budget);
