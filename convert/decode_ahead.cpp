@@ -120,11 +120,9 @@ std::optional<LoadedSource> DecodeAhead::take(const wxString& path) {
         auto found = find(path);
         if (found == slots.end()) return std::nullopt;
         slot = *found;
-        if (slot->state == Slot::Queued) {  // decoded at once on every core rather than waited for
-            slots.erase(found);
-            return std::nullopt;
-        }
-        // Until its decode is over, or it is dropped meanwhile (a cancel).
+        // Until its decode is over, or it is dropped meanwhile (a cancel). One
+        // not started yet waits too: the files before it are taken already, so
+        // a decoder is about to start it.
         pool.wait(lock, [&] { return slot->state == Slot::Done || find(path) == slots.end(); });
         found = find(path);
         if (found == slots.end()) return std::nullopt;

@@ -43,7 +43,6 @@ public:
     // What was decoded for path (the picture, or why it could not be) if the
     // file is still the one that was decoded (device, inode, size and
     // modification time); else nothing, and path is to be decoded again.
-    // A file wanted but not started yet is left to the caller at once.
     // Either way path is no longer ahead.
     std::optional<LoadedSource> take(const wxString& path);
     // Nothing is wanted ahead any more: pictures held are freed at once,
