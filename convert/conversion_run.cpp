@@ -4,10 +4,6 @@
 
 #include <algorithm>
 
-// A seam for test programs, which may define it to watch or pause the run
-// at each file it takes; the programs themselves leave it undefined.
-void runTookFile(const wxString& source) __attribute__((weak));
-
 ConversionRun::ConversionRun(RunClient& client)
     : client(client), names([&client](const wxString& path) { return client.isWaiting(path); }) {}
 
@@ -31,7 +27,6 @@ bool ConversionRun::convertFirstFile() {
         inProgress = wxString(job->source.wc_str());  // a copy of its own for cancel's thread
     }
     names.sourceTaken(job->source);
-    if (runTookFile) runTookFile(job->source);
     FileOutcome outcome = convertFile(job->source, job->settings, contextFor(*job));
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -43,16 +38,26 @@ bool ConversionRun::convertFirstFile() {
     return true;
 }
 
+std::vector<wxString> filesAfter(std::size_t listed, const std::function<wxString(std::size_t)>& entry,
+                                 const wxString& current, std::size_t count) {
+    std::vector<wxString> files;
+    for (std::size_t i = 0; i < listed && i <= count && files.size() < count; ++i)
+        if (wxString file = entry(i); file != current) files.push_back(file);
+    return files;
+}
+
 // The source, decoded ahead if it was and is unchanged since; then the
-// next file starts decoding while this one is reduced.
+// next files start decoding while this one is reduced.
 LoadedSource ConversionRun::load(const wxString& source) {
     std::optional<LoadedSource> loaded = ahead.take(source);
+    // Memory short while another picture was held may suffice now: try once more.
+    if (loaded && !loaded->image && loaded->error.StartsWith(wxT("not enough memory"))) loaded.reset();
     if (!loaded) loaded = DecodeAhead::decode(source, false, &stopped);
-    if (!stopped)
-        if (const std::optional<wxString> next = client.peekFile(source)) ahead.start(*next);
-    // Decoding is the longer part of a file and runs on one core: the
-    // reduction takes the others, so that neither waits for the other.
-    if (loaded->image && ahead.busy()) loaded->image->threadsSetting(std::max(1, Image::threadCount() - 1));
+    if (!stopped) ahead.want(client.nextFiles(source, ahead.decoders()));
+    // Decoding is the longer part of a file and runs on one core a file: the
+    // reduction takes the cores the decoders leave, so that none waits.
+    if (const int decoding = static_cast<int>(ahead.busy()); loaded->image && decoding > 0)
+        loaded->image->threadsSetting(std::max(1, Image::threadCount() - decoding));
     return std::move(*loaded);
 }
 

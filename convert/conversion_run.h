@@ -11,6 +11,7 @@
 #include <wx/string.h>
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -40,8 +41,9 @@ public:
     // The head of a list that is not empty, with the settings of the moment;
     // nothing ends the run (an empty list, a stop, a closed window).
     virtual std::optional<FileJob> takeFile() = 0;
-    // The file takeFile will give after `current` as things stand, if any.
-    virtual std::optional<wxString> peekFile(const wxString& current) = 0;
+    // The files takeFile will give after `current` as things stand, count of
+    // them at most (filesAfter).
+    virtual std::vector<wxString> nextFiles(const wxString& current, std::size_t count) = 0;
     // Whether path names a file still waiting in the list.
     virtual bool isWaiting(const wxString& path) = 0;
     // The file taken is done with: it leaves the list, written or not. Told,
@@ -52,6 +54,12 @@ public:
     // call the run makes; told, not asked.
     virtual void runEnded(const std::vector<FileFailure>& failures) = 0;
 };
+
+// The files a list gives after `current` while current may still head it:
+// up to count of the first count + 1 entries (entry(0) on), leaving out
+// current.
+std::vector<wxString> filesAfter(std::size_t listed, const std::function<wxString(std::size_t)>& entry,
+                                 const wxString& current, std::size_t count);
 
 class ConversionRun {
 public:
@@ -86,7 +94,7 @@ private:
     RunClient& client;
     NameGuard names;  // the sources taken and the files written so far, and those still listed
     std::vector<FileFailure> failures;
-    DecodeAhead ahead;  // the next file, decoded while this one is reduced
+    DecodeAhead ahead;  // the next files, decoded while this one is reduced
     std::atomic<bool> stopped{false};
     std::atomic<int> status{0};
     std::atomic<bool> over{false};

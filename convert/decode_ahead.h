@@ -1,51 +1,57 @@
-// The file a run will take next, decoded on a thread of its own while the
-// current one is reduced and written: decoding is single-threaded, so on two
-// cores it would otherwise leave one idle for most of each file.
+// The files a run will take next, decoded on threads of their own while the
+// current one is reduced and written: decoding is single-threaded and the
+// longer part of a file, so with one file at a time most cores would wait.
 #pragma once
 
 #include "convert_file.h"
+#include "worker_pool.h"
 
 #include <wx/string.h>
 
 #include <sys/types.h>
 
 #include <atomic>
-#include <condition_variable>
+#include <cstddef>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
+#include <vector>
 
 class DecodeAhead {
 public:
-    // Pictures above this many pixels are not decoded ahead. A picture ahead
-    // holds 3 bytes a pixel (300 MB at most); formats the toolkit decodes
-    // hold up to 7 while they are decoded (700 MB).
-    static constexpr long long pixelCap = 100'000'000;
-
-    DecodeAhead() = default;
+    // decoders: files decoded at once, and held ahead at most. budget: the
+    // bytes the pictures ahead may take together; a picture that does not
+    // fit is left to the run, which decodes it alone.
+    explicit DecodeAhead(unsigned decoders = defaultDecoders(), std::size_t budget = defaultBudget());
     DecodeAhead(const DecodeAhead&) = delete;
     DecodeAhead& operator=(const DecodeAhead&) = delete;
     ~DecodeAhead() { stop(); }
 
+    // One a core: the run's reduction and encoding take what decoding leaves.
+    static unsigned defaultDecoders();
+    // A quarter of the physical memory.
+    static std::size_t defaultBudget();
+    unsigned decoders() const { return count; }
+
     // Decodes a source as a run does: ahead on one core, else on all.
     static LoadedSource decode(const wxString& path, bool ahead, const std::atomic<bool>* cancel = nullptr);
 
-    // Starts decoding path, unless it is the one ahead already; any other
-    // picture ahead is dropped.
-    void start(const wxString& path);
+    // The files wanted ahead, in the order the run will take them: the
+    // pictures of any other file are dropped (their decodes given up), and
+    // those new start decoding in this order while the decoders and the
+    // budget allow.
+    void want(const std::vector<wxString>& files);
     // What was decoded for path (the picture, or why it could not be) if the
     // file is still the one that was decoded (device, inode, size and
     // modification time); else nothing, and path is to be decoded again.
-    // Either way nothing is left ahead.
+    // Either way path is no longer ahead.
     std::optional<LoadedSource> take(const wxString& path);
-    // Nothing is wanted ahead any more: a picture held is freed at once, a
-    // decode in progress is given up.
+    // Nothing is wanted ahead any more: pictures held are freed at once,
+    // decodes in progress given up.
     void cancel();
-    // cancel(), and the decoding thread is gone when it returns.
+    // cancel(), for good, and the decoding threads are gone when it returns.
     void stop();
-    // Whether a file is being decoded or held ahead.
-    bool busy() const;
+    // Files wanted ahead and not decoded yet: the cores they keep busy.
+    unsigned busy() const;
 
 private:
     struct Stamp {
@@ -57,21 +63,24 @@ private:
             return device == other.device && inode == other.inode && size == other.size && modified == other.modified;
         }
     };
+    struct Slot {
+        enum State { Queued, Decoding, Done } state = Queued;
+        wxString path;                // a copy of its own for the decoding thread
+        std::optional<Stamp> stamp;   // taken before the decode: a change during it shows too
+        std::size_t bytes = 0;        // against the budget
+        std::atomic<bool> givenUp{false};
+        LoadedSource result;
+    };
+    using Slots = std::vector<std::shared_ptr<Slot>>;
     static std::optional<Stamp> stampOf(const wxString& path);
-    void serve();  // the decoding thread: one per run, so that per-thread state does not pile up
-    void drop();   // under the lock: the job and what it holds are forgotten
+    static std::optional<std::size_t> bytesOf(const wxString& path);
+    WorkerPool::Work pick();          // under the lock
+    void decodeInto(const std::shared_ptr<Slot>& slot);
+    Slots::iterator find(const wxString& path);  // under the lock
 
-    mutable std::mutex mutex;
-    std::condition_variable changed;
-    std::thread decoder;
-    bool quit = false;
-    unsigned job = 0;       // the picture wanted ahead; 0 for none
-    unsigned counter = 0;
-    bool queued = false;    // wanted, not started yet
-    unsigned decoding = 0;  // the job being decoded
-    std::shared_ptr<std::atomic<bool>> givenUp;  // the job being decoded is no longer wanted
-    unsigned ready = 0;     // the job whose result is held
-    wxString path;
-    std::optional<Stamp> stamp;
-    LoadedSource result;
+    const unsigned count;
+    const std::size_t budget;
+    Slots slots;  // under the pool's lock, in the order the run takes them
+    bool stopped = false;
+    WorkerPool pool;  // last: its threads are gone before the rest
 };

@@ -1,7 +1,7 @@
 #include "queue_client.h"
 
 QueueClient::QueueClient(const wxArrayString& files, const RunSettings& settings)
-    : waiting(files.begin(), files.end()), settings(settings), listed(files.size()) {
+    : waiting(files.begin(), files.end()), settings(settings) {
     for (const wxString& file : files) waitingFiles.add(file);
 }
 
@@ -12,10 +12,8 @@ std::optional<FileJob> QueueClient::takeFile() {
     return FileJob{source, settings, walkedFolderOf ? walkedFolderOf(source) : wxString()};
 }
 
-std::optional<wxString> QueueClient::peekFile(const wxString& current) {
-    for (size_t i = 0; i < waiting.size() && i < 2; ++i)
-        if (waiting[i] != current) return waiting[i];
-    return std::nullopt;
+std::vector<wxString> QueueClient::nextFiles(const wxString& current, size_t count) {
+    return filesAfter(waiting.size(), [this](size_t i) { return waiting[i]; }, current, count);
 }
 
 bool QueueClient::isWaiting(const wxString& path) { return waitingFiles.names(path); }
@@ -25,7 +23,6 @@ void QueueClient::fileDone(const wxString& source, const FileOutcome& outcome) {
         waiting.pop_front();
         waitingFiles.remove(source);
     }
-    ++done;
     if (onFileDone) onFileDone(source, outcome);
 }
 

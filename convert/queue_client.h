@@ -21,21 +21,17 @@ public:
     std::function<wxString(const wxString& source)> walkedFolderOf;
 
     std::optional<FileJob> takeFile() override;
-    std::optional<wxString> peekFile(const wxString& current) override;
+    std::vector<wxString> nextFiles(const wxString& current, size_t count) override;
     bool isWaiting(const wxString& path) override;
     void fileDone(const wxString& source, const FileOutcome& outcome) override;
     void runEnded(const std::vector<FileFailure>& failures) override;
 
-    // What the run did: files done with (written or not), of all listed.
-    size_t filesDone() const { return done; }
-    size_t filesListed() const { return listed; }
+    // The files the run did not do as asked, once it has ended.
     const std::vector<FileFailure>& failures() const { return ended; }
 
 private:
     std::deque<wxString> waiting;
     FileSet waitingFiles;
     RunSettings settings;
-    size_t done = 0;
-    size_t listed = 0;
     std::vector<FileFailure> ended;
 };

@@ -51,6 +51,7 @@ public:
     // May be called from any thread; every pass then leaves the image as it
     // was before that pass.
     void cancel();
+    bool cancelled() const { return cancelRequested; }
 
     const unsigned char* pixelData() const { return pixels; }
     int getWidth() const { return width; }

@@ -32,7 +32,7 @@ public:
     bool validateInputs();
     // The steps the worker hands to the window's thread through its link.
     std::optional<FileJob> takeFile();
-    std::optional<wxString> peekFile(const wxString& current) const;
+    std::vector<wxString> nextFiles(const wxString& current, size_t count) const;
     bool isListed(const wxString& path) const;
     void forgetFile(const wxString& source);
     void endRun(const std::vector<FileFailure>& failures);

@@ -2,15 +2,7 @@
 
 #include "image.h"
 
-#include <pthread.h>
-
 #include <algorithm>
-#include <system_error>
-
-// A seam for test programs, which may define it to hold a reduction at its
-// start (on the preview's thread) until the preview stops; the programs
-// themselves leave it undefined.
-void previewReductionStarted(const std::atomic<bool>& stopping) __attribute__((weak));
 
 namespace {
 
@@ -41,7 +33,7 @@ wxString ownCopy(const wxString& text) { return wxString(text.wc_str()); }
 }  // namespace
 
 PreviewReducer::PreviewReducer(std::function<void()> ready, std::size_t budget)
-    : ready(std::move(ready)), budget(budget) {
+    : ready(std::move(ready)), budget(budget), pool("pixloom-preview", [this] { return pick(); }) {
     dropResults();
 }
 
@@ -49,18 +41,17 @@ PreviewReducer::~PreviewReducer() { stop(); }
 
 void PreviewReducer::stop() {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        auto lock = pool.lock();
         quit = true;
         dropDecode = true;
         if (inProgress) inProgress->cancel();
     }
-    changed.notify_all();
-    if (worker.joinable()) worker.join();
+    pool.stop();
 }
 
 void PreviewReducer::open(const wxString& file) {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        auto lock = pool.lock();
         path = ownCopy(file);
         ++fileGeneration, ++sizeGeneration, ++outputGeneration;
         dropDecode = true;
@@ -68,22 +59,18 @@ void PreviewReducer::open(const wxString& file) {
         decodeCount = 0;
         loadError.reset();
         dropResults();
-        waiting = false;  // until the worker has looked at the new file
         if (inProgress) inProgress->cancel();
-        if (!worker.joinable() && !quit) {
-            try {
-                worker = std::thread([this] { serve(); });
-            } catch (const std::system_error&) {
-                loadError = wxString(wxT("no thread could be started for the preview"));
-            }
-        }
     }
-    changed.notify_all();
+    if (!quit && !pool.start(1)) {
+        auto lock = pool.lock();
+        loadError = wxString(wxT("no thread could be started for the preview"));
+    }
+    pool.wake();
 }
 
 void PreviewReducer::show(const RunSettings& wanted, const std::vector<Method>& onScreen) {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        auto lock = pool.lock();
         if (!told || !sameSize(wanted, settings)) {
             ++sizeGeneration, ++outputGeneration;
             dropResults();
@@ -93,7 +80,6 @@ void PreviewReducer::show(const RunSettings& wanted, const std::vector<Method>& 
             outputs.assign(methods().size(), std::nullopt);
         }
         told = true;
-        waiting = false;  // until the worker has looked at what is wanted now
         settings = wanted;
         settings.suffix.clear();  // only the worker's copies of the rest are read there
         settings.saveDir.clear();
@@ -107,82 +93,62 @@ void PreviewReducer::show(const RunSettings& wanted, const std::vector<Method>& 
         }
         shownMask = mask;
     }
-    changed.notify_all();
+    pool.wake();
 }
 
 void PreviewReducer::dropResults() {
     pictures.assign(methods().size(), std::nullopt);
     outputs.assign(methods().size(), std::nullopt);
-    reduceCounts.assign(methods().size(), 0);
 }
 
 std::optional<wxString> PreviewReducer::sourceError() const {
-    std::lock_guard<std::mutex> lock(mutex);
+    auto lock = pool.lock();
     if (!loadError) return std::nullopt;
     return ownCopy(*loadError);
 }
 
 bool PreviewReducer::sourceDamaged() const {
-    std::lock_guard<std::mutex> lock(mutex);
+    auto lock = pool.lock();
     return damaged;
 }
 
 std::optional<PreviewReducer::Reduced> PreviewReducer::reduced(const Method& method) const {
     const std::size_t index = indexOf(method);
-    std::lock_guard<std::mutex> lock(mutex);
+    auto lock = pool.lock();
     if (index >= pictures.size() || !pictures[index]) return std::nullopt;
     return Reduced{pictures[index]->image, ownCopy(pictures[index]->error)};
 }
 
 std::optional<PreviewReducer::Figures> PreviewReducer::figures(const Method& method) const {
     const std::size_t index = indexOf(method);
-    std::lock_guard<std::mutex> lock(mutex);
+    auto lock = pool.lock();
     if (index >= outputs.size() || !outputs[index]) return std::nullopt;
     const Figures& kept = *outputs[index];
     return Figures{kept.bytes, kept.quality, kept.width, kept.height, ownCopy(kept.overLimit), ownCopy(kept.error)};
 }
 
 bool PreviewReducer::reducing() const {
-    std::lock_guard<std::mutex> lock(mutex);
+    auto lock = pool.lock();
     if (loadError || path.empty()) return false;
     if (!decoded) return true;
     return std::any_of(shown.begin(), shown.end(), [this](std::size_t index) { return !pictures[index]; });
 }
 
-bool PreviewReducer::idle() const {
-    std::lock_guard<std::mutex> lock(mutex);
-    return waiting;
-}
-
 int PreviewReducer::decodes() const {
-    std::lock_guard<std::mutex> lock(mutex);
+    auto lock = pool.lock();
     return decodeCount;
 }
 
-int PreviewReducer::reductions(const Method& method) const {
-    const std::size_t index = indexOf(method);
-    std::lock_guard<std::mutex> lock(mutex);
-    return index < reduceCounts.size() ? reduceCounts[index] : 0;
-}
-
-void PreviewReducer::serve() {
-    pthread_setname_np(pthread_self(), "pixloom-preview");  // for debuggers and thread lists
-    for (;;) {
-        Job next;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] {
-                next = quit ? Job() : nextJob();
-                waiting = !quit && next.task == Task::None;
-                return quit || !waiting;
-            });
-            if (quit) return;
-        }
+WorkerPool::Work PreviewReducer::pick() {
+    if (quit) return {};
+    Job next = nextJob();
+    if (next.task == Task::None) return {};
+    return [this, next] {
         if (next.task == Task::Decode) decode(next);
         if (next.task == Task::Reduce) reduce(next);
         if (next.task == Task::Encode) encode(next);
         if (ready) ready();
-    }
+    };
 }
 
 // The file first; then the shown methods' pictures, then their figures, then
@@ -244,7 +210,7 @@ void PreviewReducer::decode(const Job& job) {
     DecodeOptions options;
     options.cancel = &dropDecode;
     LoadedSource loaded = loadSource(job.path, options);
-    std::lock_guard<std::mutex> lock(mutex);
+    auto lock = pool.lock();
     if (givenUp(job)) return;
     ++decodeCount;
     if (loaded.image) {
@@ -260,33 +226,31 @@ void PreviewReducer::decode(const Job& job) {
 void PreviewReducer::reduce(const Job& job) {
     auto copy = std::make_shared<Image>(*source.image);
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        auto lock = pool.lock();
         if (givenUp(job)) return;
         inProgress = copy.get();
     }
-    if (previewReductionStarted) previewReductionStarted(quit);
     const wxString error = copy->isEmpty() ? wxString(wxT("not enough memory to preview it"))
                                            : reduceImage(*copy, job.settings);
-    std::lock_guard<std::mutex> lock(mutex);
+    auto lock = pool.lock();
     inProgress = nullptr;
     if (givenUp(job)) return;
     pictures[job.method] = Reduced{error.empty() ? copy : nullptr, error};
-    ++reduceCounts[job.method];
 }
 
 // With the EXIF the run would write: it counts against a size limit. A
 // smaller size, reduced anew from the source, can be given up like any
 // reduction.
 void PreviewReducer::encode(const Job& job) {
-    Smaller smaller{source.image.get(), &source, [this](Image* image) {
-                        std::lock_guard<std::mutex> lock(mutex);
+    Smaller smaller{source.image.get(), &source, [this, &job](Image* image) {
+                        auto lock = pool.lock();
                         inProgress = image;
-                        if (image && quit) image->cancel();
+                        if (image && givenUp(job)) image->cancel();
                     }};
     EncodedOutput output;
     const wxString error =
         encodeWithinLimit(*job.picture, job.settings, smaller, [this, &job] { return givenUp(job); }, output);
-    std::lock_guard<std::mutex> lock(mutex);
+    auto lock = pool.lock();
     if (givenUp(job)) return;
     outputs[job.method] =
         Figures{output.bytes.size(), output.quality, output.width, output.height, output.overLimit, error};

@@ -7,17 +7,15 @@
 
 #include "convert_file.h"
 #include "settings.h"
+#include "worker_pool.h"
 
 #include <wx/string.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 class Image;
@@ -66,13 +64,8 @@ public:
     std::optional<Figures> figures(const Method& method) const;
     // The file is being decoded, or a shown method being reduced.
     bool reducing() const;
-    // How often the file was decoded, and a method reduced, since the file
-    // or the size last changed.
+    // How often the file opened was decoded.
     int decodes() const;
-    int reductions(const Method& method) const;
-
-    // Nothing left to do until something changes.
-    bool idle() const;
 
     // Gives up what is in progress; the thread is gone when it returns.
     void stop();
@@ -87,8 +80,8 @@ private:
         unsigned fileGeneration = 0, sizeGeneration = 0, outputGeneration = 0;
         std::shared_ptr<const Image> picture;  // Encode: the reduced picture
     };
-    void serve();
-    Job nextJob();  // under the lock
+    WorkerPool::Work pick();  // under the lock
+    Job nextJob();            // under the lock
     Job job(Task task, std::size_t method) const;
     void decode(const Job& job);
     void reduce(const Job& job);
@@ -101,8 +94,6 @@ private:
     const std::size_t budget;
     LoadedSource source;  // the worker's only
 
-    mutable std::mutex mutex;
-    std::condition_variable changed;
     std::atomic<bool> quit{false}, dropDecode{false};
     std::atomic<unsigned> fileGeneration{0}, sizeGeneration{0}, outputGeneration{0}, shownMask{0};
     wxString path;
@@ -110,12 +101,10 @@ private:
     RunSettings settings;
     std::vector<std::size_t> shown;
     bool decoded = false, damaged = false;
-    bool waiting = false;  // the worker, for want of a job
     int decodeCount = 0;
     std::optional<wxString> loadError;
     std::vector<std::optional<Reduced>> pictures;
     std::vector<std::optional<Figures>> outputs;
-    std::vector<int> reduceCounts;
     Image* inProgress = nullptr;  // the copy being reduced: given up by stop() and a change of size
-    std::thread worker;
+    WorkerPool pool;              // last: its thread is gone before the rest; its lock guards the rest
 };

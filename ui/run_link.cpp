@@ -64,9 +64,14 @@ std::optional<FileJob> WindowLink::takeFile() {
     return taken ? *taken : std::nullopt;
 }
 
-std::optional<wxString> WindowLink::peekFile(const wxString& current) {
-    auto next = onWindow<std::optional<wxString>>([current](pixloomFrame& window) { return window.peekFile(current); });
-    return next ? *next : std::nullopt;
+std::vector<wxString> WindowLink::nextFiles(const wxString& current, size_t count) {
+    const wxString file(current.wc_str());  // a copy of its own for the window's thread
+    auto next = onWindow<std::vector<wxString>>([file, count](pixloomFrame& window) {
+        std::vector<wxString> copies;  // of their own for the worker
+        for (const wxString& listed : window.nextFiles(file, count)) copies.emplace_back(listed.wc_str());
+        return copies;
+    });
+    return next ? *next : std::vector<wxString>();
 }
 
 bool WindowLink::isWaiting(const wxString& path) {

@@ -37,7 +37,7 @@ public:
     bool windowGone() const;
 
     std::optional<FileJob> takeFile() override;
-    std::optional<wxString> peekFile(const wxString& current) override;
+    std::vector<wxString> nextFiles(const wxString& current, size_t count) override;
     bool isWaiting(const wxString& path) override;
     void fileDone(const wxString& source, const FileOutcome& outcome) override;
     void runEnded(const std::vector<FileFailure>& failures) override;

@@ -116,10 +116,9 @@ std::optional<FileJob> pixloomFrame::takeFile() {
     return FileJob{source, readRunSettings(), listedPaths.walkedFolderOf(source)};
 }
 
-std::optional<wxString> pixloomFrame::peekFile(const wxString& current) const {
-    for (unsigned i = 0; i < lstFiles->GetCount() && i < 2; ++i)
-        if (lstFiles->GetString(i) != current) return lstFiles->GetString(i);
-    return std::nullopt;
+std::vector<wxString> pixloomFrame::nextFiles(const wxString& current, size_t count) const {
+    return filesAfter(lstFiles->GetCount(), [this](size_t i) { return lstFiles->GetString(static_cast<unsigned>(i)); },
+                      current, count);
 }
 
 bool pixloomFrame::isListed(const wxString& path) const { return listedFiles.names(path); }

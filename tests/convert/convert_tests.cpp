@@ -1,6 +1,7 @@
 // The conversion without a display: output names, JPEG quality and limit, atomic writes, listing folders,
 // and whole runs over a list as the command line makes them.
 #include "conversion_run.h"
+#include "decode_ahead.h"
 #include "file_listing.h"
 #include "image.h"
 #include "name_guard.h"
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <thread>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -157,7 +159,11 @@ RunOutcome runOver(const Folder& dir, const std::vector<std::string>& list, cons
     wxArrayString files;
     for (const std::string& name : list) files.Add(wx(dir / name));
     QueueClient client(files, settings);
-    client.onFileDone = [&](const wxString& source, const FileOutcome& outcome) { reportOutcome(source, outcome); };
+    size_t done = 0;
+    client.onFileDone = [&](const wxString& source, const FileOutcome& outcome) {
+        reportOutcome(source, outcome);
+        ++done;
+    };
     ConversionRun run(client);
     testing::internal::CaptureStderr();
     RunOutcome outcome{run.runConversion(), namesIn(dir.dir), {}};
@@ -168,7 +174,7 @@ RunOutcome runOver(const Folder& dir, const std::vector<std::string>& list, cons
         for (size_t at; (at = line.find(dir.dir + "/")) != std::string::npos;) line.erase(at, dir.dir.size() + 1);
         outcome.lines.push_back(line);
     }
-    EXPECT_EQ(client.filesDone(), list.size());
+    EXPECT_EQ(done, list.size());
     EXPECT_EQ(client.failures().size(), outcome.status ? client.failures().size() : 0u);
     return outcome;
 }
@@ -332,9 +338,8 @@ struct ChangingList : RunClient {
         if (files.empty()) return std::nullopt;
         return FileJob{files.front(), settings};
     }
-    std::optional<wxString> peekFile(const wxString& current) override {
-        for (size_t i = 0; i < files.size() && i < 2; ++i) if (files[i] != current) return files[i];
-        return std::nullopt;
+    std::vector<wxString> nextFiles(const wxString& current, size_t count) override {
+        return filesAfter(files.size(), [this](size_t i) { return files[i]; }, current, count);
     }
     std::function<void()> naming;  // while a name is chosen
     bool isWaiting(const wxString& path) override {
@@ -407,6 +412,90 @@ TEST(DecodeAhead, TheNextFileIsDecodedWhileThisOneIsReducedAndUsedOnlyIfStillLis
         EXPECT_EQ(ahead["b.png"], 1);
         EXPECT_TRUE(!c.sizeOfB.x || sizeOf(dir / "b_res.png") == c.sizeOfB) << "the picture decoded";
     }
+}
+
+// Several files decoded at once change nothing but the speed: the same names (a clash is numbered in list order)
+// and the same bytes for any number of decoders, whichever decode ends first.
+TEST(DecodeAhead, AnyNumberOfDecodersWritesTheSameFilesInListOrder) {
+    Folder dir;
+    std::vector<std::string> list;
+    const wxSize sizes[] = {{1200, 900}, {64, 48}, {640, 480}, {80, 60}, {900, 700}, {64, 64}};
+    for (unsigned i = 0; i < 6; ++i) {  // larger and smaller in turn: later files are decoded before earlier ones
+        const std::string name = std::string(i % 2 ? "b/" : "a/") + "photo" + std::to_string(i / 2) + ".jpg";
+        std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
+        ASSERT_TRUE(pattern(sizes[i].x, sizes[i].y, i + 1).SaveFile(wx(dir / name), wxBITMAP_TYPE_JPEG));
+        list.push_back(name);
+    }
+    std::map<std::string, std::string> first;
+    const int cores = Image::threadCount();
+    for (int decoders : {1, 2, 4}) {
+        SCOPED_TRACE(decoders);
+        Image::setThreadCount(decoders);  // a decoder a core
+        std::filesystem::remove_all(dir / "out");
+        RunSettings settings = intoFolder(dir / "out");
+        settings.width = 320, settings.height = 320, settings.type = FileType::JPEG;
+        const RunOutcome run = runOver(dir, list, settings);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.lines.size(), 3u);  // the b/ files, numbered after the a/ ones
+        std::map<std::string, std::string> written;
+        for (const std::string& name : namesIn(dir / "out")) written[name] = readFile(dir / ("out/" + name));
+        EXPECT_EQ(written.size(), 6u);
+        if (first.empty()) first = written;
+        EXPECT_TRUE(written == first) << "other bytes or names than with one decoder";
+        EXPECT_LT(sizeOf(dir / "out/photo2.jpg").y, 320);  // a/photo2.jpg, 900x700, listed first
+        EXPECT_EQ(sizeOf(dir / "out/photo2-2.jpg").y, 320);
+    }
+    Image::setThreadCount(cores);
+}
+
+// The budget: a picture that does not fit beside those ahead is left to the run; one changed since its decode is
+// not given.
+TEST(DecodeAhead, HoldsWhatTheBudgetAllowsAndOnlyWhatIsUnchanged) {
+    Folder dir;
+    const wxString small = wx(dir / "small.png"), large = wx(dir / "large.png"), other = wx(dir / "other.png");
+    ASSERT_TRUE(pattern(40, 30).SaveFile(small) && pattern(400, 300).SaveFile(large) &&
+                pattern(40, 30, 2).SaveFile(other));
+    const size_t smallBytes = 40 * 30 * 3, largeBytes = 400 * 300 * 3;
+    const struct { const char* name; unsigned decoders; size_t budget; std::vector<wxString> wanted;
+                   std::vector<bool> given; } cases[] = {  // given: of small, large, other
+        {"AllFit", 3, largeBytes + 2 * smallBytes, {small, large, other}, {true, true, true}},
+        {"OverTheBudget", 3, largeBytes - 1, {small, large, other}, {true, false, true}},
+        {"NotBesideTheOthers", 3, largeBytes + smallBytes, {small, other, large}, {true, false, true}},
+        {"FewerDecoders", 1, largeBytes * 2, {large, small, other}, {false, true, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::mutex mutex;
+        std::condition_variable decoded;
+        size_t ahead = 0;
+        seams::onSourceDecoded([&](const wxString&, bool early) {
+            std::lock_guard<std::mutex> lock(mutex);
+            ahead += early;
+            decoded.notify_all();
+        });
+        DecodeAhead decoders(c.decoders, c.budget);
+        decoders.want(c.wanted);
+        const size_t expected = static_cast<size_t>(std::count(c.given.begin(), c.given.end(), true));
+        {
+            std::unique_lock<std::mutex> lock(mutex);  // every decode over: none is taken before it starts
+            ASSERT_TRUE(decoded.wait_for(lock, std::chrono::seconds(10), [&] { return ahead == expected; }));
+        }
+        const wxString files[] = {small, large, other};
+        for (size_t i = 0; i < 3; ++i) {
+            const std::optional<LoadedSource> taken = decoders.take(files[i]);
+            EXPECT_EQ(taken && taken->image, c.given[i]) << i;
+        }
+        seams::onSourceDecoded(nullptr);
+    }
+    DecodeAhead decoders(2, largeBytes);  // changed while held
+    decoders.want({small, other});
+    while (decoders.busy()) std::this_thread::yield();
+    ASSERT_TRUE(decoders.take(small));
+    ASSERT_TRUE(pattern(40, 31).SaveFile(other));
+    EXPECT_FALSE(decoders.take(other));
+    decoders.stop();
+    decoders.want({small});
+    EXPECT_FALSE(decoders.take(small)) << "wanted after stop";
 }
 
 // Memory running out fails the one file, with a reason, and the run goes on: room for the sources and a first pass

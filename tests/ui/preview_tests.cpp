@@ -4,6 +4,7 @@
 #include "convert_file.h"
 #include "image.h"
 #include "preview_window.h"
+#include "run_seams.h"
 #include "window_probe.h"
 
 #include <wx/uiaction.h>
@@ -11,18 +12,50 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <map>
+#include <mutex>
 #include <thread>
+#include <tuple>
 
 using guitest::pumpUntil;
 namespace fs = std::filesystem;
 
-// Holds each reduction of the preview at its start until the preview stops, while set.
+// Holds each reduction of the preview at its start until the preview gives it up, while set.
 std::atomic<bool> holdReductions{false};
 std::atomic<int> reductionsHeld{0};
-void previewReductionStarted(const std::atomic<bool>& stopping) {
-    if (!holdReductions) return;
-    ++reductionsHeld;
-    while (!stopping) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+// The preview's reductions not given up, by method (LCD type, nearest) and output size, since the watch began or
+// the size asked for last changed.
+std::mutex reductionsMutex;
+std::map<std::tuple<int, bool, int, int>, int> reductionsDone;
+std::tuple<int, int, bool, bool, bool, bool> reductionsSize;
+void watchPreviewReductions() {
+    {
+        std::lock_guard<std::mutex> lock(reductionsMutex);
+        reductionsDone.clear();
+    }
+    seams::onPreviewReduction([](const Image& image, const RunSettings& settings, bool done) {
+        if (!done && holdReductions) {
+            ++reductionsHeld;
+            while (!image.cancelled()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::lock_guard<std::mutex> lock(reductionsMutex);
+        const std::tuple<int, int, bool, bool, bool, bool> size{settings.width,     settings.height,
+                                                                settings.percent,   settings.keepRatio,
+                                                                settings.linear,    settings.onlyReduce};
+        if (!done && size != reductionsSize) reductionsDone.clear(), reductionsSize = size;
+        if (done && !image.cancelled())
+            ++reductionsDone[{settings.method.lcdType, settings.method.nearest, image.getWidth(), image.getHeight()}];
+    });
+}
+int reductionsOf(const Method& method, wxSize size = {}) {  // of any size when none is given
+    std::lock_guard<std::mutex> lock(reductionsMutex);
+    int count = 0;
+    for (const auto& [key, times] : reductionsDone) {
+        const auto& [lcdType, nearest, width, height] = key;
+        if (lcdType == method.lcdType && nearest == method.nearest && (!size.x || size == wxSize(width, height)))
+            count += times;
+    }
+    return count;
 }
 
 struct PreviewProbe {
@@ -129,10 +162,14 @@ bool screenShowsView(PreviewCanvas& canvas) {
 
 class PreviewTest : public FrameProbe {
 public:  // to the tables' steps too
-    void SetUp() override { start(); }
+    void SetUp() override {
+        watchPreviewReductions();
+        start();
+    }
     void TearDown() override {
         holdReductions = false;
         FrameProbe::TearDown();
+        seams::onPreviewReduction(nullptr);
         EXPECT_FALSE(previewThreadRunning());  // joined by its window
     }
     wxArrayString files(const std::vector<std::string>& names, int width = 640, int height = 480) {
@@ -239,7 +276,7 @@ TEST_F(PreviewPixels, EveryMethodShowsTheWrittenOutputsPixelsOnScreenForEachSize
                 EXPECT_TRUE(png.LoadFile(writeAsRun(paths[0], settings).output, wxBITMAP_TYPE_PNG));
                 EXPECT_EQ(samePixels(preview.picture(m.method), png), m.method.nearest);
             }
-        for (const MethodInfo& m : methods()) EXPECT_EQ(preview.reducer().reductions(m.method), 1) << s.size;
+        for (const MethodInfo& m : methods()) EXPECT_EQ(reductionsOf(m.method, s.expected), 1) << s.size;
         EXPECT_EQ(preview.reducer().decodes(), 1);
     }
     EXPECT_EQ(namesIn(dir.dir), std::vector<std::string>{"a.png"});
@@ -283,6 +320,7 @@ TEST_F(PreviewTest, ShowsWhatARunWritesOrWhyNotUsesItsMethodAndKeepsItsPictureWh
         {"BMP", "", 20}, {"JPEG", "", 20}, {"JPEG", "", 90}, {"JPEG", "20", 90}, {"JPEG", "1", 90}, {"WebP", "", 90},
         {"WebP", "4", 90}, {"PNG", "", 90}};  // the run below: no limit missed
     for (int entry : {0, 2}) {
+        watchPreviewReductions();  // counted afresh for each file
         const PreviewProbe preview = open(entry);
         for (const auto& c : cases) {
             SCOPED_TRACE(::testing::Message() << lstFiles->GetString(unsigned(entry)) << " " << c.type << " limit "
@@ -292,10 +330,12 @@ TEST_F(PreviewTest, ShowsWhatARunWritesOrWhyNotUsesItsMethodAndKeepsItsPictureWh
             RunSettings settings = preview.ownersSettings();
             ASSERT_TRUE(pumpUntil([&] {
                 const RunSettings& shown = preview.shownSettings();
-                return preview.settled() && preview.reducer().idle() && shown.type == settings.type &&
+                const bool everyMethod = std::all_of(methods().begin(), methods().end(),
+                                                     [](const MethodInfo& m) { return reductionsOf(m.method) > 0; });
+                return preview.settled() && everyMethod && shown.type == settings.type &&
                        shown.limitBytes == settings.limitBytes && shown.quality == settings.quality;
             }));
-            for (const MethodInfo& m : methods()) EXPECT_EQ(preview.reducer().reductions(m.method), 1) << m.label;
+            for (const MethodInfo& m : methods()) EXPECT_EQ(reductionsOf(m.method), 1) << m.label;
             EXPECT_EQ(preview.reducer().decodes(), 1);
             settings.method = preview.method();
             const FileOutcome outcome = writeAsRun(lstFiles->GetString(unsigned(entry)), settings);
@@ -350,14 +390,23 @@ TEST(PreviewReducerAlone, KeepsMethodsNotShownWithinItsBudget) {
     Folder dir;
     ASSERT_TRUE(FrameProbe::picture(640, 480).SaveFile(wx(dir / "a.png"), wxBITMAP_TYPE_PNG));
     const size_t picture = 320 * 240 * 3;  // as the built-in settings reduce it
-    for (const auto& [budget, reduced] : {std::pair<size_t, int>{0, 1}, {picture * 5 / 2, 2}, {picture * 7, 7}}) {
+    const auto kept = [](const PreviewReducer& reducer) {
+        return std::count_if(methods().begin(), methods().end(),
+                             [&](const MethodInfo& m) { return reducer.reduced(m.method).has_value(); });
+    };
+    for (const auto& [budget, reduced] : {std::pair<size_t, long>{0, 1}, {picture * 5 / 2, 2}, {picture * 7, 7}}) {
+        SCOPED_TRACE(budget);
         PreviewReducer reducer(nullptr, budget);
         reducer.open(wx(dir / "a.png"));
         reducer.show(RunSettings(), {RunSettings().method});
-        ASSERT_TRUE(pumpUntil([&] { return reducer.idle(); }));
-        int reductions = 0;
-        for (const MethodInfo& m : methods()) reductions += reducer.reductions(m.method);
-        EXPECT_EQ(reductions, reduced) << "budget " << budget;
+        ASSERT_TRUE(pumpUntil([&] { return kept(reducer) == reduced; }));
+        if (reduced == 7) continue;
+        // One more shown: the reductions of one worker come in turn, so any beyond the budget came before it.
+        const Method later = methods().back().method;
+        ASSERT_FALSE(reducer.reduced(later));
+        reducer.show(RunSettings(), {later});
+        ASSERT_TRUE(pumpUntil([&] { return reducer.reduced(later).has_value(); }));
+        EXPECT_EQ(kept(reducer), reduced + 1);
     }
 }
 
@@ -372,7 +421,7 @@ TEST(PreviewReducerAlone, FiguresFollowALowestQualityToTheSmallerPictureARunWrit
     PreviewReducer reducer(nullptr, 0);
     reducer.open(wx(dir / "a.png"));
     reducer.show(settings, {settings.method});
-    ASSERT_TRUE(pumpUntil([&] { return reducer.idle() && reducer.figures(settings.method); }));
+    ASSERT_TRUE(pumpUntil([&] { return !reducer.reducing() && reducer.figures(settings.method).has_value(); }));
     const auto figures = reducer.figures(settings.method);
     const FileOutcome outcome = convertFile(wx(dir / "a.png"), settings);
     ASSERT_EQ(outcome.kind, FileOutcome::Written);
