@@ -94,7 +94,7 @@ std::unordered_set<std::wstring> plannedOutputs(const wxString& folder, const st
     std::unordered_set<std::wstring> names;
     if (!naming.sameFolder && !namesSameFile(naming.saveDir, folder.empty() ? wxString(wxT(".")) : folder))
         return names;
-    const wxString collisionSuffix = naming.suffix.empty() ? wxString(wxT("_res")) : naming.suffix;
+    const wxString collisionSuffix = naming.collisionSuffix();
     for (const wxString& image : images) {
         const wxFileName source(image);
         const bool sameName = wxT(".") + source.GetExt() == naming.extension;

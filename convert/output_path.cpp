@@ -28,8 +28,7 @@ wxString plainPath(const wxFileName& source, const OutputNaming& naming) {
 
 // The collision rule: the same place, with a suffix that can't be empty.
 wxString suffixedPath(const wxFileName& source, const OutputNaming& naming) {
-    const wxString suffix = naming.suffix.empty() ? wxString(wxT("_res")) : naming.suffix;
-    return placed(source, naming, source.GetName() + suffix + naming.extension);
+    return placed(source, naming, source.GetName() + naming.collisionSuffix() + naming.extension);
 }
 
 }  // namespace

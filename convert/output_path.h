@@ -11,6 +11,9 @@ struct OutputNaming {
     wxString suffix;
     wxString saveDir;        // the other folder, as typed
     wxString extension;      // ".jpg", ".png" or ".bmp"
+
+    // Added when the plain name would be the source's: never empty.
+    wxString collisionSuffix() const { return suffix.empty() ? wxString(wxT("_res")) : suffix; }
 };
 
 // A path to write to, or the reason there is none (path empty).

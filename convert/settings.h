@@ -52,6 +52,7 @@ SettingValues settingValuesFrom(const std::map<wxString, wxString>& stored);
 struct Method {
     int lcdType = 4;
     bool nearest = false;
+    bool operator==(const Method& other) const { return lcdType == other.lcdType && nearest == other.nearest; }
 };
 
 struct MethodInfo {

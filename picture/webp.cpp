@@ -1,5 +1,6 @@
 #include "webp.h"
 
+#include "exif.h"
 #include "transparency.h"
 
 #include <webp/decode.h>
@@ -84,9 +85,7 @@ Bytes chunk(const WebPDemuxer* demuxer, const char* fourcc) {
 // EXIF from its TIFF header on: some writers start the chunk as a JPEG
 // segment does.
 Bytes withoutExifPrefix(Bytes exif) {
-    static const unsigned char prefix[6] = {'E', 'x', 'i', 'f', 0, 0};
-    if (exif.size() >= sizeof prefix && std::memcmp(exif.data(), prefix, sizeof prefix) == 0)
-        exif.erase(exif.begin(), exif.begin() + sizeof prefix);
+    exif.erase(exif.begin(), exif.begin() + static_cast<std::ptrdiff_t>(exifPrefixLength(exif.data(), exif.size())));
     return exif;
 }
 
