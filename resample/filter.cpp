@@ -441,7 +441,6 @@ HorizontalJob horizontalJob(const std::uint8_t* source, long long sourceWidth, l
 
 }  // namespace
 
-void usePortableKernels(bool portable) { limitKernels(portable ? KernelSet::portable : KernelSet::avx512); }
 
 void limitKernels(KernelSet most) { kernelLimit = most; }
 
