@@ -25,8 +25,6 @@ public:
     ~GUIFrame() override;
 
 protected:
-    friend struct FrameProbe;  // tests read and drive the controls
-
     wxPanel* pnlMain;
     wxStaticText* lblStep1;
     wxButton* btnClearList;
@@ -74,6 +72,15 @@ protected:
     virtual void onBrowseSaveDir(wxCommandEvent& event) { event.Skip(); }
     virtual void onStartStop(wxCommandEvent& event) { event.Skip(); }
 
+    // The connections made at the end of the constructor, undone in the destructor in the same order.
+    struct Binding {
+        wxEvtHandler* source;
+        wxEventType type;
+        wxObjectEventFunction handler;
+        wxEvtHandler* sink;
+    };
+    std::vector<Binding> bindings();
+
 private:
     // The six numbered steps, each built into its rows of the main sizer.
     void addStep1(wxBoxSizer* szMain);
@@ -83,13 +90,6 @@ private:
     void addStep5(wxBoxSizer* szMain);
     void addStep6(wxBoxSizer* szMain);
     void keepEveryControlVisible();
-    struct Binding {
-        wxEvtHandler* source;
-        wxEventType type;
-        wxObjectEventFunction handler;
-        wxEvtHandler* sink;
-    };
-    std::vector<Binding> bindings();
     void connectEvents();
     void disconnectEvents();
 };

@@ -70,8 +70,6 @@ protected:
     void onStartStop(wxCommandEvent& event) override;
 
 private:
-    friend struct FrameProbe;  // tests read and drive the controls
-
     // Settings (settings.cpp), by the settings table
     void loadSettings();
     void saveSettings();
@@ -95,11 +93,15 @@ private:
 
     FolderChooser folderChooser;
 
+protected:
+    // The run in progress and the settings a run reads, for derived windows.
     RunHandle run;
+    RunSettings readRunSettings() const;
+
+private:
     void startRun();
     void requestStop();
     void abandonRun();
-    RunSettings readRunSettings() const;
     void updateProgress();  // the title shows the files done of all
     unsigned filesDone = 0;
     void endRunWhenNoDialogIsOpen(wxIdleEvent& event);

@@ -39,8 +39,7 @@ public:
     // The owner's preview, unless it is closing.
     static PreviewWindow* of(wxWindow* owner);
 
-private:
-    friend struct PreviewProbe;  // tests read and drive the controls
+protected:  // its parts, for derived windows
 
     wxSizer* controlRow(const Method& method);
     wxSizer* statusRow();

@@ -25,30 +25,42 @@ void previewReductionStarted(const std::atomic<bool>& stopping) {
     while (!stopping) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+// Pointers to the preview's protected parts, named through a class derived from it (never made).
+struct PreviewParts : PreviewWindow {
+#define PREVIEW_PART(name) static auto name##Part() { return &PreviewParts::name; }
+    PREVIEW_PART(reducer) PREVIEW_PART(canvas) PREVIEW_PART(lblStatus) PREVIEW_PART(path) PREVIEW_PART(btnUseMethod)
+    PREVIEW_PART(owner) PREVIEW_PART(settings) PREVIEW_PART(choMethod) PREVIEW_PART(chkCompare)
+    PREVIEW_PART(choCompare) PREVIEW_PART(choZoom) PREVIEW_PART(shownMethods)
+};
+
 struct PreviewProbe {
     PreviewWindow* window;
-    PreviewReducer& reducer() const { return *window->reducer; }
-    PreviewCanvas& canvas() const { return *window->canvas; }
-    wxString status() const { return window->lblStatus->GetLabel(); }
-    wxString file() const { return window->path; }
-    wxButton* useButton() const { return window->btnUseMethod; }
-    RunSettings ownersSettings() const { return window->owner.settings(); }
-    const RunSettings& shownSettings() const { return window->settings; }
-    Method method() const { return methods()[static_cast<size_t>(window->choMethod->GetSelection())].method; }
+    template <class Part>
+    auto& part(Part (*member)()) const { return window->*member(); }
+    PreviewReducer& reducer() const { return *part(PreviewParts::reducerPart); }
+    PreviewCanvas& canvas() const { return *part(PreviewParts::canvasPart); }
+    wxString status() const { return part(PreviewParts::lblStatusPart)->GetLabel(); }
+    wxString file() const { return part(PreviewParts::pathPart); }
+    wxButton* useButton() const { return part(PreviewParts::btnUseMethodPart); }
+    RunSettings ownersSettings() const { return part(PreviewParts::ownerPart).settings(); }
+    const RunSettings& shownSettings() const { return part(PreviewParts::settingsPart); }
+    Method method() const {
+        return methods()[static_cast<size_t>(part(PreviewParts::choMethodPart)->GetSelection())].method;
+    }
     void choose(wxChoice* choice, const wxString& label) const {
         ASSERT_TRUE(choice->SetStringSelection(label)) << label;
         FrameProbe::send(choice, wxEVT_CHOICE, choice->GetSelection());
     }
-    void chooseMethod(const wxString& label) const { choose(window->choMethod, label); }
+    void chooseMethod(const wxString& label) const { choose(part(PreviewParts::choMethodPart), label); }
     void compareWith(const wxString& label) const {
-        window->chkCompare->SetValue(true);
-        FrameProbe::send(window->chkCompare, wxEVT_CHECKBOX);
-        choose(window->choCompare, label);
+        part(PreviewParts::chkComparePart)->SetValue(true);
+        FrameProbe::send(part(PreviewParts::chkComparePart), wxEVT_CHECKBOX);
+        choose(part(PreviewParts::choComparePart), label);
     }
-    void zoom(int zoom) const { choose(window->choZoom, wxString::Format("%dx", zoom)); }
+    void zoom(int zoom) const { choose(part(PreviewParts::choZoomPart), wxString::Format("%dx", zoom)); }
     // Every method on screen reduced, with its figures, and the window showing them.
     bool settled() const {
-        for (const Method& m : window->shownMethods())
+        for (const Method& m : (window->*PreviewParts::shownMethodsPart())())
             if (!reducer().reduced(m) || (reducer().reduced(m)->image && !reducer().figures(m))) return false;
         return !reducer().reducing() && caughtUp();
     }
