@@ -18,10 +18,6 @@ using Clock = std::chrono::steady_clock;
 
 double millisecondsSince(Clock::time_point start);
 
-// channels x width x height in bytes, or false when that overflows size_t
-// or a side does not fit an int.
-bool byteCount(long long width, long long height, int channels, std::size_t& bytes);
-
 // A malloc'd buffer of channels x width x height bytes; on failure the
 // picture gets the reason, naming the size.
 unsigned char* allocate(DecodedPicture& picture, long long width, long long height, int channels);

@@ -1,6 +1,7 @@
 #include "webp.h"
 
 #include "exif.h"
+#include "image.h"
 #include "transparency.h"
 
 #include <webp/decode.h>
@@ -18,12 +19,6 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-// channels x width x height, or false when that overflows size_t.
-bool byteCount(std::size_t width, std::size_t height, std::size_t channels, std::size_t& bytes) {
-    std::size_t pixels;
-    return !__builtin_mul_overflow(width, height, &pixels) && !__builtin_mul_overflow(pixels, channels, &bytes);
-}
 
 std::string sizeText(std::size_t width, std::size_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
@@ -93,7 +88,9 @@ Bytes withoutExifPrefix(Bytes exif) {
 // the reason when it cannot be had.
 unsigned char* allocate(WebpPicture& picture, std::size_t width, std::size_t height, std::size_t channels,
                         std::size_t& bytes) {
-    if (!byteCount(width, height, channels, bytes)) {
+    // The canvas's sides are below 2^24 in any WebP file: they fit the casts.
+    if (!pictureByteCount(static_cast<long long>(width), static_cast<long long>(height), static_cast<int>(channels),
+                          bytes)) {
         picture.error = sizeText(width, height) + " is too large";
         return nullptr;
     }

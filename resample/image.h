@@ -13,6 +13,11 @@
 // "undefined LCD type!"). It is called on the thread that runs the resize.
 using MessageCallback = std::function<void(const wxString& text)>;
 
+// channels x width x height in bytes; false when a side is negative or
+// beyond an int, or the count does not fit a size_t. Every picture buffer's
+// size is counted here before it is allocated.
+bool pictureByteCount(long long width, long long height, int channels, std::size_t& bytes);
+
 // Installs the message receiver; without one the messages are dropped (the
 // programs install theirs at start).
 void setMessageCallback(MessageCallback callback);
