@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commandline.h"
 #include "pixloom_version.h"
 #include "run_thread.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A whole conversion run through the real window: twenty 6000x4000 JPEGs
 // reduced to fit 1920x1080 (LCD(hi), the built-in method) and written as JPEG
 // quality 90. Prints the run's total, the sum of decode + resize + encode of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file a run will take next, decoded on a thread of its own while the
 // current one is reduced and written: decoding is single-threaded, so on two
 // cores it would otherwise leave one idle for most of each file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "file_listing.h"
 
 #include "name_guard.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "output_path.h"
 
 #include "name_guard.h"

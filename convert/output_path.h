@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a converted file is written: beside its source with a suffix, or in
 // another folder; never over the source itself.
 #pragma once

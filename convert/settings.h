@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The twelve settings, described once: their keys in the settings file, the
 // window's control each belongs to, how a stored text is read (labels in any
 // case, numbers limited to their range), and their built-in values. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF sources: the toolkit's decoding, the header's orientation and
 // profile, the file's EXIF.
 #include "decode_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where every source file becomes a picture: the file is opened and its
 // first bytes tell which format's decoder gets it.
 #include "formats.h"

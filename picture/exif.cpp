@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "exif.h"
 
 #include <libexif/exif-data.h>

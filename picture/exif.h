@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The EXIF a written picture carries, made from its source's with libexif:
 // the photo's own data (dates, camera, lens, exposure, author) kept, its
 // location never unless asked, and nothing that described the source's

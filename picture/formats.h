@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the decoding stage shares between its formats: one decoder per file
 // format, each filling a DecodedPicture from an open file, and the helpers
 // they have in common. Internal to picture/.

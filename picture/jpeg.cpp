@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // JPEG: decoded here with the library the toolkit uses, with its settings,
 // in one pass that keeps the EXIF and ICC markers.
 #include "colour.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF: decoded by the toolkit (libtiff's RGBA reader); what it leaves out
 // of the header (orientations with a transposition, the colour profile) is
 // read here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GIF, BMP and TIFF: decoded by the toolkit, its log messages caught (a
 // window's log target would show them in a box).
 #include "colour.h"

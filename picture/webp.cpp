@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "webp.h"
 
 #include "exif.h"

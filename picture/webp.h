@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // WebP files in memory, through libwebp: decoded to the packed RGB the
 // engine reduces (transparency laid on white, an animation's first frame),
 // with the colour profile and EXIF left for the caller to apply; and lossy

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lanczos3 passes of the engine: weight tables built once per pass, and the
 // loops that apply them. Internal to resample/.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The resampling engine: one decoded picture as packed 8-bit RGB and the
 // seven ways pixloom reduces it. No GUI calls live here; the two messages the
 // engine may raise go through the callback installed with setMessageCallback.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's controls and layout. This class only builds the window
 // and routes its eleven events to virtual handlers; behaviour lives in the
 // derived pixloomFrame.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pixloomFrame.h"
 
 #include "commandline.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's behaviour: file list, option panel, settings and the
 // conversion run, as overrides of GUIFrame's handlers.
 #pragma once

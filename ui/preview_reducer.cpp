@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "preview_reducer.h"
 
 #include "image.h"

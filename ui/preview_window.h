@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The preview of one listed file: reduced with the settings of the moment by
 // the run's own steps, shown one output pixel on one device pixel, with any
 // method, two methods side by side, or enlarged; and what its output file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PNG writer: what it writes, read back with libpng and zlib (neither of which it uses to write), and pngcheck.
 #include "picture.h"
 #include "png_writer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run's seams, defined for test programs: a test sets what happens when
 // a run takes a file or decodes a source (on the run's threads). Set them
 // while no run is active; nullptr for nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The preview through the real windows under Xvfb: how it opens, that it shows the written output's pixels one
 // on one device pixel, compare and magnifier, the cache, "use this method", what the file will be, and closing
 // while it reduces or a run converts. The PreviewPixels tests run again at a desktop scale factor of 2.

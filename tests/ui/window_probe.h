@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixture of the window's tests: the main window under Xvfb with HOME at a fresh folder, its parts reached as a
 // derived class reaches them, driven as a user drives it, and a run's worker held at the files it takes.
 #pragma once
