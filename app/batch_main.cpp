@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pixloom-batch: the window's conversion run from the command line, with no
 // display. Options override the window's saved settings one by one.
 #include "batch_options.h"

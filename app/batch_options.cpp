@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "batch_options.h"
 
 #include "log_capture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pixloom-batch's command line: options over the saved settings, inputs.
 #pragma once
 

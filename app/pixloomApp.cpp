@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pixloomApp.h"
 
 #include "app_icon.h"

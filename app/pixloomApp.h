@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application object: registers the image formats and opens the window.
 #pragma once
 

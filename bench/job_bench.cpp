@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One file's whole job as the program does it: decode (the decoding stage:
 // metadata, samples, orientation/transparency/profile) into an Image, resize
 // with a method, hand back a toolkit image, encode to the output path's type.

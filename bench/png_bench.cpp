@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG encoding speed and size: the PNG writer with libdeflate alone at levels
 // 1 to 12, with zlib's run lengths alone, and as it writes (1 and 2 threads),
 // against libpng with zlib's default level as the toolkit writes PNG, on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Speed of the resampling engine alone: a photo-like 6000x4000 picture made in
 // memory, reduced to 1920x1280 with Lanczos3 and with LCD(hi), on one and on
 // two threads, each also in linear light, taking turns with it. Prints source

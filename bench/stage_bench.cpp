@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's passes one by one, on the photo-like 6000x4000 reduced to
 // 1920x1280: the vertical pass (shared by every method), the horizontal pass
 // to 1920 columns (Lanczos3) and to 5760 (LCD(hi)), and the three folds on

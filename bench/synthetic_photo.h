@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A deterministic photo-like picture made in memory for the benchmarks: a
 // sky-to-ground gradient, soft blobs, fine texture, grain and a few
 // hard-edged shapes, the mix of smooth areas and edges a photograph has.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pixloom's engine against libvips in one process, on the same picture in
 // memory: a photo-like 6000x4000 reduced to 1920x1280 by every method, on one
 // thread and on all of them. The two take turns round by round (the order

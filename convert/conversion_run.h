@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The conversion run: takes files from the head of a list, one after
 // another, and converts each with the settings of the moment. It knows
 // nothing of windows: whoever holds the list serves it through RunClient.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "convert_file.h"
 
 #include "image.h"

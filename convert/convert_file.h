@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Converting one file with the settings of the moment, in steps that a
 // preview can share: decode, reduce, encode, then name and write.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The files a run will take next, decoded on threads of their own while the
 // current one is reduced and written: decoding is single-threaded and the
 // longer part of a file, so with one file at a time most cores would wait.

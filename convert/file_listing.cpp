@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "file_listing.h"
 
 #include "name_guard.h"
@@ -92,7 +93,7 @@ public:
         const wxString outputs = outputFolderFor(images.front(), naming, walkedFolder);
         if (!naming.sameFolder && !namesSameFile(outputs, folder.empty() ? wxString(wxT(".")) : folder)) return;
         const bool suffixed = !namedSuffix(naming).empty() || hasPlaceholder(naming.suffix);
-        const wxString collisionSuffix = naming.suffix.empty() ? wxString(wxT("_res")) : naming.suffix;
+        const wxString collisionSuffix = naming.collisionSuffix();
         for (const wxString& image : images) {
             const wxFileName source(image);
             if (suffixed)

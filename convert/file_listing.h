@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which files a drop or a command line names: image files as given, and the
 // image files below folders, each listed once.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "name_guard.h"
 
 #include "safe_write.h"

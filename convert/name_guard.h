@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which names an output may take. A run never writes over one of its
 // sources, a file it wrote, or a file still listed to be converted: a
 // planned name held by one of those gets the first free variant instead

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "output_path.h"
 
 #include "name_guard.h"
@@ -85,7 +86,7 @@ wxString plainPath(const wxFileName& source, const wxString& folder, const Outpu
 
 // The collision rule: the same place, with a suffix that can't be empty.
 wxString suffixedPath(const wxFileName& source, const wxString& folder, const OutputNaming& naming) {
-    const wxString suffix = naming.suffix.empty() ? wxString(wxT("_res")) : expandSuffix(naming.suffix, naming.size);
+    const wxString suffix = expandSuffix(naming.collisionSuffix(), naming.size);
     return placed(folder, naming, source.GetName() + suffix + naming.extension);
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a converted file is written: beside its source with a suffix, or in
 // another folder (under the source's sub-folder path, if asked); never over
 // the source itself.
@@ -29,6 +30,9 @@ struct OutputNaming {
     wxString extension;      // ".jpg", ".png" or ".bmp"
     bool keepTree = false;   // a walked file goes under its sub-folder path in saveDir
     OutputSize size;
+
+    // Added when the plain name would be the source's: never empty.
+    wxString collisionSuffix() const { return suffix.empty() ? wxString(wxT("_res")) : suffix; }
 };
 
 // A path to write to, or the reason there is none (path empty).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "queue_client.h"
 
 QueueClient::QueueClient(const wxArrayString& files, const RunSettings& settings)

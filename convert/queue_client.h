@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A run's list without a window: a fixed queue of files converted with one
 // set of settings. The command-line program's, and the tests'.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every line pixloom writes to standard error goes through here, in one
 // form: "PROGRAM: FILE: message" or "PROGRAM: message". A file's name shows
 // its real bytes, escaped where they would break the line or are not text,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A conversion run on a worker thread of the lowest priority. The thread is
 // joined by whoever started it, before the toolkit is torn down.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "settings.h"
 
 #include <algorithm>
@@ -166,6 +167,6 @@ int limitBytes(const wxString& kilobytesText) {
 
 wxString labelOf(const Method& method) {
     for (const MethodInfo& row : methods())
-        if (row.method.lcdType == method.lcdType && row.method.nearest == method.nearest) return row.label;
+        if (row.method == method) return row.label;
     return wxString::Format(wxT("LCD type %d"), method.lcdType);
 }

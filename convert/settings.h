@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings, described once: their keys in the settings file, the
 // window's control each belongs to, how a stored text is read (labels in any
 // case, numbers limited to their range), and their built-in values. The
@@ -52,6 +53,7 @@ SettingValues settingValuesFrom(const std::map<wxString, wxString>& stored);
 struct Method {
     int lcdType = 4;
     bool nearest = false;
+    bool operator==(const Method& other) const { return lcdType == other.lcdType && nearest == other.nearest; }
 };
 
 struct MethodInfo {

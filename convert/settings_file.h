@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings file, ~/.pixloom: the keys of the settings table in
 // four groups, read as far as it can be and written whole.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pixloom-batch's command line: fuzzed bytes cut at NUL into arguments (as
 // the kernel hands them over) and parsed over the built-in settings.
 #include "batch_options.h"

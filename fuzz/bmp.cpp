@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // BMP sources, decoded by the toolkit.
 #include "decode_support.h"
 #include "fuzz_support.h"

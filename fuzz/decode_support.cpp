@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "decode_support.h"
 
 #include "exif.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decoding targets' common step: fuzzed bytes read as a source file.
 #pragma once
 

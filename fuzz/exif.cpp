@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // EXIF: the EXIF an output carries, made from fuzzed bytes in each mode; the
 // orientation they tell; the EXIF gathered from a TIFF file's directories.
 #include "exif.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the fuzz targets share: the toolkit started as the programs start it,
 // fuzzed bytes as a file the program opens by name, bytes split into texts.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GIF sources, decoded by the toolkit: transparency laid on white.
 #include "decode_support.h"
 #include "fuzz_support.h"

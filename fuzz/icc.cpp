@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Colour profiles: a fuzzed ICC profile converting a small picture's grey,
 // RGB or CMYK samples to sRGB, as the decoders do.
 #include "colour.h"

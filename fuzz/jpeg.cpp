@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // JPEG sources: libjpeg-turbo with their EXIF orientation and ICC profile.
 #include "decode_support.h"
 #include "fuzz_support.h"

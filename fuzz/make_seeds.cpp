@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the seed corpora into the folder given (corpus/NAME/ for each
 // target): small files of each kind the targets read, with the metadata
 // paths they should reach (EXIF orientation, ICC profiles, transparency,

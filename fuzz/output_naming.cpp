@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Output naming: where an output goes for fuzzed settings and source names,
 // its name variants, the natural name order, and a folder listing that
 // leaves out what earlier runs wrote there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG sources: libpng row by row, transparency, iCCP and eXIf.
 #include "decode_support.h"
 #include "fuzz_support.h"

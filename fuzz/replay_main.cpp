@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replays inputs through a fuzz target without libFuzzer: every file of the
 // folders given, once, in name order. For the regression tests.
 #include <algorithm>

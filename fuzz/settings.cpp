@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings file: fuzzed bytes as ~/.pixloom (under a scratch $HOME)
 // read as both programs read it, turned into a run's settings, then the
 // values written back as the window's close writes them and read again.

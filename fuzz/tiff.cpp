@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF sources: the reader over libtiff (strips, tiles, planes, every kind
 // of sample, its RGBA reader for the rest), the orientation and profile,
 // the file's EXIF.

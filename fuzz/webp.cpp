@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // WebP sources: still and animated, with ICCP and EXIF chunks.
 #include "decode_support.h"
 #include "fuzz_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Colour profiles: a picture's samples converted from its embedded ICC
 // profile to sRGB with LittleCMS. Internal to picture/.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where every source file becomes a picture: the file is opened and its
 // first bytes tell which format's decoder gets it.
 #include "formats.h"
@@ -58,17 +59,9 @@ double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-bool byteCount(long long width, long long height, int channels, std::size_t& bytes) {
-    if (width < 0 || height < 0 || width > INT_MAX || height > INT_MAX) return false;
-    std::size_t pixels;
-    if (__builtin_mul_overflow(static_cast<std::size_t>(width), static_cast<std::size_t>(height), &pixels))
-        return false;
-    return !__builtin_mul_overflow(pixels, static_cast<std::size_t>(channels), &bytes);
-}
-
 unsigned char* allocate(DecodedPicture& picture, long long width, long long height, int channels) {
     std::size_t bytes;
-    if (!byteCount(width, height, channels, bytes)) {
+    if (!pictureByteCount(width, height, channels, bytes)) {
         picture.error = wxString::Format(wxT("%lldx%lld is too large"), width, height);
         return nullptr;
     }

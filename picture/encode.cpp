@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "writer.h"
 
 #include "formats.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "exif.h"
 
 #include "exif_carry.h"
@@ -109,8 +110,8 @@ public:
 
 // The bytes from the TIFF header on.
 std::pair<const unsigned char*, std::size_t> tiffPart(const Bytes& exif) {
-    const bool prefixed = exif.size() >= 6 && std::memcmp(exif.data(), exifPrefix, 6) == 0;
-    return {exif.data() + (prefixed ? 6 : 0), exif.size() - (prefixed ? 6 : 0)};
+    const std::size_t prefix = exifPrefixLength(exif.data(), exif.size());
+    return {exif.data() + prefix, exif.size() - prefix};
 }
 
 // Parses exif (from its TIFF header on) into into; true when it held any
@@ -301,6 +302,10 @@ bool tellsAboutPhoto(Exif& exif) {
 }
 
 }  // namespace
+
+std::size_t exifPrefixLength(const unsigned char* data, std::size_t size) {
+    return size >= sizeof exifPrefix && std::memcmp(data, exifPrefix, sizeof exifPrefix) == 0 ? sizeof exifPrefix : 0;
+}
 
 OutputExif outputExif(const std::vector<unsigned char>& source, MetadataMode mode, std::size_t width,
                       std::size_t height, const std::string& software) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The EXIF a written picture carries, made from its source's with libexif:
 // the photo's own data (dates, camera, lens, exposure, author) kept, its
 // location never unless asked, and nothing that described the source's
@@ -43,6 +44,10 @@ struct ExifOrientation {
 
 // The first IFD's Orientation tag: how the stored rows are to be turned.
 ExifOrientation readExifOrientation(const std::vector<unsigned char>& exif);
+
+// 6 when data starts with "Exif\0\0" (as a JPEG segment's EXIF does, and
+// some writers' PNG and WebP chunks), else 0: where the TIFF header starts.
+std::size_t exifPrefixLength(const unsigned char* data, std::size_t size);
 
 // The largest EXIF a JPEG file can carry: one APP1 segment of at most 65533
 // bytes after its length, "Exif\0\0" included.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the decoding stage shares between its formats: one decoder per file
 // format, each filling a DecodedPicture from an open file, and the helpers
 // they have in common. Internal to picture/.
@@ -17,10 +18,6 @@ using Bytes = std::vector<unsigned char>;
 using Clock = std::chrono::steady_clock;
 
 double millisecondsSince(Clock::time_point start);
-
-// channels x width x height in bytes, or false when that overflows size_t
-// or a side does not fit an int.
-bool byteCount(long long width, long long height, int channels, std::size_t& bytes);
 
 // A malloc'd buffer of channels x width x height bytes; on failure the
 // picture gets the reason, naming the size.

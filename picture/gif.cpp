@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GIF: what the toolkit's GIF reader meets before it decodes the first
 // image, found the way it walks the blocks, so that the file can be refused
 // before the toolkit runs into what it does not guard against.

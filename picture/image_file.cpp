@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's image made from a file, through the decoding stage.
 #include "image.h"
 #include "picture.h"

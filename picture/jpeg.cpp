@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // JPEG: decoded here with the library the toolkit uses, with its settings,
 // in one pass that keeps the EXIF and ICC markers.
 #include "colour.h"
@@ -195,10 +196,11 @@ struct Jpeg {
 // The EXIF block of the first APP1 marker that holds one, from its TIFF
 // header on.
 Bytes exifOf(const jpeg_decompress_struct& info) {
-    for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next)
-        if (marker->marker == JPEG_APP0 + 1 && marker->data_length > 6 &&
-            std::memcmp(marker->data, "Exif\0\0", 6) == 0)
-            return Bytes(marker->data + 6, marker->data + marker->data_length);
+    for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
+        const std::size_t prefix = exifPrefixLength(marker->data, marker->data_length);
+        if (marker->marker == JPEG_APP0 + 1 && prefix > 0 && marker->data_length > prefix)
+            return Bytes(marker->data + prefix, marker->data + marker->data_length);
+    }
     return Bytes();
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The toolkit's log messages raised on this thread while a LogCapture lives,
 // kept instead of reaching any log target (a window's would show a box).
 // So are its failed checks: raised while it reads a damaged file, they are

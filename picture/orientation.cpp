@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "orientation.h"
 
 #include "exif.h"

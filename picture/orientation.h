@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Orientation: where each stored pixel goes in the upright picture.
 // Internal to picture/.
 #pragma once

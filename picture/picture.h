@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decoding stage: how a source file becomes the picture the engine
 // reduces. Every client goes through here, so the rules live here: the
 // picture is turned upright by its orientation tag, transparency is laid on

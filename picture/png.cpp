@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG: decoded with libpng, with the transformations the toolkit asks for
 // (palettes and small depths expanded, 16 bits cut to 8, a transparent
 // colour made alpha), so plain files come out sample for sample as the

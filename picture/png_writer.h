@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing 8-bit RGB pictures as PNG: rows filtered with the filter of the
 // smallest sum of absolute differences, compressed piece by piece with zlib's
 // run-length strategy, or with libdeflate where that does better.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "safe_write.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing a file so that it appears complete or not at all.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "size_search.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The quality that keeps a lossy file within a size limit.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF: decoded with libtiff, row by row (strips) or a row of tiles at a
 // time straight into the picture, so that any TIFF whose picture fits in
 // memory converts. Read here: grey, palette, RGB and CMYK samples of 1 to 16
@@ -9,6 +10,7 @@
 #include "colour.h"
 #include "exif.h"
 #include "formats.h"
+#include "image.h"
 #include "transparency.h"
 
 #include <tiffio.h>
@@ -345,7 +347,7 @@ struct TiffReader {
         // A block far larger than the part of the picture it covers is no
         // real file's: refused before it is allocated.
         std::size_t covered = 0;
-        byteCount(std::min(layout.blockWidth, layout.width), layout.bandHeight(), layout.samples * 2, covered);
+        pictureByteCount(std::min(layout.blockWidth, layout.width), layout.bandHeight(), layout.samples * 2, covered);
         if (blockBytes <= 0 || std::size_t(blockBytes) / 4 > std::max<std::size_t>(covered, 16 << 20))
             return wxString::Format(wxT("damaged TIFF data (blocks of %ux%u for a %ux%u picture)"),
                                     layout.blockWidth, layout.blockHeight, layout.width, layout.height);

@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 // GIF and BMP: decoded by the toolkit, its log messages caught (a
 // window's log target would show them in a box).
 #include "formats.h"
+#include "image.h"
 #include "log_capture.h"
 #include "transparency.h"
 
@@ -150,7 +152,7 @@ void decodeWithToolkit(const Source& source, DecodedPicture& picture, DecodeTime
 
 wxString encodeWithToolkit(const RgbPicture& picture, const wxString& extension, std::vector<char>& out) {
     std::size_t bytes;
-    if (!byteCount(picture.width, picture.height, 3, bytes) || bytes > std::size_t(INT_MAX))
+    if (!pictureByteCount(picture.width, picture.height, 3, bytes) || bytes > std::size_t(INT_MAX))
         return wxString::Format(wxT("%dx%d is too large to write as %s"), picture.width, picture.height,
                                 extension.Upper());
     wxImageHandler* handler = wxImage::FindHandler(extension, wxBITMAP_TYPE_ANY);

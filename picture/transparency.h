@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Transparency: pictures are reduced opaque, laid on white. Internal to
 // picture/.
 #pragma once

@@ -1,5 +1,8 @@
+// SPDX-License-Identifier: MIT
 #include "webp.h"
 
+#include "exif.h"
+#include "image.h"
 #include "transparency.h"
 
 #include <webp/decode.h>
@@ -17,12 +20,6 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-// channels x width x height, or false when that overflows size_t.
-bool byteCount(std::size_t width, std::size_t height, std::size_t channels, std::size_t& bytes) {
-    std::size_t pixels;
-    return !__builtin_mul_overflow(width, height, &pixels) && !__builtin_mul_overflow(pixels, channels, &bytes);
-}
 
 std::string sizeText(std::size_t width, std::size_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
@@ -84,9 +81,7 @@ Bytes chunk(const WebPDemuxer* demuxer, const char* fourcc) {
 // EXIF from its TIFF header on: some writers start the chunk as a JPEG
 // segment does.
 Bytes withoutExifPrefix(Bytes exif) {
-    static const unsigned char prefix[6] = {'E', 'x', 'i', 'f', 0, 0};
-    if (exif.size() >= sizeof prefix && std::memcmp(exif.data(), prefix, sizeof prefix) == 0)
-        exif.erase(exif.begin(), exif.begin() + sizeof prefix);
+    exif.erase(exif.begin(), exif.begin() + static_cast<std::ptrdiff_t>(exifPrefixLength(exif.data(), exif.size())));
     return exif;
 }
 
@@ -94,7 +89,9 @@ Bytes withoutExifPrefix(Bytes exif) {
 // the reason when it cannot be had.
 unsigned char* allocate(WebpPicture& picture, std::size_t width, std::size_t height, std::size_t channels,
                         std::size_t& bytes) {
-    if (!byteCount(width, height, channels, bytes)) {
+    // The canvas's sides are below 2^24 in any WebP file: they fit the casts.
+    if (!pictureByteCount(static_cast<long long>(width), static_cast<long long>(height), static_cast<int>(channels),
+                          bytes)) {
         picture.error = sizeText(width, height) + " is too large";
         return nullptr;
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // WebP files in memory, through libwebp: decoded to the packed RGB the
 // engine reduces (transparency laid on white, an animation's first frame),
 // with the colour profile and EXIF left for the caller to apply; and lossy
@@ -55,9 +56,9 @@ using EncodeAbandoned = std::function<bool()>;
 // lossy WebP at quality 0..100 (clamped) with method 4 (the library's default);
 // non-empty exif (from its TIFF header on) goes into an EXIF chunk. Returns
 // an empty string with the file in bytes, else the reason: "abandoned" when
-// abandoned() said so. It is asked first and then every 20 ms until the
-// encoder ends; once it says so this returns at once, while the encoder,
-// on a thread of its own, stops at its next progress report.
+// abandoned() said so. The encoder runs on the calling thread and asks it
+// first and then at each of its progress reports, stopping at the first
+// that says so.
 std::string encodeWebp(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
                        const std::vector<unsigned char>& exif, std::vector<char>& bytes,
                        const EncodeAbandoned& abandoned = nullptr);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // WebP sources: the file read whole (libwebp decodes from memory), then its
 // profile and orientation applied as for every other format.
 #include "colour.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing a reduced picture: the output types, and encoding in memory as a
 // type says (written to its file by safe_write.h).
 #pragma once

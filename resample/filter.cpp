@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "filter.h"
 
 #include "kernels.h"
@@ -441,7 +442,6 @@ HorizontalJob horizontalJob(const std::uint8_t* source, long long sourceWidth, l
 
 }  // namespace
 
-void usePortableKernels(bool portable) { limitKernels(portable ? KernelSet::portable : KernelSet::avx512); }
 
 void limitKernels(KernelSet most) { kernelLimit = most; }
 

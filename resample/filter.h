@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lanczos3 passes of the engine: weight tables built once per pass, and the
 // loops that apply them. Internal to resample/.
 //
@@ -74,11 +75,9 @@ double lanczos3(double x);
 // The instruction sets the passes have kernels for, slowest first.
 enum class KernelSet { portable, avx2, avx512 };
 
-// Makes the passes use their portable kernels even where the processor has
-// faster ones (the results are the same either way); for tests.
-void usePortableKernels(bool portable);
 // The fastest set the passes may use: the processor's best, capped at most
-// (for tests); what the processor lacks is never used.
+// (the tests and the stage benchmark compare the sets); what the processor
+// lacks is never used.
 void limitKernels(KernelSet most);
 KernelSet kernelsInUse();
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image.h"
 
 #include "filter.h"
@@ -36,12 +37,7 @@ std::atomic<int> passThreads{defaultThreadCount()};
 // 3 x width x height in bytes, or false when that does not fit a size_t or
 // the sides do not fit the image's int fields.
 bool rgbByteCount(long long width, long long height, std::size_t& bytes) {
-    if (width < 0 || height < 0 || width > INT_MAX || height > INT_MAX) return false;
-    std::size_t pixels;
-    if (__builtin_mul_overflow(static_cast<std::size_t>(width), static_cast<std::size_t>(height),
-                               &pixels))
-        return false;
-    return !__builtin_mul_overflow(pixels, std::size_t{3}, &bytes);
+    return pictureByteCount(width, height, 3, bytes);
 }
 
 unsigned char* copyBuffer(const unsigned char* source, int width, int height) {
@@ -64,6 +60,14 @@ bool fitsToolkitImage(long long width, long long height) {
 }
 
 }  // namespace
+
+bool pictureByteCount(long long width, long long height, int channels, std::size_t& bytes) {
+    if (width < 0 || height < 0 || width > INT_MAX || height > INT_MAX || channels < 0) return false;
+    std::size_t pixels;
+    if (__builtin_mul_overflow(static_cast<std::size_t>(width), static_cast<std::size_t>(height), &pixels))
+        return false;
+    return !__builtin_mul_overflow(pixels, static_cast<std::size_t>(channels), &bytes);
+}
 
 void setMessageCallback(MessageCallback callback) {
     std::lock_guard<std::mutex> lock(messageMutex);

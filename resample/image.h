@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The resampling engine: one decoded picture as packed 8-bit RGB and the
 // seven ways pixloom reduces it. No GUI calls live here; the two messages the
 // engine may raise go through the callback installed with setMessageCallback.
@@ -12,6 +13,11 @@
 // Receives the engine's user-facing messages ("縮小専用です",
 // "undefined LCD type!"). It is called on the thread that runs the resize.
 using MessageCallback = std::function<void(const wxString& text)>;
+
+// channels x width x height in bytes; false when a side is negative or
+// beyond an int, or the count does not fit a size_t. Every picture buffer's
+// size is counted here before it is allocated.
+bool pictureByteCount(long long width, long long height, int channels, std::size_t& bytes);
 
 // Installs the message receiver; without one the messages are dropped (the
 // programs install theirs at start).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each instruction set gets the loops of kernels.inc, with the few
 // primitives the compiler does not turn into good code by itself written
 // for it: widen() (bytes to doubles), nearest() (to the nearest integer,

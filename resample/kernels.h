@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The passes' inner loops, built once for each instruction set and picked at
 // run time. Internal to resample/.
 #pragma once

@@ -6,7 +6,7 @@ set -eu
 
 PACKAGES="build-essential cmake pkg-config libwxgtk3.2-dev libgtest-dev googletest \
 libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev libtiff-dev libexif-dev liblcms2-dev libwebp-dev pngcheck \
-xvfb xauth xdotool fonts-ipaexfont-gothic desktop-file-utils appstream man-db x11-utils openbox \
+xvfb xauth xdotool fonts-ipaexfont-gothic desktop-file-utils appstream man-db lintian x11-utils openbox \
 libx11-dev libvips-dev clang libfuzzer-14-dev"
 
 missing=""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "GUIFrame.h"
 
 #include "settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's controls and layout. This class only builds the window
 // and routes its eleven events to virtual handlers; behaviour lives in the
 // derived pixloomFrame.
@@ -25,8 +26,6 @@ public:
     ~GUIFrame() override;
 
 protected:
-    friend struct FrameProbe;  // tests read and drive the controls
-
     wxPanel* pnlMain;
     wxStaticText* lblStep1;
     wxButton* btnClearList;
@@ -81,6 +80,15 @@ protected:
     virtual void onBrowseSaveDir(wxCommandEvent& event) { event.Skip(); }
     virtual void onStartStop(wxCommandEvent& event) { event.Skip(); }
 
+    // The connections made at the end of the constructor, undone in the destructor in the same order.
+    struct Binding {
+        wxEvtHandler* source;
+        wxEventType type;
+        wxObjectEventFunction handler;
+        wxEvtHandler* sink;
+    };
+    std::vector<Binding> bindings();
+
 private:
     // The six numbered steps, each built into its rows of the main sizer.
     void addStep1(wxBoxSizer* szMain);
@@ -90,13 +98,6 @@ private:
     void addStep5(wxBoxSizer* szMain);
     void addStep6(wxBoxSizer* szMain);
     void keepEveryControlVisible();
-    struct Binding {
-        wxEvtHandler* source;
-        wxEventType type;
-        wxObjectEventFunction handler;
-        wxEvtHandler* sink;
-    };
-    std::vector<Binding> bindings();
     void connectEvents();
     void disconnectEvents();
 };

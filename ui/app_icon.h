@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pixloom's icon for its windows.
 #pragma once
 

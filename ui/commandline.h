@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's command-line arguments, kept as the raw bytes main() got.
 // wx converts argv itself before the toolkit is up, which drops or garbles
 // file names that are not valid in the current encoding; converting the raw

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "filelist.h"
 
 #include "file_listing.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drops that fill the file list.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pixloomFrame.h"
 
 #include "commandline.h"
@@ -35,9 +36,10 @@ const wchar_t helpFiletype[] =
     L"保存形式を指定します。PNG形式を推奨します。\n\n"
     L"BMP:高画質ですがファイルサイズが大きくなります。\n"
     L"PNG:高画質ですが少しファイルサイズが大きくなります。\n"
-    L"JPEG:画質を落とすことでファイルサイズを縮小できます。\n\n"
-    L"品質(quality):この数値が高いほど高画質になります。(JPEGのみ)\n"
-    L"サイズ上限(limit size):指定されたファイルサイズより大きくなる場合は品質を最低1まで自動的に下げます。(JPEGのみ)\n"
+    L"JPEG:画質を落とすことでファイルサイズを縮小できます。\n"
+    L"WebP:JPEGと同じく画質を落とすことで、より小さなファイルにできます。\n\n"
+    L"品質(quality):この数値が高いほど高画質になります。(JPEG・WebPのみ)\n"
+    L"サイズ上限(limit size):指定されたファイルサイズより大きくなる場合は品質を最低1まで自動的に下げます。(JPEG・WebPのみ)\n"
     L"最低品質(lowest quality):サイズ上限に収めるのにこれより低い品質が必要な場合は、代わりに画像を10%ずつ小さくします。\n"
     L"プログレッシブ(progressive):JPEGをより小さく保存します。読めない機器もあります。";
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's behaviour: file list, option panel, settings and the
 // conversion run, as overrides of GUIFrame's handlers.
 #pragma once
@@ -70,8 +71,6 @@ protected:
     void onStartStop(wxCommandEvent& event) override;
 
 private:
-    friend struct FrameProbe;  // tests read and drive the controls
-
     // Settings (settings.cpp), by the settings table
     void loadSettings();
     void saveSettings();
@@ -96,11 +95,15 @@ private:
 
     FolderChooser folderChooser;
 
+protected:
+    // The run in progress and the settings a run reads, for derived windows.
     RunHandle run;
+    RunSettings readRunSettings() const;
+
+private:
     void startRun();
     void requestStop();
     void abandonRun();
-    RunSettings readRunSettings() const;
     void updateProgress();  // the title shows the files done of all
     unsigned filesDone = 0;
     void endRunWhenNoDialogIsOpen(wxIdleEvent& event);

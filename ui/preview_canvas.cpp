@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "preview_canvas.h"
 
 #include "image.h"

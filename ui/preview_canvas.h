@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The preview's pictures on screen, one output pixel on one device pixel (or
 // on a square of zoom x zoom of them): the toolkit never scales them, also
 // under a desktop scale factor. One pane, or two side by side that show the

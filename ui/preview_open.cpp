@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's side of the preview: a listed file opens in it by a
 // double-click, Enter or Space, or the list's context menu; its "use this
 // method" is the user's choice of the method; it closes with the window.

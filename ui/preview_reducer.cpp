@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "preview_reducer.h"
 
 #include "image.h"
@@ -9,7 +10,7 @@ namespace {
 std::size_t indexOf(const Method& method) {
     const auto& rows = methods();
     for (std::size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].method.lcdType == method.lcdType && rows[i].method.nearest == method.nearest) return i;
+        if (rows[i].method == method) return i;
     return rows.size();
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The preview's work, on one thread of its own for as long as the preview
 // lives: the file shown is decoded once, each method is reduced from it with
 // the settings of the moment by the run's own steps and kept, and the output

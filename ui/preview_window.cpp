@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "preview_window.h"
 
 #include "image.h"
@@ -26,8 +27,7 @@ wxArrayString methodLabels() {
 int indexOf(const Method& method) {
     const auto& rows = methods();
     for (std::size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].method.lcdType == method.lcdType && rows[i].method.nearest == method.nearest)
-            return static_cast<int>(i);
+        if (rows[i].method == method) return static_cast<int>(i);
     return wxNOT_FOUND;
 }
 

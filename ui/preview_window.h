@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The preview of one listed file: reduced with the settings of the moment by
 // the run's own steps, shown one output pixel on one device pixel, with any
 // method, two methods side by side, or enlarged; and what its output file
@@ -39,8 +40,7 @@ public:
     // The owner's preview, unless it is closing.
     static PreviewWindow* of(wxWindow* owner);
 
-private:
-    friend struct PreviewProbe;  // tests read and drive the controls
+protected:  // its parts, for derived windows
 
     wxSizer* controlRow(const Method& method);
     wxSizer* statusRow();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's side of a conversion run: the worker reaches the window only
 // through this link, which hands each step to the window's thread (and waits
 // for it when the run needs an answer). Once the window is closing, those

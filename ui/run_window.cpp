@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's side of the conversion run: the start/stop button, the input
 // checks, and the steps the worker hands to the window's thread.
 #include "pixloomFrame.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's side of the settings: every control of the settings table
 // restored, read and saved through that table, found by its name.
 #include "pixloomFrame.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pixloom-batch as a user runs it, with no display: usage errors, options over the saved settings, exact
 // outputs, the JPEG search, failures, Ctrl-C.
 #include "image.h"

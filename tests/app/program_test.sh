@@ -25,6 +25,14 @@ display() {  # WxH [wm]: a new X server; sets DISPLAY
     fail "openbox did not start"
 }
 
+# --help and --version answer without any display.
+help=$(env -u DISPLAY -u WAYLAND_DISPLAY "$program" --help) || fail "--help without a display: status $?"
+for text in 'usage: pixloom \[FILE_OR_FOLDER' '\.webp' 'pixloom-batch' 'man pixloom'; do
+    echo "$help" | grep -q "$text" || fail "--help does not say '$text': $help"
+done
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$program" --version) || fail "--version without a display: status $?"
+echo "$version" | grep -Eqx 'pixloom [0-9]+\.[0-9]+\.[0-9]+' || fail "--version says '$version'"
+
 window() { timeout 30 xdotool search --sync --onlyvisible --classname pixloom | head -1; }
 
 # Waits until the window has centred itself on the screen, which it does once shown; sets X Y WIDTH HEIGHT.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The conversion without a display: output names, JPEG quality and limit, atomic writes, listing folders,
 // and whole runs over a list as the command line makes them.
 #include "conversion_run.h"

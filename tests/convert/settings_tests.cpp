@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings table read from odd files, the limit field's text, and the one form of every report line.
 #include "report.h"
 #include "settings.h"

@@ -4,7 +4,8 @@
 # desktop entry and metainfo validate, `cmake --install` puts exactly the
 # expected files under a fresh prefix, the installed window carries its icon,
 # the manual pages render without a warning, and `cpack -G DEB` makes a
-# package with the same files and computed library dependencies.
+# package with the same files and computed library dependencies, which
+# lintian passes without an error or a warning.
 # HAVE_BATCH is 1 when the build has pixloom-batch.
 set -eu
 
@@ -51,6 +52,8 @@ for page in pixloom pixloom-batch; do
     head -n 1 "$BUILD/data/man/$page.1" | grep -q "\"pixloom $VERSION\"" ||
         fail "$page.1 is not marked pixloom $VERSION"
 done
+zcat "$BUILD/data/changelog.gz" | head -n 1 | grep -q "^pixloom ($VERSION) " ||
+    fail "the changelog's last entry is not $VERSION"
 
 expect_empty "desktop-file-validate" desktop-file-validate "$SRC/data/$ID.desktop"
 if ! appstreamcli validate --no-net --pedantic "$BUILD/data/$ID.metainfo.xml" >"$WORK/out" 2>&1; then
@@ -68,10 +71,12 @@ expected_files() {
         for size in 16 32 48 128 256; do
             echo "share/icons/hicolor/${size}x${size}/apps/$ID.png"
         done
-        echo share/man/man1/pixloom.1
+        echo share/man/man1/pixloom.1.gz
+        echo share/doc/pixloom/copyright
+        echo share/doc/pixloom/changelog.gz
         if [ "$HAVE_BATCH" = 1 ]; then
             echo bin/pixloom-batch
-            echo share/man/man1/pixloom-batch.1
+            echo share/man/man1/pixloom-batch.1.gz
         fi
     } | sort
 }
@@ -121,8 +126,9 @@ grep -q "^WM_CLASS(STRING) = \"$wm_class\"" "$WORK/window" ||
 man_warnings() { LC_ALL=C.UTF-8 man --warnings -l "$1" 2>&1 >/dev/null; }
 for page in pixloom pixloom-batch; do
     expect_empty "man $page.1" man_warnings "$BUILD/data/man/$page.1"
-    installed="$PREFIX/share/man/man1/$page.1"
-    [ ! -e "$installed" ] || cmp -s "$installed" "$BUILD/data/man/$page.1" || fail "$installed differs from the built page"
+    installed="$PREFIX/share/man/man1/$page.1.gz"
+    [ ! -e "$installed" ] || zcat "$installed" | cmp -s - "$BUILD/data/man/$page.1" ||
+        fail "$installed differs from the built page"
 done
 
 # The package: same files under /usr, dependencies from dpkg-shlibdeps.
@@ -141,6 +147,7 @@ else
         echo "$depends" | grep -Eq "(^|, )$library \(>= [^)]+\)" ||
             fail "Depends lacks a versioned $library: $depends"
     done
+    lintian --fail-on error,warning "$DEB" >"$WORK/out" 2>&1 || { fail "lintian:"; cat "$WORK/out"; }
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decoding stage as a user sees it: plain files as the toolkit reads them, pictures upright, transparency on
 // white, profiles converted as LittleCMS does, damaged files refused with a reason (damaged JPEG data decoded as
 // libjpeg does, and marked) and nothing on stderr or in a log.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GIF and BMP files the toolkit's decoders must not see: refused before they
 // run, with a reason; a GIF header's size is the size of the picture decoded.
 // The files are inputs the fuzz targets found (fuzz/regressions/).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // WebP and EXIF as other readers see what pixloom writes (libwebp's own decoder and demuxer, libexif, libjpeg,
 // libpng), and files written by other tools (exiv2, cwebp: files/make_files.sh) as pixloom reads them.
 #include "exif.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing outputs: the encoders (the bytes today's files have), the quality search under a size limit, and
 // writing a file whole or not at all, also where /proc is missing.
 #include "safe_write.h"

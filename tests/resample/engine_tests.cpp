@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's tests: worked examples (the reference is held to them too), what a user notices, and agreement with
 // the plain reference, sample for sample, on random and extreme requests with every kernel set this processor has;
 // the kernels' own steps, and the hand-out of rows to threads. Loading files: the decoding tests.

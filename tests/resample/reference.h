@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A deliberately plain second reading of the resampling rules, to check the engine sample for sample:
 // one output line at a time, taps summed in window order, double precision. Clarity, not speed.
 #pragma once

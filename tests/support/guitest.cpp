@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "guitest.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Support for in-process tests against real wx windows under Xvfb.
 #pragma once
 

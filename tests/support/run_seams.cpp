@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "run_seams.h"
 
 #include "convert_file.h"

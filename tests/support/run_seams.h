@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Watching a run and the preview from inside, for test programs only: they are
 // linked with the run's steps wrapped (PIXLOOM_RUN_SEAMS in tests/CMakeLists.txt),
 // so that each step first calls what a test set here. Set them while no run

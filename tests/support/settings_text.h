@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A run's settings as one line of text, for comparing them in tests.
 #pragma once
 

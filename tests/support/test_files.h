@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small helpers for tests that make and inspect image files.
 #pragma once
 

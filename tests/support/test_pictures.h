@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pictures made and read by the format libraries themselves (libjpeg, libpng, libtiff, libexif), so that pixloom's
 // own readers and writers are held to someone else's.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window under Xvfb with HOME at a fresh folder: its texts, option panel, layout, file list, settings.
 #include "commandline.h"
 #include "settings_file.h"

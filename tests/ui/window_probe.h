@@ -1,5 +1,6 @@
-// The fixture of the window's tests: the main window under Xvfb with HOME at a fresh folder, reached as its friend,
-// driven as a user drives it, and a run's worker held at the files it takes.
+// SPDX-License-Identifier: MIT
+// The fixture of the window's tests: the main window under Xvfb with HOME at a fresh folder, its parts reached as a
+// derived class reaches them, driven as a user drives it, and a run's worker held at the files it takes.
 #pragma once
 
 #include "guitest.h"
@@ -24,11 +25,20 @@
     X(lblMinQuality) X(spnMinQuality) X(chkProgressive) X(btnHelpSaveto) X(optDst) X(lblSuffix) X(txtSuffix)     \
     X(lblSaveDir) X(txtSaveDir) X(btnSaveDir) X(btnStart) X(chkOnlyReduce) X(chkKeepTree) X(chkKeepDates)
 
+// Pointers to the window's protected parts, named through a class derived from it (never made).
+struct FrameParts : pixloomFrame {
+#define CONTROL_PART(name) static auto name##Part() { return &FrameParts::name; }
+    FRAME_CONTROLS(CONTROL_PART)
+    static auto runPart() { return &FrameParts::run; }
+    static auto readRunSettingsPart() { return &FrameParts::readRunSettings; }
+    static auto bindingsPart() { return &FrameParts::bindings; }
+};
+
 struct FrameProbe : ::testing::Test {
     TempHome home;  // before any window, which reads the settings there
     Folder dir;
     pixloomFrame* frame = nullptr;
-#define DECLARE_CONTROL(name) decltype(GUIFrame::name) name = nullptr;
+#define DECLARE_CONTROL(name) std::remove_reference_t<decltype(std::declval<pixloomFrame&>().*FrameParts::name##Part())> name = nullptr;
     FRAME_CONTROLS(DECLARE_CONTROL)
     std::shared_ptr<ConversionRun> link;  // of the run started
     std::atomic<int> taken{0}, held{0}, niceness{0};  // by the run's worker
@@ -43,7 +53,7 @@ struct FrameProbe : ::testing::Test {
     // A new main window, shown unless asked not to be; its controls are copied to this fixture's.
     void start(bool show = true) {
         frame = new pixloomFrame(nullptr);
-#define COPY_CONTROL(name) name = frame->name;
+#define COPY_CONTROL(name) name = frame->*FrameParts::name##Part();
         FRAME_CONTROLS(COPY_CONTROL)
         if (show) frame->Show();
         ASSERT_TRUE(!show || guitest::pumpUntil([this] { return frame->IsShownOnScreen(); }));
@@ -75,7 +85,7 @@ struct FrameProbe : ::testing::Test {
     }
     void add(const wxArrayString& paths) { frame->addFiles(lstFiles, paths); }
     void drop(wxArrayString paths) { static_cast<wxFileDropTarget*>(frame->GetDropTarget())->OnDropFiles(0, 0, paths); }
-    RunSettings runSettings() const { return frame->readRunSettings(); }
+    RunSettings runSettings() const { return (frame->*FrameParts::readRunSettingsPart())(); }
     static std::vector<wxString> messages() {  // of the boxes shown since the last clear
         std::vector<wxString> texts;
         for (const auto& dialog : guitest::shownDialogs()) texts.push_back(dialog.message);
@@ -83,7 +93,7 @@ struct FrameProbe : ::testing::Test {
     }
     // The connections of the window's table left once its base class has gone (counted while its controls exist).
     int bindingsLeftWhenDestroyed() {
-        const auto bindings = static_cast<GUIFrame*>(frame)->bindings();
+        const auto bindings = (frame->*FrameParts::bindingsPart())();
         int left = -1;
         frame->Bind(wxEVT_DESTROY, [&, window = frame](wxWindowDestroyEvent& event) {
             event.Skip();
@@ -105,7 +115,7 @@ struct FrameProbe : ::testing::Test {
             ++taken;
             if (!only.empty() && file != only) return;
             ++held;
-            const ConversionRun* run = frame->run.run.get();  // made before this worker started
+            const ConversionRun* run = runLink().get();  // made before this worker started
             std::unique_lock<std::mutex> lock(gate);
             while (!opened.wait_for(lock, std::chrono::milliseconds(5), [&] { return open || run->cancelled(); })) {
             }
@@ -113,7 +123,7 @@ struct FrameProbe : ::testing::Test {
         send(btnStart);
         ASSERT_TRUE(link = runLink());
     }
-    std::shared_ptr<ConversionRun> runLink() const { return frame->run.run; }
+    std::shared_ptr<ConversionRun> runLink() const { return (frame->*FrameParts::runPart()).run; }
     void release() {
         std::lock_guard<std::mutex> lock(gate);
         open = true;

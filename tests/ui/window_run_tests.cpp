@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The conversion run through the real window: start checks, whole runs, and what the user may do meanwhile.
 #include "image.h"
 #include "window_probe.h"
