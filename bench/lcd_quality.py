@@ -10,10 +10,12 @@ same physical size, each source pixel a full-colour square. Both are blurred
 with the S-CIELAB opponent-colour filters for a viewing distance given in
 pixels per degree, and compared by CIEDE2000 per sample.
 
-Controls that must come out right, or the model is wrong: on a BGR panel and
-on a panel turned 90 degrees the LCD methods lose to Lanczos3 (their stripes
-are in the wrong place); far away (high pixels per degree) the methods come
-closer together.
+Controls that must come out right, or the model is wrong: a flat field looks
+the same on every panel as on the ideal screen; on a BGR panel and on a panel
+turned 90 degrees (the same output, its stripes across) every LCD method that
+keeps the picture in place loses to Lanczos3 in linear light; further away
+every method's error falls. Where each method puts the picture is measured
+and printed too: a method that moves it is wrong on every panel.
 
 usage: lcd_quality.py PIXLOOM_BATCH [--chart FILE.png] [--markdown]
 """
@@ -169,12 +171,18 @@ def ideal(source, k):
     return np.repeat(np.repeat(xyz, scale, axis=0), scale, axis=1)
 
 
+def mirrored(picture):
+    """The picture followed by its mirror image, each way: repeated, it has no edges, so the eye's wide filters see
+    no seam and the panel's stripes keep their order across the border."""
+    picture = np.concatenate([picture, picture[::-1]], axis=0)
+    return np.concatenate([picture, picture[:, ::-1]], axis=1)
+
+
 class Eye:
-    """S-CIELAB blur for each pixels-per-degree, by FFT on a reflected border."""
+    """S-CIELAB blur for each pixels-per-degree, by FFT of a mirrored picture's samples."""
 
     def __init__(self, shape):
-        self.pad = shape[0] // 4
-        size = (shape[0] + 2 * self.pad, shape[1] + 2 * self.pad)
+        size = (2 * shape[0], 2 * shape[1])
         fy = np.fft.fftfreq(size[0])[:, None]
         fx = np.fft.rfftfreq(size[1])[None, :]
         f2 = fy ** 2 + fx ** 2  # cycles per sample, squared
@@ -188,15 +196,14 @@ class Eye:
             self.transfer[ppd] = channels
 
     def spectra(self, xyz):
+        """xyz: the samples of a mirrored() picture."""
         opp = xyz @ XYZ_TO_OPP.T
-        padded = np.pad(opp, ((self.pad, self.pad), (self.pad, self.pad), (0, 0)), mode="reflect")
-        return [np.fft.rfft2(padded[:, :, c]) for c in range(3)], padded.shape[:2]
+        return [np.fft.rfft2(opp[:, :, c]) for c in range(3)], opp.shape[:2]
 
     def lab(self, spectra, ppd, h, w):
         planes, shape = spectra
         opp = np.stack([np.fft.irfft2(p * t, s=shape) for p, t in zip(planes, self.transfer[ppd])], axis=-1)
-        opp = opp[self.pad:self.pad + h, self.pad:self.pad + w]
-        return xyz_to_lab(opp @ OPP_TO_XYZ.T)
+        return xyz_to_lab(opp[:h, :w] @ OPP_TO_XYZ.T)
 
 
 def xyz_to_lab(xyz):
@@ -222,17 +229,16 @@ def measure(batch):
         outputs = reduce_all(batch, work, items)
     results = {}  # (layout, kind, k, method, linear, ppd) -> list of error rows, one per source
     for index, (kind, name, k, pixels) in enumerate(items):
-        reference = ideal(pixels, k)
-        h, w, _ = reference.shape
-        eye = Eye(reference.shape)
-        ref_spectra = eye.spectra(reference)
+        h = w = OUT * SUB
+        eye = Eye((h, w))
+        ref_spectra = eye.spectra(ideal(mirrored(pixels), k))
         ref_lab = {ppd: eye.lab(ref_spectra, ppd, h, w) for ppd in PPD}
         for layout in ("rgb", "bgr", "turned"):
             for label, _ in METHODS:
                 for linear in (False, True):
                     if layout != "rgb" and label == "Nearest":
                         continue  # the controls compare the LCD methods with Lanczos3 at one distance
-                    spectra = eye.spectra(panel(outputs[(label, linear)][index], layout))
+                    spectra = eye.spectra(panel(mirrored(outputs[(label, linear)][index]), layout))
                     for ppd in PPD if layout == "rgb" else [CONTROL_PPD]:
                         row = errors(eye.lab(spectra, ppd, h, w), ref_lab[ppd])
                         results.setdefault((layout, kind, k, label, linear, ppd), []).append(row)
@@ -280,31 +286,105 @@ def print_tables(results, markdown):
                       "  %6.2f  %.3f/%.3f" % (p95, lightness, colour))
 
 
-def check_controls(results):
-    """Prints the controls; returns True when the model passes them."""
+def flat_field_error():
+    """The largest ΔE between a flat field on each panel and on the ideal screen, at the nearest distance: the
+    stripes must vanish in the eye's blur, and the border must not show."""
+    h = w = OUT * SUB
+    eye = Eye((h, w))
+    worst = 0.0
+    for colour in ((0, 0, 0), (128, 128, 128), (255, 255, 255), (200, 60, 20)):
+        picture = np.tile(np.array(colour, dtype=np.uint8), (OUT, OUT, 1))
+        reference = eye.lab(eye.spectra(ideal(mirrored(picture), 1)), PPD[0], h, w)
+        for layout in ("rgb", "bgr", "turned"):
+            seen = eye.lab(eye.spectra(panel(mirrored(picture), layout)), PPD[0], h, w)
+            worst = max(worst, deltaE_ciede2000(reference, seen).max())
+    return worst
+
+
+LINE = OUT // 2  # the output column the placement line belongs in
+MISPLACED = 1 / 6  # half a stripe, in output pixels
+
+
+def placement(batch):
+    """How far each method moves the picture, in output pixels, at each reduction: where the darkness of its
+    green channel lies for a black line one output pixel wide, against where the line is (in light)."""
+    items = []
+    for k in REDUCTIONS:
+        pixels = np.full((OUT * k, OUT * k, 3), 255, dtype=np.uint8)
+        pixels[:, LINE * k:(LINE + 1) * k] = 0
+        items.append(("line", "line", k, pixels))
+    with tempfile.TemporaryDirectory() as work:
+        outputs = reduce_all(batch, work, items)
+    found = {}
+    for index, (_, _, k, _) in enumerate(items):
+        for label, _ in METHODS:
+            dark = 1 - light(outputs[(label, True)][index][OUT // 2, :, 1])
+            found[(label, k)] = (dark * (np.arange(OUT) + 0.5)).sum() / dark.sum() - (LINE + 0.5)
+    return found
+
+
+def print_placement(shifts):
+    print("\nPlacement: how far each method moves the picture (output pixels, + is right); more than half a "
+          "stripe (%.2f) is misplaced" % MISPLACED)
+    for label, _ in METHODS:
+        cells = ["1/%d %+.2f" % (k, shifts[(label, k)]) for k in REDUCTIONS]
+        wrong = ["1/%d" % k for k in REDUCTIONS if abs(shifts[(label, k)]) > MISPLACED]
+        print("  %-9s %s%s" % (label, "  ".join(cells), "  MISPLACED at " + ", ".join(wrong) if wrong else ""))
+
+
+def check_stripe_order(results, shifts):
+    """On a wrong panel every LCD method that keeps the picture in place must lose to Lanczos3 in light. Code
+    values are shown but not judged: averaging them darkens thin strokes by more the wider a method averages, an
+    advantage of the narrower LCD kernels that no panel takes away."""
     sound = True
-    print("\nControls at %d ppd: every LCD method loses to Lanczos3 averaging the same way" % CONTROL_PPD)
+    print("\nControls at %d ppd: on a wrong panel every LCD method in place loses to Lanczos3 averaging the same "
+          "way (margin: its ΔE minus Lanczos3's; code values shown, not judged)" % CONTROL_PPD)
     for layout, title in (("bgr", "BGR panel"), ("turned", "panel turned 90 degrees")):
         for linear in (False, True):
             for kind in KINDS:
-                lanczos = mean_over_reductions(results, layout, kind, "Lanczos3", linear, CONTROL_PPD)
-                lcd = {label: mean_over_reductions(results, layout, kind, label, linear, CONTROL_PPD) for label in LCD}
-                lose = all(v > lanczos for v in lcd.values())
-                sound &= lose
-                print("  %-24s %-6s %-7s Lanczos3 %.3f, LCD %.3f-%.3f: %s" % (
-                    title, "linear" if linear else "sRGB", kind, lanczos, min(lcd.values()), max(lcd.values()),
-                    "LCD loses" if lose else "WRONG (best: %s)" % min(lcd, key=lcd.get)))
-    print("Convergence: spread of the methods' mean ΔE (max - min), RGB panel, %d and %d ppd" % (PPD[0], PPD[-1]))
+                at = lambda label, k: results[(layout, kind, k, label, linear, CONTROL_PPD)][0]
+                pairs = [(l, k) for l in LCD for k in REDUCTIONS if abs(shifts[(l, k)]) <= MISPLACED]
+                margins = [at(l, k) - at("Lanczos3", k) for l, k in pairs]
+                ahead = ["%s 1/%d" % pair for pair, m in zip(pairs, margins) if m <= 0]
+                if linear:
+                    sound &= not ahead
+                    verdict = "LCD loses" if not ahead else "WRONG (%s)" % ", ".join(ahead)
+                else:
+                    verdict = "not judged" + ("; ahead: " + ", ".join(ahead) if ahead else ", LCD loses")
+                print("  %-24s %-6s %-7s margin %+.2f..%+.2f: %s" % (
+                    title, "linear" if linear else "sRGB", kind, min(margins), max(margins), verdict))
+    return sound
+
+
+def check_distance(results):
+    """Further away every method's error must fall at every step."""
+    sound = True
+    print("Distance: every method's mean ΔE falls from %d to %d ppd at every step; spread (max - min) of the "
+          "methods at both ends" % (PPD[0], PPD[-1]))
     for linear in (False, True):
         for kind in KINDS:
-            spread = {}
+            rising = []
+            for label, _ in METHODS:
+                values = [mean_over_reductions(results, "rgb", kind, label, linear, p) for p in PPD]
+                if any(b >= a for a, b in zip(values, values[1:])):
+                    rising.append(label)
+            spread = []
             for ppd in (PPD[0], PPD[-1]):
                 values = [mean_over_reductions(results, "rgb", kind, label, linear, ppd) for label, _ in METHODS]
-                spread[ppd] = max(values) - min(values)
-            closer = spread[PPD[-1]] < 0.5 * spread[PPD[0]]
-            sound &= closer
-            print("  %-6s %-7s %.3f -> %.3f: %s" % ("linear" if linear else "sRGB", kind, spread[PPD[0]],
-                                                    spread[PPD[-1]], "converge" if closer else "WRONG"))
+                spread.append(max(values) - min(values))
+            sound &= not rising
+            print("  %-6s %-7s spread %.3f -> %.3f: %s" % ("linear" if linear else "sRGB", kind, spread[0], spread[1],
+                                                          "falls" if not rising else "WRONG (%s)" % ", ".join(rising)))
+    return sound
+
+
+def check_controls(results, shifts):
+    """Prints the controls; returns True when the model passes them."""
+    flat = flat_field_error()
+    print("\nFlat fields on every panel against the ideal screen at %d ppd: largest ΔE %.4f: %s" % (
+        PPD[0], flat, "invisible" if flat < 0.05 else "WRONG"))
+    print_placement(shifts)
+    sound = check_stripe_order(results, shifts) & check_distance(results) & (flat < 0.05)
     print("Model %s." % ("passes its controls" if sound else "FAILS ITS CONTROLS"))
     return sound
 
@@ -340,8 +420,9 @@ def main():
     parser.add_argument("--markdown", action="store_true", help="print the table as Markdown")
     arguments = parser.parse_args()
     results = measure(arguments.batch)
+    shifts = placement(arguments.batch)
     print_tables(results, arguments.markdown)
-    sound = check_controls(results)
+    sound = check_controls(results, shifts)
     if arguments.chart:
         draw_chart(results, arguments.chart)
     return 0 if sound else 1
