@@ -9,21 +9,39 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace resample {
 namespace {
 
+// Two output lines of a vertical strip, filtered together.
+struct LightPair {
+    const TapSpan* span[2];
+    const double* w[2];
+    float* out[2];
+};
+
 struct LinearLoops {
     void (*widenLight)(const std::uint8_t* bytes, std::size_t count, const double* light, double* out);
-    void (*verticalLine)(const double* const* rows, const double* w, long long count, double weightSum,
-                         std::size_t lanes, float* out);
+    void (*verticalLine)(const double* const* rows, const double* w, const TapSpan& span, std::size_t lanes,
+                         float* out);
+    // rows[0 ..] are source rows from `low` on, covering both spans.
+    void (*verticalPair)(const double* const* rows, long long low, const LightPair& pair, std::size_t lanes);
     void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table,
                               std::size_t begin, std::size_t end, double* samples);
 };
 
 namespace portable {
 constexpr int kLanes = 2;
+template <class Mask>
+bool allSet(Mask m) {
+    return m[0] & m[1];
+}
 #include "linear_loops.inc"
 }  // namespace portable
 
@@ -37,6 +55,10 @@ constexpr int kLanes = 2;
 #endif
 namespace avx2 {
 constexpr int kLanes = 4;
+template <class Mask>
+bool allSet(Mask m) {
+    return _mm256_movemask_pd(reinterpret_cast<__m256d>(m)) == 0xf;
+}
 #include "linear_loops.inc"
 }  // namespace avx2
 #if defined(__clang__)
@@ -53,6 +75,10 @@ constexpr int kLanes = 4;
 #endif
 namespace avx512 {
 constexpr int kLanes = 8;
+template <class Mask>
+bool allSet(Mask m) {
+    return _mm512_movepi64_mask(reinterpret_cast<__m512i>(m)) == 0xff;
+}
 #include "linear_loops.inc"
 }  // namespace avx512
 #if defined(__clang__)
@@ -141,8 +167,8 @@ public:
                 const double** rows) {
         const double* light = tables().light;
         const std::size_t slots = held.size();
-        for (long long j = first; j < first + count; ++j) {
-            std::size_t slot = static_cast<std::size_t>(j) % slots;
+        std::size_t slot = static_cast<std::size_t>(first) % slots;  // one division, not one a row
+        for (long long j = first; j < first + count; ++j, slot = slot + 1 == slots ? 0 : slot + 1) {
             double* cached = samples.data() + slot * lanes;
             if (held[slot] != j) {
                 const std::uint8_t* bytes = source + static_cast<std::size_t>(j) * rowBytes + offset;
@@ -171,9 +197,20 @@ private:
     std::vector<const double*> rows;
 };
 
-long long mostTaps(const WeightTable& table) {
+// The source rows of lines y and y + 1 together, lowest first.
+void pairRows(const TapSpan& one, const TapSpan& two, long long& low, long long& count) {
+    low = std::min(one.first, two.first);
+    count = std::max(one.first + one.count, two.first + two.count) - low;
+}
+
+// The most source rows one line, or a pair of consecutive ones, reaches.
+long long mostPairRows(const WeightTable& table) {
     long long most = 1;
-    for (const TapSpan& span : table.spans) most = std::max(most, span.count);
+    for (std::size_t y = 0; y < table.spans.size(); ++y) {
+        long long low = table.spans[y].first, count = table.spans[y].count;
+        if (y > 0) pairRows(table.spans[y - 1], table.spans[y], low, count);
+        most = std::max(most, count);
+    }
     return most;
 }
 
@@ -182,26 +219,56 @@ std::size_t stripLanes(long long taps) {
     return std::max<std::size_t>(64, std::min<std::size_t>(512, 3072 / static_cast<std::size_t>(taps) / 16 * 16));
 }
 
+struct VerticalStrip {
+    const LinearJob& job;
+    const WeightTable& table;
+    LightRows& cache;
+    std::size_t rowBytes, offset, length;
+    float* band;  // row `begin` of the band
+    long long begin;
+
+    float* out(long long y) const { return band + static_cast<std::size_t>(y - begin) * rowBytes + offset; }
+
+    void line(long long y) const {
+        const TapSpan& span = table.spans[static_cast<std::size_t>(y)];
+        if (span.weightSum == 0) {
+            std::fill(out(y), out(y) + length, 0.0f);  // no tap contributed
+            return;
+        }
+        const double** rows = cache.rowPointers();
+        cache.lookUp(job.source, rowBytes, span.first, span.count, rows);
+        loopsInUse().verticalLine(rows, table.weights.data() + span.weightOffset, span, length, out(y));
+    }
+
+    // Lines y and y + 1 from one reading of their rows, when both have taps.
+    bool pair(long long y) const {
+        const TapSpan& one = table.spans[static_cast<std::size_t>(y)];
+        const TapSpan& two = table.spans[static_cast<std::size_t>(y) + 1];
+        if (one.weightSum == 0 || two.weightSum == 0) return false;
+        long long low, count;
+        pairRows(one, two, low, count);
+        const double** rows = cache.rowPointers();
+        cache.lookUp(job.source, rowBytes, low, count, rows);
+        const double* weights = table.weights.data();
+        const LightPair lines{{&one, &two}, {weights + one.weightOffset, weights + two.weightOffset}, {out(y), out(y + 1)}};
+        loopsInUse().verticalPair(rows, low, lines, length);
+        return true;
+    }
+};
+
 // The vertical pass into light rows of floats: rows [begin, end) of the
-// target, strip by strip, row y at band + (y - begin) * 3 * width.
+// target, strip by strip, two lines at a time, row y at
+// band + (y - begin) * 3 * width.
 void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cache, std::size_t lanes,
                   long long begin, long long end, float* band) {
-    const LinearLoops& loops = loopsInUse();
     const std::size_t rowBytes = 3 * static_cast<std::size_t>(job.width);
-    const double** rows = cache.rowPointers();
     for (std::size_t offset = 0; offset < rowBytes; offset += lanes) {
         const std::size_t length = std::min(lanes, rowBytes - offset);
         cache.startStrip(offset, length);
-        for (long long y = begin; y < end; ++y) {
-            const TapSpan& span = table.spans[static_cast<std::size_t>(y)];
-            float* out = band + static_cast<std::size_t>(y - begin) * rowBytes + offset;
-            if (span.weightSum == 0) {
-                std::fill(out, out + length, 0.0f);  // no tap contributed
-                continue;
-            }
-            cache.lookUp(job.source, rowBytes, span.first, span.count, rows);
-            loops.verticalLine(rows, table.weights.data() + span.weightOffset, span.count, span.weightSum,
-                               length, out);
+        const VerticalStrip strip{job, table, cache, rowBytes, offset, length, band, begin};
+        for (long long y = begin; y < end;) {
+            if (y + 1 < end && strip.pair(y)) y += 2;
+            else strip.line(y++);
         }
     }
 }
@@ -323,7 +390,7 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
     std::atomic<bool> failed{false};
     parallelPieces(count, 1, job.threads, [&](PieceQueue& queue) {
         try {
-            const long long slots = mostTaps(tables.vertical);
+            const long long slots = mostPairRows(tables.vertical);
             const std::size_t lanes = stripLanes(slots);
             LightRows cache(slots, lanes, job.height);
             std::vector<float> band(static_cast<std::size_t>(kBandRows) * rowSamples);
