@@ -114,14 +114,14 @@ constexpr int kBins = 4096;  // of light, for the way back: each holds at most t
 struct Tables {
     double light[256];
     double halfway[256];  // the light half a code value above 0 .. 254 (and beyond all light): where rounding goes up
-    std::uint8_t below[kBins];  // a code value no higher than that of any light in the bin
+    std::int32_t below[kBins];  // a code value no higher than that of any light in the bin
     Tables() {
         for (int k = 0; k < 256; ++k) light[k] = lightOf(k), halfway[k] = lightOf(k + 0.5);
         halfway[255] = HUGE_VAL;
         for (int bin = 0, k = 0; bin < kBins; ++bin) {
             const double edge = bin * (255.0 / kBins);
             while (halfway[k] <= edge) ++k;
-            below[bin] = static_cast<std::uint8_t>(std::max(0, k - 1));  // one lower: the bin's index is rounded
+            below[bin] = std::max(0, k - 1);  // one lower: the bin's index is rounded
         }
     }
 };
@@ -138,8 +138,60 @@ std::uint8_t codeOfLight(double v) {
     if (!(v >= t.halfway[0])) return 0;  // NaN too
     if (v >= t.halfway[254]) return 255;
     int k = t.below[std::min(kBins - 1, static_cast<int>(v * (kBins / 255.0)))];
+    k += v >= t.halfway[k];  // a bin holds at most two steps: no branch for them
+    k += v >= t.halfway[k];
     while (v >= t.halfway[k]) ++k;
     return static_cast<std::uint8_t>(k);
+}
+
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+// codeOfLight() on eight values at once, by gathers from the same tables;
+// false (nothing written) when a lane needs more than two steps.
+__attribute__((target("avx2,avx512f,avx512vl"))) bool eightCodesOfLight(const double* light, std::uint8_t* out) {
+    const Tables& t = tables();
+    const __m512d v = _mm512_loadu_pd(light);
+    __m256i bin = _mm512_maskz_cvttpd_epi32(0xff, _mm512_mul_pd(v, _mm512_set1_pd(kBins / 255.0)));
+    bin = _mm256_min_epi32(_mm256_max_epi32(bin, _mm256_setzero_si256()), _mm256_set1_epi32(kBins - 1));
+    __m256i k = _mm256_i32gather_epi32(t.below, bin, 4);
+    for (int step = 0; step < 2; ++step) {
+        const __mmask8 up = _mm512_cmp_pd_mask(v, _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, k, t.halfway, 8), _CMP_GE_OQ);
+        k = _mm256_mask_add_epi32(k, up, k, _mm256_set1_epi32(1));
+    }
+    const __mmask8 high = _mm512_cmp_pd_mask(v, _mm512_set1_pd(t.halfway[254]), _CMP_GE_OQ);
+    const __mmask8 low = _mm512_cmp_pd_mask(v, _mm512_set1_pd(t.halfway[0]), _CMP_NGE_UQ);  // NaN too
+    const __mmask8 more = _mm512_cmp_pd_mask(v, _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, k, t.halfway, 8), _CMP_GE_OQ);
+    if (more & ~high & ~low) return false;
+    k = _mm256_mask_mov_epi32(k, high, _mm256_set1_epi32(255));
+    k = _mm256_mask_mov_epi32(k, low, _mm256_setzero_si256());
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_maskz_cvtepi32_epi8(0xff, k));
+    return true;
+}
+#endif
+
+// Bytes to light through the table, eight by one gather where the
+// processor has gathers of eight.
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+__attribute__((target("avx2,avx512f"))) void widenLightGathering(const std::uint8_t* bytes, std::size_t count,
+                                                                  const double* light, double* out) {
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i index = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i)));
+        _mm512_storeu_pd(out + i, _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, index, light, 8));
+    }
+    for (; i < count; ++i) out[i] = light[bytes[i]];
+}
+#endif
+
+// Code values of count light values.
+void codesOfLight(const double* light, std::size_t count, std::uint8_t* out) {
+    std::size_t i = 0;
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+    if (kernelsInUse() == KernelSet::avx512)
+        for (; i + 8 <= count; i += 8)
+            if (!eightCodesOfLight(light + i, out + i))
+                for (std::size_t j = i; j < i + 8; ++j) out[j] = codeOfLight(light[j]);
+#endif
+    for (; i < count; ++i) out[i] = codeOfLight(light[i]);
 }
 
 // Light rows of one strip, as in the byte passes: slot j mod slots holds
@@ -147,12 +199,16 @@ std::uint8_t codeOfLight(double v) {
 class LightRows {
 public:
     LightRows(long long slots, std::size_t lanes, long long rowCount)
-        : loops(loopsInUse()),
+        : widen(loopsInUse().widenLight),
           rowCount(rowCount),
           lanes(lanes),
           samples(static_cast<std::size_t>(slots) * lanes),
           held(static_cast<std::size_t>(slots)),
-          rows(static_cast<std::size_t>(slots)) {}
+          rows(static_cast<std::size_t>(slots)) {
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+        if (kernelsInUse() == KernelSet::avx512) widen = widenLightGathering;
+#endif
+    }
 
     // Room for a line's row pointers.
     const double** rowPointers() { return rows.data(); }
@@ -172,7 +228,7 @@ public:
             double* cached = samples.data() + slot * lanes;
             if (held[slot] != j) {
                 const std::uint8_t* bytes = source + static_cast<std::size_t>(j) * rowBytes + offset;
-                loops.widenLight(bytes, used, light, cached);
+                widen(bytes, used, light, cached);
                 held[slot] = j;
                 // Rows of a strip lie a row apart, too far for the processor
                 // to guess: the one needed a few rows on is asked for early.
@@ -189,7 +245,7 @@ private:
     }
 
     static constexpr long long kPrefetchRows = 8;
-    const LinearLoops& loops;
+    void (*widen)(const std::uint8_t* bytes, std::size_t count, const double* light, double* out);
     long long rowCount;
     std::size_t lanes, offset = 0, used = 0;
     std::vector<double> samples;
@@ -300,13 +356,41 @@ void foldLight(int lcdType, const double* wide, long long pixels, double* out) {
     }
 }
 
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+// Samples from .. from + count - 1 (count a multiple of four) of eight rows
+// to the block layout below, four samples of four rows at a time.
+__attribute__((target("avx2"))) void transposeFourAtATime(const float* const* row, std::size_t from,
+                                                          std::size_t count, double* block) {
+    for (std::size_t b = from; b < from + count; b += 4, block += 4 * kBlockRows) {
+        for (int quad = 0; quad < kBlockRows; quad += 4) {
+            __m256d r[4];
+            for (int k = 0; k < 4; ++k) r[k] = _mm256_cvtps_pd(_mm_loadu_ps(row[quad + k] + b));
+            const __m256d even01 = _mm256_unpacklo_pd(r[0], r[1]), odd01 = _mm256_unpackhi_pd(r[0], r[1]);
+            const __m256d even23 = _mm256_unpacklo_pd(r[2], r[3]), odd23 = _mm256_unpackhi_pd(r[2], r[3]);
+            _mm256_storeu_pd(block + quad, _mm256_permute2f128_pd(even01, even23, 0x20));
+            _mm256_storeu_pd(block + kBlockRows + quad, _mm256_permute2f128_pd(odd01, odd23, 0x20));
+            _mm256_storeu_pd(block + 2 * kBlockRows + quad, _mm256_permute2f128_pd(even01, even23, 0x31));
+            _mm256_storeu_pd(block + 3 * kBlockRows + quad, _mm256_permute2f128_pd(odd01, odd23, 0x31));
+        }
+    }
+}
+#endif
+
 // Pixels lo .. hi - 1 of up to eight light rows (the rest 0), as doubles with
 // one source column's samples together: sample b of row k at block[b * 8 + k].
 void transposeLight(const float* rows, std::size_t rowSamples, int rowCount, long long lo, long long hi,
                     double* block) {
-    const std::size_t from = 3 * static_cast<std::size_t>(lo), to = 3 * static_cast<std::size_t>(hi);
+    std::size_t from = 3 * static_cast<std::size_t>(lo);
+    const std::size_t to = 3 * static_cast<std::size_t>(hi);
     const float* row[kBlockRows];
     for (int k = 0; k < kBlockRows; ++k) row[k] = rows + std::min(k, rowCount - 1) * rowSamples;
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+    if (rowCount == kBlockRows && kernelsInUse() != KernelSet::portable) {
+        const std::size_t done = (to - from) / 4 * 4;
+        transposeFourAtATime(row, from, done, block);
+        from += done, block += done * kBlockRows;
+    }
+#endif
     for (std::size_t b = from; b < to; ++b, block += kBlockRows)
         for (int k = 0; k < kBlockRows; ++k) block[k] = k < rowCount ? row[k][b] : 0.0;
 }
@@ -333,6 +417,7 @@ std::size_t tileColumns(std::size_t columns, long long sourceWidth) {
 struct HorizontalScratch {
     std::size_t tile;
     std::vector<double> block, samples, wide, folded;
+    std::vector<std::uint8_t> codes;
     HorizontalScratch(const WeightTable& table, std::size_t tile, std::size_t targetWidth) : tile(tile) {
         long long widest = 1;
         for (std::size_t x = 0; x < table.spans.size(); x += tile) {
@@ -342,6 +427,7 @@ struct HorizontalScratch {
         }
         block.resize(static_cast<std::size_t>(widest) * kBlockColumn);
         samples.resize(tile * kBlockColumn);
+        codes.resize(tile * kBlockColumn);
         wide.resize(kBlockRows * 3 * table.spans.size());
         folded.resize(3 * targetWidth);
     }
@@ -361,17 +447,23 @@ void horizontalBlock(const LinearJob& job, const WeightTable& table, const float
         pixelsReached(table, x, end, lo, hi);
         transposeLight(rows, rowSamples, rowCount, lo, hi, s.block.data());
         loops.horizontalColumns(s.block.data(), lo, table, x, end, s.samples.data());
+        if (job.lcdType == 0) {  // no fold: straight back to code values, in the byte passes' layout
+            codesOfLight(s.samples.data(), (end - x) * kBlockColumn, s.codes.data());
+            untransposeTile(kernelsInUse(), s.codes.data(), 3 * (end - x), rowCount,
+                            result + static_cast<std::size_t>(first) * wideRow + 3 * x, wideRow);
+            continue;
+        }
         for (int k = 0; k < rowCount; ++k)
             for (std::size_t i = x; i < end; ++i)
                 for (int c = 0; c < 3; ++c)
                     s.wide[k * wideRow + 3 * i + c] = s.samples[(i - x) * kBlockColumn + c * kBlockRows + k];
     }
+    if (job.lcdType == 0) return;
     const std::size_t targetRow = 3 * static_cast<std::size_t>(job.targetWidth);
     for (int k = 0; k < rowCount; ++k) {
         const double* row = s.wide.data() + k * wideRow;
         if (job.lcdType > 0) foldLight(job.lcdType, row, job.targetWidth, s.folded.data()), row = s.folded.data();
-        std::uint8_t* out = result + (static_cast<std::size_t>(first) + k) * targetRow;
-        for (std::size_t i = 0; i < targetRow; ++i) out[i] = codeOfLight(row[i]);
+        codesOfLight(row, targetRow, result + (static_cast<std::size_t>(first) + k) * targetRow);
     }
 }
 
