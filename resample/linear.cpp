@@ -34,6 +34,9 @@ struct LinearLoops {
     void (*verticalPair)(const double* const* rows, long long low, const LightPair& pair, std::size_t lanes);
     void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table,
                               std::size_t begin, std::size_t end, double* samples);
+    // The folds of eight triple-width rows of light in the block layout to
+    // pixels, in that layout too.
+    void (*foldRows)(int lcdType, const double* wide, long long pixels, double* out);
 };
 
 namespace portable {
@@ -329,33 +332,6 @@ void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cac
     }
 }
 
-// Folds of a triple-width row of light (3 x 3 x pixels samples) to pixels,
-// by the rules of the byte folds with exact division: red from around the
-// left stripe, green the middle, blue the right; beyond the row's ends the
-// end sample again.
-void foldLight(int lcdType, const double* wide, long long pixels, double* out) {
-    const long long last = 3 * pixels - 1;
-    auto R = [&](long long s) { return wide[3 * std::max(s, 0LL)]; };
-    auto G = [&](long long s) { return wide[3 * s + 1]; };
-    auto B = [&](long long s) { return wide[3 * std::min(s, last) + 2]; };
-    auto sharpUnlessFar = [](double sharp, double box) { return std::fabs(sharp - box) <= 31 ? sharp : box; };
-    const bool adaptive = lcdType % 3 == 2, weighted = lcdType % 3 == 0;
-    for (long long n = 0, c = 0; n < pixels; ++n, c += 3) {
-        const bool first = n == 0, final = n == pixels - 1;
-        double r = (R(c - 1) + R(c) + R(c + 1)) / 3, g = (G(c) + G(c + 1) + G(c + 2)) / 3;
-        double b = (B(c + 1) + B(c + 2) + B(c + 3)) / 3;
-        if (adaptive && (first || final)) {
-            r = (R(c) + R(c + 1) + R(c + 2)) / 3, b = (B(c) + B(c + 1) + B(c + 2)) / 3;
-        } else if (adaptive) {
-            r = sharpUnlessFar((2 * R(c) + R(c + 1)) / 3, r), b = sharpUnlessFar((B(c + 1) + 2 * B(c + 2)) / 3, b);
-        } else if (weighted && !first) {
-            r = (2 * R(c) + R(c + 1)) / 3, b = (B(c + 1) + 2 * B(c + 2)) / 3;
-            if (!final) g = (G(c) + 4 * G(c + 1) + G(c + 2)) / 6;
-        }
-        out[3 * n] = r, out[3 * n + 1] = g, out[3 * n + 2] = b;
-    }
-}
-
 #ifdef PIXLOOM_HAVE_X86_LINEAR
 // Samples from .. from + count - 1 (count a multiple of four) of eight rows
 // to the block layout below, four samples of four rows at a time.
@@ -416,7 +392,7 @@ std::size_t tileColumns(std::size_t columns, long long sourceWidth) {
 
 struct HorizontalScratch {
     std::size_t tile;
-    std::vector<double> block, samples, wide, folded;
+    std::vector<double> block, samples, wide, folded;  // wide and folded: in the block layout too
     std::vector<std::uint8_t> codes;
     HorizontalScratch(const WeightTable& table, std::size_t tile, std::size_t targetWidth) : tile(tile) {
         long long widest = 1;
@@ -427,9 +403,9 @@ struct HorizontalScratch {
         }
         block.resize(static_cast<std::size_t>(widest) * kBlockColumn);
         samples.resize(tile * kBlockColumn);
-        codes.resize(tile * kBlockColumn);
-        wide.resize(kBlockRows * 3 * table.spans.size());
-        folded.resize(3 * targetWidth);
+        codes.resize(std::max(tile, targetWidth) * kBlockColumn);
+        wide.resize(kBlockColumn * table.spans.size());
+        folded.resize(kBlockColumn * targetWidth);
     }
 };
 
@@ -446,25 +422,21 @@ void horizontalBlock(const LinearJob& job, const WeightTable& table, const float
         long long lo, hi;
         pixelsReached(table, x, end, lo, hi);
         transposeLight(rows, rowSamples, rowCount, lo, hi, s.block.data());
-        loops.horizontalColumns(s.block.data(), lo, table, x, end, s.samples.data());
         if (job.lcdType == 0) {  // no fold: straight back to code values, in the byte passes' layout
+            loops.horizontalColumns(s.block.data(), lo, table, x, end, s.samples.data());
             codesOfLight(s.samples.data(), (end - x) * kBlockColumn, s.codes.data());
             untransposeTile(kernelsInUse(), s.codes.data(), 3 * (end - x), rowCount,
                             result + static_cast<std::size_t>(first) * wideRow + 3 * x, wideRow);
-            continue;
+        } else {
+            loops.horizontalColumns(s.block.data(), lo, table, x, end, s.wide.data() + x * kBlockColumn);
         }
-        for (int k = 0; k < rowCount; ++k)
-            for (std::size_t i = x; i < end; ++i)
-                for (int c = 0; c < 3; ++c)
-                    s.wide[k * wideRow + 3 * i + c] = s.samples[(i - x) * kBlockColumn + c * kBlockRows + k];
     }
     if (job.lcdType == 0) return;
-    const std::size_t targetRow = 3 * static_cast<std::size_t>(job.targetWidth);
-    for (int k = 0; k < rowCount; ++k) {
-        const double* row = s.wide.data() + k * wideRow;
-        if (job.lcdType > 0) foldLight(job.lcdType, row, job.targetWidth, s.folded.data()), row = s.folded.data();
-        codesOfLight(row, targetRow, result + (static_cast<std::size_t>(first) + k) * targetRow);
-    }
+    const std::size_t pixels = static_cast<std::size_t>(job.targetWidth), targetRow = 3 * pixels;
+    loops.foldRows(job.lcdType, s.wide.data(), job.targetWidth, s.folded.data());
+    codesOfLight(s.folded.data(), pixels * kBlockColumn, s.codes.data());
+    untransposeTile(kernelsInUse(), s.codes.data(), targetRow, rowCount,
+                    result + static_cast<std::size_t>(first) * targetRow, targetRow);
 }
 
 constexpr long long kBandRows = 4 * kBlockRows;  // target rows made by one pass, then the other, in the cache
