@@ -392,9 +392,10 @@ std::size_t tileColumns(std::size_t columns, long long sourceWidth) {
 
 struct HorizontalScratch {
     std::size_t tile;
-    std::vector<double> block, samples, wide, folded;  // wide and folded: in the block layout too
+    std::vector<double> block, samples, wide, folded;  // wide and folded (for folds only): in the block layout too
     std::vector<std::uint8_t> codes;
-    HorizontalScratch(const WeightTable& table, std::size_t tile, std::size_t targetWidth) : tile(tile) {
+    HorizontalScratch(const WeightTable& table, std::size_t tile, std::size_t targetWidth, bool folds)
+        : tile(tile) {
         long long widest = 1;
         for (std::size_t x = 0; x < table.spans.size(); x += tile) {
             long long lo, hi;
@@ -403,7 +404,8 @@ struct HorizontalScratch {
         }
         block.resize(static_cast<std::size_t>(widest) * kBlockColumn);
         samples.resize(tile * kBlockColumn);
-        codes.resize(std::max(tile, targetWidth) * kBlockColumn);
+        codes.resize((folds ? targetWidth : tile) * kBlockColumn);
+        if (!folds) return;
         wide.resize(kBlockColumn * table.spans.size());
         folded.resize(kBlockColumn * targetWidth);
     }
@@ -459,7 +461,7 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
             LightRows cache(slots, lanes, job.height);
             std::vector<float> band(static_cast<std::size_t>(kBandRows) * rowSamples);
             HorizontalScratch scratch(tables.horizontal, tileColumns(tables.horizontal.spans.size(), job.width),
-                                      static_cast<std::size_t>(job.targetWidth));
+                                      static_cast<std::size_t>(job.targetWidth), job.lcdType > 0);
             for (long long b, end; !failed && queue.take(b, end);) {
                 if (cancel.load(std::memory_order_relaxed)) {
                     failed = true;
