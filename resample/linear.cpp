@@ -134,6 +134,47 @@ const Tables& tables() {
     return t;
 }
 
+// Bins of light by a double's bits, for the way back eight at a time: the
+// exponent and the fraction's first 7 bits pick 1 / 128 of a binade, so the
+// bin is exact where one of the value is not, and narrow enough to hold at
+// most one halfway point between code values (checked here).
+constexpr int kBitShift = 45, kMostBitBins = 2048;
+
+struct BitBins {
+    long long first = 0, count = 0;  // the bins from halfway[0]'s to halfway[254]'s
+    bool oneHalfwayEach = false;
+    std::int32_t codeAt[kMostBitBins];  // the code value of the bin's lowest light
+    double nextHalfway[kMostBitBins];   // the halfway point above that: at or past it, one more
+    BitBins() {
+        const Tables& t = tables();
+        first = bitsOf(t.halfway[0]) >> kBitShift;
+        count = (bitsOf(t.halfway[254]) >> kBitShift) - first + 1;
+        if (count > kMostBitBins) return;
+        oneHalfwayEach = true;
+        for (int i = 0, k = 0; i < count; ++i) {
+            const double start = valueOf((first + i) << kBitShift), end = valueOf((first + i + 1) << kBitShift);
+            while (t.halfway[k] <= start) ++k;
+            codeAt[i] = k, nextHalfway[i] = t.halfway[k];
+            if (k < 255 && t.halfway[k + 1] < end) oneHalfwayEach = false;
+        }
+    }
+    static long long bitsOf(double v) {
+        long long bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        return bits;
+    }
+    static double valueOf(long long bits) {
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    }
+};
+
+const BitBins& bitBins() {
+    static const BitBins b;
+    return b;
+}
+
 // The code value of light v (in 1 / 255 of full light): the transfer
 // function's inverse rounded to the nearest code value, halves up.
 std::uint8_t codeOfLight(double v) {
@@ -148,22 +189,24 @@ std::uint8_t codeOfLight(double v) {
 }
 
 #ifdef PIXLOOM_HAVE_X86_LINEAR
-// codeOfLight() on eight values at once, by gathers from the same tables;
-// false (nothing written) when a lane needs more than two steps.
+// codeOfLight() on eight values at once, by two gathers from the bit bins;
+// false (nothing written) where the bins do not hold one halfway point each.
 __attribute__((target("avx2,avx512f,avx512vl"))) bool eightCodesOfLight(const double* light, std::uint8_t* out) {
+    const BitBins& b = bitBins();
+    if (!b.oneHalfwayEach) return false;
     const Tables& t = tables();
     const __m512d v = _mm512_loadu_pd(light);
-    __m256i bin = _mm512_maskz_cvttpd_epi32(0xff, _mm512_mul_pd(v, _mm512_set1_pd(kBins / 255.0)));
-    bin = _mm256_min_epi32(_mm256_max_epi32(bin, _mm256_setzero_si256()), _mm256_set1_epi32(kBins - 1));
-    __m256i k = _mm256_i32gather_epi32(t.below, bin, 4);
-    for (int step = 0; step < 2; ++step) {
-        const __mmask8 up = _mm512_cmp_pd_mask(v, _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, k, t.halfway, 8), _CMP_GE_OQ);
-        k = _mm256_mask_add_epi32(k, up, k, _mm256_set1_epi32(1));
-    }
+    // The masked forms: the plain ones start from an undefined vector, which the compiler warns of.
+    const __m512i bits = _mm512_maskz_srli_epi64(0xff, _mm512_castpd_si512(v), kBitShift);
+    __m512i bin = _mm512_sub_epi64(bits, _mm512_set1_epi64(b.first));
+    bin = _mm512_maskz_max_epi64(0xff, bin, _mm512_setzero_si512());
+    bin = _mm512_maskz_min_epi64(0xff, bin, _mm512_set1_epi64(b.count - 1));
+    const __m256i index = _mm512_maskz_cvtepi64_epi32(0xff, bin);
+    const __m512d next = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, index, b.nextHalfway, 8);
+    __m256i k = _mm256_i32gather_epi32(b.codeAt, index, 4);
+    k = _mm256_mask_add_epi32(k, _mm512_cmp_pd_mask(v, next, _CMP_GE_OQ), k, _mm256_set1_epi32(1));
     const __mmask8 high = _mm512_cmp_pd_mask(v, _mm512_set1_pd(t.halfway[254]), _CMP_GE_OQ);
     const __mmask8 low = _mm512_cmp_pd_mask(v, _mm512_set1_pd(t.halfway[0]), _CMP_NGE_UQ);  // NaN too
-    const __mmask8 more = _mm512_cmp_pd_mask(v, _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, k, t.halfway, 8), _CMP_GE_OQ);
-    if (more & ~high & ~low) return false;
     k = _mm256_mask_mov_epi32(k, high, _mm256_set1_epi32(255));
     k = _mm256_mask_mov_epi32(k, low, _mm256_setzero_si256());
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_maskz_cvtepi32_epi8(0xff, k));
