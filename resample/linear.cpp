@@ -134,6 +134,7 @@ const Tables& tables() {
     return t;
 }
 
+#ifdef PIXLOOM_HAVE_X86_LINEAR
 // Bins of light by a double's bits, for the way back eight at a time: the
 // exponent and the fraction's first 7 bits pick 1 / 128 of a binade, so the
 // bin is exact where one of the value is not, and narrow enough to hold at
@@ -174,6 +175,7 @@ const BitBins& bitBins() {
     static const BitBins b;
     return b;
 }
+#endif
 
 // The code value of light v (in 1 / 255 of full light): the transfer
 // function's inverse rounded to the nearest code value, halves up.
