@@ -117,14 +117,14 @@ constexpr int kBins = 4096;  // of light, for the way back: each holds at most t
 struct Tables {
     double light[256];
     double halfway[256];  // the light half a code value above 0 .. 254 (and beyond all light): where rounding goes up
-    std::int32_t below[kBins];  // a code value no higher than that of any light in the bin
+    std::uint8_t below[kBins];  // a code value no higher than that of any light in the bin
     Tables() {
         for (int k = 0; k < 256; ++k) light[k] = lightOf(k), halfway[k] = lightOf(k + 0.5);
         halfway[255] = HUGE_VAL;
         for (int bin = 0, k = 0; bin < kBins; ++bin) {
             const double edge = bin * (255.0 / kBins);
             while (halfway[k] <= edge) ++k;
-            below[bin] = std::max(0, k - 1);  // one lower: the bin's index is rounded
+            below[bin] = static_cast<std::uint8_t>(std::max(0, k - 1));  // one lower: the bin's index is rounded
         }
     }
 };
