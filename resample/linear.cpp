@@ -9,21 +9,42 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace resample {
 namespace {
 
+// Two output lines of a vertical strip, filtered together.
+struct LightPair {
+    const TapSpan* span[2];
+    const double* w[2];
+    float* out[2];
+};
+
 struct LinearLoops {
     void (*widenLight)(const std::uint8_t* bytes, std::size_t count, const double* light, double* out);
-    void (*verticalLine)(const double* const* rows, const double* w, long long count, double weightSum,
-                         std::size_t lanes, float* out);
+    void (*verticalLine)(const double* const* rows, const double* w, const TapSpan& span, std::size_t lanes,
+                         float* out);
+    // rows[0 ..] are source rows from `low` on, covering both spans.
+    void (*verticalPair)(const double* const* rows, long long low, const LightPair& pair, std::size_t lanes);
     void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table,
                               std::size_t begin, std::size_t end, double* samples);
+    // The folds of eight triple-width rows of light in the block layout to
+    // pixels, in that layout too.
+    void (*foldRows)(int lcdType, const double* wide, long long pixels, double* out);
 };
 
 namespace portable {
 constexpr int kLanes = 2;
+template <class Mask>
+bool allSet(Mask m) {
+    return m[0] & m[1];
+}
 #include "linear_loops.inc"
 }  // namespace portable
 
@@ -37,6 +58,10 @@ constexpr int kLanes = 2;
 #endif
 namespace avx2 {
 constexpr int kLanes = 4;
+template <class Mask>
+bool allSet(Mask m) {
+    return _mm256_movemask_pd(reinterpret_cast<__m256d>(m)) == 0xf;
+}
 #include "linear_loops.inc"
 }  // namespace avx2
 #if defined(__clang__)
@@ -53,6 +78,10 @@ constexpr int kLanes = 4;
 #endif
 namespace avx512 {
 constexpr int kLanes = 8;
+template <class Mask>
+bool allSet(Mask m) {
+    return _mm512_movepi64_mask(reinterpret_cast<__m512i>(m)) == 0xff;
+}
 #include "linear_loops.inc"
 }  // namespace avx512
 #if defined(__clang__)
@@ -105,6 +134,49 @@ const Tables& tables() {
     return t;
 }
 
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+// Bins of light by a double's bits, for the way back eight at a time: the
+// exponent and the fraction's first 7 bits pick 1 / 128 of a binade, so the
+// bin is exact where one of the value is not, and narrow enough to hold at
+// most one halfway point between code values (checked here).
+constexpr int kBitShift = 45, kMostBitBins = 2048;
+
+struct BitBins {
+    long long first = 0, count = 0;  // the bins from halfway[0]'s to halfway[254]'s
+    bool oneHalfwayEach = false;
+    std::int32_t codeAt[kMostBitBins];  // the code value of the bin's lowest light
+    double nextHalfway[kMostBitBins];   // the halfway point above that: at or past it, one more
+    BitBins() {
+        const Tables& t = tables();
+        first = bitsOf(t.halfway[0]) >> kBitShift;
+        count = (bitsOf(t.halfway[254]) >> kBitShift) - first + 1;
+        if (count > kMostBitBins) return;
+        oneHalfwayEach = true;
+        for (int i = 0, k = 0; i < count; ++i) {
+            const double start = valueOf((first + i) << kBitShift), end = valueOf((first + i + 1) << kBitShift);
+            while (t.halfway[k] <= start) ++k;
+            codeAt[i] = k, nextHalfway[i] = t.halfway[k];
+            if (k < 255 && t.halfway[k + 1] < end) oneHalfwayEach = false;
+        }
+    }
+    static long long bitsOf(double v) {
+        long long bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        return bits;
+    }
+    static double valueOf(long long bits) {
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    }
+};
+
+const BitBins& bitBins() {
+    static const BitBins b;
+    return b;
+}
+#endif
+
 // The code value of light v (in 1 / 255 of full light): the transfer
 // function's inverse rounded to the nearest code value, halves up.
 std::uint8_t codeOfLight(double v) {
@@ -112,8 +184,62 @@ std::uint8_t codeOfLight(double v) {
     if (!(v >= t.halfway[0])) return 0;  // NaN too
     if (v >= t.halfway[254]) return 255;
     int k = t.below[std::min(kBins - 1, static_cast<int>(v * (kBins / 255.0)))];
+    k += v >= t.halfway[k];  // a bin holds at most two steps: no branch for them
+    k += v >= t.halfway[k];
     while (v >= t.halfway[k]) ++k;
     return static_cast<std::uint8_t>(k);
+}
+
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+// codeOfLight() on eight values at once, by two gathers from the bit bins;
+// false (nothing written) where the bins do not hold one halfway point each.
+__attribute__((target("avx2,avx512f,avx512vl"))) bool eightCodesOfLight(const double* light, std::uint8_t* out) {
+    const BitBins& b = bitBins();
+    if (!b.oneHalfwayEach) return false;
+    const Tables& t = tables();
+    const __m512d v = _mm512_loadu_pd(light);
+    // The masked forms: the plain ones start from an undefined vector, which the compiler warns of.
+    const __m512i bits = _mm512_maskz_srli_epi64(0xff, _mm512_castpd_si512(v), kBitShift);
+    __m512i bin = _mm512_sub_epi64(bits, _mm512_set1_epi64(b.first));
+    bin = _mm512_maskz_max_epi64(0xff, bin, _mm512_setzero_si512());
+    bin = _mm512_maskz_min_epi64(0xff, bin, _mm512_set1_epi64(b.count - 1));
+    const __m256i index = _mm512_maskz_cvtepi64_epi32(0xff, bin);
+    const __m512d next = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, index, b.nextHalfway, 8);
+    __m256i k = _mm256_i32gather_epi32(b.codeAt, index, 4);
+    k = _mm256_mask_add_epi32(k, _mm512_cmp_pd_mask(v, next, _CMP_GE_OQ), k, _mm256_set1_epi32(1));
+    const __mmask8 high = _mm512_cmp_pd_mask(v, _mm512_set1_pd(t.halfway[254]), _CMP_GE_OQ);
+    const __mmask8 low = _mm512_cmp_pd_mask(v, _mm512_set1_pd(t.halfway[0]), _CMP_NGE_UQ);  // NaN too
+    k = _mm256_mask_mov_epi32(k, high, _mm256_set1_epi32(255));
+    k = _mm256_mask_mov_epi32(k, low, _mm256_setzero_si256());
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_maskz_cvtepi32_epi8(0xff, k));
+    return true;
+}
+#endif
+
+// Bytes to light through the table, eight by one gather where the
+// processor has gathers of eight.
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+__attribute__((target("avx2,avx512f"))) void widenLightGathering(const std::uint8_t* bytes, std::size_t count,
+                                                                  const double* light, double* out) {
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i index = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i)));
+        _mm512_storeu_pd(out + i, _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, index, light, 8));
+    }
+    for (; i < count; ++i) out[i] = light[bytes[i]];
+}
+#endif
+
+// Code values of count light values.
+void codesOfLight(const double* light, std::size_t count, std::uint8_t* out) {
+    std::size_t i = 0;
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+    if (kernelsInUse() == KernelSet::avx512)
+        for (; i + 8 <= count; i += 8)
+            if (!eightCodesOfLight(light + i, out + i))
+                for (std::size_t j = i; j < i + 8; ++j) out[j] = codeOfLight(light[j]);
+#endif
+    for (; i < count; ++i) out[i] = codeOfLight(light[i]);
 }
 
 // Light rows of one strip, as in the byte passes: slot j mod slots holds
@@ -121,12 +247,16 @@ std::uint8_t codeOfLight(double v) {
 class LightRows {
 public:
     LightRows(long long slots, std::size_t lanes, long long rowCount)
-        : loops(loopsInUse()),
+        : widen(loopsInUse().widenLight),
           rowCount(rowCount),
           lanes(lanes),
           samples(static_cast<std::size_t>(slots) * lanes),
           held(static_cast<std::size_t>(slots)),
-          rows(static_cast<std::size_t>(slots)) {}
+          rows(static_cast<std::size_t>(slots)) {
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+        if (kernelsInUse() == KernelSet::avx512) widen = widenLightGathering;
+#endif
+    }
 
     // Room for a line's row pointers.
     const double** rowPointers() { return rows.data(); }
@@ -141,12 +271,12 @@ public:
                 const double** rows) {
         const double* light = tables().light;
         const std::size_t slots = held.size();
-        for (long long j = first; j < first + count; ++j) {
-            std::size_t slot = static_cast<std::size_t>(j) % slots;
+        std::size_t slot = static_cast<std::size_t>(first) % slots;  // one division, not one a row
+        for (long long j = first; j < first + count; ++j, slot = slot + 1 == slots ? 0 : slot + 1) {
             double* cached = samples.data() + slot * lanes;
             if (held[slot] != j) {
                 const std::uint8_t* bytes = source + static_cast<std::size_t>(j) * rowBytes + offset;
-                loops.widenLight(bytes, used, light, cached);
+                widen(bytes, used, light, cached);
                 held[slot] = j;
                 // Rows of a strip lie a row apart, too far for the processor
                 // to guess: the one needed a few rows on is asked for early.
@@ -163,7 +293,7 @@ private:
     }
 
     static constexpr long long kPrefetchRows = 8;
-    const LinearLoops& loops;
+    void (*widen)(const std::uint8_t* bytes, std::size_t count, const double* light, double* out);
     long long rowCount;
     std::size_t lanes, offset = 0, used = 0;
     std::vector<double> samples;
@@ -171,9 +301,20 @@ private:
     std::vector<const double*> rows;
 };
 
-long long mostTaps(const WeightTable& table) {
+// The source rows of lines y and y + 1 together, lowest first.
+void pairRows(const TapSpan& one, const TapSpan& two, long long& low, long long& count) {
+    low = std::min(one.first, two.first);
+    count = std::max(one.first + one.count, two.first + two.count) - low;
+}
+
+// The most source rows one line, or a pair of consecutive ones, reaches.
+long long mostPairRows(const WeightTable& table) {
     long long most = 1;
-    for (const TapSpan& span : table.spans) most = std::max(most, span.count);
+    for (std::size_t y = 0; y < table.spans.size(); ++y) {
+        long long low = table.spans[y].first, count = table.spans[y].count;
+        if (y > 0) pairRows(table.spans[y - 1], table.spans[y], low, count);
+        most = std::max(most, count);
+    }
     return most;
 }
 
@@ -182,64 +323,95 @@ std::size_t stripLanes(long long taps) {
     return std::max<std::size_t>(64, std::min<std::size_t>(512, 3072 / static_cast<std::size_t>(taps) / 16 * 16));
 }
 
+struct VerticalStrip {
+    const LinearJob& job;
+    const WeightTable& table;
+    LightRows& cache;
+    std::size_t rowBytes, offset, length;
+    float* band;  // row `begin` of the band
+    long long begin;
+
+    float* out(long long y) const { return band + static_cast<std::size_t>(y - begin) * rowBytes + offset; }
+
+    void line(long long y) const {
+        const TapSpan& span = table.spans[static_cast<std::size_t>(y)];
+        if (span.weightSum == 0) {
+            std::fill(out(y), out(y) + length, 0.0f);  // no tap contributed
+            return;
+        }
+        const double** rows = cache.rowPointers();
+        cache.lookUp(job.source, rowBytes, span.first, span.count, rows);
+        loopsInUse().verticalLine(rows, table.weights.data() + span.weightOffset, span, length, out(y));
+    }
+
+    // Lines y and y + 1 from one reading of their rows, when both have taps.
+    bool pair(long long y) const {
+        const TapSpan& one = table.spans[static_cast<std::size_t>(y)];
+        const TapSpan& two = table.spans[static_cast<std::size_t>(y) + 1];
+        if (one.weightSum == 0 || two.weightSum == 0) return false;
+        long long low, count;
+        pairRows(one, two, low, count);
+        const double** rows = cache.rowPointers();
+        cache.lookUp(job.source, rowBytes, low, count, rows);
+        const double* weights = table.weights.data();
+        const LightPair lines{{&one, &two}, {weights + one.weightOffset, weights + two.weightOffset}, {out(y), out(y + 1)}};
+        loopsInUse().verticalPair(rows, low, lines, length);
+        return true;
+    }
+};
+
 // The vertical pass into light rows of floats: rows [begin, end) of the
-// target, strip by strip, row y at band + (y - begin) * 3 * width.
+// target, strip by strip, two lines at a time, row y at
+// band + (y - begin) * 3 * width.
 void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cache, std::size_t lanes,
                   long long begin, long long end, float* band) {
-    const LinearLoops& loops = loopsInUse();
     const std::size_t rowBytes = 3 * static_cast<std::size_t>(job.width);
-    const double** rows = cache.rowPointers();
     for (std::size_t offset = 0; offset < rowBytes; offset += lanes) {
         const std::size_t length = std::min(lanes, rowBytes - offset);
         cache.startStrip(offset, length);
-        for (long long y = begin; y < end; ++y) {
-            const TapSpan& span = table.spans[static_cast<std::size_t>(y)];
-            float* out = band + static_cast<std::size_t>(y - begin) * rowBytes + offset;
-            if (span.weightSum == 0) {
-                std::fill(out, out + length, 0.0f);  // no tap contributed
-                continue;
-            }
-            cache.lookUp(job.source, rowBytes, span.first, span.count, rows);
-            loops.verticalLine(rows, table.weights.data() + span.weightOffset, span.count, span.weightSum,
-                               length, out);
+        const VerticalStrip strip{job, table, cache, rowBytes, offset, length, band, begin};
+        for (long long y = begin; y < end;) {
+            if (y + 1 < end && strip.pair(y)) y += 2;
+            else strip.line(y++);
         }
     }
 }
 
-// Folds of a triple-width row of light (3 x 3 x pixels samples) to pixels,
-// by the rules of the byte folds with exact division: red from around the
-// left stripe, green the middle, blue the right; beyond the row's ends the
-// end sample again.
-void foldLight(int lcdType, const double* wide, long long pixels, double* out) {
-    const long long last = 3 * pixels - 1;
-    auto R = [&](long long s) { return wide[3 * std::max(s, 0LL)]; };
-    auto G = [&](long long s) { return wide[3 * s + 1]; };
-    auto B = [&](long long s) { return wide[3 * std::min(s, last) + 2]; };
-    auto sharpUnlessFar = [](double sharp, double box) { return std::fabs(sharp - box) <= 31 ? sharp : box; };
-    const bool adaptive = lcdType % 3 == 2, weighted = lcdType % 3 == 0;
-    for (long long n = 0, c = 0; n < pixels; ++n, c += 3) {
-        const bool first = n == 0, final = n == pixels - 1;
-        double r = (R(c - 1) + R(c) + R(c + 1)) / 3, g = (G(c) + G(c + 1) + G(c + 2)) / 3;
-        double b = (B(c + 1) + B(c + 2) + B(c + 3)) / 3;
-        if (adaptive && (first || final)) {
-            r = (R(c) + R(c + 1) + R(c + 2)) / 3, b = (B(c) + B(c + 1) + B(c + 2)) / 3;
-        } else if (adaptive) {
-            r = sharpUnlessFar((2 * R(c) + R(c + 1)) / 3, r), b = sharpUnlessFar((B(c + 1) + 2 * B(c + 2)) / 3, b);
-        } else if (weighted && !first) {
-            r = (2 * R(c) + R(c + 1)) / 3, b = (B(c + 1) + 2 * B(c + 2)) / 3;
-            if (!final) g = (G(c) + 4 * G(c + 1) + G(c + 2)) / 6;
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+// Samples from .. from + count - 1 (count a multiple of four) of eight rows
+// to the block layout below, four samples of four rows at a time.
+__attribute__((target("avx2"))) void transposeFourAtATime(const float* const* row, std::size_t from,
+                                                          std::size_t count, double* block) {
+    for (std::size_t b = from; b < from + count; b += 4, block += 4 * kBlockRows) {
+        for (int quad = 0; quad < kBlockRows; quad += 4) {
+            __m256d r[4];
+            for (int k = 0; k < 4; ++k) r[k] = _mm256_cvtps_pd(_mm_loadu_ps(row[quad + k] + b));
+            const __m256d even01 = _mm256_unpacklo_pd(r[0], r[1]), odd01 = _mm256_unpackhi_pd(r[0], r[1]);
+            const __m256d even23 = _mm256_unpacklo_pd(r[2], r[3]), odd23 = _mm256_unpackhi_pd(r[2], r[3]);
+            _mm256_storeu_pd(block + quad, _mm256_permute2f128_pd(even01, even23, 0x20));
+            _mm256_storeu_pd(block + kBlockRows + quad, _mm256_permute2f128_pd(odd01, odd23, 0x20));
+            _mm256_storeu_pd(block + 2 * kBlockRows + quad, _mm256_permute2f128_pd(even01, even23, 0x31));
+            _mm256_storeu_pd(block + 3 * kBlockRows + quad, _mm256_permute2f128_pd(odd01, odd23, 0x31));
         }
-        out[3 * n] = r, out[3 * n + 1] = g, out[3 * n + 2] = b;
     }
 }
+#endif
 
 // Pixels lo .. hi - 1 of up to eight light rows (the rest 0), as doubles with
 // one source column's samples together: sample b of row k at block[b * 8 + k].
 void transposeLight(const float* rows, std::size_t rowSamples, int rowCount, long long lo, long long hi,
                     double* block) {
-    const std::size_t from = 3 * static_cast<std::size_t>(lo), to = 3 * static_cast<std::size_t>(hi);
+    std::size_t from = 3 * static_cast<std::size_t>(lo);
+    const std::size_t to = 3 * static_cast<std::size_t>(hi);
     const float* row[kBlockRows];
     for (int k = 0; k < kBlockRows; ++k) row[k] = rows + std::min(k, rowCount - 1) * rowSamples;
+#ifdef PIXLOOM_HAVE_X86_LINEAR
+    if (rowCount == kBlockRows && kernelsInUse() != KernelSet::portable) {
+        const std::size_t done = (to - from) / 4 * 4;
+        transposeFourAtATime(row, from, done, block);
+        from += done, block += done * kBlockRows;
+    }
+#endif
     for (std::size_t b = from; b < to; ++b, block += kBlockRows)
         for (int k = 0; k < kBlockRows; ++k) block[k] = k < rowCount ? row[k][b] : 0.0;
 }
@@ -265,8 +437,10 @@ std::size_t tileColumns(std::size_t columns, long long sourceWidth) {
 
 struct HorizontalScratch {
     std::size_t tile;
-    std::vector<double> block, samples, wide, folded;
-    HorizontalScratch(const WeightTable& table, std::size_t tile, std::size_t targetWidth) : tile(tile) {
+    std::vector<double> block, samples, wide, folded;  // wide and folded (for folds only): in the block layout too
+    std::vector<std::uint8_t> codes;
+    HorizontalScratch(const WeightTable& table, std::size_t tile, std::size_t targetWidth, bool folds)
+        : tile(tile) {
         long long widest = 1;
         for (std::size_t x = 0; x < table.spans.size(); x += tile) {
             long long lo, hi;
@@ -275,8 +449,10 @@ struct HorizontalScratch {
         }
         block.resize(static_cast<std::size_t>(widest) * kBlockColumn);
         samples.resize(tile * kBlockColumn);
-        wide.resize(kBlockRows * 3 * table.spans.size());
-        folded.resize(3 * targetWidth);
+        codes.resize((folds ? targetWidth : tile) * kBlockColumn);
+        if (!folds) return;
+        wide.resize(kBlockColumn * table.spans.size());
+        folded.resize(kBlockColumn * targetWidth);
     }
 };
 
@@ -293,19 +469,21 @@ void horizontalBlock(const LinearJob& job, const WeightTable& table, const float
         long long lo, hi;
         pixelsReached(table, x, end, lo, hi);
         transposeLight(rows, rowSamples, rowCount, lo, hi, s.block.data());
-        loops.horizontalColumns(s.block.data(), lo, table, x, end, s.samples.data());
-        for (int k = 0; k < rowCount; ++k)
-            for (std::size_t i = x; i < end; ++i)
-                for (int c = 0; c < 3; ++c)
-                    s.wide[k * wideRow + 3 * i + c] = s.samples[(i - x) * kBlockColumn + c * kBlockRows + k];
+        if (job.lcdType == 0) {  // no fold: straight back to code values, in the byte passes' layout
+            loops.horizontalColumns(s.block.data(), lo, table, x, end, s.samples.data());
+            codesOfLight(s.samples.data(), (end - x) * kBlockColumn, s.codes.data());
+            untransposeTile(kernelsInUse(), s.codes.data(), 3 * (end - x), rowCount,
+                            result + static_cast<std::size_t>(first) * wideRow + 3 * x, wideRow);
+        } else {
+            loops.horizontalColumns(s.block.data(), lo, table, x, end, s.wide.data() + x * kBlockColumn);
+        }
     }
-    const std::size_t targetRow = 3 * static_cast<std::size_t>(job.targetWidth);
-    for (int k = 0; k < rowCount; ++k) {
-        const double* row = s.wide.data() + k * wideRow;
-        if (job.lcdType > 0) foldLight(job.lcdType, row, job.targetWidth, s.folded.data()), row = s.folded.data();
-        std::uint8_t* out = result + (static_cast<std::size_t>(first) + k) * targetRow;
-        for (std::size_t i = 0; i < targetRow; ++i) out[i] = codeOfLight(row[i]);
-    }
+    if (job.lcdType == 0) return;
+    const std::size_t pixels = static_cast<std::size_t>(job.targetWidth), targetRow = 3 * pixels;
+    loops.foldRows(job.lcdType, s.wide.data(), job.targetWidth, s.folded.data());
+    codesOfLight(s.folded.data(), pixels * kBlockColumn, s.codes.data());
+    untransposeTile(kernelsInUse(), s.codes.data(), targetRow, rowCount,
+                    result + static_cast<std::size_t>(first) * targetRow, targetRow);
 }
 
 constexpr long long kBandRows = 4 * kBlockRows;  // target rows made by one pass, then the other, in the cache
@@ -323,12 +501,12 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
     std::atomic<bool> failed{false};
     parallelPieces(count, 1, job.threads, [&](PieceQueue& queue) {
         try {
-            const long long slots = mostTaps(tables.vertical);
+            const long long slots = mostPairRows(tables.vertical);
             const std::size_t lanes = stripLanes(slots);
             LightRows cache(slots, lanes, job.height);
             std::vector<float> band(static_cast<std::size_t>(kBandRows) * rowSamples);
             HorizontalScratch scratch(tables.horizontal, tileColumns(tables.horizontal.spans.size(), job.width),
-                                      static_cast<std::size_t>(job.targetWidth));
+                                      static_cast<std::size_t>(job.targetWidth), job.lcdType > 0);
             for (long long b, end; !failed && queue.take(b, end);) {
                 if (cancel.load(std::memory_order_relaxed)) {
                     failed = true;
