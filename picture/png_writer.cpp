@@ -388,7 +388,7 @@ Layout layoutFor(const std::uint8_t* rgb, std::size_t width, std::size_t height,
 }
 
 // Pieces are encoded a batch at a time, one per thread, and written in order.
-std::string encodePieces(const Layout& layout, std::vector<char>& out, const std::function<bool()>& abandoned,
+std::string encodePieces(const Layout& layout, std::vector<char>& out, const CancelToken& cancel,
                          int threads) {
     const std::size_t workers = std::min({layout.pieces, kMaxThreads, static_cast<std::size_t>(std::max(threads, 1))});
     std::vector<std::unique_ptr<PieceEncoder>> encoders;
@@ -396,7 +396,7 @@ std::string encodePieces(const Layout& layout, std::vector<char>& out, const std
     std::vector<Piece> batch(workers);
     IdatWriter writer(out, layout);
     for (std::size_t first = 0; first < layout.pieces; first += workers) {
-        if (abandoned && abandoned()) return "abandoned";
+        if (cancel.requested()) return "abandoned";
         const std::size_t count = std::min(workers, layout.pieces - first);
         std::vector<std::string> reasons(count);
         {
@@ -416,15 +416,15 @@ std::string encodePieces(const Layout& layout, std::vector<char>& out, const std
 
 std::string encodePng(const std::uint8_t* rgb, std::size_t width, std::size_t height,
                       const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                      const std::function<bool()>& abandoned, int threads) {
+                      const CancelToken& cancel, int threads) {
     PngSettings settings;
     settings.threads = threads;
-    return encodePngWith(rgb, width, height, exif, out, abandoned, settings);
+    return encodePngWith(rgb, width, height, exif, out, cancel, settings);
 }
 
 std::string encodePngWith(const std::uint8_t* rgb, std::size_t width, std::size_t height,
                           const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                          const std::function<bool()>& abandoned, const PngSettings& settings) {
+                          const CancelToken& cancel, const PngSettings& settings) {
     out.clear();
     std::string reason = checkSize(rgb, width, height, exif);
     if (!reason.empty()) return reason;
@@ -432,7 +432,7 @@ std::string encodePngWith(const std::uint8_t* rgb, std::size_t width, std::size_
         const Layout layout = layoutFor(rgb, width, height, settings);
         appendHeader(out, width, height);
         if (!exif.empty()) appendChunk(out, "eXIf", exif.data(), exif.size());
-        reason = encodePieces(layout, out, abandoned, settings.threads);
+        reason = encodePieces(layout, out, cancel, settings.threads);
         if (reason.empty()) appendChunk(out, "IEND", nullptr, 0);
     } catch (const std::bad_alloc&) {
         reason = "not enough memory";

@@ -184,12 +184,12 @@ std::string encodeFailure(WebPEncodingError error) {
 
 // One encoding. libwebp reports progress at whole percents, and its last
 // stage reports none: on a very large picture a second or two can pass
-// before abandoned() is asked again.
+// before cancel is asked again.
 struct Encoding {
     WebPConfig config;
     WebPPicture picture;
     WebPMemoryWriter written;
-    const EncodeAbandoned* abandoned = nullptr;
+    const CancelToken* cancel = nullptr;
     bool stopped = false;
 
     Encoding() {
@@ -206,7 +206,7 @@ struct Encoding {
 
 int stillWanted(int, const WebPPicture* picture) {
     auto* job = static_cast<Encoding*>(picture->user_data);
-    job->stopped = job->stopped || (*job->abandoned && (*job->abandoned)());
+    job->stopped = job->stopped || job->cancel->requested();
     return job->stopped ? 0 : 1;
 }
 
@@ -246,16 +246,16 @@ std::shared_ptr<Encoding> prepare(const unsigned char* rgb, std::size_t width, s
 
 // Prepared and run; null with the reason when it did not end well.
 std::shared_ptr<Encoding> encodeRgb(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
-                                    const EncodeAbandoned& abandoned, std::string& reason) {
-    if (abandoned && abandoned()) {
+                                    const CancelToken& cancel, std::string& reason) {
+    if (cancel.requested()) {
         reason = "abandoned";
         return nullptr;
     }
     std::shared_ptr<Encoding> job = prepare(rgb, width, height, quality, reason);
     if (!job) return nullptr;
-    job->abandoned = &abandoned;
+    job->cancel = &cancel;
     const bool ok = WebPEncode(&job->config, &job->picture);
-    job->abandoned = nullptr;
+    job->cancel = nullptr;
     reason = job->stopped ? "abandoned" : ok ? std::string() : encodeFailure(job->picture.error_code);
     return reason.empty() ? job : nullptr;
 }
@@ -322,9 +322,9 @@ WebpPicture decodeWebp(const unsigned char* data, std::size_t size, std::size_t 
 
 std::string encodeWebp(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
                        const std::vector<unsigned char>& exif, std::vector<char>& bytes,
-                       const EncodeAbandoned& abandoned) {
+                       const CancelToken& cancel) {
     std::string reason;
-    const std::shared_ptr<Encoding> job = encodeRgb(rgb, width, height, quality, abandoned, reason);
+    const std::shared_ptr<Encoding> job = encodeRgb(rgb, width, height, quality, cancel, reason);
     if (!job) return reason;
     if (!exif.empty()) return addExif(job->written, exif, bytes);
     bytes.assign(job->written.mem, job->written.mem + job->written.size);

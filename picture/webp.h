@@ -5,6 +5,8 @@
 // every function may run on several threads at once.
 #pragma once
 
+#include "cancel_token.h"
+
 #include <cstddef>
 #include <cstdlib>
 #include <functional>
@@ -48,17 +50,14 @@ constexpr std::size_t webpMaxPixels = std::size_t(16383) * 16383;
 // ("truncated WebP data").
 WebpPicture decodeWebp(const unsigned char* data, std::size_t size, std::size_t maxPixels = webpMaxPixels);
 
-// Asked on the calling thread while encoding; true gives the encoding up.
-using EncodeAbandoned = std::function<bool()>;
-
 // Encodes width x height packed RGB (rows top to bottom, no padding) as a
 // lossy WebP at quality 0..100 (clamped) with method 4 (the library's default);
 // non-empty exif (from its TIFF header on) goes into an EXIF chunk. Returns
 // an empty string with the file in bytes, else the reason: "abandoned" when
-// abandoned() said so. It is asked first and then every 20 ms until the
+// cancel was requested. It is asked first and then every 20 ms until the
 // encoder ends; once it says so this returns at once, while the encoder,
 // on a thread of its own, stops at its next progress report.
 std::string encodeWebp(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
                        const std::vector<unsigned char>& exif, std::vector<char>& bytes,
-                       const EncodeAbandoned& abandoned = nullptr);
+                       const CancelToken& cancel = {});
 
