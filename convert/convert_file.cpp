@@ -345,7 +345,7 @@ FileOutcome writeSize(const SizeJob& job, std::unique_ptr<Image> image) {
                 {naming.size.box + wxT(" gives the same picture as ") + path.path + wxT(", not written again")}};
     const OutputExif exif = exifFor(job.loaded, *image, settings);
     std::vector<wxString> notes;
-    if (!exif.note.empty()) notes.push_back(wxString::FromUTF8(exif.note.c_str()));
+    if (!exif.note.empty()) notes.push_back(exif.note);
     EncodedOutput encoded;
     const Smaller smaller{job.decoded, &job.loaded, context.cancel};
     reason = encodeWithinLimit(*image, settings, smaller, context.cancel, encoded);

@@ -5,6 +5,8 @@
 
 #include "cancel_token.h"
 
+#include <wx/string.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -37,11 +39,11 @@ struct PngSettings {
 // a PNG in out, with exif (a TIFF header onwards) in an eXIf chunk when it is
 // not empty. cancel is asked between pieces. Returns an empty string on success, else a short reason a user
 // understands ("abandoned" when cancel was requested); out is then empty.
-std::string encodePng(const std::uint8_t* rgb, std::size_t width, std::size_t height,
-                      const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                      const CancelToken& cancel = {}, int threads = 1);
+wxString encodePng(const std::uint8_t* rgb, std::size_t width, std::size_t height,
+                   const std::vector<std::uint8_t>& exif, std::vector<char>& out,
+                   const CancelToken& cancel = {}, int threads = 1);
 
 // The same with every setting given; for the benchmark and the tests.
-std::string encodePngWith(const std::uint8_t* rgb, std::size_t width, std::size_t height,
-                          const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                          const CancelToken& cancel, const PngSettings& settings);
+wxString encodePngWith(const std::uint8_t* rgb, std::size_t width, std::size_t height,
+                       const std::vector<std::uint8_t>& exif, std::vector<char>& out,
+                       const CancelToken& cancel, const PngSettings& settings);

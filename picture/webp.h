@@ -1,11 +1,14 @@
 // WebP files in memory, through libwebp: decoded to the packed RGB the
 // engine reduces (transparency laid on white, an animation's first frame),
 // with the colour profile and EXIF left for the caller to apply; and lossy
-// WebP written from RGB, optionally with an EXIF chunk. No toolkit calls;
-// every function may run on several threads at once.
+// WebP written from RGB, optionally with an EXIF chunk. No toolkit calls (its
+// string type carries the reasons); every function may run on several threads
+// at once.
 #pragma once
 
 #include "cancel_token.h"
+
+#include <wx/string.h>
 
 #include <cstddef>
 #include <cstdlib>
@@ -24,7 +27,7 @@ struct WebpPicture {
     std::size_t width = 0, height = 0;
     std::vector<unsigned char> profile;  // the ICCP chunk's ICC profile; empty when none
     std::vector<unsigned char> exif;     // the EXIF chunk from its TIFF header on; empty when none
-    std::string error;                   // empty when decoded; else a short reason
+    wxString error;                      // empty when decoded; else a short reason
 
     bool ok() const { return pixels && error.empty(); }
     // Hands the buffer to the caller (free() it); the picture keeps no pixels.
@@ -57,7 +60,7 @@ WebpPicture decodeWebp(const unsigned char* data, std::size_t size, std::size_t 
 // cancel was requested. It is asked first and then every 20 ms until the
 // encoder ends; once it says so this returns at once, while the encoder,
 // on a thread of its own, stops at its next progress report.
-std::string encodeWebp(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
-                       const std::vector<unsigned char>& exif, std::vector<char>& bytes,
-                       const CancelToken& cancel = {});
+wxString encodeWebp(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
+                    const std::vector<unsigned char>& exif, std::vector<char>& bytes,
+                    const CancelToken& cancel = {});
 

@@ -171,7 +171,7 @@ TEST(PngWriter, AbandonedEncodesLeaveNothing) {
             CancelToken cancel;
             if (given) cancel.request();
             std::vector<char> png(10, 'x');
-            const std::string reason = encodePngWith(rgb.data(), 2000, 600, {}, png, cancel, {1, threads, 180030});
+            const wxString reason = encodePngWith(rgb.data(), 2000, 600, {}, png, cancel, {1, threads, 180030});
             EXPECT_EQ(reason, given ? "abandoned" : "");
             EXPECT_EQ(png.empty(), given);
         }

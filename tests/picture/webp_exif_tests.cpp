@@ -396,7 +396,7 @@ TEST(WebpDecode, TooManyPixelsAreRefusedNotAllocated) {
     std::size_t w = 0, h = 0;
     EXPECT_TRUE(readWebpSize(huge.data(), huge.size(), w, h));
     EXPECT_EQ(w * h, std::size_t(65536) * 65535);
-    struct Row { const char* name; Bytes file; std::size_t maxPixels; std::string error; } rows[] = {
+    struct Row { const char* name; Bytes file; std::size_t maxPixels; const char* error; } rows[] = {
         {"huge canvas", huge, webpMaxPixels, "65536x65535 is too large"},
         {"one pixel over the cap", libwebpFile(Kind::Lossless), W * H - 1, "48x32 is too large"},
         {"at the cap", libwebpFile(Kind::Lossless), W * H, ""},
@@ -425,7 +425,7 @@ TEST(WebpEncode, AbandonedWhenCancelled) {
         CancelToken cancel;
         if (when == Before) cancel.request();
         std::vector<char> file;
-        std::string reason;
+        wxString reason;
         std::thread encoding([&] { reason = encodeWebp(picture.data(), 1200, 900, 75, {}, file, cancel); });
         if (when == During) cancel.request();
         encoding.join();
