@@ -11,7 +11,7 @@ ConversionRun::ConversionRun(RunClient& client)
 ConversionRun::~ConversionRun() = default;
 
 int ConversionRun::runConversion() {
-    while (!stopped && convertFirstFile()) {
+    while (!stopped.requested() && convertFirstFile()) {
     }
     ahead.stop();  // stopped, cleared or closed: the next file is not wanted
     status = failures.empty() ? 0 : 1;
@@ -22,7 +22,7 @@ int ConversionRun::runConversion() {
 
 bool ConversionRun::convertFirstFile() {
     const std::optional<FileJob> job = client.takeFile();
-    if (!job || stopped) return false;
+    if (!job || stopped.requested()) return false;
     {
         std::lock_guard<std::mutex> lock(mutex);
         inProgress = wxString(job->source.wc_str());  // a copy of its own for cancel's thread
@@ -53,8 +53,8 @@ LoadedSource ConversionRun::load(const wxString& source) {
     std::optional<LoadedSource> loaded = ahead.take(source);
     // Memory short while another picture was held may suffice now: try once more.
     if (loaded && !loaded->image && loaded->error.StartsWith(wxT("not enough memory"))) loaded.reset();
-    if (!loaded) loaded = DecodeAhead::decode(source, false, &stopped);
-    if (!stopped) ahead.want(client.nextFiles(source, ahead.decoders()));
+    if (!loaded) loaded = DecodeAhead::decode(source, false, stopped);
+    if (!stopped.requested()) ahead.want(client.nextFiles(source, ahead.decoders()));
     // Decoding is the longer part of a file and runs on one core a file: the
     // reduction takes the cores the decoders leave, so that none waits.
     if (const int decoding = static_cast<int>(ahead.busy()); loaded->image && decoding > 0)
@@ -68,8 +68,7 @@ FileContext ConversionRun::contextFor(const FileJob& job) {
     context.walkedFolder = job.walkedFolder;
     context.load = [this, source] { return load(source); };
     context.names = &names;
-    context.track = [this](Image* image) { track(image); };
-    context.abandoned = [this] { return cancelled(); };
+    context.cancel = stopped;
     context.commit = [this] { return commit(); };
     return context;
 }
@@ -78,8 +77,7 @@ wxString ConversionRun::cancel() {
     wxString givenUp;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        stopped = true;
-        if (current) current->cancel();
+        stopped.request();
         givenUp = wxString(inProgress.wc_str());
     }
     ahead.cancel();
@@ -88,13 +86,7 @@ wxString ConversionRun::cancel() {
 
 bool ConversionRun::commit() {
     std::lock_guard<std::mutex> lock(mutex);
-    if (stopped) return false;
+    if (stopped.requested()) return false;
     inProgress.clear();  // written, whatever comes now
     return true;
-}
-
-void ConversionRun::track(Image* image) {
-    std::lock_guard<std::mutex> lock(mutex);
-    current = image;
-    if (current && stopped) current->cancel();
 }

@@ -81,14 +81,13 @@ public:
     // other is taken. Returns that file, or nothing when no file was in
     // progress or its output was already written.
     wxString cancel();
-    bool cancelled() const { return stopped; }
+    bool cancelled() const { return stopped.requested(); }
 
     // Whether runConversion has returned, and the exit status it called for.
     bool ended() const { return over; }
     int exitStatus() const { return status; }
 
 private:
-    void track(Image* image);
     FileContext contextFor(const FileJob& job);
     LoadedSource load(const wxString& source);
 
@@ -96,13 +95,12 @@ private:
     NameGuard names;  // the sources taken and the files written so far, and those still listed
     std::vector<FileFailure> failures;
     DecodeAhead ahead;  // the next files, decoded while this one is reduced
-    std::atomic<bool> stopped{false};
+    CancelToken stopped;  // asked by every step of the file in progress
     std::atomic<int> status{0};
     std::atomic<bool> over{false};
 
     bool commit();  // the output of the file in progress is to be named now
 
     std::mutex mutex;
-    Image* current = nullptr;  // the image being reduced, cancelled with the run
     wxString inProgress;       // the file taken, until its output is named or it is done with
 };

@@ -24,18 +24,7 @@
 
 namespace {
 
-// Forgets the tracked image however the conversion leaves.
-struct Tracking {
-    const FileContext& context;
-    Tracking(const FileContext& context, Image* image) : context(context) {
-        if (context.track) context.track(image);
-    }
-    ~Tracking() {
-        if (context.track) context.track(nullptr);
-    }
-};
-
-bool abandoned(const FileContext& context) { return context.abandoned && context.abandoned(); }
+bool abandoned(const FileContext& context) { return context.cancel.requested(); }
 
 FileOutcome failed(const wxString& output, const wxString& problem) { return {FileOutcome::Failed, output, problem, {}}; }
 FileOutcome givenUp(const wxString& output) { return {FileOutcome::Abandoned, output, wxT("abandoned"), {}}; }
@@ -90,8 +79,8 @@ private:
 };
 
 EncodeOptions encodeOptions(const RunSettings& settings, const std::vector<unsigned char>& exif,
-                            const std::function<bool()>& abandoned) {
-    EncodeOptions options{settings.quality, exif, abandoned};
+                            const CancelToken& cancel) {
+    EncodeOptions options{settings.quality, exif, cancel};
     options.progressive = settings.progressive;
     return options;
 }
@@ -99,10 +88,10 @@ EncodeOptions encodeOptions(const RunSettings& settings, const std::vector<unsig
 // Encoded at the highest quality within the limit, when that is the lowest
 // quality or better; false when it is not, or the encoding failed (reason).
 bool encodeAtLowest(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
-                    const std::function<bool()>& abandoned, EncodedOutput& output, wxString& reason) {
-    Encoder encoder(image, settings.type, encodeOptions(settings, exif, abandoned));
+                    const CancelToken& cancel, EncodedOutput& output, wxString& reason) {
+    Encoder encoder(image, settings.type, encodeOptions(settings, exif, cancel));
     auto sizeAt = [&](int q) -> long long {
-        return abandoned && abandoned() ? 0 : static_cast<long long>(encoder.at(q).size());
+        return cancel.requested() ? 0 : static_cast<long long>(encoder.at(q).size());
     };
     const int quality = fitQualityAtLeast(settings.limitBytes, settings.quality, settings.minQuality, sizeAt);
     reason = encoder.failure();
@@ -124,7 +113,7 @@ Image::Size smallerSize(const Image& reduced, int step) {
 // The source reduced to exactly size by the settings' method, from a copy:
 // the source stays for the next step.
 std::unique_ptr<Image> reducedAnew(Image& source, RunSettings settings, const Image::Size& size,
-                                   const std::function<void(Image*)>& track, wxString& reason) {
+                                   const CancelToken& cancel, wxString& reason) {
     auto picture = std::make_unique<Image>(source);
     if (picture->isEmpty()) {
         reason = wxT("not enough memory to reduce it to ") + sizeText(size);
@@ -133,9 +122,8 @@ std::unique_ptr<Image> reducedAnew(Image& source, RunSettings settings, const Im
     picture->threadsSetting(source.threadsSetting(-1));
     settings.width = size.width, settings.height = size.height;
     settings.percent = false, settings.keepRatio = false;
-    if (track) track(picture.get());
+    picture->cancelWith(cancel);
     reason = reduceImage(*picture, settings);
-    if (track) track(nullptr);
     return reason.empty() ? std::move(picture) : nullptr;
 }
 
@@ -222,13 +210,13 @@ OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSe
 }
 
 wxString encodeOutput(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
-                      const std::function<bool()>& abandoned, EncodedOutput& output) try {
-    Encoder encoder(image, settings.type, encodeOptions(settings, exif, abandoned));
+                      const CancelToken& cancel, EncodedOutput& output) try {
+    Encoder encoder(image, settings.type, encodeOptions(settings, exif, cancel));
     int quality = settings.quality;
     if (infoOf(settings.type).lossy) {
         // Once abandoned, every try "fits", which ends the walk at once.
         auto sizeAt = [&](int q) -> long long {
-            return abandoned && abandoned() ? 0 : static_cast<long long>(encoder.at(q).size());
+            return cancel.requested() ? 0 : static_cast<long long>(encoder.at(q).size());
         };
         quality = fitJpegQuality(settings.limitBytes, settings.quality, sizeAt);
     }
@@ -252,28 +240,28 @@ bool maySmallen(const RunSettings& settings) {
 }
 
 wxString encodeWithinLimit(const Image& reduced, const RunSettings& settings, const Smaller& smaller,
-                           const std::function<bool()>& abandoned, EncodedOutput& output) {
+                           const CancelToken& cancel, EncodedOutput& output) {
     const auto exifOf = [&](const Image& picture) {
         return smaller.loaded ? exifFor(*smaller.loaded, picture, settings).bytes : std::vector<unsigned char>();
     };
     if (!smaller.source || !maySmallen(settings))
-        return encodeOutput(reduced, settings, exifOf(reduced), abandoned, output);
+        return encodeOutput(reduced, settings, exifOf(reduced), cancel, output);
     wxString reason;
-    if (encodeAtLowest(reduced, settings, exifOf(reduced), abandoned, output, reason) || !reason.empty())
+    if (encodeAtLowest(reduced, settings, exifOf(reduced), cancel, output, reason) || !reason.empty())
         return reason;
-    for (int step = 1; !(abandoned && abandoned()); ++step) {
+    for (int step = 1; !cancel.requested(); ++step) {
         const Image::Size size = smallerSize(reduced, step);
         if (size.width < 16 || size.height < 16) break;
-        const std::unique_ptr<Image> picture = reducedAnew(*smaller.source, settings, size, smaller.track, reason);
+        const std::unique_ptr<Image> picture = reducedAnew(*smaller.source, settings, size, smaller.cancel, reason);
         if (!picture) return reason;
-        if (encodeAtLowest(*picture, settings, exifOf(*picture), abandoned, output, reason)) {
+        if (encodeAtLowest(*picture, settings, exifOf(*picture), cancel, output, reason)) {
             output.note = wxT("written at ") + sizeText(size) + wxT(" to fit ") + kilobytes(settings.limitBytes) +
                           wxString::Format(wxT(" at quality %d"), output.quality);
             return wxString();
         }
         if (!reason.empty()) return reason;
     }
-    reason = encodeOutput(reduced, settings, exifOf(reduced), abandoned, output);  // as if there were no lowest
+    reason = encodeOutput(reduced, settings, exifOf(reduced), cancel, output);  // as if there were no lowest
     if (reason.empty() && output.overLimit.empty())
         output.note = wxString::Format(wxT("no size down to 16x16 fits %s at quality %d: written at quality %d"),
                                        kilobytes(settings.limitBytes), std::min(settings.minQuality, settings.quality),
@@ -345,10 +333,8 @@ FileOutcome writeSize(const SizeJob& job, std::unique_ptr<Image> image) {
     const wxString planned = outputPathFor(job.source, naming, context.walkedFolder).path;
     if (!image || image->isEmpty()) return failed(planned, wxT("not enough memory to convert it"));
     wxString reason;
-    {
-        Tracking tracking(context, image.get());
-        reason = reduceImage(*image, settings);
-    }
+    image->cancelWith(context.cancel);
+    reason = reduceImage(*image, settings);
     if (abandoned(context)) return givenUp(planned);
     if (!reason.empty()) return failed(planned, reason);
 
@@ -360,17 +346,17 @@ FileOutcome writeSize(const SizeJob& job, std::unique_ptr<Image> image) {
                 {naming.size.box + wxT(" gives the same picture as ") + path.path + wxT(", not written again")}};
     const OutputExif exif = exifFor(job.loaded, *image, settings);
     std::vector<wxString> notes;
-    if (!exif.note.empty()) notes.push_back(wxString::FromUTF8(exif.note.c_str()));
+    if (!exif.note.empty()) notes.push_back(exif.note);
     EncodedOutput encoded;
-    const Smaller smaller{job.decoded, &job.loaded, context.track};
-    reason = encodeWithinLimit(*image, settings, smaller, context.abandoned, encoded);
+    const Smaller smaller{job.decoded, &job.loaded, context.cancel};
+    reason = encodeWithinLimit(*image, settings, smaller, context.cancel, encoded);
     image.reset();  // the pixels are no longer needed
     if (abandoned(context)) return givenUp(path.path);
     if (!reason.empty()) return failed(path.path, reason);
     if (!encoded.note.empty()) notes.push_back(encoded.note);
 
     FileOutcome outcome{FileOutcome::Written, path.path, encoded.overLimit, notes};
-    if (context.names) outcome.output = context.names->freeName(path.path, [&] { return !abandoned(context); });
+    if (context.names) outcome.output = context.names->freeName(path.path, context.cancel);
     if (outcome.output.empty()) return givenUp(path.path);
     if (outcome.output != path.path)
         outcome.notes.push_back(wxT("written as ") + outcome.output + wxT(", since ") + path.path +
@@ -378,7 +364,7 @@ FileOutcome writeSize(const SizeJob& job, std::unique_ptr<Image> image) {
     bool committed = false;  // from then on a failure is the file's, whatever stop comes
     const auto commit = [&] { return committed = !context.commit || context.commit(); };
     if (settings.keepTree) reason = makeFolders(outcome.output);
-    if (reason.empty()) reason = writeFileAtomically(encoded.bytes, outcome.output, context.abandoned, commit,
+    if (reason.empty()) reason = writeFileAtomically(encoded.bytes, outcome.output, context.cancel, commit,
                                                      job.times);
     if (reason.empty()) {
         if (context.names) context.names->outputWritten(outcome.output);

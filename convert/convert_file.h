@@ -52,7 +52,7 @@ OutputExif exifFor(const LoadedSource& source, const Image& reduced, const RunSe
 // Encodes the reduced image as the settings say: a lossy type at the highest
 // quality whose file keeps the limit. Empty on success, else the reason.
 wxString encodeOutput(const Image& image, const RunSettings& settings, const std::vector<unsigned char>& exif,
-                      const std::function<bool()>& abandoned, EncodedOutput& output);
+                      const CancelToken& cancel, EncodedOutput& output);
 
 // What the preview and a run say of a picture decoded from damaged data.
 wxString damagedDataText();
@@ -65,7 +65,7 @@ bool maySmallen(const RunSettings& settings);
 struct Smaller {
     Image* source = nullptr;  // as decoded, never reduced; null: no smaller sizes
     const LoadedSource* loaded = nullptr;  // the source's EXIF
-    std::function<void(Image*)> track;     // as FileContext::track
+    CancelToken cancel;                    // asked by the reductions anew
 };
 
 // Encodes the reduced image as encodeOutput does, where that keeps the
@@ -76,7 +76,7 @@ struct Smaller {
 // does down to 16x16, the reduced image is encoded as encodeOutput does,
 // noted when that is below the lowest quality.
 wxString encodeWithinLimit(const Image& reduced, const RunSettings& settings, const Smaller& smaller,
-                           const std::function<bool()>& abandoned, EncodedOutput& output);
+                           const CancelToken& cancel, EncodedOutput& output);
 
 struct FileOutcome {
     enum Kind { Written, Failed, Abandoned };
@@ -100,10 +100,7 @@ void reportOutcome(const wxString& source, const FileOutcome& outcome);
 struct FileContext {
     NameGuard* names = nullptr;  // the names an output must leave alone; told of each output written
     wxString walkedFolder;       // the folder whose walk listed the file, if any
-    // Given the image being reduced (null once done with it), so that another
-    // thread can cancel it.
-    std::function<void(Image*)> track;
-    std::function<bool()> abandoned;  // true: give the file up, write nothing
+    CancelToken cancel;  // requested: give the file up, write nothing
     std::function<bool()> commit;     // asked just before the output is named: false gives it up
     // The source already decoded (ahead of its turn); loaded here otherwise.
     std::function<LoadedSource()> load;

@@ -27,7 +27,7 @@ std::size_t DecodeAhead::defaultBudget() {
     return total > SIZE_MAX / page ? SIZE_MAX / 4 : total * page;
 }
 
-LoadedSource DecodeAhead::decode(const wxString& path, bool ahead, const std::atomic<bool>* cancel) {
+LoadedSource DecodeAhead::decode(const wxString& path, bool ahead, const CancelToken& cancel) {
     DecodeOptions options;
     options.threads = ahead ? 1 : 0;  // the reduction has the other cores meanwhile
     options.cancel = cancel;
@@ -66,7 +66,7 @@ void DecodeAhead::want(const std::vector<wxString>& files) {
             if (std::find(files.begin(), files.end(), slot->path) != files.end()) {
                 kept.push_back(slot);
             } else {
-                slot->givenUp = true;
+                slot->givenUp.request();
                 dropped.push_back(slot);
             }
         }
@@ -99,11 +99,11 @@ WorkerPool::Work DecodeAhead::pick() {
 }
 
 void DecodeAhead::decodeInto(const std::shared_ptr<Slot>& slot) {
-    LoadedSource decoded = decode(slot->path, true, &slot->givenUp);
+    LoadedSource decoded = decode(slot->path, true, slot->givenUp);
     auto lock = pool.lock();
     slot->state = Slot::Done;
-    if (!slot->givenUp) slot->result = std::move(decoded);
-    if (slot->givenUp) {  // dropped meanwhile: freed outside the lock
+    if (!slot->givenUp.requested()) slot->result = std::move(decoded);
+    if (slot->givenUp.requested()) {  // dropped meanwhile: freed outside the lock
         lock.unlock();
         decoded = LoadedSource();
     }
@@ -137,7 +137,7 @@ void DecodeAhead::cancel() {
     Slots dropped;  // freed outside the lock
     {
         auto lock = pool.lock();
-        for (const auto& slot : slots) slot->givenUp = true;
+        for (const auto& slot : slots) slot->givenUp.request();
         dropped.swap(slots);
     }
     pool.wake();

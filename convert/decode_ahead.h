@@ -34,7 +34,7 @@ public:
     unsigned decoders() const { return count; }
 
     // Decodes a source as a run does: ahead on one core, else on all.
-    static LoadedSource decode(const wxString& path, bool ahead, const std::atomic<bool>* cancel = nullptr);
+    static LoadedSource decode(const wxString& path, bool ahead, const CancelToken& cancel = {});
 
     // The files wanted ahead, in the order the run will take them: the
     // pictures of any other file are dropped (their decodes given up), and
@@ -69,7 +69,7 @@ private:
         wxString path;                // a copy of its own for the decoding thread
         std::optional<Stamp> stamp;   // taken before the decode: a change during it shows too
         std::size_t bytes = 0;        // against the budget
-        std::atomic<bool> givenUp{false};
+        CancelToken givenUp;
         LoadedSource result;
     };
     using Slots = std::vector<std::shared_ptr<Slot>>;

@@ -90,8 +90,8 @@ bool NameGuard::isProtected(const wxString& path) const {
     return sources.names(path) || outputs.names(path) || (isWaiting && isWaiting(path));
 }
 
-wxString NameGuard::freeName(const wxString& planned, const std::function<bool()>& stillWanted) const {
-    for (int n = 1; !stillWanted || stillWanted(); ++n) {
+wxString NameGuard::freeName(const wxString& planned, const CancelToken& cancel) const {
+    for (int n = 1; !cancel.requested(); ++n) {
         const wxString candidate = n == 1 ? planned : variantPath(planned, n);
         if (!isProtected(candidate)) return candidate;
     }

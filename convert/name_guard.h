@@ -6,6 +6,8 @@
 // file system does.
 #pragma once
 
+#include "cancel_token.h"
+
 #include <wx/string.h>
 
 #include <sys/types.h>
@@ -62,9 +64,9 @@ public:
     bool isProtected(const wxString& path) const;
 
     // The planned path, or its first variant that is not protected. A file an
-    // earlier run left there is replaced. Empty when stillWanted() turns
-    // false meanwhile (a closed window protects every name).
-    wxString freeName(const wxString& planned, const std::function<bool()>& stillWanted) const;
+    // earlier run left there is replaced. Empty when cancel is requested
+    // meanwhile (a closed window protects every name).
+    wxString freeName(const wxString& planned, const CancelToken& cancel = {}) const;
 
 private:
     FileSet sources, outputs;

@@ -33,11 +33,10 @@ wxString encodePicture(const RgbPicture& picture, FileType type, const EncodeOpt
     case FileType::PNG: {
         // Every core the run leaves: even while the next file is decoded on one, two threads finish sooner.
         const int threads = options.threads > 0 ? options.threads : Image::threadCount();
-        return wxString::FromUTF8(encodePng(picture.pixels, width, height, options.exif, out, options.abandoned, threads));
+        return encodePng(picture.pixels, width, height, options.exif, out, options.cancel, threads);
     }
     case FileType::WebP:
-        return wxString::FromUTF8(
-            encodeWebp(picture.pixels, width, height, options.quality, options.exif, out, options.abandoned));
+        return encodeWebp(picture.pixels, width, height, options.quality, options.exif, out, options.cancel);
     case FileType::BMP:
     default:
         return formats::encodeWithToolkit(picture, wxT("bmp"), out);  // BMP carries no metadata

@@ -7,8 +7,11 @@
 // EXIF bytes here start at the TIFF header ("II*\0" or "MM\0*"); functions
 // taking them skip a leading "Exif\0\0" as found in a JPEG segment. Nothing
 // beyond the first 64 KiB of EXIF is read, as a JPEG segment holds no more.
-// No toolkit calls; every function may run on several threads at once.
+// No toolkit calls (its string type carries the reasons); every function may
+// run on several threads at once.
 #pragma once
+
+#include <wx/string.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +28,7 @@ enum class MetadataMode {
 
 struct OutputExif {
     std::vector<unsigned char> bytes;  // from the TIFF header on; empty when there is nothing to write
-    std::string note;                  // when the source's EXIF could not be carried over: why; else empty
+    wxString note;                     // when the source's EXIF could not be carried over: why; else empty
 };
 
 // The EXIF for an output of width x height made from a source with EXIF

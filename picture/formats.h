@@ -33,7 +33,7 @@ struct Source {
     std::FILE* file;
     DecodeOptions options;
     int threads() const;
-    bool cancelled() const { return options.cancel && options.cancel->load(std::memory_order_relaxed); }
+    bool cancelled() const { return options.cancel.requested(); }
 };
 
 // Each decoder leaves the picture decoded (upright, opaque, sRGB) or with

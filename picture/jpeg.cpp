@@ -366,12 +366,12 @@ struct JpegWriter {
         return true;
     }
 
-    // False when the library failed (message says why) or abandoned() said so.
-    bool writeRows(const RgbPicture& picture, const std::function<bool()>& abandoned) {
+    // False when the library failed (message says why) or cancel was requested.
+    bool writeRows(const RgbPicture& picture, const CancelToken& cancel) {
         if (setjmp(jump)) return false;
         const std::size_t stride = 3 * std::size_t(picture.width);
         while (info.next_scanline < info.image_height) {
-            if (info.next_scanline % 64 == 0 && abandoned && abandoned()) return false;
+            if (info.next_scanline % 64 == 0 && cancel.requested()) return false;
             JSAMPROW row = const_cast<JSAMPROW>(picture.pixels + info.next_scanline * stride);
             jpeg_write_scanlines(&info, &row, 1);
         }
@@ -385,7 +385,7 @@ struct JpegWriter {
 wxString encodeJpeg(const RgbPicture& picture, const EncodeOptions& options, std::vector<char>& out) {
     JpegWriter writer;
     if (!writer.start(picture, options, out) || !writer.writeExif(options.exif) ||
-        !writer.writeRows(picture, options.abandoned)) {
+        !writer.writeRows(picture, options.cancel)) {
         out.clear();
         if (writer.message[0]) return wxT("the picture could not be encoded (") + wxString(writer.message) + wxT(")");
         return wxT("abandoned");

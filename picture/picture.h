@@ -8,9 +8,10 @@
 // while loading are caught here and never reach a log target.
 #pragma once
 
+#include "cancel_token.h"
+
 #include <wx/string.h>
 
-#include <atomic>
 #include <vector>
 
 // A source picture as pixloom reduces it: upright, opaque, in sRGB.
@@ -38,9 +39,9 @@ struct DecodedPicture {  // move-only; frees pixels unless released
 
 struct DecodeOptions {
     int threads = 0;  // for the colour conversion and the turn; 0: the engine's count
-    // Set from another thread: the decode stops soon after, with the error
-    // "cancelled" (formats the toolkit decodes finish first).
-    const std::atomic<bool>* cancel = nullptr;
+    // Requested from another thread: the decode stops soon after, with the
+    // error "cancelled" (formats the toolkit decodes finish first).
+    CancelToken cancel;
 };
 
 // Where one decode spent its time, in milliseconds: reading the header and

@@ -120,10 +120,10 @@ public:
     PieceEncoder& operator=(const PieceEncoder&) = delete;
 
     // Fills piece with piece number index; returns the reason it could not.
-    std::string encode(std::size_t index, Piece& piece) noexcept;
+    wxString encode(std::size_t index, Piece& piece) noexcept;
 
 private:
-    std::string encodeOrThrow(std::size_t index, Piece& piece);
+    wxString encodeOrThrow(std::size_t index, Piece& piece);
     void filterRows(std::size_t first, std::size_t end);
     void filterRow(const std::uint8_t* x, const std::uint8_t* up, std::uint8_t* out);
     bool runLength(std::vector<std::uint8_t>& bytes, bool last);
@@ -151,7 +151,7 @@ PieceEncoder::~PieceEncoder() {
     if (inflaterReady_) inflateEnd(&inflater_);
 }
 
-std::string PieceEncoder::encode(std::size_t index, Piece& piece) noexcept {
+wxString PieceEncoder::encode(std::size_t index, Piece& piece) noexcept {
     try {
         return encodeOrThrow(index, piece);
     } catch (const std::bad_alloc&) {
@@ -162,7 +162,7 @@ std::string PieceEncoder::encode(std::size_t index, Piece& piece) noexcept {
 // Photos' filtered rows are mostly noise, where run lengths and Huffman codes
 // do best and fast; where run lengths leave little, matches further back may
 // do better still, and libdeflate looks for them.
-std::string PieceEncoder::encodeOrThrow(std::size_t index, Piece& piece) {
+wxString PieceEncoder::encodeOrThrow(std::size_t index, Piece& piece) {
     const std::size_t first = index * layout_.rowsPerPiece;
     filterRows(first, std::min(layout_.height, first + layout_.rowsPerPiece));
     piece.adler = libdeflate_adler32(1, raw_.data(), raw_.size());
@@ -174,7 +174,7 @@ std::string PieceEncoder::encodeOrThrow(std::size_t index, Piece& piece) {
     bool done = how == PngCompressor::LibdeflateOnly || runLength(piece.bytes, last);
     const bool noise = how == PngCompressor::ByContent && (piece.bytes.size() - begin) * kNoiseRatio > raw_.size();
     if (done && how != PngCompressor::RunLengthOnly && !noise) done = deflateIfSmaller(piece.bytes, begin, last);
-    return done ? std::string() : "the picture could not be compressed";
+    return done ? wxString() : wxString(wxT("the picture could not be compressed"));
 }
 
 void PieceEncoder::filterRows(std::size_t first, std::size_t end) {
@@ -367,14 +367,14 @@ private:
     std::vector<std::thread> threads_;
 };
 
-std::string checkSize(const std::uint8_t* rgb, std::size_t width, std::size_t height,
-                      const std::vector<std::uint8_t>& exif) {
+wxString checkSize(const std::uint8_t* rgb, std::size_t width, std::size_t height,
+                   const std::vector<std::uint8_t>& exif) {
     if (width == 0 || height == 0 || !rgb) return "there is no picture to write";
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    const wxString size = wxString::Format(wxT("%zux%zu"), width, height);
     if (width > kMaxDimension || height > kMaxDimension) return size + " is too large for PNG";
     if (height > std::numeric_limits<std::size_t>::max() / (kBytesPerPixel * width + 1)) return size + " is too large";
     if (exif.size() > kMaxChunkData) return "the EXIF data is too large for PNG";
-    return std::string();
+    return wxString();
 }
 
 Layout layoutFor(const std::uint8_t* rgb, std::size_t width, std::size_t height, const PngSettings& settings) {
@@ -389,51 +389,50 @@ Layout layoutFor(const std::uint8_t* rgb, std::size_t width, std::size_t height,
 }
 
 // Pieces are encoded a batch at a time, one per thread, and written in order.
-std::string encodePieces(const Layout& layout, std::vector<char>& out, const std::function<bool()>& abandoned,
-                         int threads) {
+wxString encodePieces(const Layout& layout, std::vector<char>& out, const CancelToken& cancel, int threads) {
     const std::size_t workers = std::min({layout.pieces, kMaxThreads, static_cast<std::size_t>(std::max(threads, 1))});
     std::vector<std::unique_ptr<PieceEncoder>> encoders;
     for (std::size_t i = 0; i < workers; ++i) encoders.push_back(std::make_unique<PieceEncoder>(layout));
     std::vector<Piece> batch(workers);
     IdatWriter writer(out, layout);
     for (std::size_t first = 0; first < layout.pieces; first += workers) {
-        if (abandoned && abandoned()) return "abandoned";
+        if (cancel.requested()) return "abandoned";
         const std::size_t count = std::min(workers, layout.pieces - first);
-        std::vector<std::string> reasons(count);
+        std::vector<wxString> reasons(count);
         {
             ThreadGroup helpers;
             for (std::size_t i = 1; i < count; ++i)
                 helpers.start([&, i] { reasons[i] = encoders[i]->encode(first + i, batch[i]); });
             reasons[0] = encoders[0]->encode(first, batch[0]);
         }
-        for (const std::string& reason : reasons)
+        for (const wxString& reason : reasons)
             if (!reason.empty()) return reason;
         for (std::size_t i = 0; i < count; ++i) writer.append(batch[i], first + i);
     }
-    return std::string();
+    return wxString();
 }
 
 }  // namespace
 
-std::string encodePng(const std::uint8_t* rgb, std::size_t width, std::size_t height,
-                      const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                      const std::function<bool()>& abandoned, int threads) {
+wxString encodePng(const std::uint8_t* rgb, std::size_t width, std::size_t height,
+                   const std::vector<std::uint8_t>& exif, std::vector<char>& out,
+                   const CancelToken& cancel, int threads) {
     PngSettings settings;
     settings.threads = threads;
-    return encodePngWith(rgb, width, height, exif, out, abandoned, settings);
+    return encodePngWith(rgb, width, height, exif, out, cancel, settings);
 }
 
-std::string encodePngWith(const std::uint8_t* rgb, std::size_t width, std::size_t height,
-                          const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                          const std::function<bool()>& abandoned, const PngSettings& settings) {
+wxString encodePngWith(const std::uint8_t* rgb, std::size_t width, std::size_t height,
+                       const std::vector<std::uint8_t>& exif, std::vector<char>& out,
+                       const CancelToken& cancel, const PngSettings& settings) {
     out.clear();
-    std::string reason = checkSize(rgb, width, height, exif);
+    wxString reason = checkSize(rgb, width, height, exif);
     if (!reason.empty()) return reason;
     try {
         const Layout layout = layoutFor(rgb, width, height, settings);
         appendHeader(out, width, height);
         if (!exif.empty()) appendChunk(out, "eXIf", exif.data(), exif.size());
-        reason = encodePieces(layout, out, abandoned, settings.threads);
+        reason = encodePieces(layout, out, cancel, settings.threads);
         if (reason.empty()) appendChunk(out, "IEND", nullptr, 0);
     } catch (const std::bad_alloc&) {
         reason = "not enough memory";

@@ -4,6 +4,10 @@
 // run-length strategy, or with libdeflate where that does better.
 #pragma once
 
+#include "cancel_token.h"
+
+#include <wx/string.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -34,14 +38,13 @@ struct PngSettings {
 
 // Encodes width x height RGB samples (rows of 3 * width bytes, top first) as
 // a PNG in out, with exif (a TIFF header onwards) in an eXIf chunk when it is
-// not empty. abandoned() is asked between pieces, from the calling thread
-// only. Returns an empty string on success, else a short reason a user
-// understands ("abandoned" when abandoned() said so); out is then empty.
-std::string encodePng(const std::uint8_t* rgb, std::size_t width, std::size_t height,
-                      const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                      const std::function<bool()>& abandoned = {}, int threads = 1);
+// not empty. cancel is asked between pieces. Returns an empty string on success, else a short reason a user
+// understands ("abandoned" when cancel was requested); out is then empty.
+wxString encodePng(const std::uint8_t* rgb, std::size_t width, std::size_t height,
+                   const std::vector<std::uint8_t>& exif, std::vector<char>& out,
+                   const CancelToken& cancel = {}, int threads = 1);
 
 // The same with every setting given; for the benchmark and the tests.
-std::string encodePngWith(const std::uint8_t* rgb, std::size_t width, std::size_t height,
-                          const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                          const std::function<bool()>& abandoned, const PngSettings& settings);
+wxString encodePngWith(const std::uint8_t* rgb, std::size_t width, std::size_t height,
+                       const std::vector<std::uint8_t>& exif, std::vector<char>& out,
+                       const CancelToken& cancel, const PngSettings& settings);

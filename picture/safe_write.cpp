@@ -57,11 +57,11 @@ int createUnnamed(const std::string& target) {
 }
 
 // In pieces, so that a file given up meanwhile is not written to its end.
-bool writeAll(int fd, const std::vector<char>& bytes, const std::function<bool()>& abandoned, wxString& reason) {
+bool writeAll(int fd, const std::vector<char>& bytes, const CancelToken& cancel, wxString& reason) {
     const size_t piece = size_t{8} << 20;
     size_t done = 0;
     while (done < bytes.size()) {
-        if (abandoned && abandoned()) {
+        if (cancel.requested()) {
             reason = wxT("abandoned");
             return false;
         }
@@ -131,8 +131,8 @@ bool setTimes(int fd, const FileTimes* times, wxString& reason) {
     return false;
 }
 
-bool stillWanted(const std::function<bool()>& abandoned, wxString& reason) {
-    if (!abandoned || !abandoned()) return true;
+bool stillWanted(bool wanted, wxString& reason) {
+    if (wanted) return true;
     reason = wxT("abandoned");
     return false;
 }
@@ -140,7 +140,7 @@ bool stillWanted(const std::function<bool()>& abandoned, wxString& reason) {
 }  // namespace
 
 wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& path,
-                             const std::function<bool()>& abandoned, const std::function<bool()>& commit,
+                             const CancelToken& cancel, const std::function<bool()>& commit,
                              const FileTimes* times) {
     const std::string target = nativePath(path);
     // Replacing by rename would get past a write-protected file; writing in
@@ -153,9 +153,8 @@ wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& pat
     int fd = createUnnamed(target);
     if (fd < 0 && (fd = createHidden(target, temporary, reason)) < 0) return reason;
     keepPermissions(fd, target);
-    bool complete = writeAll(fd, bytes, abandoned, reason) && setTimes(fd, times, reason) &&
-                    stillWanted(abandoned, reason) &&
-                    stillWanted([&] { return commit && !commit(); }, reason);
+    bool complete = writeAll(fd, bytes, cancel, reason) && setTimes(fd, times, reason) &&
+                    stillWanted(!cancel.requested(), reason) && stillWanted(!commit || commit(), reason);
     if (temporary.empty()) {
         complete = complete && nameUnnamed(fd, target, reason);
         complete = closeFile(fd, complete, reason);

@@ -21,11 +21,11 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-std::string sizeText(std::size_t width, std::size_t height) {
-    return std::to_string(width) + "x" + std::to_string(height);
+wxString sizeText(std::size_t width, std::size_t height) {
+    return wxString::Format(wxT("%zux%zu"), width, height);
 }
 
-std::string decodeFailure(VP8StatusCode status) {
+wxString decodeFailure(VP8StatusCode status) {
     switch (status) {
     case VP8_STATUS_OUT_OF_MEMORY:
         return "not enough memory to decode the WebP picture";
@@ -62,7 +62,7 @@ using AnimDecoder = std::unique_ptr<WebPAnimDecoder, AnimDecoderDelete>;
 
 // The container, parsed whole; null with the reason when it is damaged or
 // cut short.
-Demuxer parseContainer(const WebPData& data, std::string& error) {
+Demuxer parseContainer(const WebPData& data, wxString& error) {
     WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
     Demuxer demuxer(WebPDemuxPartial(&data, &state));
     if (demuxer && state == WEBP_DEMUX_DONE) return demuxer;
@@ -163,7 +163,7 @@ void decodeFirstFrame(const WebPData& data, WebpPicture& picture) {
 // ---------------------------------------------------------------------------
 // Encoding
 
-std::string encodeFailure(WebPEncodingError error) {
+wxString encodeFailure(WebPEncodingError error) {
     switch (error) {
     case VP8_ENC_ERROR_USER_ABORT:
         return "abandoned";
@@ -181,12 +181,12 @@ std::string encodeFailure(WebPEncodingError error) {
 
 // One encoding. libwebp reports progress at whole percents, and its last
 // stage reports none: on a very large picture a second or two can pass
-// before abandoned() is asked again.
+// before cancel is asked again.
 struct Encoding {
     WebPConfig config;
     WebPPicture picture;
     WebPMemoryWriter written;
-    const EncodeAbandoned* abandoned = nullptr;
+    const CancelToken* cancel = nullptr;
     bool stopped = false;
 
     Encoding() {
@@ -203,14 +203,14 @@ struct Encoding {
 
 int stillWanted(int, const WebPPicture* picture) {
     auto* job = static_cast<Encoding*>(picture->user_data);
-    job->stopped = job->stopped || (*job->abandoned && (*job->abandoned)());
+    job->stopped = job->stopped || job->cancel->requested();
     return job->stopped ? 0 : 1;
 }
 
 // The encoder set up for rgb at quality, the picture already in its own
 // buffers; null with the reason when it cannot be.
 std::shared_ptr<Encoding> prepare(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
-                                  std::string& reason) {
+                                  wxString& reason) {
     if (width == 0 || height == 0 || width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION) {
         reason = sizeText(width, height) + " is too large for WebP (at most " + std::to_string(WEBP_MAX_DIMENSION) +
                  " pixels a side)";
@@ -243,17 +243,17 @@ std::shared_ptr<Encoding> prepare(const unsigned char* rgb, std::size_t width, s
 
 // Prepared and run; null with the reason when it did not end well.
 std::shared_ptr<Encoding> encodeRgb(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
-                                    const EncodeAbandoned& abandoned, std::string& reason) {
-    if (abandoned && abandoned()) {
+                                    const CancelToken& cancel, wxString& reason) {
+    if (cancel.requested()) {
         reason = "abandoned";
         return nullptr;
     }
     std::shared_ptr<Encoding> job = prepare(rgb, width, height, quality, reason);
     if (!job) return nullptr;
-    job->abandoned = &abandoned;
+    job->cancel = &cancel;
     const bool ok = WebPEncode(&job->config, &job->picture);
-    job->abandoned = nullptr;
-    reason = job->stopped ? "abandoned" : ok ? std::string() : encodeFailure(job->picture.error_code);
+    job->cancel = nullptr;
+    reason = job->stopped ? wxString(wxT("abandoned")) : ok ? wxString() : encodeFailure(job->picture.error_code);
     return reason.empty() ? job : nullptr;
 }
 
@@ -262,7 +262,7 @@ struct MuxDelete {
 };
 
 // The simple file the encoder wrote, given an EXIF chunk.
-std::string addExif(const WebPMemoryWriter& written, const Bytes& exif, std::vector<char>& bytes) {
+wxString addExif(const WebPMemoryWriter& written, const Bytes& exif, std::vector<char>& bytes) {
     const WebPData bitstream = {written.mem, written.size};
     std::unique_ptr<WebPMux, MuxDelete> mux(WebPMuxCreate(&bitstream, 0));
     const WebPData chunk = {exif.data(), exif.size()};
@@ -272,7 +272,7 @@ std::string addExif(const WebPMemoryWriter& written, const Bytes& exif, std::vec
         return "the EXIF data could not be added to the WebP file";
     bytes.assign(assembled.bytes, assembled.bytes + assembled.size);
     WebPDataClear(&assembled);
-    return std::string();
+    return wxString();
 }
 
 }  // namespace
@@ -317,13 +317,13 @@ WebpPicture decodeWebp(const unsigned char* data, std::size_t size, std::size_t 
     return picture;
 }
 
-std::string encodeWebp(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
-                       const std::vector<unsigned char>& exif, std::vector<char>& bytes,
-                       const EncodeAbandoned& abandoned) {
-    std::string reason;
-    const std::shared_ptr<Encoding> job = encodeRgb(rgb, width, height, quality, abandoned, reason);
+wxString encodeWebp(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
+                    const std::vector<unsigned char>& exif, std::vector<char>& bytes,
+                    const CancelToken& cancel) {
+    wxString reason;
+    const std::shared_ptr<Encoding> job = encodeRgb(rgb, width, height, quality, cancel, reason);
     if (!job) return reason;
     if (!exif.empty()) return addExif(job->written, exif, bytes);
     bytes.assign(job->written.mem, job->written.mem + job->written.size);
-    return std::string();
+    return wxString();
 }

@@ -2,9 +2,14 @@
 // WebP files in memory, through libwebp: decoded to the packed RGB the
 // engine reduces (transparency laid on white, an animation's first frame),
 // with the colour profile and EXIF left for the caller to apply; and lossy
-// WebP written from RGB, optionally with an EXIF chunk. No toolkit calls;
-// every function may run on several threads at once.
+// WebP written from RGB, optionally with an EXIF chunk. No toolkit calls (its
+// string type carries the reasons); every function may run on several threads
+// at once.
 #pragma once
+
+#include "cancel_token.h"
+
+#include <wx/string.h>
 
 #include <cstddef>
 #include <cstdlib>
@@ -23,7 +28,7 @@ struct WebpPicture {
     std::size_t width = 0, height = 0;
     std::vector<unsigned char> profile;  // the ICCP chunk's ICC profile; empty when none
     std::vector<unsigned char> exif;     // the EXIF chunk from its TIFF header on; empty when none
-    std::string error;                   // empty when decoded; else a short reason
+    wxString error;                      // empty when decoded; else a short reason
 
     bool ok() const { return pixels && error.empty(); }
     // Hands the buffer to the caller (free() it); the picture keeps no pixels.
@@ -49,17 +54,14 @@ constexpr std::size_t webpMaxPixels = std::size_t(16383) * 16383;
 // ("truncated WebP data").
 WebpPicture decodeWebp(const unsigned char* data, std::size_t size, std::size_t maxPixels = webpMaxPixels);
 
-// Asked on the calling thread while encoding; true gives the encoding up.
-using EncodeAbandoned = std::function<bool()>;
-
 // Encodes width x height packed RGB (rows top to bottom, no padding) as a
 // lossy WebP at quality 0..100 (clamped) with method 4 (the library's default);
 // non-empty exif (from its TIFF header on) goes into an EXIF chunk. Returns
 // an empty string with the file in bytes, else the reason: "abandoned" when
-// abandoned() said so. The encoder runs on the calling thread and asks it
+// cancel was requested. The encoder runs on the calling thread and asks it
 // first and then at each of its progress reports, stopping at the first
 // that says so.
-std::string encodeWebp(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
-                       const std::vector<unsigned char>& exif, std::vector<char>& bytes,
-                       const EncodeAbandoned& abandoned = nullptr);
+wxString encodeWebp(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
+                    const std::vector<unsigned char>& exif, std::vector<char>& bytes,
+                    const CancelToken& cancel = {});
 

@@ -51,7 +51,7 @@ void decodeWebpFile(const Source& source, DecodedPicture& picture, DecodeTimes& 
     if (!readWhole(source, bytes, picture)) return;
     if (source.cancelled()) return picture.fail(wxT("cancelled"));
     WebpPicture webp = decodeWebp(bytes.data(), bytes.size());
-    if (!webp.ok()) return picture.fail(wxString::FromUTF8(webp.error.c_str()));
+    if (!webp.ok()) return picture.fail(webp.error);
     picture.width = static_cast<int>(webp.width);
     picture.height = static_cast<int>(webp.height);
     picture.pixels = webp.release();

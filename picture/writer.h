@@ -3,6 +3,8 @@
 // type says (written to its file by safe_write.h).
 #pragma once
 
+#include "cancel_token.h"
+
 #include <wx/string.h>
 
 #include <functional>
@@ -33,7 +35,7 @@ struct RgbPicture {
 struct EncodeOptions {
     int quality = 90;                  // lossy types
     std::vector<unsigned char> exif;   // from the TIFF header on; written where the type carries it
-    std::function<bool()> abandoned;   // polled while encoding: true gives the encoding up
+    CancelToken cancel;                // asked while encoding: requested gives the encoding up
     int threads = 0;                   // cores the encoder may use; 0: the engine's count
     bool progressive = false;          // JPEG: progressive scans instead of one baseline scan
 };

@@ -260,7 +260,7 @@ struct VerticalJob {
     std::size_t rowBytes;
     const WeightTable& table;
     std::uint8_t* target;
-    const std::atomic<bool>& cancel;
+    const CancelToken& cancel;
     const KernelFunctions& kernels;
 };
 
@@ -318,7 +318,7 @@ bool verticalRows(const VerticalJob& job, StripCache& cache, std::size_t lanes, 
         std::size_t length = std::min(lanes, job.rowBytes - offset);
         cache.startStrip(offset, length);
         for (long long y = begin; y < end;) {
-            if (job.cancel.load(std::memory_order_relaxed)) return false;
+            if (job.cancel.requested()) return false;
             // Output rows are a row apart too: the strip's part of the next
             // pair is asked for (to be written) while this pair is worked on.
             for (long long later = y + 2; later < std::min(end, y + 4); ++later)
@@ -407,7 +407,7 @@ void horizontalBlock(const HorizontalJob& job, long long firstRow, double* block
 // go to rowsFor(firstRow, scratch), where scratch is the thread's own
 // scratchBytes, then done(out, firstRow, rowCount) is called.
 template <class RowsFor, class Done>
-bool horizontalBlocks(const HorizontalJob& job, std::size_t scratchBytes, const std::atomic<bool>& cancel,
+bool horizontalBlocks(const HorizontalJob& job, std::size_t scratchBytes, const CancelToken& cancel,
                       int threads, RowsFor rowsFor, Done done) {
     std::atomic<bool> failed{false};
     long long blocks = (job.rows + kBlockRows - 1) / kBlockRows;
@@ -417,7 +417,7 @@ bool horizontalBlocks(const HorizontalJob& job, std::size_t scratchBytes, const 
             std::vector<std::uint8_t> samples(job.tileColumns * kBlockColumn), scratch(scratchBytes);
             for (long long begin, end; !failed && queue.take(begin, end);) {
                 for (long long b = begin; b < end; ++b) {
-                    if (cancel.load(std::memory_order_relaxed)) {
+                    if (cancel.requested()) {
                         failed = true;
                         break;
                     }
@@ -431,7 +431,7 @@ bool horizontalBlocks(const HorizontalJob& job, std::size_t scratchBytes, const 
             failed = true;
         }
     });
-    return !failed && !cancel;
+    return !failed && !cancel.requested();
 }
 
 HorizontalJob horizontalJob(const std::uint8_t* source, long long sourceWidth, long long rows,
@@ -455,7 +455,7 @@ void samplesFromSums(const double* accumulated, std::size_t count, const TapSpan
 }
 
 bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const WeightTable& table,
-                   std::uint8_t* target, const std::atomic<bool>& cancel, int threads) {
+                   std::uint8_t* target, const CancelToken& cancel, int threads) {
     std::atomic<bool> failed{false};
     VerticalJob job{source, rowBytes, table, target, cancel, kernelFunctions(kernelsInUse())};
     long long rows = static_cast<long long>(table.spans.size());
@@ -470,12 +470,12 @@ bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const Weigh
             failed = true;
         }
     });
-    return !failed && !cancel;
+    return !failed && !cancel.requested();
 }
 
 bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long long rows,
                      const WeightTable& table, std::uint8_t* target,
-                     const std::atomic<bool>& cancel, int threads) {
+                     const CancelToken& cancel, int threads) {
     std::size_t targetRowBytes = 3 * table.spans.size();
     return horizontalBlocks(
         horizontalJob(source, sourceWidth, rows, table), 0, cancel, threads,
@@ -484,7 +484,7 @@ bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long lon
 }
 
 bool applyHorizontalThen(const std::uint8_t* source, long long sourceWidth, long long rows,
-                         const WeightTable& table, const RowsDone& finish, const std::atomic<bool>& cancel,
+                         const WeightTable& table, const RowsDone& finish, const CancelToken& cancel,
                          int threads) {
     std::size_t scratchBytes;
     if (__builtin_mul_overflow(3 * table.spans.size(), std::size_t{kBlockRows}, &scratchBytes)) return false;

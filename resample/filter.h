@@ -8,6 +8,8 @@
 // fast-math and with -ffp-contract=off.
 #pragma once
 
+#include "cancel_token.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -141,14 +143,14 @@ bool buildHorizontalWeights(const PassGeometry& geometry, WeightTable& table);
 // Apply a vertical table: source has table.spans.size() output rows' worth
 // of taps over rows of rowBytes bytes. Returns false when cancelled.
 bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const WeightTable& table,
-                   std::uint8_t* target, const std::atomic<bool>& cancel, int threads);
+                   std::uint8_t* target, const CancelToken& cancel, int threads);
 
 // Apply a horizontal table to every row: source rows have sourceWidth
 // pixels, target rows table.spans.size() pixels. Returns false when
 // cancelled or out of memory.
 bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long long rows,
                      const WeightTable& table, std::uint8_t* target,
-                     const std::atomic<bool>& cancel, int threads);
+                     const CancelToken& cancel, int threads);
 
 // The same, each block of finished rows handed to finish(rows, firstRow,
 // rowCount) on the thread that made it instead of being kept: rowCount rows
@@ -156,7 +158,7 @@ bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long lon
 // later step work on rows while they are in the cache.
 using RowsDone = std::function<void(const std::uint8_t* rows, long long firstRow, int rowCount)>;
 bool applyHorizontalThen(const std::uint8_t* source, long long sourceWidth, long long rows,
-                         const WeightTable& table, const RowsDone& finish, const std::atomic<bool>& cancel,
+                         const WeightTable& table, const RowsDone& finish, const CancelToken& cancel,
                          int threads);
 
 }  // namespace resample

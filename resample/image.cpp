@@ -131,8 +131,6 @@ int Image::linearSetting(int on) {
     return linear ? 1 : 0;
 }
 
-void Image::cancel() { cancelRequested = true; }
-
 bool Image::fail(Failure why) {
     lastFailure = why;
     return false;
@@ -204,7 +202,7 @@ struct HorizontalStep {
 // The horizontal pass to step.tripleWidth columns with every block of rows
 // folded at once to a third of that width: the new buffer, or null when
 // cancelled or out of memory.
-unsigned char* horizontalFolded(const HorizontalStep& step, FoldRow fold, const std::atomic<bool>& cancel) {
+unsigned char* horizontalFolded(const HorizontalStep& step, FoldRow fold, const CancelToken& cancel) {
     long long folded = step.tripleWidth / 3;
     std::size_t bytes;
     if (!rgbByteCount(folded, step.height, bytes)) return nullptr;
@@ -288,7 +286,7 @@ bool Image::resizeNearest(int requestedWidth, int requestedHeight, bool keepRati
 }
 
 bool Image::resize(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) {
-    if (cancelRequested) return fail(Failure::Cancelled);
+    if (token.requested()) return fail(Failure::Cancelled);
     if (isEmpty()) return fail(Failure::Empty);
     Size target = targetSize(requestedWidth, requestedHeight, keepRatio, percent);
     int type = std::max(lcdType, 0);
@@ -308,8 +306,8 @@ bool Image::resize(int requestedWidth, int requestedHeight, bool keepRatio, bool
     // it is in the cache; the triple-width picture is never kept whole.
     unsigned char* folded = horizontalFolded(HorizontalStep{pixels, width, height, static_cast<int>(tripleWidth),
                                                             lcdType, softnessFactor(), threadsForPasses()},
-                                             fold, cancelRequested);
-    if (!folded) return fail(cancelRequested ? Failure::Cancelled : Failure::OutOfMemory);
+                                             fold, token);
+    if (!folded) return fail(token.requested() ? Failure::Cancelled : Failure::OutOfMemory);
     install(folded, target.width, height);
     return true;
 }
@@ -321,14 +319,14 @@ bool Image::resizeLinear(Size target, int type) {
         return fail(Failure::TooLarge);
     resample::LinearJob job{pixels, width, height, target.width, target.height, type, softnessFactor(),
                             threadsForPasses()};
-    unsigned char* result = resample::resizeLinear(job, cancelRequested);
-    if (!result) return fail(cancelRequested ? Failure::Cancelled : Failure::OutOfMemory);
+    unsigned char* result = resample::resizeLinear(job, token);
+    if (!result) return fail(token.requested() ? Failure::Cancelled : Failure::OutOfMemory);
     install(result, target.width, target.height);
     return true;
 }
 
 bool Image::resampleVertical(int newHeight) {
-    if (cancelRequested) return fail(Failure::Cancelled);
+    if (token.requested()) return fail(Failure::Cancelled);
     if (height < 1 || !pixels) {
         // Nothing to reduce: the filter has no taps here.
         if (height < 1) showMessage(wxT("縮小専用です"));
@@ -348,16 +346,16 @@ bool Image::resampleVertical(int newHeight) {
         return fail(Failure::OutOfMemory);
     }
     std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
-    if (!resample::applyVertical(pixels, rowBytes, table, result, cancelRequested, threadsForPasses())) {
+    if (!resample::applyVertical(pixels, rowBytes, table, result, token, threadsForPasses())) {
         std::free(result);
-        return fail(cancelRequested ? Failure::Cancelled : Failure::OutOfMemory);
+        return fail(token.requested() ? Failure::Cancelled : Failure::OutOfMemory);
     }
     install(result, width, static_cast<int>(target));
     return true;
 }
 
 bool Image::resampleHorizontal(int newWidth) {
-    if (cancelRequested) return fail(Failure::Cancelled);
+    if (token.requested()) return fail(Failure::Cancelled);
     if (width < 1 || height < 1 || !pixels) return fail(Failure::Empty);
     long long target = std::max(newWidth, 1);
     std::size_t bytes;
@@ -366,9 +364,9 @@ bool Image::resampleHorizontal(int newWidth) {
     if (!result) return fail(Failure::OutOfMemory);
     resample::WeightTable table;
     if (!horizontalTable(width, target, lcdType, softnessFactor(), table) ||
-        !resample::applyHorizontal(pixels, width, height, table, result, cancelRequested, threadsForPasses())) {
+        !resample::applyHorizontal(pixels, width, height, table, result, token, threadsForPasses())) {
         std::free(result);
-        return fail(cancelRequested ? Failure::Cancelled : Failure::OutOfMemory);
+        return fail(token.requested() ? Failure::Cancelled : Failure::OutOfMemory);
     }
     install(result, static_cast<int>(target), height);
     return true;
@@ -477,7 +475,7 @@ FoldRow foldFor(int lcdType) {
 
 template <class Fold>
 bool Image::foldSubpixel(Fold foldRow) {
-    if (cancelRequested) return fail(Failure::Cancelled);
+    if (token.requested()) return fail(Failure::Cancelled);
     if (isEmpty()) return fail(Failure::Empty);
     if (width % 3 != 0) return fail(Failure::InvalidSetting);
     int folded = width / 3;
@@ -488,11 +486,11 @@ bool Image::foldSubpixel(Fold foldRow) {
     std::size_t sourceRow = 3 * static_cast<std::size_t>(width), targetRow = sourceRow / 3;
     resample::parallelFor(height, threadsForPasses(), [&](long long begin, long long end) {
         for (long long r = begin; r < end; ++r) {
-            if (r > 0 && cancelRequested) return;
+            if (r > 0 && token.requested()) return;
             foldRow(pixels + r * sourceRow, result + r * targetRow, folded);
         }
     });
-    if (cancelRequested) {
+    if (token.requested()) {
         std::free(result);
         return fail(Failure::Cancelled);
     }

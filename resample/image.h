@@ -4,6 +4,8 @@
 // engine may raise go through the callback installed with setMessageCallback.
 #pragma once
 
+#include "cancel_token.h"
+
 #include <wx/image.h>
 #include <wx/string.h>
 
@@ -56,8 +58,12 @@ public:
 
     // May be called from any thread; every pass then leaves the image as it
     // was before that pass.
-    void cancel();
-    bool cancelled() const { return cancelRequested; }
+    void cancel() { token.request(); }
+    bool cancelled() const { return token.requested(); }
+    // The passes ask this token from now on (a run's, say), so that whoever
+    // holds it gives this image's work up too. Set it before the image is
+    // shared with another thread.
+    void cancelWith(const CancelToken& other) { token = other; }
 
     const unsigned char* pixelData() const { return pixels; }
     int getWidth() const { return width; }
@@ -105,7 +111,7 @@ private:
     bool resizeLinear(Size target, int type);
     bool fail(Failure why);
 
-    std::atomic<bool> cancelRequested{false};
+    CancelToken token;
     unsigned char* pixels = nullptr;
     int width = 0;
     int height = 0;

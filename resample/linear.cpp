@@ -495,7 +495,7 @@ struct PassTables {
 // Bands of target rows, one thread each at a time: the vertical pass into
 // the thread's light rows, then the horizontal pass, the fold and the way
 // back from them, so that no picture of light is ever kept whole.
-bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result, const std::atomic<bool>& cancel) {
+bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result, const CancelToken& cancel) {
     const std::size_t rowSamples = 3 * static_cast<std::size_t>(job.width);
     const long long count = (job.targetHeight + kBandRows - 1) / kBandRows;
     std::atomic<bool> failed{false};
@@ -508,7 +508,7 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
             HorizontalScratch scratch(tables.horizontal, tileColumns(tables.horizontal.spans.size(), job.width),
                                       static_cast<std::size_t>(job.targetWidth), job.lcdType > 0);
             for (long long b, end; !failed && queue.take(b, end);) {
-                if (cancel.load(std::memory_order_relaxed)) {
+                if (cancel.requested()) {
                     failed = true;
                     break;
                 }
@@ -522,7 +522,7 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
             failed = true;
         }
     });
-    return !failed && !cancel;
+    return !failed && !cancel.requested();
 }
 
 bool buildTables(const LinearJob& job, PassTables& tables) {
@@ -541,7 +541,7 @@ bool sampleCount(long long width, long long height, std::size_t& count) {
 
 }  // namespace
 
-std::uint8_t* resizeLinear(const LinearJob& job, const std::atomic<bool>& cancel) {
+std::uint8_t* resizeLinear(const LinearJob& job, const CancelToken& cancel) {
     std::size_t resultBytes;
     if (!sampleCount(job.targetWidth, job.targetHeight, resultBytes)) return nullptr;
     auto* result = static_cast<std::uint8_t*>(std::malloc(resultBytes));

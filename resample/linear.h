@@ -4,6 +4,8 @@
 // Internal to resample/.
 #pragma once
 
+#include "cancel_token.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -20,6 +22,6 @@ struct LinearJob {
 
 // The reduced picture (3 x targetWidth x targetHeight bytes, malloc'd), or
 // null when cancelled or out of memory.
-std::uint8_t* resizeLinear(const LinearJob& job, const std::atomic<bool>& cancel);
+std::uint8_t* resizeLinear(const LinearJob& job, const CancelToken& cancel);
 
 }  // namespace resample

@@ -44,8 +44,7 @@ void PreviewReducer::stop() {
     {
         auto lock = pool.lock();
         quit = true;
-        dropDecode = true;
-        if (inProgress) inProgress->cancel();
+        dropStale();
     }
     pool.stop();
 }
@@ -55,12 +54,11 @@ void PreviewReducer::open(const wxString& file) {
         auto lock = pool.lock();
         path = ownCopy(file);
         ++fileGeneration, ++sizeGeneration, ++outputGeneration;
-        dropDecode = true;
         decoded = damaged = false;
         decodeCount = 0;
         loadError.reset();
         dropResults();
-        if (inProgress) inProgress->cancel();
+        dropStale();
     }
     if (!quit && !pool.start(1)) {
         auto lock = pool.lock();
@@ -75,7 +73,6 @@ void PreviewReducer::show(const RunSettings& wanted, const std::vector<Method>& 
         if (!told || !sameSize(wanted, settings)) {
             ++sizeGeneration, ++outputGeneration;
             dropResults();
-            if (inProgress) inProgress->cancel();
         } else if (!sameOutput(wanted, settings)) {
             ++outputGeneration;
             outputs.assign(methods().size(), std::nullopt);
@@ -93,6 +90,7 @@ void PreviewReducer::show(const RunSettings& wanted, const std::vector<Method>& 
             mask |= 1u << index;
         }
         shownMask = mask;
+        dropStale();
     }
     pool.wake();
 }
@@ -141,9 +139,11 @@ int PreviewReducer::decodes() const {
 }
 
 WorkerPool::Work PreviewReducer::pick() {
+    running = Job();  // the one worker is done with the last
     if (quit) return {};
     Job next = nextJob();
     if (next.task == Task::None) return {};
+    running = next;
     return [this, next] {
         if (next.task == Task::Decode) decode(next);
         if (next.task == Task::Reduce) reduce(next);
@@ -157,7 +157,6 @@ WorkerPool::Work PreviewReducer::pick() {
 PreviewReducer::Job PreviewReducer::nextJob() {
     if (path.empty() || loadError) return {};
     if (!decoded) {
-        dropDecode = false;
         return job(Task::Decode, 0);
     }
     if (!told) return {};
@@ -185,10 +184,14 @@ bool PreviewReducer::roomForAnother() const {
 }
 
 PreviewReducer::Job PreviewReducer::job(Task task, std::size_t method) const {
-    Job next{task, method, ownCopy(path), settings, fileGeneration, sizeGeneration, outputGeneration, nullptr};
+    Job next{task, method, ownCopy(path), settings, fileGeneration, sizeGeneration, outputGeneration, nullptr, {}};
     next.settings.method = methods()[method].method;
     if (task == Task::Encode) next.picture = pictures[method]->image;
     return next;
+}
+
+void PreviewReducer::dropStale() {
+    if (running.task != Task::None && givenUp(running)) running.cancel.request();
 }
 
 bool PreviewReducer::givenUp(const Job& job) const {
@@ -209,7 +212,7 @@ bool PreviewReducer::givenUp(const Job& job) const {
 void PreviewReducer::decode(const Job& job) {
     source = LoadedSource();  // the previous file's picture is not wanted any more
     DecodeOptions options;
-    options.cancel = &dropDecode;
+    options.cancel = job.cancel;
     LoadedSource loaded = loadSource(job.path, options);
     auto lock = pool.lock();
     if (givenUp(job)) return;
@@ -226,15 +229,10 @@ void PreviewReducer::decode(const Job& job) {
 // From a copy of the source, which stays as decoded for the next method.
 void PreviewReducer::reduce(const Job& job) {
     auto copy = std::make_shared<Image>(*source.image);
-    {
-        auto lock = pool.lock();
-        if (givenUp(job)) return;
-        inProgress = copy.get();
-    }
+    copy->cancelWith(job.cancel);
     const wxString error = copy->isEmpty() ? wxString(wxT("not enough memory to preview it"))
                                            : reduceImage(*copy, job.settings);
     auto lock = pool.lock();
-    inProgress = nullptr;
     if (givenUp(job)) return;
     pictures[job.method] = Reduced{error.empty() ? copy : nullptr, error};
 }
@@ -243,14 +241,9 @@ void PreviewReducer::reduce(const Job& job) {
 // smaller size, reduced anew from the source, can be given up like any
 // reduction.
 void PreviewReducer::encode(const Job& job) {
-    Smaller smaller{source.image.get(), &source, [this, &job](Image* image) {
-                        auto lock = pool.lock();
-                        inProgress = image;
-                        if (image && givenUp(job)) image->cancel();
-                    }};
+    const Smaller smaller{source.image.get(), &source, job.cancel};
     EncodedOutput output;
-    const wxString error =
-        encodeWithinLimit(*job.picture, job.settings, smaller, [this, &job] { return givenUp(job); }, output);
+    const wxString error = encodeWithinLimit(*job.picture, job.settings, smaller, job.cancel, output);
     auto lock = pool.lock();
     if (givenUp(job)) return;
     outputs[job.method] =

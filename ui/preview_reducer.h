@@ -80,6 +80,7 @@ private:
         RunSettings settings;
         unsigned fileGeneration = 0, sizeGeneration = 0, outputGeneration = 0;
         std::shared_ptr<const Image> picture;  // Encode: the reduced picture
+        CancelToken cancel;                    // requested once the job is no longer wanted
     };
     WorkerPool::Work pick();  // under the lock
     Job nextJob();            // under the lock
@@ -88,6 +89,7 @@ private:
     void reduce(const Job& job);
     void encode(const Job& job);
     bool givenUp(const Job& job) const;  // no longer wanted; atomics only
+    void dropStale();                    // under the lock: the running job given up if no longer wanted
     bool roomForAnother() const;         // under the lock
     void dropResults();                  // under the lock
 
@@ -95,7 +97,7 @@ private:
     const std::size_t budget;
     LoadedSource source;  // the worker's only
 
-    std::atomic<bool> quit{false}, dropDecode{false};
+    std::atomic<bool> quit{false};
     std::atomic<unsigned> fileGeneration{0}, sizeGeneration{0}, outputGeneration{0}, shownMask{0};
     wxString path;
     bool told = false;  // show() was called since the file was opened
@@ -106,6 +108,6 @@ private:
     std::optional<wxString> loadError;
     std::vector<std::optional<Reduced>> pictures;
     std::vector<std::optional<Figures>> outputs;
-    Image* inProgress = nullptr;  // the copy being reduced: given up by stop() and a change of size
+    Job running;                  // the job the worker is on, if any
     WorkerPool pool;              // last: its thread is gone before the rest; its lock guards the rest
 };

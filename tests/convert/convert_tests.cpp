@@ -19,6 +19,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <sys/resource.h>
@@ -142,7 +143,7 @@ TEST(FileIdentity, OneFileHoweverNamedAndCaseCountsOnlyWhereTheFileSystemSaysSo)
     NameGuard guard;
     writeText(dir / "landscape_5_res.png", "written");
     guard.outputWritten(wx(dir / "landscape_5_res.png"));
-    const auto free = [&](const char* name) { return guard.freeName(wx(dir / name), nullptr).AfterLast('/'); };
+    const auto free = [&](const char* name) { return guard.freeName(wx(dir / name)).AfterLast('/'); };
     EXPECT_EQ(free("Landscape_5_res.png"), "Landscape_5_res.png");
     ASSERT_EQ(link((dir / "landscape_5_res.png").c_str(), (dir / "Landscape_5_res.png").c_str()), 0);
     EXPECT_EQ(free("Landscape_5_res.png"), "Landscape_5_res-2.png");
@@ -301,12 +302,11 @@ TEST(Runs, WhatAWrittenFileMissesIsSaid) {
         EXPECT_EQ(outcome.notes.size(), type == FileType::JPEG ? 1u : 0u);
         for (const wxString& note : outcome.notes) EXPECT_TRUE(note.StartsWith("EXIF data left out: its 7")) << note;
     }
-    bool stopped = false;
     FileContext stopping;
-    stopping.abandoned = [&] { return stopped; };
     stopping.commit = [&] {  // then something takes the name, and a stop comes
         std::filesystem::create_directories(dir / "b_res.png/taken");
-        return stopped = true;
+        stopping.cancel.request();
+        return true;
     };
     ASSERT_TRUE(pattern(64, 48).SaveFile(wx(dir / "b.png")));
     const FileOutcome outcome = convertFile(wx(dir / "b.png"), sized(32, 24), stopping);
@@ -320,12 +320,15 @@ TEST(Runs, AStopWhileSmallerSizesAreTriedWritesNothing) {
     ASSERT_TRUE(pattern(64, 48).SaveFile(wx(dir / "a.png")));
     RunSettings settings = sized(640, 480, FileType::JPEG);
     settings.keepRatio = false, settings.limitBytes = 4096, settings.minQuality = 60;
-    int reductions = 0;
     FileContext context;
-    context.track = [&](Image* image) { reductions += image != nullptr; };
-    context.abandoned = [&] { return reductions >= 3; };  // during the second smaller size
+    std::set<int> widths;  // encoded
+    seams::onEncode([&](int width, int) {
+        widths.insert(width);
+        if (widths.size() == 3) context.cancel.request();  // the second smaller size
+    });
     EXPECT_EQ(convertFile(wx(dir / "a.png"), settings, context).kind, FileOutcome::Abandoned);
-    EXPECT_EQ(reductions, 3);
+    seams::onEncode(nullptr);
+    EXPECT_EQ(widths, (std::set<int>{518, 576, 640}));
     EXPECT_EQ(namesIn(dir.dir), std::vector<std::string>{"a.png"});
 }
 

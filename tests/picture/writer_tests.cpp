@@ -22,11 +22,17 @@
 
 namespace {
 
+CancelToken given() {
+    CancelToken token;
+    token.request();
+    return token;
+}
+
 std::vector<char> encoded(const wxImage& image, FileType type, int quality, std::vector<unsigned char> exif = {},
-                          const wxString& reason = "", std::function<bool()> abandoned = nullptr,
+                          const wxString& reason = "", const CancelToken& cancel = {},
                           bool progressive = false) {
     std::vector<char> bytes;
-    EncodeOptions options{quality, std::move(exif), std::move(abandoned)};
+    EncodeOptions options{quality, std::move(exif), cancel};
     options.progressive = progressive;
     EXPECT_EQ(encodePicture({image.GetData(), image.GetWidth(), image.GetHeight()}, type, options, bytes), reason);
     return bytes;
@@ -70,7 +76,7 @@ TEST(Writers, JpegHasTheToolkitWritersPixelsInFewerBytesAndCarriesExifAfterItsHe
         ASSERT_EQ(pixelsOf(toolkit).size(), 3u * 97 * 61);
         for (bool progressive : {false, true}) {
             SCOPED_TRACE(testing::Message() << "quality " << q << (progressive ? " progressive" : " baseline"));
-            const auto ours = encoded(image, FileType::JPEG, q, {}, "", nullptr, progressive);
+            const auto ours = encoded(image, FileType::JPEG, q, {}, "", {}, progressive);
             EXPECT_TRUE(pixelsOf(ours) == pixelsOf(toolkit));
             EXPECT_LT(ours.size(), toolkit.size());
             EXPECT_EQ(jpegSegments(ours, 0xC0).size(), progressive ? 0u : 1u);  // SOF0: baseline
@@ -88,7 +94,7 @@ TEST(Writers, JpegHasTheToolkitWritersPixelsInFewerBytesAndCarriesExifAfterItsHe
     EXPECT_EQ(std::string(tagged.begin() + 20, tagged.begin() + 20 + marker.size()), marker);
     EXPECT_TRUE(std::equal(plain.begin() + 20, plain.end(), tagged.begin() + 20 + marker.size()));
     EXPECT_TRUE(encoded(image, FileType::JPEG, 80, std::vector<unsigned char>(70000, 0)) == plain);
-    EXPECT_TRUE(encoded(pattern(64, 300), FileType::JPEG, 80, {}, "abandoned", [] { return true; }).empty());
+    EXPECT_TRUE(encoded(pattern(64, 300), FileType::JPEG, 80, {}, "abandoned", given()).empty());
 }
 
 TEST(SizeSearch, TheHighestQualityWithinTheLimitIsFoundAndTheSearchEnds) {
@@ -147,7 +153,7 @@ TEST(SafeWrite, ReplacesWholeOrNotAtAll) {
     ASSERT_EQ(chmod(file.c_str(), 0640), 0);
     ASSERT_EQ(writeFileAtomically(bytesOf("first"), wx(file)), "");
     EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0640));  // kept
-    EXPECT_EQ(writeFileAtomically(bytesOf("second"), wx(file), [] { return true; }), "abandoned");
+    EXPECT_EQ(writeFileAtomically(bytesOf("second"), wx(file), given()), "abandoned");
     ASSERT_EQ(chmod(folder.dir.c_str(), 0777), 0);  // writable by the other user below
     EXPECT_EQ(inChild([&] {  // a file size limit makes the write itself fail; then write-protected, as another user
         std::signal(SIGXFSZ, SIG_IGN);
@@ -171,7 +177,7 @@ TEST(SafeWrite, AKilledWriterLeavesNothingBehindWhereItCanAndWritesWithoutProc) 
         if (pipe(ready) != 0) return -1;
         const pid_t writer = fork();
         if (writer == 0) {
-            writeFileAtomically(bytesOf("new"), wx(folder / "b.bmp"), [&] {
+            writeFileAtomically(bytesOf("new"), wx(folder / "b.bmp"), {}, [&] {
                 return write(ready[1], "x", 1), pause(), true;
             });
             _exit(0);

@@ -338,20 +338,19 @@ TEST(Kernels, RowsHandedOnAreThePassRowsEachOnceUnlessCancelled) {
     ASSERT_TRUE(resample::buildHorizontalWeights(resample::horizontalGeometry(301, 270, 1, 1.0), table));
     const std::size_t rowBytes = 3 * table.spans.size();
     Bytes whole(rowBytes * 45);
-    std::atomic<bool> cancel{false};
-    ASSERT_TRUE(resample::applyHorizontal(source.rgb.data(), 301, 45, table, whole.data(), cancel, 1));
+    ASSERT_TRUE(resample::applyHorizontal(source.rgb.data(), 301, 45, table, whole.data(), CancelToken(), 1));
     for (int threads : {1, 2, 3}) {
         for (int cancelAfter : {-1, 0, 2}) {
             Bytes handed(whole.size());
             std::vector<int> times(45);
             std::mutex mutex;
             int blocks = 0;
-            std::atomic<bool> stop{false};
+            CancelToken stop;
             auto finish = [&](const std::uint8_t* rows, long long firstRow, int rowCount) {
                 std::lock_guard<std::mutex> lock(mutex);
                 std::copy(rows, rows + rowCount * rowBytes, handed.begin() + firstRow * rowBytes);
                 for (int k = 0; k < rowCount; ++k) ++times[firstRow + k];
-                if (blocks++ == cancelAfter) stop = true;
+                if (blocks++ == cancelAfter) stop.request();
             };
             bool done = resample::applyHorizontalThen(source.rgb.data(), 301, 45, table, finish, stop, threads);
             SCOPED_TRACE(::testing::Message() << threads << " thread(s), cancelled after block " << cancelAfter);

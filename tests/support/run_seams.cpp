@@ -2,6 +2,7 @@
 #include "run_seams.h"
 
 #include "convert_file.h"
+#include "writer.h"
 
 #include <pthread.h>
 
@@ -13,6 +14,7 @@ std::mutex mutex;
 std::function<void(const wxString&)> fileTaken;
 std::function<void(const wxString&, bool)> sourceDecoded;
 std::function<void(const Image&, const RunSettings&, bool)> previewReduction;
+std::function<void(int, int)> encoding;
 
 template <class F>
 F current(const F& watcher) {
@@ -39,6 +41,10 @@ void onPreviewReduction(std::function<void(const Image&, const RunSettings&, boo
     std::lock_guard<std::mutex> lock(mutex);
     previewReduction = std::move(watcher);
 }
+void onEncode(std::function<void(int, int)> watcher) {
+    std::lock_guard<std::mutex> lock(mutex);
+    encoding = std::move(watcher);
+}
 }  // namespace seams
 
 // The linker sends the product's calls of these steps here (--wrap), and
@@ -48,6 +54,8 @@ FileOutcome __real__Z11convertFileRK8wxStringRK11RunSettingsRK11FileContext(cons
                                                                             const FileContext&);
 LoadedSource __real__Z10loadSourceRK8wxStringRK13DecodeOptions(const wxString&, const DecodeOptions&);
 wxString __real__Z11reduceImageR5ImageRK11RunSettings(Image&, const RunSettings&);
+wxString __real__Z13encodePictureRK10RgbPicture8FileTypeRK13EncodeOptionsRSt6vectorIcSaIcEE(
+    const RgbPicture&, FileType, const EncodeOptions&, std::vector<char>&);
 
 FileOutcome __wrap__Z11convertFileRK8wxStringRK11RunSettingsRK11FileContext(const wxString& source,
                                                                             const RunSettings& settings,
@@ -68,5 +76,12 @@ wxString __wrap__Z11reduceImageR5ImageRK11RunSettings(Image& image, const RunSet
     wxString error = __real__Z11reduceImageR5ImageRK11RunSettings(image, settings);
     if (watcher) watcher(image, settings, true);
     return error;
+}
+
+wxString __wrap__Z13encodePictureRK10RgbPicture8FileTypeRK13EncodeOptionsRSt6vectorIcSaIcEE(
+    const RgbPicture& picture, FileType type, const EncodeOptions& options, std::vector<char>& out) {
+    if (auto watcher = current(encoding)) watcher(picture.width, picture.height);
+    return __real__Z13encodePictureRK10RgbPicture8FileTypeRK13EncodeOptionsRSt6vectorIcSaIcEE(picture, type, options,
+                                                                                                out);
 }
 }

@@ -22,4 +22,6 @@ void onSourceDecoded(std::function<void(const wxString& source, bool ahead)> wat
 // The preview reduces image as settings say; called at the start, and again
 // with done set once the reduction is over.
 void onPreviewReduction(std::function<void(const Image& image, const RunSettings& settings, bool done)> watcher);
+// A picture of width x height is about to be encoded, on any thread.
+void onEncode(std::function<void(int width, int height)> watcher);
 }  // namespace seams
