@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bytes and time of the lossy outputs over real photos: JPEG as the toolkit
 // writes it (standard Huffman tables), with tables made for each picture, and
 // progressive, at qualities 75, 85 and 95; lossy WebP at quality 90 with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "worker_pool.h"
 
 #include <pthread.h>

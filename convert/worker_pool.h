@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Threads that do their owner's work as the owner's state calls for it. The
 // owner keeps that state under the pool's lock; a thread free for work asks
 // pick (under the lock) what to do next and does it without the lock. After

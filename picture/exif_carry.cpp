@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "exif_carry.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The source's EXIF carried as it is, for outputs that keep every tag.
 // Maker notes hold offsets that count from the TIFF header, so a writer that
 // lays the data out anew breaks them: here every value stays at its offset,

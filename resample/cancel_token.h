@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one way work is given up, at every layer: decoders, the engine's passes,
 // encoders, safe writing and the run all ask a token. A token is a cheap
 // copyable handle to a shared flag; any copy may request, from any thread,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "linear.h"
 
 #include "filter.h"

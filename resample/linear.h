@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reduction in linear light: samples go through the sRGB transfer function
 // to light, both passes and the sub-pixel fold work on light without any
 // rounding between them, and the result comes back to sRGB rounded once.

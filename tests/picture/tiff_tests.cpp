@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF files of every kind libtiff writes, read by pixloom's own reader: what the toolkit read right comes out as it
 // did, sample for sample; alpha (and only alpha) is laid on white; CMYK goes through its profile; flawed files fail
 // with a reason or convert with one note, and libtiff prints nothing.
