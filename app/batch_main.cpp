@@ -77,7 +77,8 @@ private:
     void draw() {
         if (!shown) return;
         std::string left = "?";
-        if (finished > 0) left = clockText(elapsed() / static_cast<double>(finished) * static_cast<double>(total - finished));
+        if (finished > 0)
+            left = clockText(elapsed() / static_cast<double>(finished) * static_cast<double>(total - finished));
         std::fprintf(stderr, "\r\033[K%zu/%zu  %s  %s elapsed, %s left", finished, total,
                      escapedBytes(nativePath(wxFileName(current).GetFullName())).c_str(), clockText(elapsed()).c_str(),
                      left.c_str());
@@ -134,7 +135,8 @@ private:
             // The file given up, or, between files, the one that would have been next.
             wxString file = run->cancel();
             if (file.empty()) file = progress->next();
-            progress->report(file, file.empty() ? wxT("interrupted") : wxT("interrupted: this file will not be written"));
+            progress->report(file,
+                             file.empty() ? wxT("interrupted") : wxT("interrupted: this file will not be written"));
         }
     }
 

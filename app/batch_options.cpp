@@ -234,7 +234,8 @@ bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSetti
     if (found(L"type") && !readType(text, settings.type))
         return bad(error, wxT("unknown --type \"") + text + wxT("\" (") + namesOf(fileTypes()) + wxT(")"));
     if (found(L"quality")) {
-        if (!readNumber(text, 1, 100, number)) return bad(error, wxT("--quality wants 1 to 100, not \"") + text + wxT("\""));
+        if (!readNumber(text, 1, 100, number))
+            return bad(error, wxT("--quality wants 1 to 100, not \"") + text + wxT("\""));
         settings.quality = static_cast<int>(number);
     }
     if (found(L"limit")) {
@@ -250,7 +251,8 @@ bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSetti
     if (found(L"suffix")) {
         if (text.empty()) return bad(error, wxT("--suffix must not be empty"));
         if (parser.Found(wxT("out")) && !hasPlaceholder(text))
-            return bad(error, wxT("--suffix with --out needs {w}, {h} or {size} (else outputs take the source's name)"));
+            return bad(error,
+                       wxT("--suffix with --out needs {w}, {h} or {size} (else outputs take the source's name)"));
         settings.sameFolder = true, settings.suffix = text;
     }
     if (found(L"metadata") && !readMetadata(text, settings.metadata))
@@ -265,8 +267,8 @@ bool readValues(const wxCmdLineParser& parser, const RawArguments& raw, RunSetti
 
 }  // namespace
 
-bool parseBatchArguments(const std::vector<std::string>& arguments, const RunSettings& defaults,
-                         BatchRequest& request, wxString& error) {
+bool parseBatchArguments(const std::vector<std::string>& arguments, const RunSettings& defaults, BatchRequest& request,
+                         wxString& error) {
     RawArguments raw(arguments);
     wxCmdLineParser parser(raw.count(), raw.vector());
     parser.SetDesc(options);
@@ -282,7 +284,8 @@ bool parseBatchArguments(const std::vector<std::string>& arguments, const RunSet
     request.help = parser.Found(wxT("help"));
     request.version = parser.Found(wxT("version"));
     if (request.help || request.version) return true;
-    if (!readChoices(parser, request.settings, error) || !readValues(parser, raw, request.settings, error)) return false;
+    if (!readChoices(parser, request.settings, error) || !readValues(parser, raw, request.settings, error))
+        return false;
     for (size_t i = 0; i < parser.GetParamCount(); ++i) request.inputs.Add(raw.restore(parser.GetParam(i)));
     if (request.inputs.empty()) return bad(error, wxT("no files or folders given"));
     return true;

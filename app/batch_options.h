@@ -19,7 +19,7 @@ struct BatchRequest {
 
 // Reads the arguments (the program's name not among them) over defaults.
 // False for a usage error, which error names.
-bool parseBatchArguments(const std::vector<std::string>& arguments, const RunSettings& defaults,
-                         BatchRequest& request, wxString& error);
+bool parseBatchArguments(const std::vector<std::string>& arguments, const RunSettings& defaults, BatchRequest& request,
+                         wxString& error);
 
 wxString batchUsage();

@@ -156,8 +156,7 @@ int main(int argc, char** argv) {
     for (const DecodedPicture& picture : pictures) {
         webpPsnr[0].push_back(0);  // one PSNR a picture for each method
         measure(runs,
-                {[&] { return webp(picture, 2); }, [&] { return webp(picture, 4); },
-                 [&] { return webp(picture, 6); }},
+                {[&] { return webp(picture, 2); }, [&] { return webp(picture, 4); }, [&] { return webp(picture, 6); }},
                 methods);
     }
     for (int m = 0; m < 3; ++m)

@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
         const int w = picture.width, h = picture.height;
         image = std::make_unique<Image>(picture.release(), w, h);
     });
-    for (const wxString& note : notes) std::fprintf(stderr, "%s: %s\n", argv[1], static_cast<const char*>(note.utf8_str()));
+    for (const wxString& note : notes)
+        std::fprintf(stderr, "%s: %s\n", argv[1], static_cast<const char*>(note.utf8_str()));
     if (image->isEmpty()) {
         std::fprintf(stderr, "cannot read %s: %s\n", argv[1], static_cast<const char*>(error.utf8_str()));
         return 1;
@@ -90,8 +91,10 @@ int main(int argc, char** argv) {
     const int sourceWidth = image->getWidth(), sourceHeight = image->getHeight();
     const double resize = millisecondsFor([&] {
         image->lcdSetting(method->lcdType);
-        if (std::strcmp(method->name, "Nearest") == 0) image->resizeNearest(width, height, false, false);
-        else image->resize(width, height, false, false);
+        if (std::strcmp(method->name, "Nearest") == 0)
+            image->resizeNearest(width, height, false, false);
+        else
+            image->resize(width, height, false, false);
     });
     const wxString extension = wxFileName(out).GetExt().Lower();
     FileType type = FileType::PNG;
@@ -102,7 +105,8 @@ int main(int argc, char** argv) {
     EncodeOptions options;
     options.quality = quality;
     const double encode = millisecondsFor([&] {
-        saved = encodePicture({image->pixelData(), image->getWidth(), image->getHeight()}, type, options, bytes).empty();
+        saved =
+            encodePicture({image->pixelData(), image->getWidth(), image->getHeight()}, type, options, bytes).empty();
     });
     if (!saved || !wxFile(out, wxFile::write).Write(bytes.data(), bytes.size())) {
         std::fprintf(stderr, "cannot write %s\n", argv[2]);

@@ -54,7 +54,8 @@ Picture photoLike() {
 
 void fill(Picture& p, std::size_t x0, std::size_t y0, std::size_t w, std::size_t h, const std::uint8_t (&colour)[3]) {
     for (std::size_t y = y0; y < std::min(p.height, y0 + h); ++y)
-        for (std::size_t x = x0; x < std::min(p.width, x0 + w); ++x) std::memcpy(&p.rgb[(y * p.width + x) * 3], colour, 3);
+        for (std::size_t x = x0; x < std::min(p.width, x0 + w); ++x)
+            std::memcpy(&p.rgb[(y * p.width + x) * 3], colour, 3);
 }
 
 // Glyph-like strokes in lines: dark, with a grey edge as anti-aliasing gives.
@@ -111,10 +112,13 @@ std::size_t encodeWithLibpng(const Picture& p) {
     png_structp writer = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(writer);
     if (setjmp(png_jmpbuf(writer))) std::abort();
-    png_set_write_fn(writer, &out, [](png_structp w, png_bytep data, png_size_t n) {
-        auto* o = static_cast<std::vector<char>*>(png_get_io_ptr(w));
-        o->insert(o->end(), data, data + n);
-    }, nullptr);
+    png_set_write_fn(
+        writer, &out,
+        [](png_structp w, png_bytep data, png_size_t n) {
+            auto* o = static_cast<std::vector<char>*>(png_get_io_ptr(w));
+            o->insert(o->end(), data, data + n);
+        },
+        nullptr);
     png_set_IHDR(writer, info, static_cast<png_uint_32>(p.width), static_cast<png_uint_32>(p.height), 8,
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(writer, info);

@@ -31,7 +31,9 @@ using Clock = std::chrono::steady_clock;
 // Names the window's protected parts as a derived class may, through pointers to members; never made.
 struct BenchWindow : pixloomFrame {
     template <class Part>
-    static Part& part(pixloomFrame* frame, Part GUIFrame::*member) { return frame->*member; }
+    static Part& part(pixloomFrame* frame, Part GUIFrame::*member) {
+        return frame->*member;
+    }
     static void select(wxRadioBox* box, const wxString& label, pixloomFrame* frame,
                        void (pixloomFrame::*handler)(wxCommandEvent&)) {
         box->SetStringSelection(label);
@@ -211,9 +213,10 @@ int BenchApp::OnExit() {
                 stages.decode, stages.resize, stages.encode);
     std::printf("overhead per file:         %8.1f ms\n", (total - stages.sum()) / files);
     if (!waits.empty()) {
-        std::printf("event wait on the window's thread during the run: median %.2f ms, 99%% %.2f ms, max %.2f ms "
-                    "(%zu samples)\n",
-                    waits[waits.size() / 2], waits[waits.size() * 99 / 100], waits.back(), waits.size());
+        std::printf(
+            "event wait on the window's thread during the run: median %.2f ms, 99%% %.2f ms, max %.2f ms "
+            "(%zu samples)\n",
+            waits[waits.size() / 2], waits[waits.size() * 99 / 100], waits.back(), waits.size());
     }
     std::error_code ignored;
     std::filesystem::remove_all(work, ignored);

@@ -101,24 +101,33 @@ int main(int argc, char** argv) {
     const Image wide = reduced(wideSource, [](Image& i) { return i.resampleHorizontal(3 * targetWidth); });
     std::printf("%-34s %7s %9s %11s %9s\n", "stage", "threads", "best ms", "median ms", "CPU ms");
     for (int threads : {1, 2}) {
-        measure("vertical 6000x4000 -> 6000x1280", source, [](Image& i) { return i.resampleVertical(targetHeight); },
-                threads, repetitions);
-        measure("horizontal -> 1920 (Lanczos3)", tall, [](Image& i) { return i.resampleHorizontal(targetWidth); },
-                threads, repetitions);
-        measure("horizontal -> 5760 (LCD(hi))", wideSource,
-                [](Image& i) { return i.resampleHorizontal(3 * targetWidth); }, threads, repetitions);
-        measure("fold 5760 -> 1920 (LCD(hi))", wide, [](Image& i) { return i.foldSubpixelBox(); }, threads,
-                repetitions);
-        measure("fold 5760 -> 1920 (LCD(ex))", wide, [](Image& i) { return i.foldSubpixelAdaptive(); }, threads,
-                repetitions);
-        measure("fold 5760 -> 1920 (LCD(max))", wide, [](Image& i) { return i.foldSubpixelWeighted(); }, threads,
-                repetitions);
-        measure("whole resize Lanczos3", source,
-                [](Image& i) { return i.resize(targetWidth, targetHeight, false, false); }, threads, repetitions);
-        measure("whole resize LCD(hi)", source, [](Image& i) {
-            i.lcdSetting(4);
-            return i.resize(targetWidth, targetHeight, false, false);
-        }, threads, repetitions);
+        measure(
+            "vertical 6000x4000 -> 6000x1280", source, [](Image& i) { return i.resampleVertical(targetHeight); },
+            threads, repetitions);
+        measure(
+            "horizontal -> 1920 (Lanczos3)", tall, [](Image& i) { return i.resampleHorizontal(targetWidth); }, threads,
+            repetitions);
+        measure(
+            "horizontal -> 5760 (LCD(hi))", wideSource, [](Image& i) { return i.resampleHorizontal(3 * targetWidth); },
+            threads, repetitions);
+        measure(
+            "fold 5760 -> 1920 (LCD(hi))", wide, [](Image& i) { return i.foldSubpixelBox(); }, threads, repetitions);
+        measure(
+            "fold 5760 -> 1920 (LCD(ex))", wide, [](Image& i) { return i.foldSubpixelAdaptive(); }, threads,
+            repetitions);
+        measure(
+            "fold 5760 -> 1920 (LCD(max))", wide, [](Image& i) { return i.foldSubpixelWeighted(); }, threads,
+            repetitions);
+        measure(
+            "whole resize Lanczos3", source, [](Image& i) { return i.resize(targetWidth, targetHeight, false, false); },
+            threads, repetitions);
+        measure(
+            "whole resize LCD(hi)", source,
+            [](Image& i) {
+                i.lcdSetting(4);
+                return i.resize(targetWidth, targetHeight, false, false);
+            },
+            threads, repetitions);
     }
     return 0;
 }

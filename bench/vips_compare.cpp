@@ -42,15 +42,12 @@ struct Method {
     bool nearest;
 };
 
-const Method methods[] = {{"Nearest", 0, true},   {"Lanczos3", 0, false}, {"LCD(low)", 1, false},
-                          {"LCD(mid)", 3, false}, {"LCD(hi)", 4, false},  {"LCD(ex)", 5, false},
-                          {"LCD(max)", 6, false}};
+const Method methods[] = {{"Nearest", 0, true},  {"Lanczos3", 0, false}, {"LCD(low)", 1, false}, {"LCD(mid)", 3, false},
+                          {"LCD(hi)", 4, false}, {"LCD(ex)", 5, false},  {"LCD(max)", 6, false}};
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "vips_compare: %s\n", what);
@@ -70,8 +67,7 @@ double timePixloom(const Image& source, const Method& method) {
 
 double timeVips(const std::vector<unsigned char>& rgb, const Method& method) {
     const auto start = Clock::now();
-    VipsImage* in = vips_image_new_from_memory(rgb.data(), rgb.size(), sourceWidth, sourceHeight, 3,
-                                               VIPS_FORMAT_UCHAR);
+    VipsImage* in = vips_image_new_from_memory(rgb.data(), rgb.size(), sourceWidth, sourceHeight, 3, VIPS_FORMAT_UCHAR);
     VipsImage* out = nullptr;
     if (!in) fail(vips_error_buffer());
     VipsKernel kernel = method.nearest ? VIPS_KERNEL_NEAREST : VIPS_KERNEL_LANCZOS3;
@@ -101,8 +97,7 @@ struct Row {
     Figures pixloom, vips;
 };
 
-Row compare(const Image& source, const std::vector<unsigned char>& rgb, const Method& method, int threads,
-            int rounds) {
+Row compare(const Image& source, const std::vector<unsigned char>& rgb, const Method& method, int threads, int rounds) {
     Image::setThreadCount(threads);
     vips_concurrency_set(threads);
     std::vector<double> pixloom, vips;
@@ -121,7 +116,8 @@ void printRow(const Row& row) {
 }
 
 void printMarkdown(const std::vector<Row>& rows) {
-    std::printf("\n| method | threads | pixloom MP/s | libvips MP/s | pixloom / libvips |\n|---|---:|---:|---:|---:|\n");
+    std::printf(
+        "\n| method | threads | pixloom MP/s | libvips MP/s | pixloom / libvips |\n|---|---:|---:|---:|---:|\n");
     for (const Row& row : rows)
         std::printf("| %s | %d | %.0f | %.0f | %.2fx |\n", row.method.c_str(), row.threads, row.pixloom.best,
                     row.vips.best, row.pixloom.best / row.vips.best);
@@ -154,10 +150,10 @@ int main(int argc, char** argv) {
     if (source.isEmpty()) fail("no memory for the picture");
     std::memcpy(const_cast<unsigned char*>(source.pixelData()), rgb.data(), rgb.size());
     const int allThreads = std::max(1u, std::thread::hardware_concurrency());
-    std::printf("%dx%d (%.1f MP) -> %dx%d, best of %d rounds taking turns; libvips %s\n", sourceWidth,
-                sourceHeight, sourceMegapixels, targetWidth, targetHeight, rounds, vips_version_string());
-    std::printf("%-9s %7s %11s %13s %11s %13s %7s\n", "method", "threads", "pixloom MP/s", "(median)",
-                "libvips MP/s", "(median)", "ratio");
+    std::printf("%dx%d (%.1f MP) -> %dx%d, best of %d rounds taking turns; libvips %s\n", sourceWidth, sourceHeight,
+                sourceMegapixels, targetWidth, targetHeight, rounds, vips_version_string());
+    std::printf("%-9s %7s %11s %13s %11s %13s %7s\n", "method", "threads", "pixloom MP/s", "(median)", "libvips MP/s",
+                "(median)", "ratio");
     std::vector<Row> rows;
     for (int threads : {1, allThreads}) {
         for (const Method& method : chosen) {

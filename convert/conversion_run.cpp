@@ -11,8 +11,7 @@ ConversionRun::ConversionRun(RunClient& client)
 ConversionRun::~ConversionRun() = default;
 
 int ConversionRun::runConversion() {
-    while (!stopped.requested() && convertFirstFile()) {
-    }
+    while (!stopped.requested() && convertFirstFile()) {}
     ahead.stop();  // stopped, cleared or closed: the next file is not wanted
     status = failures.empty() ? 0 : 1;
     client.runEnded(failures);

@@ -94,7 +94,7 @@ private:
     RunClient& client;
     NameGuard names;  // the sources taken and the files written so far, and those still listed
     std::vector<FileFailure> failures;
-    DecodeAhead ahead;  // the next files, decoded while this one is reduced
+    DecodeAhead ahead;    // the next files, decoded while this one is reduced
     CancelToken stopped;  // asked by every step of the file in progress
     std::atomic<int> status{0};
     std::atomic<bool> over{false};
@@ -102,5 +102,5 @@ private:
     bool commit();  // the output of the file in progress is to be named now
 
     std::mutex mutex;
-    wxString inProgress;       // the file taken, until its output is named or it is done with
+    wxString inProgress;  // the file taken, until its output is named or it is done with
 };

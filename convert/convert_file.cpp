@@ -26,7 +26,9 @@ namespace {
 
 bool abandoned(const FileContext& context) { return context.cancel.requested(); }
 
-FileOutcome failed(const wxString& output, const wxString& problem) { return {FileOutcome::Failed, output, problem, {}}; }
+FileOutcome failed(const wxString& output, const wxString& problem) {
+    return {FileOutcome::Failed, output, problem, {}};
+}
 FileOutcome givenUp(const wxString& output) { return {FileOutcome::Abandoned, output, wxT("abandoned"), {}}; }
 
 wxString sizeText(const Image::Size& size) { return wxString::Format(wxT("%dx%d"), size.width, size.height); }
@@ -247,8 +249,7 @@ wxString encodeWithinLimit(const Image& reduced, const RunSettings& settings, co
     if (!smaller.source || !maySmallen(settings))
         return encodeOutput(reduced, settings, exifOf(reduced), cancel, output);
     wxString reason;
-    if (encodeAtLowest(reduced, settings, exifOf(reduced), cancel, output, reason) || !reason.empty())
-        return reason;
+    if (encodeAtLowest(reduced, settings, exifOf(reduced), cancel, output, reason) || !reason.empty()) return reason;
     for (int step = 1; !cancel.requested(); ++step) {
         const Image::Size size = smallerSize(reduced, step);
         if (size.width < 16 || size.height < 16) break;
@@ -342,7 +343,9 @@ FileOutcome writeSize(const SizeJob& job, std::unique_ptr<Image> image) {
     const OutputPath path = outputPathFor(job.source, naming, context.walkedFolder);
     if (path.path.empty()) return failed(planned, path.error);
     if (sameOutput(job.written, path.path, *image))
-        return {FileOutcome::Written, path.path, wxString(),
+        return {FileOutcome::Written,
+                path.path,
+                wxString(),
                 {naming.size.box + wxT(" gives the same picture as ") + path.path + wxT(", not written again")}};
     const OutputExif exif = exifFor(job.loaded, *image, settings);
     std::vector<wxString> notes;
@@ -364,8 +367,7 @@ FileOutcome writeSize(const SizeJob& job, std::unique_ptr<Image> image) {
     bool committed = false;  // from then on a failure is the file's, whatever stop comes
     const auto commit = [&] { return committed = !context.commit || context.commit(); };
     if (settings.keepTree) reason = makeFolders(outcome.output);
-    if (reason.empty()) reason = writeFileAtomically(encoded.bytes, outcome.output, context.cancel, commit,
-                                                     job.times);
+    if (reason.empty()) reason = writeFileAtomically(encoded.bytes, outcome.output, context.cancel, commit, job.times);
     if (reason.empty()) {
         if (context.names) context.names->outputWritten(outcome.output);
         job.written.push_back({path.path, naming.size.width, naming.size.height});
@@ -410,13 +412,18 @@ FileOutcome convertFile(const wxString& source, const RunSettings& settings, con
     FileOutcome outcome{FileOutcome::Written, planned.path, wxString(), loaded.notes, loaded.damaged};
     std::vector<Written> written;
     for (size_t i = 0; i < boxes.size() && outcome.kind != FileOutcome::Abandoned; ++i) {
-        SizeJob job{source, loaded, settings, context, settings.keepDates ? &times : nullptr, written,
+        SizeJob job{source,
+                    loaded,
+                    settings,
+                    context,
+                    settings.keepDates ? &times : nullptr,
+                    written,
                     keepSource ? loaded.image.get() : nullptr};
         job.settings.width = boxes[i].width, job.settings.height = boxes[i].height;
         // Each size from the decoded picture; the last takes it unless smaller
         // sizes may be reduced from it too.
-        std::unique_ptr<Image> image = i + 1 == boxes.size() && !keepSource ? std::move(loaded.image)
-                                                                            : std::make_unique<Image>(*loaded.image);
+        std::unique_ptr<Image> image =
+            i + 1 == boxes.size() && !keepSource ? std::move(loaded.image) : std::make_unique<Image>(*loaded.image);
         addSize(outcome, writeSize(job, std::move(image)), boxText(boxes[i], settings.percent), boxes.size() > 1);
     }
     return outcome;

@@ -19,9 +19,9 @@ class Image;
 struct LoadedSource {
     std::unique_ptr<Image> image;  // null when not decoded
     wxString error;
-    std::vector<wxString> notes;       // remarks of the decoder, for standard error
-    std::vector<unsigned char> exif;   // the source's EXIF, from its TIFF header on
-    bool damaged = false;              // decoded as far as its damaged data allowed
+    std::vector<wxString> notes;      // remarks of the decoder, for standard error
+    std::vector<unsigned char> exif;  // the source's EXIF, from its TIFF header on
+    bool damaged = false;             // decoded as far as its damaged data allowed
     LoadedSource();
     LoadedSource(LoadedSource&&) noexcept;
     LoadedSource& operator=(LoadedSource&&) noexcept;
@@ -37,8 +37,8 @@ wxString reduceImage(Image& image, const RunSettings& settings);
 // An output encoded in memory.
 struct EncodedOutput {
     std::vector<char> bytes;
-    int quality = 0;    // lossy types: the quality written
-    wxString overLimit; // lossy types: what the file misses when even quality 1 is over the limit
+    int quality = 0;            // lossy types: the quality written
+    wxString overLimit;         // lossy types: what the file misses when even quality 1 is over the limit
     int width = 0, height = 0;  // the picture in the file
     // A note for standard error, when the lowest quality asked for made a difference:
     // "written at 1555x1037 to fit 200 KB at quality 60"
@@ -63,7 +63,7 @@ bool maySmallen(const RunSettings& settings);
 
 // What encoding at smaller sizes needs besides the reduced picture.
 struct Smaller {
-    Image* source = nullptr;  // as decoded, never reduced; null: no smaller sizes
+    Image* source = nullptr;               // as decoded, never reduced; null: no smaller sizes
     const LoadedSource* loaded = nullptr;  // the source's EXIF
     CancelToken cancel;                    // asked by the reductions anew
 };
@@ -81,10 +81,10 @@ wxString encodeWithinLimit(const Image& reduced, const RunSettings& settings, co
 struct FileOutcome {
     enum Kind { Written, Failed, Abandoned };
     Kind kind = Failed;
-    wxString output;   // the path written, or meant to be
-    wxString problem;  // Failed: why nothing was written; Written: what the file misses (a size limit)
+    wxString output;              // the path written, or meant to be
+    wxString problem;             // Failed: why nothing was written; Written: what the file misses (a size limit)
     std::vector<wxString> notes;  // remarks for standard error: a name variant, the decoder's
-    bool damaged = false;  // Written from a source whose data was damaged: not the whole picture
+    bool damaged = false;         // Written from a source whose data was damaged: not the whole picture
     // Counts against the run: not written, or written short of what was asked.
     bool failed() const { return kind != Written || !problem.empty() || damaged; }
     // What is wrong with the file, in one line: empty unless failed().
@@ -98,10 +98,10 @@ void reportOutcome(const wxString& source, const FileOutcome& outcome);
 // What converting one file needs from the run around it. Every member may be
 // left empty.
 struct FileContext {
-    NameGuard* names = nullptr;  // the names an output must leave alone; told of each output written
-    wxString walkedFolder;       // the folder whose walk listed the file, if any
-    CancelToken cancel;  // requested: give the file up, write nothing
-    std::function<bool()> commit;     // asked just before the output is named: false gives it up
+    NameGuard* names = nullptr;    // the names an output must leave alone; told of each output written
+    wxString walkedFolder;         // the folder whose walk listed the file, if any
+    CancelToken cancel;            // requested: give the file up, write nothing
+    std::function<bool()> commit;  // asked just before the output is named: false gives it up
     // The source already decoded (ahead of its turn); loaded here otherwise.
     std::function<LoadedSource()> load;
 };

@@ -66,16 +66,16 @@ private:
     };
     struct Slot {
         enum State { Queued, Decoding, Done } state = Queued;
-        wxString path;                // a copy of its own for the decoding thread
-        std::optional<Stamp> stamp;   // taken before the decode: a change during it shows too
-        std::size_t bytes = 0;        // against the budget
+        wxString path;               // a copy of its own for the decoding thread
+        std::optional<Stamp> stamp;  // taken before the decode: a change during it shows too
+        std::size_t bytes = 0;       // against the budget
         CancelToken givenUp;
         LoadedSource result;
     };
     using Slots = std::vector<std::shared_ptr<Slot>>;
     static std::optional<Stamp> stampOf(const wxString& path);
     static std::optional<std::size_t> bytesOf(const wxString& path);
-    WorkerPool::Work pick();          // under the lock
+    WorkerPool::Work pick();  // under the lock
     void decodeInto(const std::shared_ptr<Slot>& slot);
     Slots::iterator find(const wxString& path);  // under the lock
 

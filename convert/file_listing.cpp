@@ -155,7 +155,7 @@ const std::vector<wxString>& imageExtensions() {
     // A JPEG or TIFF under its other standard extension is the same file
     // type; the desktop entry offers pixloom for them too.
     static const std::vector<wxString> extensions = {wxT("png"), wxT("jpg"), wxT("jpeg"), wxT("jpe"), wxT("tiff"),
-                                                     wxT("tif"), wxT("gif"), wxT("bmp"), wxT("webp")};
+                                                     wxT("tif"), wxT("gif"), wxT("bmp"),  wxT("webp")};
     return extensions;
 }
 

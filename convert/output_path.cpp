@@ -150,17 +150,12 @@ wxString namedSuffix(const OutputNaming& naming) {
     return expandSuffix(naming.suffix, naming.size);
 }
 
-OutputNaming namingFor(const RunSettings& settings) {
-    return namingFor(settings, {settings.width, settings.height});
-}
+OutputNaming namingFor(const RunSettings& settings) { return namingFor(settings, {settings.width, settings.height}); }
 
 OutputNaming namingFor(const RunSettings& settings, const TargetBox& box) {
-    return {settings.sameFolder,
-            settings.suffix,
-            settings.saveDir,
-            infoOf(settings.type).extension,
-            settings.keepTree,
-            {0, 0, boxText(box, settings.percent)}};
+    return {settings.sameFolder, settings.suffix,
+            settings.saveDir,    infoOf(settings.type).extension,
+            settings.keepTree,   {0, 0, boxText(box, settings.percent)}};
 }
 
 wxString outputFolderFor(const wxString& source, const OutputNaming& naming, const wxString& walkedFolder) {

@@ -22,13 +22,17 @@ struct OutputSize {
 struct OutputNaming {
     OutputNaming(bool sameFolder = true, wxString suffix = wxString(), wxString saveDir = wxString(),
                  wxString extension = wxString(), bool keepTree = false, OutputSize size = OutputSize())
-        : sameFolder(sameFolder), suffix(std::move(suffix)), saveDir(std::move(saveDir)),
-          extension(std::move(extension)), keepTree(keepTree), size(std::move(size)) {}
+        : sameFolder(sameFolder),
+          suffix(std::move(suffix)),
+          saveDir(std::move(saveDir)),
+          extension(std::move(extension)),
+          keepTree(keepTree),
+          size(std::move(size)) {}
     bool sameFolder = true;  // beside the source, with the suffix
     wxString suffix;
-    wxString saveDir;        // the other folder, as typed
-    wxString extension;      // ".jpg", ".png" or ".bmp"
-    bool keepTree = false;   // a walked file goes under its sub-folder path in saveDir
+    wxString saveDir;       // the other folder, as typed
+    wxString extension;     // ".jpg", ".png" or ".bmp"
+    bool keepTree = false;  // a walked file goes under its sub-folder path in saveDir
     OutputSize size;
 
     // Added when the plain name would be the source's: never empty.
@@ -67,5 +71,4 @@ wxString outputFolderFor(const wxString& source, const OutputNaming& naming, con
 // The output path of one source. When the plain path would name the source
 // itself, the suffix (or "_res" when it is empty) is added; when even that
 // names the source, there is no path.
-OutputPath outputPathFor(const wxString& source, const OutputNaming& naming,
-                         const wxString& walkedFolder = wxString());
+OutputPath outputPathFor(const wxString& source, const OutputNaming& naming, const wxString& walkedFolder = wxString());

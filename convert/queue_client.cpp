@@ -14,7 +14,8 @@ std::optional<FileJob> QueueClient::takeFile() {
 }
 
 std::vector<wxString> QueueClient::nextFiles(const wxString& current, size_t count) {
-    return filesAfter(waiting.size(), [this](size_t i) { return waiting[i]; }, current, count);
+    return filesAfter(
+        waiting.size(), [this](size_t i) { return waiting[i]; }, current, count);
 }
 
 bool QueueClient::isWaiting(const wxString& path) { return waitingFiles.names(path); }

@@ -32,10 +32,18 @@ std::size_t sequenceLength(const std::string& bytes, std::size_t i) {
 void escapeByte(unsigned char byte, std::string& out) {
     static const char digits[] = "0123456789abcdef";
     switch (byte) {
-    case '\n': out += "\\n"; return;
-    case '\r': out += "\\r"; return;
-    case '\t': out += "\\t"; return;
-    case '\\': out += "\\\\"; return;
+    case '\n':
+        out += "\\n";
+        return;
+    case '\r':
+        out += "\\r";
+        return;
+    case '\t':
+        out += "\\t";
+        return;
+    case '\\':
+        out += "\\\\";
+        return;
     default:
         out += "\\x";
         out += digits[byte >> 4];
@@ -52,8 +60,8 @@ protected:
 
 void reportFailedCheck(const wxString& file, int line, const wxString& function, const wxString& condition,
                        const wxString& message) {
-    report(wxString::Format(wxT("internal check failed in %s (%s:%d): %s %s"), function, file, line, condition,
-                            message));
+    report(
+        wxString::Format(wxT("internal check failed in %s (%s:%d): %s %s"), function, file, line, condition, message));
 }
 
 }  // namespace

@@ -42,8 +42,7 @@ void RunThread::join() {
     delete thread;
     thread = nullptr;
     int seen = worstStatus;
-    while (run->exitStatus() > seen && !worstStatus.compare_exchange_weak(seen, run->exitStatus())) {
-    }
+    while (run->exitStatus() > seen && !worstStatus.compare_exchange_weak(seen, run->exitStatus())) {}
     run.reset();
 }
 

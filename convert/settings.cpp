@@ -57,7 +57,7 @@ const std::vector<SizePreset>& sizePresets() {
 
 const std::vector<MethodInfo>& methods() {
     static const std::vector<MethodInfo> rows = {
-        {L"Nearest", L"nearest", {0, true}},  {L"Lanczos3", L"lanczos3", {0, false}},
+        {L"Nearest", L"nearest", {0, true}},   {L"Lanczos3", L"lanczos3", {0, false}},
         {L"LCD(low)", L"lcd-low", {1, false}}, {L"LCD(mid)", L"lcd-mid", {3, false}},
         {L"LCD(hi)", L"lcd-hi", {4, false}},   {L"LCD(ex)", L"lcd-ex", {5, false}},
         {L"LCD(max)", L"lcd-max", {6, false}},

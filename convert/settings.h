@@ -84,14 +84,14 @@ struct RunSettings {
     Method method;
     int width = 320;
     int height = 320;
-    bool percent = false;    // width and height in percent of the source's
-    bool keepRatio = true;   // fit inside width x height
-    bool linear = false;     // average in linear light, not on sRGB code values
-    int quality = 90;        // lossy types: the quality, the highest tried under a limit
-    int limitBytes = 0;      // lossy types: the size limit; 0 for none
-    int minQuality = 1;      // lossy types under a limit: below it the picture is made smaller instead
+    bool percent = false;      // width and height in percent of the source's
+    bool keepRatio = true;     // fit inside width x height
+    bool linear = false;       // average in linear light, not on sRGB code values
+    int quality = 90;          // lossy types: the quality, the highest tried under a limit
+    int limitBytes = 0;        // lossy types: the size limit; 0 for none
+    int minQuality = 1;        // lossy types under a limit: below it the picture is made smaller instead
     bool progressive = false;  // JPEG: progressive rather than baseline
-    bool sameFolder = true;  // beside the source with the suffix, else into saveDir
+    bool sameFolder = true;    // beside the source with the suffix, else into saveDir
     wxString suffix = wxT("_res");
     wxString saveDir;
     MetadataMode metadata = MetadataMode::Keep;  // what of the source's EXIF an output carries

@@ -32,8 +32,10 @@ wxString damageText(const wxString& message) {
     wxString text = message;
     const int line = text.Find(wxT("', line "));
     const int colon = text.Find(wxT("': "));
-    if (line != wxNOT_FOUND) text = text.Mid(line + 3);
-    else if (colon != wxNOT_FOUND) text = text.Mid(colon + 3);
+    if (line != wxNOT_FOUND)
+        text = text.Mid(line + 3);
+    else if (colon != wxNOT_FOUND)
+        text = text.Mid(colon + 3);
     text.Trim();
     if (text.EndsWith(wxT("."))) text.RemoveLast();
     return text;
@@ -117,8 +119,10 @@ StoredSettings readStoredSettings(std::vector<wxString>& notes, bool keepDamaged
     for (const Setting& row : settingsTable()) {
         wxString value;
         if (!file->Read(row.key, &value)) continue;
-        if (isWritable(value)) stored[row.key] = value;
-        else unwritable = true;
+        if (isWritable(value))
+            stored[row.key] = value;
+        else
+            unwritable = true;
     }
     // The settings file class reports damaged lines as log messages.
     const bool nul = textHoldsNul();
@@ -126,8 +130,8 @@ StoredSettings readStoredSettings(std::vector<wxString>& notes, bool keepDamaged
     const wxString why = !damage.first().empty() ? damageText(damage.first())
                          : nul                   ? wxString(wxT("a NUL character"))
                                                  : wxString(wxT("a value that cannot be written back"));
-    wxString note = settingsFilePath() + wxT(" is damaged (") + why +
-                    wxT("); what could not be read is back to its default");
+    wxString note =
+        settingsFilePath() + wxT(" is damaged (") + why + wxT("); what could not be read is back to its default");
     if (keepDamaged) note += wxT("; ") + keepDamagedCopy();
     notes.push_back(note);
     return stored;

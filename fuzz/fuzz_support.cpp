@@ -57,8 +57,10 @@ wxString MemoryFile::path() const { return wxString::Format(wxT("/proc/self/fd/%
 std::vector<std::string> split(const std::uint8_t* data, std::size_t size, char separator) {
     std::vector<std::string> pieces(1);
     for (std::size_t i = 0; i < size; ++i) {
-        if (static_cast<char>(data[i]) == separator) pieces.emplace_back();
-        else pieces.back() += static_cast<char>(data[i]);
+        if (static_cast<char>(data[i]) == separator)
+            pieces.emplace_back();
+        else
+            pieces.back() += static_cast<char>(data[i]);
     }
     return pieces;
 }
@@ -83,9 +85,10 @@ std::string scratchFolder(const char* name) {
     const char* tmp = std::getenv("TMPDIR");
     const std::filesystem::path shm("/dev/shm");
     std::error_code error;
-    const std::filesystem::path base = tmp && *tmp                               ? std::filesystem::path(tmp)
-                                       : std::filesystem::is_directory(shm, error) ? shm
-                                                                                 : std::filesystem::temp_directory_path();
+    const std::filesystem::path base = tmp && *tmp ? std::filesystem::path(tmp)
+                                       : std::filesystem::is_directory(shm, error)
+                                           ? shm
+                                           : std::filesystem::temp_directory_path();
     std::string folder = (base / (std::string("pixloom-fuzz-") + name + "-XXXXXX")).string();
     if (!mkdtemp(folder.data())) broken("no scratch folder");
     scratchFolders.made.push_back(folder);

@@ -43,7 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<wxString> notes;
     const formats::ColourConversion conversion(profile, samples, notes);
     if (!conversion.active()) return 0;
-    if (samples == formats::Samples::Cmyk) convertCmyk(conversion);
-    else convertPicture(conversion, samples);
+    if (samples == formats::Samples::Cmyk)
+        convertCmyk(conversion);
+    else
+        convertPicture(conversion, samples);
     return 0;
 }

@@ -95,7 +95,7 @@ Bytes exifBlock(int orientation) {
     Bytes exif = {'I', 'I', 42, 0, 8, 0, 0, 0};
     auto u16 = [&](unsigned v) { exif.push_back(v & 0xff), exif.push_back(v >> 8); };
     auto u32 = [&](unsigned v) { u16(v & 0xffff), u16(v >> 16); };
-    u16(2);                                           // IFD0: two entries
+    u16(2);  // IFD0: two entries
     u16(0x112), u16(3), u32(1), u16(orientation), u16(0);
     u16(0x8825), u16(4), u32(1), u32(8 + 2 + 24 + 4);  // the GPS IFD right after
     u32(0);
@@ -130,8 +130,7 @@ Bytes jpeg(int width, int height, const JpegOptions& options) {
         marker.insert(marker.end(), options.exif.begin(), options.exif.end());
         jpeg_write_marker(&c, JPEG_APP0 + 1, marker.data(), unsigned(marker.size()));
     }
-    if (!options.profile.empty())
-        jpeg_write_icc_profile(&c, options.profile.data(), unsigned(options.profile.size()));
+    if (!options.profile.empty()) jpeg_write_icc_profile(&c, options.profile.data(), unsigned(options.profile.size()));
     Bytes pixels = samples(width, height, options.channels);
     for (int y = 0; y < height; ++y) {
         JSAMPROW row = &pixels[std::size_t(y) * width * options.channels];
@@ -172,8 +171,8 @@ Bytes png(int width, int height, const PngOptions& options) {
     if (!options.profile.empty())
         png_set_iCCP(png, info, "icc", PNG_COMPRESSION_TYPE_BASE, options.profile.data(),
                      png_uint_32(options.profile.size()));
-    if (!options.exif.empty()) png_set_eXIf_1(png, info, png_uint_32(options.exif.size()),
-                                               const_cast<png_bytep>(options.exif.data()));
+    if (!options.exif.empty())
+        png_set_eXIf_1(png, info, png_uint_32(options.exif.size()), const_cast<png_bytep>(options.exif.data()));
     png_write_info(png, info);
     const int channels = png_get_channels(png, info);
     const std::size_t rowBytes = (std::size_t(width) * channels * options.depth + 7) / 8;
@@ -198,9 +197,9 @@ struct TiffOptions {
 };
 
 int colourChannels(int photometric) {
-    return photometric == PHOTOMETRIC_SEPARATED ? 4
+    return photometric == PHOTOMETRIC_SEPARATED                                 ? 4
            : photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_YCBCR ? 3
-                                                                              : 1;
+                                                                                : 1;
 }
 
 // Each strip row or tile as libtiff sizes it, 8-bit interleaved samples as
@@ -209,16 +208,17 @@ void writeTiffSamples(TIFF* t, int width, int height, const TiffOptions& options
     const int planes = options.planes ? options.channels : 1;
     if (options.bits == 8 && planes == 1 && !options.tile) {
         Bytes pixels = samples(width, height, options.channels);
-        for (int y = 0; y < height; ++y)
-            TIFFWriteScanline(t, &pixels[std::size_t(y) * width * options.channels], y, 0);
+        for (int y = 0; y < height; ++y) TIFFWriteScanline(t, &pixels[std::size_t(y) * width * options.channels], y, 0);
         return;
     }
     Bytes block = samples(int(options.tile ? TIFFTileSize(t) : TIFFScanlineSize(t)), 1, 1);
     for (int plane = 0; plane < planes; ++plane)
         for (int y = 0; y < height; y += options.tile ? int(options.tile) : 1)
             for (int x = 0; x < (options.tile ? width : 1); x += options.tile ? int(options.tile) : 1) {
-                if (options.tile) TIFFWriteTile(t, block.data(), x, y, 0, uint16_t(plane));
-                else TIFFWriteScanline(t, block.data(), y, uint16_t(plane));
+                if (options.tile)
+                    TIFFWriteTile(t, block.data(), x, y, 0, uint16_t(plane));
+                else
+                    TIFFWriteScanline(t, block.data(), y, uint16_t(plane));
             }
 }
 
@@ -381,7 +381,8 @@ void textSeeds() {
         "[Size]\noptSize=Other\nspnWidth=800\nspnHeight=600\nselUnits=%\nchkFixRatio=0\n"
         "[Method]\noptMethod=LCD(max)\nchkLinear=1\n[Filetype]\noptFiletype=JPEG\nspnQuality=85\ncmbLimit=200\n"
         "[Saveto]\noptDst=Other Folder\ntxtSuffix=_small\ntxtSaveDir=/tmp/out\n");
-    put("settings", "damaged", "[Size]\noptSize = 1024x768\n[Method\noptMethod=\"Nearest\"\n[Saveto]\ntxtSuffix= \\t-x \n");
+    put("settings", "damaged",
+        "[Size]\noptSize = 1024x768\n[Method\noptMethod=\"Nearest\"\n[Saveto]\ntxtSuffix= \\t-x \n");
     put("settings", "empty", "");
     put("settings", "coding", "[Filetype]\noptFiletype=JPEG\ncmbLimit=200\nchkProgressive=1\nspnMinQuality=60\n");
 
@@ -393,11 +394,13 @@ void textSeeds() {
     put("batch_options", "sizes", withNuls("--size\00064x64\0--size=20x10\0--suffix\0_{w}x{h}\0--only-reduce\0a.png"));
     put("batch_options", "tree", withNuls("--out\0/tmp\0--keep-tree\0--keep-dates\0--suffix\0_{size}\0photos"));
 
-    put("output_naming", "beside", "\x01\n_res\n\nphotos/cat.png\ncat.png\ncat_res.png\ncat_res-2.png\nimg2.jpg\nimg10.jpg\n");
+    put("output_naming", "beside",
+        "\x01\n_res\n\nphotos/cat.png\ncat.png\ncat_res.png\ncat_res-2.png\nimg2.jpg\nimg10.jpg\n");
     put("output_naming", "other", "\x04\n\n/tmp/out\n/tmp/out/cat.jpg\na.bmp\na_res.bmp\nA-3.BMP\n");
     put("output_naming", "here", "\x0a\n-x\n\n../a.b.c\nx.jpg\nx_res.png\nx_res-02.png\n.png\n");
-    put("output_naming", "sized", "\x73\n_{w}x{h}\n/tmp/out\nphotos/2024/cat.png\ncat.png\ncat_300x200.png\ncat_{w}.png\n"
-                                  "cat_1x2-2.png\n");
+    put("output_naming", "sized",
+        "\x73\n_{w}x{h}\n/tmp/out\nphotos/2024/cat.png\ncat.png\ncat_300x200.png\ncat_{w}.png\n"
+        "cat_1x2-2.png\n");
 }
 
 }  // namespace

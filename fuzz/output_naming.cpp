@@ -84,7 +84,8 @@ void checkListing(const wxArrayString& listed, const wxArrayString& walked, cons
         if (!naming.sameFolder || naming.suffix.empty()) continue;
         const wxString name = wxFileName(path).GetFullName();
         for (const wxString& other : walked) {
-            const wxString output = wxFileName(other).GetName() + expandSuffix(naming.suffix, naming.size) + naming.extension;
+            const wxString output =
+                wxFileName(other).GetName() + expandSuffix(naming.suffix, naming.size) + naming.extension;
             if (isImageFilePath(other) && isNameOrVariant(name, output))
                 fuzzing::broken("an earlier output listed as a source");
         }
@@ -126,8 +127,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const FileType type = fileTypes()[(flags >> 1) % fileTypes().size()].type;
     // Flag 16: sub-folders kept; the output's size from the flags' upper bits.
     const int side = static_cast<int>((flags >> 5) + 1) * 300;
-    const OutputNaming naming{(flags & 1) != 0, fileName(lines[1]), fileName(lines[2]), infoOf(type).extension,
-                              (flags & 16) != 0, {side, side / 2 + 1, (flags & 32) ? wxT("50%") : wxT("1920x1080")}};
+    const OutputNaming naming{(flags & 1) != 0,   fileName(lines[1]),
+                              fileName(lines[2]), infoOf(type).extension,
+                              (flags & 16) != 0,  {side, side / 2 + 1, (flags & 32) ? wxT("50%") : wxT("1920x1080")}};
     checkPlaceholders(naming);
     const wxString source = fileName(lines[3]);
     checkOutputPath(source, naming);

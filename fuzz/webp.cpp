@@ -9,6 +9,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!(size >= 12 && fuzzing::startsWith(data, size, "RIFF", 4) && fuzzing::startsWith(data + 8, size - 8, "WEBP", 4))) return -1;
+    if (!(size >= 12 && fuzzing::startsWith(data, size, "RIFF", 4) &&
+          fuzzing::startsWith(data + 8, size - 8, "WEBP", 4)))
+        return -1;
     return fuzzing::decodeSource(data, size);
 }

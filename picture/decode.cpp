@@ -66,8 +66,7 @@ unsigned char* allocate(DecodedPicture& picture, long long width, long long heig
         return nullptr;
     }
     auto* buffer = static_cast<unsigned char*>(std::malloc(std::max<std::size_t>(bytes, 1)));
-    if (!buffer)
-        picture.error = wxString::Format(wxT("not enough memory for a %lldx%lld picture"), width, height);
+    if (!buffer) picture.error = wxString::Format(wxT("not enough memory for a %lldx%lld picture"), width, height);
     return buffer;
 }
 
@@ -163,11 +162,16 @@ DecodedPicture decodePicture(const wxString& path, const DecodeOptions& options,
     const std::size_t read = std::fread(magic, 1, sizeof magic, file.get());
     std::rewind(file.get());
     const Source source{file.get(), options};
-    if (read >= 2 && isJpeg(magic)) decodeJpeg(source, picture, spent);
-    else if (read >= 4 && isPng(magic)) decodePng(source, picture, spent);
-    else if (read == sizeof magic && isWebpFile(magic)) decodeWebpFile(source, picture, spent);
-    else if (read >= 4 && isTiff(magic)) decodeTiff(source, picture, spent);
-    else decodeWithToolkit(source, picture, spent);
+    if (read >= 2 && isJpeg(magic))
+        decodeJpeg(source, picture, spent);
+    else if (read >= 4 && isPng(magic))
+        decodePng(source, picture, spent);
+    else if (read == sizeof magic && isWebpFile(magic))
+        decodeWebpFile(source, picture, spent);
+    else if (read >= 4 && isTiff(magic))
+        decodeTiff(source, picture, spent);
+    else
+        decodeWithToolkit(source, picture, spent);
     if (!picture.error.empty()) picture.fail(picture.error);
     if (times) *times = spent;
     return picture;

@@ -22,8 +22,7 @@ const FileTypeInfo& infoOf(FileType type) {
     return fileTypes().front();
 }
 
-wxString encodePicture(const RgbPicture& picture, FileType type, const EncodeOptions& options,
-                       std::vector<char>& out) {
+wxString encodePicture(const RgbPicture& picture, FileType type, const EncodeOptions& options, std::vector<char>& out) {
     out.clear();
     if (!picture.pixels || picture.width < 1 || picture.height < 1) return wxT("there is no picture to write");
     const auto width = static_cast<std::size_t>(picture.width), height = static_cast<std::size_t>(picture.height);

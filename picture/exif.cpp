@@ -63,10 +63,10 @@ bool photosOwn(unsigned tag) {
         0x010e, 0x010f, 0x0110, 0x0132, 0x013b, 0x8298,  // ImageDescription, Make, Model, DateTime, Artist, Copyright
         0x829a, 0x829d, 0x8822,                          // ExposureTime, FNumber, ExposureProgram
         0x8827, 0x8830, 0x8831, 0x8832, 0x8833, 0x8834, 0x8835,  // ISO and the other sensitivities
-        0x9000,                          // ExifVersion
-        0x9003, 0x9004,                  // DateTimeOriginal, DateTimeDigitized
-        0x9010, 0x9011, 0x9012,          // OffsetTime, OffsetTimeOriginal, OffsetTimeDigitized
-        0x9290, 0x9291, 0x9292,          // SubSecTime, SubSecTimeOriginal, SubSecTimeDigitized
+        0x9000,                                                  // ExifVersion
+        0x9003, 0x9004,                                          // DateTimeOriginal, DateTimeDigitized
+        0x9010, 0x9011, 0x9012,                                  // OffsetTime, OffsetTimeOriginal, OffsetTimeDigitized
+        0x9290, 0x9291, 0x9292,                                  // SubSecTime, SubSecTimeOriginal, SubSecTimeDigitized
         0x9201, 0x9202, 0x9203, 0x9204,  // ShutterSpeedValue, ApertureValue, BrightnessValue, ExposureBiasValue
         0x9205, 0x9206, 0x9207, 0x9208,  // MaxApertureValue, SubjectDistance, MeteringMode, LightSource
         0x9209, 0x920a,                  // Flash, FocalLength
@@ -184,8 +184,7 @@ void dropThumbnail(Exif& exif) {
 void filterTags(Exif& exif, MetadataMode mode) {
     dropThumbnail(exif);
     removeEntries(exif.data->ifd[EXIF_IFD_INTEROPERABILITY], [](unsigned) { return true; });
-    if (mode != MetadataMode::All)
-        removeEntries(exif.data->ifd[EXIF_IFD_GPS], [](unsigned) { return true; });
+    if (mode != MetadataMode::All) removeEntries(exif.data->ifd[EXIF_IFD_GPS], [](unsigned) { return true; });
     for (ExifIfd ifd : {EXIF_IFD_0, EXIF_IFD_EXIF})
         removeEntries(exif.data->ifd[ifd], [mode](unsigned tag) {
             return rewritten(tag) || describesSourcePixels(tag) || (mode != MetadataMode::All && !photosOwn(tag));
@@ -236,9 +235,12 @@ public:
     bool header(std::uint32_t& first) {
         unsigned char head[8];
         if (!read(0, sizeof head, head)) return false;
-        if (std::memcmp(head, "II*\0", 4) == 0) order = EXIF_BYTE_ORDER_INTEL;
-        else if (std::memcmp(head, "MM\0*", 4) == 0) order = EXIF_BYTE_ORDER_MOTOROLA;
-        else return false;
+        if (std::memcmp(head, "II*\0", 4) == 0)
+            order = EXIF_BYTE_ORDER_INTEL;
+        else if (std::memcmp(head, "MM\0*", 4) == 0)
+            order = EXIF_BYTE_ORDER_MOTOROLA;
+        else
+            return false;
         first = u32(head + 4);
         return true;
     }
@@ -268,8 +270,10 @@ void loadEntry(TiffReader& file, const unsigned char* entry, Exif& exif, ExifIfd
     if (unit == 0 || count == 0 || count > tiffReadBudget / unit || describesSourcePixels(tag)) return;
     const std::size_t size = unit * count;
     Bytes value(size);
-    if (size <= 4) std::memcpy(value.data(), entry + 8, size);
-    else if (!file.read(file.u32(entry + 8), size, value.data())) return;
+    if (size <= 4)
+        std::memcpy(value.data(), entry + 8, size);
+    else if (!file.read(file.u32(entry + 8), size, value.data()))
+        return;
     putEntry(exif, ifd, tag, format, count, value.data());
 }
 
@@ -284,9 +288,12 @@ SubDirectories loadDirectory(TiffReader& file, std::uint32_t offset, Exif& exif,
     for (std::size_t i = 0; i < count; ++i) {
         const unsigned char* entry = table.data() + 12 * i;
         const unsigned tag = file.u16(entry);
-        if (tag == EXIF_TAG_EXIF_IFD_POINTER) pointed.exif = file.u32(entry + 8);
-        else if (tag == EXIF_TAG_GPS_INFO_IFD_POINTER) pointed.gps = file.u32(entry + 8);
-        else if (tag != EXIF_TAG_INTEROPERABILITY_IFD_POINTER) loadEntry(file, entry, exif, ifd);
+        if (tag == EXIF_TAG_EXIF_IFD_POINTER)
+            pointed.exif = file.u32(entry + 8);
+        else if (tag == EXIF_TAG_GPS_INFO_IFD_POINTER)
+            pointed.gps = file.u32(entry + 8);
+        else if (tag != EXIF_TAG_INTEROPERABILITY_IFD_POINTER)
+            loadEntry(file, entry, exif, ifd);
     }
     return pointed;
 }
@@ -342,8 +349,10 @@ ExifOrientation readExifOrientation(const std::vector<unsigned char>& exif) {
                           ? exif_get_short(entry->data, exif_data_get_byte_order(parsed.data))
                           : 0;
     orientation.stored = value;
-    if (value >= 1 && value <= 8) orientation.value = value;
-    else orientation.outOfRange = true;
+    if (value >= 1 && value <= 8)
+        orientation.value = value;
+    else
+        orientation.outOfRange = true;
     return orientation;
 }
 

@@ -12,9 +12,18 @@ using Bytes = std::vector<unsigned char>;
 using Range = std::pair<std::size_t, std::size_t>;  // [first, last): bytes of the data
 
 enum : unsigned {
-    orientationTag = 0x0112, softwareTag = 0x0131, exifPointer = 0x8769, interopPointer = 0xa005,
-    exifVersionTag = 0x9000, colourSpaceTag = 0xa001, widthTag = 0xa002, heightTag = 0xa003,
-    stripOffsets = 0x0111, stripByteCounts = 0x0117, thumbnailOffset = 0x0201, thumbnailLength = 0x0202,
+    orientationTag = 0x0112,
+    softwareTag = 0x0131,
+    exifPointer = 0x8769,
+    interopPointer = 0xa005,
+    exifVersionTag = 0x9000,
+    colourSpaceTag = 0xa001,
+    widthTag = 0xa002,
+    heightTag = 0xa003,
+    stripOffsets = 0x0111,
+    stripByteCounts = 0x0117,
+    thumbnailOffset = 0x0201,
+    thumbnailLength = 0x0202,
 };
 enum : unsigned { asciiType = 2, shortType = 3, longType = 4, undefinedType = 7, ifdType = 13 };
 constexpr std::size_t maxEntries = 1024;
@@ -40,9 +49,12 @@ public:
 
     bool header() {
         if (data.size() < 8) return false;
-        if (std::memcmp(data.data(), "II*\0", 4) == 0) motorola = false;
-        else if (std::memcmp(data.data(), "MM\0*", 4) == 0) motorola = true;
-        else return false;
+        if (std::memcmp(data.data(), "II*\0", 4) == 0)
+            motorola = false;
+        else if (std::memcmp(data.data(), "MM\0*", 4) == 0)
+            motorola = true;
+        else
+            return false;
         return true;
     }
 
@@ -73,9 +85,8 @@ public:
         return true;
     }
     std::uint32_t next(const Range& table) const {
-        return table.second - table.first >= 6 && (table.second - table.first - 6) % 12 == 0
-                   ? get(table.second - 4, 4)
-                   : 0;
+        return table.second - table.first >= 6 && (table.second - table.first - 6) % 12 == 0 ? get(table.second - 4, 4)
+                                                                                             : 0;
     }
 
     // The bytes an entry's value takes outside the entry; empty when it is
@@ -103,8 +114,10 @@ public:
         put(entry.bytes, tag, 2);
         put(entry.bytes + 2, type, 2);
         put(entry.bytes + 4, count, 4);
-        if (type == shortType && count == 1) put(entry.bytes + 8, value, 2);
-        else put(entry.bytes + 8, value, 4);
+        if (type == shortType && count == 1)
+            put(entry.bytes + 8, value, 2);
+        else
+            put(entry.bytes + 8, value, 4);
         return entry;
     }
 

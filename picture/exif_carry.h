@@ -17,5 +17,5 @@ bool describesSourcePixels(unsigned tag);
 // source's pixels, the interoperability IFD and the blocks that may hold a
 // picture of the source (the thumbnail, Photoshop, IPTC and XMP) left out,
 // their bytes zeroed. Empty when the directories cannot be read.
-std::vector<unsigned char> carriedExif(const std::vector<unsigned char>& tiff, std::size_t width,
-                                       std::size_t height, const std::string& software);
+std::vector<unsigned char> carriedExif(const std::vector<unsigned char>& tiff, std::size_t width, std::size_t height,
+                                       const std::string& software);

@@ -266,8 +266,11 @@ void decodeJpeg(const Source& source, DecodedPicture& picture, DecodeTimes& time
     if (conversion.active()) {
         const std::size_t pixels = std::size_t(width) * std::size_t(height);
         const unsigned char* in = samples == Samples::Rgb ? picture.pixels : jpeg->side;
-        conversion.apply(in, samples == Samples::Rgb ? 3 : samples == Samples::Grey ? 1 : 4, picture.pixels, pixels,
-                         source.threads());
+        conversion.apply(in,
+                         samples == Samples::Rgb    ? 3
+                         : samples == Samples::Grey ? 1
+                                                    : 4,
+                         picture.pixels, pixels, source.threads());
     }
     jpeg.reset();
     if (throughSide && !orientPicture(picture, orientation, source.threads()))

@@ -21,8 +21,10 @@ public:
         previous = mainThread ? wxLog::SetActiveTarget(this) : wxLog::SetThreadActiveTarget(this);
     }
     ~LogCapture() override {
-        if (mainThread) wxLog::SetActiveTarget(previous);
-        else wxLog::SetThreadActiveTarget(previous);
+        if (mainThread)
+            wxLog::SetActiveTarget(previous);
+        else
+            wxLog::SetThreadActiveTarget(previous);
         wxLog::EnableLogging(wasEnabled);
         current = outer;
     }
@@ -36,8 +38,10 @@ public:
 
 protected:
     void DoLogRecord(wxLogLevel level, const wxString& text, const wxLogRecordInfo&) override {
-        if (level <= wxLOG_Error && firstError.empty()) firstError = text;
-        else if (level == wxLOG_Warning && firstWarning.empty()) firstWarning = text;
+        if (level <= wxLOG_Error && firstError.empty())
+            firstError = text;
+        else if (level == wxLOG_Warning && firstWarning.empty())
+            firstWarning = text;
     }
 
 private:

@@ -15,13 +15,13 @@
 #include <vector>
 
 // A source picture as pixloom reduces it: upright, opaque, in sRGB.
-struct DecodedPicture {  // move-only; frees pixels unless released
+struct DecodedPicture {               // move-only; frees pixels unless released
     unsigned char* pixels = nullptr;  // malloc'd packed RGB, 3*width*height bytes, rows top to bottom
     int width = 0, height = 0;
-    wxString error;               // empty when decoded; else a short reason a user understands
-    std::vector<wxString> notes;  // one-line remarks for standard error (e.g. a rejected profile), no file name
+    wxString error;                   // empty when decoded; else a short reason a user understands
+    std::vector<wxString> notes;      // one-line remarks for standard error (e.g. a rejected profile), no file name
     std::vector<unsigned char> exif;  // the source's EXIF from its TIFF header on; empty when it has none
-    bool damaged = false;  // decoded, but from data partly missing or corrupt: parts are made up
+    bool damaged = false;             // decoded, but from data partly missing or corrupt: parts are made up
 
     DecodedPicture() = default;
     DecodedPicture(DecodedPicture&& other) noexcept;

@@ -152,7 +152,8 @@ void decodePng(const Source& source, DecodedPicture& picture, DecodeTimes& times
     picture.width = static_cast<int>(header.width);
     picture.height = static_cast<int>(header.height);
     reader.rows = allocate(picture, header.width, header.passes > 1 ? header.height : 1, header.channels);
-    if (!reader.rows || !readRows(reader, header, picture)) return picture.fail(reader.rows ? reader.reason() : picture.error);
+    if (!reader.rows || !readRows(reader, header, picture))
+        return picture.fail(reader.rows ? reader.reason() : picture.error);
     if (header.passes > 1) makeRgb(header, reader.rows, picture);
     picture.exif = exifOf(reader.png, reader.info);  // before the picture or after it
     times.samples = millisecondsSince(start);

@@ -20,7 +20,7 @@ constexpr std::size_t kMaxDimension = 0x7fffffff;            // PNG stores sizes
 constexpr std::size_t kMaxChunkData = std::size_t{1} << 30;  // PNG allows up to 2^31 - 1
 constexpr std::size_t kMaxThreads = 64;
 constexpr std::size_t kInflateScratch = std::size_t{64} << 10;
-constexpr std::size_t kEmptyStoredBlock = 5;  // at most one byte of header bits, then LEN and NLEN
+constexpr std::size_t kEmptyStoredBlock = 5;             // at most one byte of header bits, then LEN and NLEN
 constexpr std::size_t kZlibStep = std::size_t{1} << 30;  // zlib counts bytes in unsigned int
 constexpr std::size_t kFlushRoom = 64;
 // Run lengths leaving more than this part of a piece: noise, which matches
@@ -70,7 +70,8 @@ std::uint64_t filterWith(const std::uint8_t* x, const std::uint8_t* up, std::siz
     constexpr std::size_t kBlock = std::size_t{1} << 24;  // 2^24 weights of at most 128 fit 32 bits
     std::uint64_t sum = 0;
     const std::size_t head = std::min(n, kBytesPerPixel);
-    for (std::size_t i = 0; i < head; ++i) sum += weight(out[i] = static_cast<std::uint8_t>(x[i] - predict(0, up[i], 0)));
+    for (std::size_t i = 0; i < head; ++i)
+        sum += weight(out[i] = static_cast<std::uint8_t>(x[i] - predict(0, up[i], 0)));
     for (std::size_t start = head; start < n; start += kBlock) {
         std::uint32_t part = 0;
         for (std::size_t i = start, end = std::min(n, start + kBlock); i < end; ++i) {
@@ -236,7 +237,8 @@ bool PieceEncoder::runLength(std::vector<std::uint8_t>& bytes, bool last) {
 bool PieceEncoder::deflateIfSmaller(std::vector<std::uint8_t>& bytes, std::size_t begin, bool last) {
     const std::size_t bound = libdeflate_deflate_compress_bound(compressor_.get(), raw_.size());
     deflated_.resize(bound);
-    const std::size_t size = libdeflate_deflate_compress(compressor_.get(), raw_.data(), raw_.size(), deflated_.data(), bound);
+    const std::size_t size =
+        libdeflate_deflate_compress(compressor_.get(), raw_.data(), raw_.size(), deflated_.data(), bound);
     if (size == 0) return false;
     const std::size_t held = bytes.size() - begin;
     if (held != 0 && size + kEmptyStoredBlock >= held) return true;
@@ -339,7 +341,8 @@ public:
         if (index == 0) putZlibHeader(piece.bytes.data(), layout_.level);
         adler_ = index == 0 ? piece.adler : adler32_combine(adler_, piece.adler, static_cast<z_off_t>(piece.rawBytes));
         if (index + 1 == layout_.pieces)
-            for (int shift = 24; shift >= 0; shift -= 8) piece.bytes.push_back(static_cast<std::uint8_t>(adler_ >> shift));
+            for (int shift = 24; shift >= 0; shift -= 8)
+                piece.bytes.push_back(static_cast<std::uint8_t>(adler_ >> shift));
         for (std::size_t at = 0; at < piece.bytes.size(); at += kMaxChunkData)
             appendChunk(out_, "IDAT", piece.bytes.data() + at, std::min(kMaxChunkData, piece.bytes.size() - at));
     }
@@ -361,7 +364,10 @@ public:
     ~ThreadGroup() {
         for (auto& thread : threads_) thread.join();
     }
-    template <class Work> void start(Work work) { threads_.emplace_back(std::move(work)); }
+    template <class Work>
+    void start(Work work) {
+        threads_.emplace_back(std::move(work));
+    }
 
 private:
     std::vector<std::thread> threads_;
@@ -415,16 +421,16 @@ wxString encodePieces(const Layout& layout, std::vector<char>& out, const Cancel
 }  // namespace
 
 wxString encodePng(const std::uint8_t* rgb, std::size_t width, std::size_t height,
-                   const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                   const CancelToken& cancel, int threads) {
+                   const std::vector<std::uint8_t>& exif, std::vector<char>& out, const CancelToken& cancel,
+                   int threads) {
     PngSettings settings;
     settings.threads = threads;
     return encodePngWith(rgb, width, height, exif, out, cancel, settings);
 }
 
 wxString encodePngWith(const std::uint8_t* rgb, std::size_t width, std::size_t height,
-                       const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                       const CancelToken& cancel, const PngSettings& settings) {
+                       const std::vector<std::uint8_t>& exif, std::vector<char>& out, const CancelToken& cancel,
+                       const PngSettings& settings) {
     out.clear();
     wxString reason = checkSize(rgb, width, height, exif);
     if (!reason.empty()) return reason;

@@ -41,10 +41,10 @@ struct PngSettings {
 // not empty. cancel is asked between pieces. Returns an empty string on success, else a short reason a user
 // understands ("abandoned" when cancel was requested); out is then empty.
 wxString encodePng(const std::uint8_t* rgb, std::size_t width, std::size_t height,
-                   const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                   const CancelToken& cancel = {}, int threads = 1);
+                   const std::vector<std::uint8_t>& exif, std::vector<char>& out, const CancelToken& cancel = {},
+                   int threads = 1);
 
 // The same with every setting given; for the benchmark and the tests.
 wxString encodePngWith(const std::uint8_t* rgb, std::size_t width, std::size_t height,
-                       const std::vector<std::uint8_t>& exif, std::vector<char>& out,
-                       const CancelToken& cancel, const PngSettings& settings);
+                       const std::vector<std::uint8_t>& exif, std::vector<char>& out, const CancelToken& cancel,
+                       const PngSettings& settings);

@@ -139,9 +139,8 @@ bool stillWanted(bool wanted, wxString& reason) {
 
 }  // namespace
 
-wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& path,
-                             const CancelToken& cancel, const std::function<bool()>& commit,
-                             const FileTimes* times) {
+wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& path, const CancelToken& cancel,
+                             const std::function<bool()>& commit, const FileTimes* times) {
     const std::string target = nativePath(path);
     // Replacing by rename would get past a write-protected file; writing in
     // place would not, and the user protected it for a reason.

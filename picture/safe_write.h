@@ -24,8 +24,7 @@
 // the file's before it takes its name. Returns an empty string on success,
 // else the reason.
 using FileTimes = std::array<timespec, 2>;
-wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& path,
-                             const CancelToken& cancel = {},
+wxString writeFileAtomically(const std::vector<char>& bytes, const wxString& path, const CancelToken& cancel = {},
                              const std::function<bool()>& commit = nullptr, const FileTimes* times = nullptr);
 
 // The bytes the operating system knows the path by.

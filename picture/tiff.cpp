@@ -94,9 +94,7 @@ struct Layout {
     uint32_t blockWidth = 0, blockHeight = 0;  // a tile's, or a strip's (the picture's width)
     unsigned char palette[256][3] = {};
 
-    int channels() const {
-        return colours == Colours::Rgb ? 3 : colours == Colours::Cmyk ? 4 : 1;
-    }
+    int channels() const { return colours == Colours::Rgb ? 3 : colours == Colours::Cmyk ? 4 : 1; }
     bool inPlanes() const { return planar == PLANARCONFIG_SEPARATE && samples > 1; }
     // The samples decoded of each pixel: its colours, then its alpha.
     int kept() const { return channels() + (alpha >= 0); }
@@ -192,8 +190,7 @@ wxString readLayout(TIFF* tiff, Layout& layout) {
         photometric = layout.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
     if (layout.width == 0 || layout.height == 0)
         return wxString::Format(wxT("damaged TIFF data (a %ux%u picture)"), layout.width, layout.height);
-    if (layout.samples > maxSamples)
-        return unsupported(wxString::Format(wxT("%u samples per pixel"), layout.samples));
+    if (layout.samples > maxSamples) return unsupported(wxString::Format(wxT("%u samples per pixel"), layout.samples));
     if (format == SAMPLEFORMAT_IEEEFP || format == SAMPLEFORMAT_COMPLEXIEEEFP)
         return unsupported(wxT("floating-point samples"));
     if (format == SAMPLEFORMAT_COMPLEXINT) return unsupported(wxT("complex samples"));
@@ -214,8 +211,8 @@ wxString readLayout(TIFF* tiff, Layout& layout) {
     if (layout.bits != 1 && layout.bits != 2 && layout.bits != 4 && layout.bits != 8 && layout.bits != 16)
         return unsupported(wxString::Format(wxT("%u-bit samples"), layout.bits));
     if (layout.samples < layout.channels())
-        return unsupported(wxString::Format(wxT("%u samples per pixel for %d colours"), layout.samples,
-                                            layout.channels()));
+        return unsupported(
+            wxString::Format(wxT("%u samples per pixel for %d colours"), layout.samples, layout.channels()));
     if (layout.colours == Colours::Palette) {
         if (layout.bits > 8) return unsupported(wxT("a 16-bit palette"));
         if (!readPalette(tiff, layout)) return damaged("a palette picture without a colour map");
@@ -225,7 +222,7 @@ wxString readLayout(TIFF* tiff, Layout& layout) {
 }
 
 Samples samplesOf(const Layout& layout) {
-    return layout.colours == Colours::Grey ? Samples::Grey
+    return layout.colours == Colours::Grey   ? Samples::Grey
            : layout.colours == Colours::Cmyk ? Samples::Cmyk
                                              : Samples::Rgb;
 }
@@ -235,8 +232,8 @@ Samples samplesOf(const Layout& layout) {
 // nearest level (as libtiff's RGBA reader does for colour), fewer spread
 // over 0 to 255 unless they are palette indexes. 16-bit samples come in the
 // machine's byte order.
-void unpack(const unsigned char* in, int bits, std::size_t first, std::size_t stride, std::size_t count,
-            bool indexes, unsigned char* out, std::size_t step) {
+void unpack(const unsigned char* in, int bits, std::size_t first, std::size_t stride, std::size_t count, bool indexes,
+            unsigned char* out, std::size_t step) {
     if (bits == 8) {
         for (std::size_t i = 0, k = first; i < count; ++i, k += stride) out[i * step] = in[k];
     } else if (bits == 16) {
@@ -284,7 +281,8 @@ void convertRow(const Layout& layout, const unsigned char* in, std::size_t pixel
     const int alpha = layout.alpha >= 0 ? channels : -1;  // where kept() put it
     for (std::size_t p = 0; p < pixels; ++p, in += layout.kept()) {
         unsigned char c[4];
-        if (layout.colours == Colours::Palette) std::memcpy(c, layout.palette[in[0]], 3);
+        if (layout.colours == Colours::Palette)
+            std::memcpy(c, layout.palette[in[0]], 3);
         else
             for (int i = 0; i < channels; ++i) c[i] = in[i];
         if (cmyk || layout.minIsWhite)
@@ -293,11 +291,14 @@ void convertRow(const Layout& layout, const unsigned char* in, std::size_t pixel
         if (alpha >= 0)
             for (int i = 0; i < colours; ++i) c[i] = composite(c[i], in[alpha], layout.associated, cmyk);
         unsigned char* out = rgb + 3 * p;
-        if (cmyk && inks) std::memcpy(inks + 4 * p, c, 4);
+        if (cmyk && inks)
+            std::memcpy(inks + 4 * p, c, 4);
         else if (cmyk)
             for (int i = 0; i < 3; ++i) out[i] = static_cast<unsigned char>(c[i] * c[3] / 255);
-        else if (colours == 1) out[0] = out[1] = out[2] = c[0];
-        else std::memcpy(out, c, 3);
+        else if (colours == 1)
+            out[0] = out[1] = out[2] = c[0];
+        else
+            std::memcpy(out, c, 3);
     }
 }
 
@@ -349,8 +350,8 @@ struct TiffReader {
         std::size_t covered = 0;
         pictureByteCount(std::min(layout.blockWidth, layout.width), layout.bandHeight(), layout.samples * 2, covered);
         if (blockBytes <= 0 || std::size_t(blockBytes) / 4 > std::max<std::size_t>(covered, 16 << 20))
-            return wxString::Format(wxT("damaged TIFF data (blocks of %ux%u for a %ux%u picture)"),
-                                    layout.blockWidth, layout.blockHeight, layout.width, layout.height);
+            return wxString::Format(wxT("damaged TIFF data (blocks of %ux%u for a %ux%u picture)"), layout.blockWidth,
+                                    layout.blockHeight, layout.width, layout.height);
         // Plain 8-bit RGB goes straight into the picture.
         const bool plain = layout.plainRgb();
         Buffer raw(allocate(picture, blockBytes, 1, 1));
@@ -375,16 +376,19 @@ struct TiffReader {
 
     // A decoded block's rows: plain RGB straight into the picture, else
     // their kept samples into the band (null for plain RGB).
-    void placeBlock(const unsigned char* raw, std::size_t rowBytes, uint32_t rows, uint32_t x0, uint32_t y0,
-                    int plane, unsigned char* band) const {
+    void placeBlock(const unsigned char* raw, std::size_t rowBytes, uint32_t rows, uint32_t x0, uint32_t y0, int plane,
+                    unsigned char* band) const {
         const std::size_t pixels = std::min(layout.blockWidth, layout.width - x0);
         const std::size_t stride = std::size_t(layout.width) * layout.kept(), at = std::size_t(x0) * layout.kept();
         const bool indexes = plane == 0 && layout.colours == Colours::Palette;
         for (uint32_t r = 0; r < rows; ++r) {
             const unsigned char* in = raw + r * rowBytes;
-            if (!band) std::memcpy(rgbRow(y0 + r) + 3 * std::size_t(x0), in, 3 * pixels);
-            else if (!layout.inPlanes()) unpackPixels(layout, in, pixels, band + r * stride + at);
-            else unpack(in, layout.bits, 0, 1, pixels, indexes, band + r * stride + at + plane, layout.kept());
+            if (!band)
+                std::memcpy(rgbRow(y0 + r) + 3 * std::size_t(x0), in, 3 * pixels);
+            else if (!layout.inPlanes())
+                unpackPixels(layout, in, pixels, band + r * stride + at);
+            else
+                unpack(in, layout.bits, 0, 1, pixels, indexes, band + r * stride + at + plane, layout.kept());
         }
     }
 
@@ -430,7 +434,6 @@ struct TiffReader {
         return wxString();
     }
 
-
     wxString read() const {
         if (layout.colours == Colours::Other) return readThroughRgba();
         if (layout.tiled || layout.inPlanes()) return readBlocks();
@@ -451,8 +454,8 @@ Bytes profileOf(TIFF* tiff) {
 void noteOrientationRefused(TiffMessages& messages, std::vector<wxString>& notes) {
     unsigned value = 0;
     if (std::sscanf(messages.error.c_str(), "Bad value %u for \"Orientation\" tag", &value) != 1) return;
-    notes.push_back(wxString::Format(wxT("TIFF orientation %u is not one of 1 to 8: the picture is used as stored"),
-                                     value));
+    notes.push_back(
+        wxString::Format(wxT("TIFF orientation %u is not one of 1 to 8: the picture is used as stored"), value));
     messages.error.clear();
 }
 

@@ -111,8 +111,8 @@ wxString gifDamage(std::FILE* file) {
     if (image.width == 0 || image.height == 0)
         return wxString::Format(wxT("damaged GIF data (a %lldx%lld picture)"), image.width, image.height);
     if (image.width * image.height > maxGifPixelsPerByte * bytes)
-        return wxString::Format(wxT("damaged GIF data (a %lldx%lld picture in %lld bytes)"), image.width,
-                                image.height, bytes);
+        return wxString::Format(wxT("damaged GIF data (a %lldx%lld picture in %lld bytes)"), image.width, image.height,
+                                bytes);
     if (image.codeSize > maxGifCodeSize)
         return wxString::Format(wxT("damaged GIF data (LZW code size %d)"), image.codeSize);
     if (image.codeSize >= 0 && !image.dataComplete) return wxT("damaged GIF data (cut short)");

@@ -21,9 +21,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-wxString sizeText(std::size_t width, std::size_t height) {
-    return wxString::Format(wxT("%zux%zu"), width, height);
-}
+wxString sizeText(std::size_t width, std::size_t height) { return wxString::Format(wxT("%zux%zu"), width, height); }
 
 wxString decodeFailure(VP8StatusCode status) {
     switch (status) {
@@ -307,8 +305,10 @@ WebpPicture decodeWebp(const unsigned char* data, std::size_t size, std::size_t 
     picture.profile = chunk(demuxer.get(), "ICCP");
     picture.exif = withoutExifPrefix(chunk(demuxer.get(), "EXIF"));
     demuxer.reset();
-    if (animated) decodeFirstFrame(whole, picture);
-    else decodeStill(whole, picture);
+    if (animated)
+        decodeFirstFrame(whole, picture);
+    else
+        decodeStill(whole, picture);
     if (!picture.pixels) {
         picture.width = picture.height = 0;
         picture.profile.clear();
@@ -318,8 +318,7 @@ WebpPicture decodeWebp(const unsigned char* data, std::size_t size, std::size_t 
 }
 
 wxString encodeWebp(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
-                    const std::vector<unsigned char>& exif, std::vector<char>& bytes,
-                    const CancelToken& cancel) {
+                    const std::vector<unsigned char>& exif, std::vector<char>& bytes, const CancelToken& cancel) {
     wxString reason;
     const std::shared_ptr<Encoding> job = encodeRgb(rgb, width, height, quality, cancel, reason);
     if (!job) return reason;

@@ -62,6 +62,4 @@ WebpPicture decodeWebp(const unsigned char* data, std::size_t size, std::size_t 
 // first and then at each of its progress reports, stopping at the first
 // that says so.
 wxString encodeWebp(const unsigned char* rgb, std::size_t width, std::size_t height, int quality,
-                    const std::vector<unsigned char>& exif, std::vector<char>& bytes,
-                    const CancelToken& cancel = {});
-
+                    const std::vector<unsigned char>& exif, std::vector<char>& bytes, const CancelToken& cancel = {});

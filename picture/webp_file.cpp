@@ -23,8 +23,7 @@ bool readWhole(const Source& source, Bytes& bytes, DecodedPicture& picture) {
         picture.error = wxT("cannot read the file");
         return false;
     }
-    const std::uint64_t riffSize =
-        std::uint64_t(head[4]) | head[5] << 8 | head[6] << 16 | std::uint64_t(head[7]) << 24;
+    const std::uint64_t riffSize = std::uint64_t(head[4]) | head[5] << 8 | head[6] << 16 | std::uint64_t(head[7]) << 24;
     const std::uint64_t fileSize = std::uint64_t(std::max<off_t>(status.st_size, sizeof head));
     bytes.resize(static_cast<std::size_t>(std::min(riffSize + 8, fileSize)));
     std::copy(head, head + sizeof head, bytes.begin());

@@ -33,14 +33,13 @@ struct RgbPicture {
 
 // What an encoding is asked for beyond the picture.
 struct EncodeOptions {
-    int quality = 90;                  // lossy types
-    std::vector<unsigned char> exif;   // from the TIFF header on; written where the type carries it
-    CancelToken cancel;                // asked while encoding: requested gives the encoding up
-    int threads = 0;                   // cores the encoder may use; 0: the engine's count
-    bool progressive = false;          // JPEG: progressive scans instead of one baseline scan
+    int quality = 90;                 // lossy types
+    std::vector<unsigned char> exif;  // from the TIFF header on; written where the type carries it
+    CancelToken cancel;               // asked while encoding: requested gives the encoding up
+    int threads = 0;                  // cores the encoder may use; 0: the engine's count
+    bool progressive = false;         // JPEG: progressive scans instead of one baseline scan
 };
 
 // Encodes the picture into out. Returns an empty string on success, else
 // the reason ("abandoned" when it was given up).
-wxString encodePicture(const RgbPicture& picture, FileType type, const EncodeOptions& options,
-                       std::vector<char>& out);
+wxString encodePicture(const RgbPicture& picture, FileType type, const EncodeOptions& options, std::vector<char>& out);

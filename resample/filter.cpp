@@ -12,7 +12,6 @@
 #include <thread>
 #include <utility>
 
-
 namespace resample {
 namespace {
 
@@ -42,8 +41,7 @@ void supportRange(double offset, const PassGeometry& g, long long& low, long lon
 // Appends the weights of taps low..high of one output line, leaving out the
 // zero weights at both ends (a zero weight adds nothing to any sum).
 template <class Argument>
-TapSpan appendSpan(long long centre, long long low, long long high, Argument argument,
-                   std::vector<double>& weights) {
+TapSpan appendSpan(long long centre, long long low, long long high, Argument argument, std::vector<double>& weights) {
     TapSpan span;
     span.weightOffset = weights.size();
     span.first = centre + low;
@@ -90,8 +88,7 @@ PassGeometry verticalGeometry(long long source, long long target, double softnes
     return g;
 }
 
-PassGeometry horizontalGeometry(long long source, long long target, int widening,
-                                double softness) {
+PassGeometry horizontalGeometry(long long source, long long target, int widening, double softness) {
     PassGeometry g;
     g.source = source;
     g.target = target;
@@ -295,8 +292,8 @@ void verticalLine(const VerticalJob& job, StripCache& cache, long long y, std::s
 }
 
 // Output lines y and y + 1 of one strip together, when both have taps.
-bool verticalLinePair(const VerticalJob& job, StripCache& cache, long long y, std::size_t offset,
-                      std::size_t length, const double** rows) {
+bool verticalLinePair(const VerticalJob& job, StripCache& cache, long long y, std::size_t offset, std::size_t length,
+                      const double** rows) {
     const TapSpan& one = job.table.spans[y];
     const TapSpan& two = job.table.spans[y + 1];
     if (one.weightSum == 0 || two.weightSum == 0) return false;
@@ -336,9 +333,7 @@ bool verticalRows(const VerticalJob& job, StripCache& cache, std::size_t lanes, 
 
 // Bands of output rows per thread: enough for a slowed thread's share to be
 // taken over, few enough that re-reading the rows two bands share is cheap.
-long long rowsPerPiece(long long rows, int threads) {
-    return std::max(16LL, rows / (8LL * std::max(1, threads)));
-}
+long long rowsPerPiece(long long rows, int threads) { return std::max(16LL, rows / (8LL * std::max(1, threads))); }
 
 // Horizontal pass -----------------------------------------------------------
 
@@ -407,8 +402,8 @@ void horizontalBlock(const HorizontalJob& job, long long firstRow, double* block
 // go to rowsFor(firstRow, scratch), where scratch is the thread's own
 // scratchBytes, then done(out, firstRow, rowCount) is called.
 template <class RowsFor, class Done>
-bool horizontalBlocks(const HorizontalJob& job, std::size_t scratchBytes, const CancelToken& cancel,
-                      int threads, RowsFor rowsFor, Done done) {
+bool horizontalBlocks(const HorizontalJob& job, std::size_t scratchBytes, const CancelToken& cancel, int threads,
+                      RowsFor rowsFor, Done done) {
     std::atomic<bool> failed{false};
     long long blocks = (job.rows + kBlockRows - 1) / kBlockRows;
     parallelPieces(blocks, 1, threads, [&](PieceQueue& queue) {
@@ -436,12 +431,11 @@ bool horizontalBlocks(const HorizontalJob& job, std::size_t scratchBytes, const 
 
 HorizontalJob horizontalJob(const std::uint8_t* source, long long sourceWidth, long long rows,
                             const WeightTable& table) {
-    return {source, 3 * static_cast<std::size_t>(sourceWidth), rows, table,
-            tileColumns(table.spans.size(), sourceWidth), kernelsInUse()};
+    return {source, 3 * static_cast<std::size_t>(sourceWidth),    rows,
+            table,  tileColumns(table.spans.size(), sourceWidth), kernelsInUse()};
 }
 
 }  // namespace
-
 
 void limitKernels(KernelSet most) { kernelLimit = most; }
 
@@ -454,8 +448,8 @@ void samplesFromSums(const double* accumulated, std::size_t count, const TapSpan
     kernelFunctions(kernelsInUse()).samplesFromSums(accumulated, count, span, out);
 }
 
-bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const WeightTable& table,
-                   std::uint8_t* target, const CancelToken& cancel, int threads) {
+bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const WeightTable& table, std::uint8_t* target,
+                   const CancelToken& cancel, int threads) {
     std::atomic<bool> failed{false};
     VerticalJob job{source, rowBytes, table, target, cancel, kernelFunctions(kernelsInUse())};
     long long rows = static_cast<long long>(table.spans.size());
@@ -473,9 +467,8 @@ bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const Weigh
     return !failed && !cancel.requested();
 }
 
-bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long long rows,
-                     const WeightTable& table, std::uint8_t* target,
-                     const CancelToken& cancel, int threads) {
+bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long long rows, const WeightTable& table,
+                     std::uint8_t* target, const CancelToken& cancel, int threads) {
     std::size_t targetRowBytes = 3 * table.spans.size();
     return horizontalBlocks(
         horizontalJob(source, sourceWidth, rows, table), 0, cancel, threads,
@@ -483,9 +476,8 @@ bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long lon
         [](const std::uint8_t*, long long, int) {});
 }
 
-bool applyHorizontalThen(const std::uint8_t* source, long long sourceWidth, long long rows,
-                         const WeightTable& table, const RowsDone& finish, const CancelToken& cancel,
-                         int threads) {
+bool applyHorizontalThen(const std::uint8_t* source, long long sourceWidth, long long rows, const WeightTable& table,
+                         const RowsDone& finish, const CancelToken& cancel, int threads) {
     std::size_t scratchBytes;
     if (__builtin_mul_overflow(3 * table.spans.size(), std::size_t{kBlockRows}, &scratchBytes)) return false;
     return horizontalBlocks(

@@ -91,8 +91,8 @@ KernelSet kernelsInUse();
 // as the processor does several at a time, from first on; returns the first
 // pixel not done.
 enum class FoldRule { box, weighted, adaptive };
-long long foldPixels(FoldRule rule, const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out,
-                     long long first, long long last);
+long long foldPixels(FoldRule rule, const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out, long long first,
+                     long long last);
 
 // The rule that makes an output sample of a sum of weighted source samples:
 // v = accumulated / weightSum, 0 below 0.49999 (NaN too), 255 above 254.5,
@@ -106,11 +106,11 @@ inline std::uint8_t sampleFromSum(double accumulated, double weightSum) {
 
 // What a pass along one axis computes from the source and target lengths.
 struct PassGeometry {
-    long long source = 0;  // S
-    long long target = 0;  // D
-    double scale = 0;      // D / S
-    double kernelScale = 0;  // f
-    double shift = 0;        // δ
+    long long source = 0;     // S
+    long long target = 0;     // D
+    double scale = 0;         // D / S
+    double kernelScale = 0;   // f
+    double shift = 0;         // δ
     long long halfWidth = 0;  // N
 };
 
@@ -142,23 +142,21 @@ bool buildHorizontalWeights(const PassGeometry& geometry, WeightTable& table);
 
 // Apply a vertical table: source has table.spans.size() output rows' worth
 // of taps over rows of rowBytes bytes. Returns false when cancelled.
-bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const WeightTable& table,
-                   std::uint8_t* target, const CancelToken& cancel, int threads);
+bool applyVertical(const std::uint8_t* source, std::size_t rowBytes, const WeightTable& table, std::uint8_t* target,
+                   const CancelToken& cancel, int threads);
 
 // Apply a horizontal table to every row: source rows have sourceWidth
 // pixels, target rows table.spans.size() pixels. Returns false when
 // cancelled or out of memory.
-bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long long rows,
-                     const WeightTable& table, std::uint8_t* target,
-                     const CancelToken& cancel, int threads);
+bool applyHorizontal(const std::uint8_t* source, long long sourceWidth, long long rows, const WeightTable& table,
+                     std::uint8_t* target, const CancelToken& cancel, int threads);
 
 // The same, each block of finished rows handed to finish(rows, firstRow,
 // rowCount) on the thread that made it instead of being kept: rowCount rows
 // of 3 * table.spans.size() bytes, output rows firstRow onwards. Lets a
 // later step work on rows while they are in the cache.
 using RowsDone = std::function<void(const std::uint8_t* rows, long long firstRow, int rowCount)>;
-bool applyHorizontalThen(const std::uint8_t* source, long long sourceWidth, long long rows,
-                         const WeightTable& table, const RowsDone& finish, const CancelToken& cancel,
-                         int threads);
+bool applyHorizontalThen(const std::uint8_t* source, long long sourceWidth, long long rows, const WeightTable& table,
+                         const RowsDone& finish, const CancelToken& cancel, int threads);
 
 }  // namespace resample

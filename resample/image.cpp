@@ -48,9 +48,7 @@ unsigned char* copyBuffer(const unsigned char* source, int width, int height) {
     return copy;
 }
 
-long long clampToInt(long long value) {
-    return std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, value));
-}
+long long clampToInt(long long value) { return std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, value)); }
 
 // The toolkit computes image byte counts in int; larger images are refused
 // on the paths that go through it.
@@ -74,8 +72,7 @@ void setMessageCallback(MessageCallback callback) {
     messageCallback = std::move(callback);
 }
 
-const double Image::softnessFactors[5] = {1.0, 1.1830127025, 1.366025405, 1.5490381075,
-                                          1.73205081};
+const double Image::softnessFactors[5] = {1.0, 1.1830127025, 1.366025405, 1.5490381075, 1.73205081};
 
 Image::Image() = default;
 
@@ -161,8 +158,7 @@ void Image::install(unsigned char* buffer, int newWidth, int newHeight) {
 // The requested size after percentages, fitting and the lower bound of 1.
 // Worked in 64 bits: the same results as int arithmetic wherever that does
 // not overflow.
-Image::Size Image::targetSize(int requestedWidth, int requestedHeight, bool keepRatio,
-                              bool percent) const {
+Image::Size Image::targetSize(int requestedWidth, int requestedHeight, bool keepRatio, bool percent) const {
     long long w = requestedWidth, h = requestedHeight;
     const long long W = width, H = height;
     if (percent) {
@@ -175,8 +171,7 @@ Image::Size Image::targetSize(int requestedWidth, int requestedHeight, bool keep
         else
             h = clampToInt(w * H / W);
     }
-    return Size{static_cast<int>(std::max<long long>(w, 1)),
-                static_cast<int>(std::max<long long>(h, 1))};
+    return Size{static_cast<int>(std::max<long long>(w, 1)), static_cast<int>(std::max<long long>(h, 1))};
 }
 
 namespace {
@@ -317,8 +312,8 @@ bool Image::resizeLinear(Size target, int type) {
     std::size_t bytes;
     if (!rgbByteCount(width, target.height, bytes) || !rgbByteCount(target.width, target.height, bytes))
         return fail(Failure::TooLarge);
-    resample::LinearJob job{pixels, width, height, target.width, target.height, type, softnessFactor(),
-                            threadsForPasses()};
+    resample::LinearJob job{pixels,        width, height,           target.width,
+                            target.height, type,  softnessFactor(), threadsForPasses()};
     unsigned char* result = resample::resizeLinear(job, token);
     if (!result) return fail(token.requested() ? Failure::Cancelled : Failure::OutOfMemory);
     install(result, target.width, target.height);
@@ -402,12 +397,11 @@ void foldBoxRow(Row row, unsigned char* out, long long pixels) {
     foldFirstPixel(row, out, pixels);
     if (pixels < 2) return;
     // All but the last pixel have their taps inside the row.
-    long long n = resample::foldPixels(resample::FoldRule::box, row, 9 * static_cast<std::size_t>(pixels), out, 1,
-                                       pixels - 1);
+    long long n =
+        resample::foldPixels(resample::FoldRule::box, row, 9 * static_cast<std::size_t>(pixels), out, 1, pixels - 1);
     for (; n < pixels; ++n) {
         long long c = 3 * n;
-        put(out, n, (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3,
-            (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3,
+        put(out, n, (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3, (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3,
             (B(row, c + 1) + B(row, c + 2) + B(row, c + 3 - (n == pixels - 1))) / 3);
     }
 }
@@ -420,8 +414,8 @@ void foldWeightedRow(Row row, unsigned char* out, long long pixels) {
         long long c = 3 * n;
         put(out, n, (2 * R(row, c) + R(row, c + 1)) / 3, green, (B(row, c + 1) + 2 * B(row, c + 2)) / 3);
     };
-    long long n = resample::foldPixels(resample::FoldRule::weighted, row, 9 * static_cast<std::size_t>(pixels), out,
-                                       1, pixels - 1);
+    long long n = resample::foldPixels(resample::FoldRule::weighted, row, 9 * static_cast<std::size_t>(pixels), out, 1,
+                                       pixels - 1);
     for (; n < pixels - 1; ++n) {
         long long c = 3 * n;
         weighted(n, (G(row, c) + 4 * G(row, c + 1) + G(row, c + 2)) / 6);
@@ -435,19 +429,17 @@ inline int sharpUnlessFar(int sharp, int box) { return std::abs(sharp - box) <= 
 
 void foldAdaptiveMean(Row row, unsigned char* out, long long n) {
     long long c = 3 * n;
-    put(out, n, (R(row, c) + R(row, c + 1) + R(row, c + 2)) / 3,
-        (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3,
+    put(out, n, (R(row, c) + R(row, c + 1) + R(row, c + 2)) / 3, (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3,
         (B(row, c) + B(row, c + 1) + B(row, c + 2)) / 3);
 }
 
 void foldAdaptiveRow(Row row, unsigned char* out, long long pixels) {
     foldAdaptiveMean(row, out, 0);
-    long long n = resample::foldPixels(resample::FoldRule::adaptive, row, 9 * static_cast<std::size_t>(pixels), out,
-                                       1, pixels - 1);
+    long long n = resample::foldPixels(resample::FoldRule::adaptive, row, 9 * static_cast<std::size_t>(pixels), out, 1,
+                                       pixels - 1);
     for (; n < pixels - 1; ++n) {
         long long c = 3 * n;
-        int red = sharpUnlessFar((2 * R(row, c) + R(row, c + 1)) / 3,
-                                 (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3);
+        int red = sharpUnlessFar((2 * R(row, c) + R(row, c + 1)) / 3, (R(row, c - 1) + R(row, c) + R(row, c + 1)) / 3);
         int blue = sharpUnlessFar((B(row, c + 1) + 2 * B(row, c + 2)) / 3,
                                   (B(row, c + 1) + B(row, c + 2) + B(row, c + 3)) / 3);
         put(out, n, red, (G(row, c) + G(row, c + 1) + G(row, c + 2)) / 3, blue);

@@ -107,7 +107,8 @@ public:
 private:
     double softnessFactor() const;
     void install(unsigned char* buffer, int newWidth, int newHeight);
-    template <class Fold> bool foldSubpixel(Fold fold);
+    template <class Fold>
+    bool foldSubpixel(Fold fold);
     bool resizeLinear(Size target, int type);
     bool fail(Failure why);
 

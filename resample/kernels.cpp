@@ -86,8 +86,8 @@ bool allBelow(Vec d, double limit) {
 
 template <class Vec>
 void storeBytes(std::uint8_t* out, Vec v) {
-    __m256d clamped = _mm256_min_pd(_mm256_max_pd(reinterpret_cast<__m256d>(v), _mm256_setzero_pd()),
-                                    _mm256_set1_pd(255.0));
+    __m256d clamped =
+        _mm256_min_pd(_mm256_max_pd(reinterpret_cast<__m256d>(v), _mm256_setzero_pd()), _mm256_set1_pd(255.0));
     __m128i ints = _mm256_cvttpd_epi32(clamped);
     __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(ints, ints), ints);
     std::uint32_t packed = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
@@ -124,8 +124,8 @@ void widen(const std::uint8_t* bytes, std::size_t count, double* out) {
 // undefined register, which the compiler warns about.
 template <class Vec>
 Vec nearest(Vec v) {
-    return reinterpret_cast<Vec>(_mm512_maskz_roundscale_pd(0xff, reinterpret_cast<__m512d>(v),
-                                                            _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+    return reinterpret_cast<Vec>(
+        _mm512_maskz_roundscale_pd(0xff, reinterpret_cast<__m512d>(v), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
 }
 
 inline __m512d absolute(__m512d v) { return _mm512_andnot_pd(_mm512_set1_pd(-0.0), v); }
@@ -176,12 +176,11 @@ inline void transpose8x8(const __m128i r[8], __m128i pairs[4]) {
 // Eight full rows, eight bytes at a time, each column of eight widened to
 // doubles.
 __attribute__((target("avx2"))) void transposeBlockAvx2(const std::uint8_t* rows, std::size_t rowStride,
-                                                          std::size_t bytes, double* block) {
+                                                        std::size_t bytes, double* block) {
     std::size_t b = 0;
     for (; b + 8 <= bytes; b += 8) {
         __m128i r[8], pairs[4];
-        for (int k = 0; k < 8; ++k)
-            r[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows + k * rowStride + b));
+        for (int k = 0; k < 8; ++k) r[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows + k * rowStride + b));
         transpose8x8(r, pairs);
         double* out = block + b * kBlockRows;
         for (__m128i pair : pairs) {  // two columns of eight rows each
@@ -285,8 +284,8 @@ PIXLOOM_AVX512_VBMI void storeThirtyBytes(__m512i words, std::uint8_t* out) {
     _mm256_mask_storeu_epi8(out, 0x3fffffff, _mm512_maskz_cvtepi16_epi8(~0U, words));
 }
 
-PIXLOOM_AVX512_VBMI long long foldVbmi(FoldRule rule, const std::uint8_t* row, std::size_t rowBytes,
-                                       std::uint8_t* out, long long first, long long last) {
+PIXLOOM_AVX512_VBMI long long foldVbmi(FoldRule rule, const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out,
+                                       long long first, long long last) {
     long long n = first;
     for (; n + 10 <= last; n += 10) {
         TenPixels pixels = loadTenPixels(row, rowBytes, n);
@@ -330,15 +329,15 @@ void transposeBlock(KernelSet set, const std::uint8_t* rows, std::size_t rowStri
 void untransposeTile(KernelSet set, const std::uint8_t* samples, std::size_t bytes, int rowCount, std::uint8_t* out,
                      std::size_t rowStride) {
 #ifdef PIXLOOM_HAVE_X86_KERNELS
-    if (rowCount == kBlockRows && set != KernelSet::portable) return untransposeTileSse2(samples, bytes, out, rowStride);
+    if (rowCount == kBlockRows && set != KernelSet::portable)
+        return untransposeTileSse2(samples, bytes, out, rowStride);
 #endif
     (void)set;
     untransposeTileGeneric(samples, bytes, rowCount, out, rowStride);
 }
 
-
-long long foldPixels(FoldRule rule, const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out,
-                     long long first, long long last) {
+long long foldPixels(FoldRule rule, const std::uint8_t* row, std::size_t rowBytes, std::uint8_t* out, long long first,
+                     long long last) {
 #ifdef PIXLOOM_HAVE_X86_KERNELS
     static const bool vbmi = __builtin_cpu_supports("avx512vbmi");
     if (vbmi && kernelsInUse() == KernelSet::avx512) return foldVbmi(rule, row, rowBytes, out, first, last);
@@ -350,8 +349,8 @@ long long foldPixels(FoldRule rule, const std::uint8_t* row, std::size_t rowByte
 KernelSet processorKernels() {
 #ifdef PIXLOOM_HAVE_X86_KERNELS
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl"))
         return KernelSet::avx512;
     if (__builtin_cpu_supports("avx2")) return KernelSet::avx2;
 #endif

@@ -32,8 +32,8 @@ struct KernelFunctions {
     // Output columns [begin, end) of a block (see transposeBlock) that
     // starts at source pixel firstPixel: column x's 24 samples go to
     // samples[(x - begin) * 24 ...], channel c of row k at c * 8 + k.
-    void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table,
-                              std::size_t begin, std::size_t end, std::uint8_t* samples);
+    void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table, std::size_t begin,
+                              std::size_t end, std::uint8_t* samples);
     // What samplesFromSums() in filter.h does.
     void (*samplesFromSums)(const double* accumulated, std::size_t count, const TapSpan& span, std::uint8_t* out);
 };

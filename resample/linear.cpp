@@ -33,8 +33,8 @@ struct LinearLoops {
                          float* out);
     // rows[0 ..] are source rows from `low` on, covering both spans.
     void (*verticalPair)(const double* const* rows, long long low, const LightPair& pair, std::size_t lanes);
-    void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table,
-                              std::size_t begin, std::size_t end, double* samples);
+    void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table, std::size_t begin,
+                              std::size_t end, double* samples);
     // The folds of eight triple-width rows of light in the block layout to
     // pixels, in that layout too.
     void (*foldRows)(int lcdType, const double* wide, long long pixels, double* out);
@@ -221,7 +221,7 @@ __attribute__((target("avx2,avx512f,avx512vl"))) bool eightCodesOfLight(const do
 // processor has gathers of eight.
 #ifdef PIXLOOM_HAVE_X86_LINEAR
 __attribute__((target("avx2,avx512f"))) void widenLightGathering(const std::uint8_t* bytes, std::size_t count,
-                                                                  const double* light, double* out) {
+                                                                 const double* light, double* out) {
     std::size_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m256i index = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i)));
@@ -355,7 +355,8 @@ struct VerticalStrip {
         const double** rows = cache.rowPointers();
         cache.lookUp(job.source, rowBytes, low, count, rows);
         const double* weights = table.weights.data();
-        const LightPair lines{{&one, &two}, {weights + one.weightOffset, weights + two.weightOffset}, {out(y), out(y + 1)}};
+        const LightPair lines{
+            {&one, &two}, {weights + one.weightOffset, weights + two.weightOffset}, {out(y), out(y + 1)}};
         loopsInUse().verticalPair(rows, low, lines, length);
         return true;
     }
@@ -364,16 +365,18 @@ struct VerticalStrip {
 // The vertical pass into light rows of floats: rows [begin, end) of the
 // target, strip by strip, two lines at a time, row y at
 // band + (y - begin) * 3 * width.
-void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cache, std::size_t lanes,
-                  long long begin, long long end, float* band) {
+void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cache, std::size_t lanes, long long begin,
+                  long long end, float* band) {
     const std::size_t rowBytes = 3 * static_cast<std::size_t>(job.width);
     for (std::size_t offset = 0; offset < rowBytes; offset += lanes) {
         const std::size_t length = std::min(lanes, rowBytes - offset);
         cache.startStrip(offset, length);
         const VerticalStrip strip{job, table, cache, rowBytes, offset, length, band, begin};
         for (long long y = begin; y < end;) {
-            if (y + 1 < end && strip.pair(y)) y += 2;
-            else strip.line(y++);
+            if (y + 1 < end && strip.pair(y))
+                y += 2;
+            else
+                strip.line(y++);
         }
     }
 }
@@ -381,8 +384,8 @@ void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cac
 #ifdef PIXLOOM_HAVE_X86_LINEAR
 // Samples from .. from + count - 1 (count a multiple of four) of eight rows
 // to the block layout below, four samples of four rows at a time.
-__attribute__((target("avx2"))) void transposeFourAtATime(const float* const* row, std::size_t from,
-                                                          std::size_t count, double* block) {
+__attribute__((target("avx2"))) void transposeFourAtATime(const float* const* row, std::size_t from, std::size_t count,
+                                                          double* block) {
     for (std::size_t b = from; b < from + count; b += 4, block += 4 * kBlockRows) {
         for (int quad = 0; quad < kBlockRows; quad += 4) {
             __m256d r[4];
@@ -440,8 +443,7 @@ struct HorizontalScratch {
     std::size_t tile;
     std::vector<double> block, samples, wide, folded;  // wide and folded (for folds only): in the block layout too
     std::vector<std::uint8_t> codes;
-    HorizontalScratch(const WeightTable& table, std::size_t tile, std::size_t targetWidth, bool folds)
-        : tile(tile) {
+    HorizontalScratch(const WeightTable& table, std::size_t tile, std::size_t targetWidth, bool folds) : tile(tile) {
         long long widest = 1;
         for (std::size_t x = 0; x < table.spans.size(); x += tile) {
             long long lo, hi;
@@ -516,8 +518,9 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
                 const long long begin = b * kBandRows, last = std::min(job.targetHeight, begin + kBandRows);
                 verticalRows(job, tables.vertical, cache, lanes, begin, last, band.data());
                 for (long long first = begin; first < last; first += kBlockRows)
-                    horizontalBlock(job, tables.horizontal, band.data() + static_cast<std::size_t>(first - begin) * rowSamples,
-                                    first, scratch, result);
+                    horizontalBlock(job, tables.horizontal,
+                                    band.data() + static_cast<std::size_t>(first - begin) * rowSamples, first, scratch,
+                                    result);
             }
         } catch (const std::bad_alloc&) {
             failed = true;

@@ -14,9 +14,9 @@ namespace resample {
 
 struct LinearJob {
     const std::uint8_t* source;
-    long long width, height;        // the source's
+    long long width, height;  // the source's
     long long targetWidth, targetHeight;
-    int lcdType;                    // 0 Lanczos3, 1 to 6 the folds
+    int lcdType;  // 0 Lanczos3, 1 to 6 the folds
     double softness;
     int threads;
 };

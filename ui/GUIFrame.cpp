@@ -19,8 +19,7 @@ void setMinWidth(wxWindow* control, int width) {
 
 // Headings of the six steps and the start button.
 wxFont headingFont() {
-    return wxFont(9, wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_BOLD, false,
-                  wxT("MS UI Gothic"));
+    return wxFont(9, wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_BOLD, false, wxT("MS UI Gothic"));
 }
 
 wxStaticText* makeHeading(wxWindow* parent, const wxString& text) {
@@ -51,9 +50,9 @@ wxSpinCtrl* makeSpin(wxWindow* parent, const wchar_t* key, int minWidth) {
     const Setting& row = setting(key);
     long value = 0;
     row.initial.ToLong(&value);
-    auto* spin = new wxSpinCtrl(parent, wxID_ANY, row.initial, wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS,
-                                static_cast<int>(row.low), static_cast<int>(row.high), static_cast<int>(value),
-                                row.control);
+    auto* spin =
+        new wxSpinCtrl(parent, wxID_ANY, row.initial, wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS,
+                       static_cast<int>(row.low), static_cast<int>(row.high), static_cast<int>(value), row.control);
     spin->Enable(false);
     setMinWidth(spin, minWidth);
     return spin;
@@ -76,8 +75,8 @@ wxTextCtrl* makeText(wxWindow* parent, const wchar_t* key) {
 
 wxCheckBox* makeCheck(wxWindow* parent, const wxString& label, const wchar_t* key) {
     const Setting& row = setting(key);
-    auto* check = new wxCheckBox(parent, wxID_ANY, label, wxDefaultPosition, wxDefaultSize, 0, wxDefaultValidator,
-                                 row.control);
+    auto* check =
+        new wxCheckBox(parent, wxID_ANY, label, wxDefaultPosition, wxDefaultSize, 0, wxDefaultValidator, row.control);
     check->SetValue(row.initial == wxT("1"));
     return check;
 }
@@ -92,8 +91,8 @@ wxBoxSizer* headingRow(wxStaticText* heading, int headingFlags, wxButton* help) 
 
 }  // namespace
 
-GUIFrame::GUIFrame(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
-                   const wxSize& size, long style)
+GUIFrame::GUIFrame(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos, const wxSize& size,
+                   long style)
     : wxFrame(parent, id, title, pos, size, style) {
     SetSizeHints(wxSize(650, 600), wxDefaultSize);
     auto* szFrame = new wxBoxSizer(wxHORIZONTAL);
@@ -164,9 +163,9 @@ void GUIFrame::addStep2(wxBoxSizer* szMain) {
     szOther->Add(lblUnit, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, 5);
 
     const Setting& units = setting(L"Size/selUnits");
-    selUnits = new wxChoice(pnlMain, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                            wxArrayString(units.labels.size(), units.labels.data()), 0, wxDefaultValidator,
-                            units.control);
+    selUnits =
+        new wxChoice(pnlMain, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                     wxArrayString(units.labels.size(), units.labels.data()), 0, wxDefaultValidator, units.control);
     selUnits->SetStringSelection(units.initial);
     selUnits->Enable(false);
     szOther->Add(selUnits, 0, 0, 0);
@@ -204,8 +203,8 @@ void GUIFrame::addStep4(wxBoxSizer* szMain) {
 
     auto* szFiletype = new wxBoxSizer(wxHORIZONTAL);
     const Setting& types = setting(L"Filetype/optFiletype");
-    optFiletype = makeRadioBox(pnlMain, wxT("ファイル形式(filetype):"), types.key, static_cast<int>(types.labels.size()),
-                               wxRA_SPECIFY_COLS);
+    optFiletype = makeRadioBox(pnlMain, wxT("ファイル形式(filetype):"), types.key,
+                               static_cast<int>(types.labels.size()), wxRA_SPECIFY_COLS);
     szFiletype->Add(optFiletype, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT | wxLEFT, 5);
     lblQuality = makeLabel(pnlMain, wxT("品質(quality):"), -1, false);
     szFiletype->Add(lblQuality, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
@@ -217,8 +216,7 @@ void GUIFrame::addStep4(wxBoxSizer* szMain) {
     const Setting& limit = setting(L"Filetype/cmbLimit");
     cmbLimit = new wxComboBox(pnlMain, wxID_ANY, limit.initial, wxDefaultPosition, wxDefaultSize, 0, nullptr, 0,
                               wxDefaultValidator, limit.control);
-    for (const wchar_t* limit : {L"", L"100", L"300", L"500", L"1024", L"2048", L"10240"})
-        cmbLimit->Append(limit);
+    for (const wchar_t* limit : {L"", L"100", L"300", L"500", L"1024", L"2048", L"10240"}) cmbLimit->Append(limit);
     cmbLimit->SetValidator(wxTextValidator(wxFILTER_NUMERIC));
     cmbLimit->Enable(false);
     setMinWidth(cmbLimit, 96);

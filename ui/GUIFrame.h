@@ -21,8 +21,8 @@
 
 class GUIFrame : public wxFrame {
 public:
-    GUIFrame(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
-             const wxSize& size, long style);
+    GUIFrame(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos, const wxSize& size,
+             long style);
     ~GUIFrame() override;
 
 protected:

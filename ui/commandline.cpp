@@ -10,9 +10,7 @@ namespace {
 std::vector<std::string> rawArguments;
 }
 
-void setCommandLineArguments(int argc, const char* const* argv) {
-    rawArguments.assign(argv, argv + argc);
-}
+void setCommandLineArguments(int argc, const char* const* argv) { rawArguments.assign(argv, argv + argc); }
 
 wxArrayString commandLineArguments() {
     wxArrayString arguments;

@@ -39,8 +39,10 @@ const wchar_t helpFiletype[] =
     L"JPEG:画質を落とすことでファイルサイズを縮小できます。\n"
     L"WebP:JPEGと同じく画質を落とすことで、より小さなファイルにできます。\n\n"
     L"品質(quality):この数値が高いほど高画質になります。(JPEG・WebPのみ)\n"
-    L"サイズ上限(limit size):指定されたファイルサイズより大きくなる場合は品質を最低1まで自動的に下げます。(JPEG・WebPのみ)\n"
-    L"最低品質(lowest quality):サイズ上限に収めるのにこれより低い品質が必要な場合は、代わりに画像を10%ずつ小さくします。\n"
+    L"サイズ上限(limit "
+    L"size):指定されたファイルサイズより大きくなる場合は品質を最低1まで自動的に下げます。(JPEG・WebPのみ)\n"
+    L"最低品質(lowest "
+    L"quality):サイズ上限に収めるのにこれより低い品質が必要な場合は、代わりに画像を10%ずつ小さくします。\n"
     L"プログレッシブ(progressive):JPEGをより小さく保存します。読めない機器もあります。";
 
 const wchar_t helpSaveto[] =
@@ -51,7 +53,8 @@ const wchar_t helpSaveto[] =
     L"Suffixの中の {w} は出力の幅、{h} は高さ(ピクセル)、{size} は指定サイズ(1920x1080、50%など)に置き換わります。"
     L"例: _{w} → cat_1920.jpg\n"
     L"Other Folderでは、Suffixに {w} {h} {size} がある時だけファイル名に追加します。\n\n"
-    L"サブフォルダを保つ(Keep sub-folders): フォルダーをドロップした時、保存先にそのフォルダー名とサブフォルダーを作って保存します。\n"
+    L"サブフォルダを保つ(Keep sub-folders): "
+    L"フォルダーをドロップした時、保存先にそのフォルダー名とサブフォルダーを作って保存します。\n"
     L"日付を保つ(Keep file dates): 出力ファイルの更新日時を元画像と同じにします。";
 
 void enableAll(std::initializer_list<wxWindow*> windows, bool enable) {
@@ -69,8 +72,8 @@ wxString chooseFolderWithDialog(const wxString& message) {
 }  // namespace
 
 pixloomFrame::pixloomFrame(wxWindow* parent)
-    : GUIFrame(parent, wxID_ANY, wxT("画像縮小ツール pixloom (resize image for LCD)"),
-               wxDefaultPosition, wxSize(590, 595), wxDEFAULT_FRAME_STYLE | wxTAB_TRAVERSAL),
+    : GUIFrame(parent, wxID_ANY, wxT("画像縮小ツール pixloom (resize image for LCD)"), wxDefaultPosition,
+               wxSize(590, 595), wxDEFAULT_FRAME_STYLE | wxTAB_TRAVERSAL),
       folderChooser(chooseFolderWithDialog) {
     // Drops anywhere on the window, not only on the list, fill the list.
     SetDropTarget(new MyFileDropTarget(lstFiles));

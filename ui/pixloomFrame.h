@@ -87,7 +87,6 @@ private:
     void listCommandLinePaths();
     void centreWhenShown(wxShowEvent& event);
 
-
     // lstFiles' entries: for the duplicate check, and as files a run must
     // not write over (filelist.cpp)
     FileListing listedPaths;

@@ -65,9 +65,9 @@ PreviewCanvas::PreviewCanvas(wxWindow* parent)
     area->Bind(wxEVT_PAINT, &PreviewCanvas::onPaint, this);
     area->Bind(wxEVT_SIZE, &PreviewCanvas::onSize, this);
     for (wxScrollBar* bar : {horizontal, vertical})
-        for (const auto& type : {wxEVT_SCROLL_TOP, wxEVT_SCROLL_BOTTOM, wxEVT_SCROLL_LINEUP, wxEVT_SCROLL_LINEDOWN,
-                                 wxEVT_SCROLL_PAGEUP, wxEVT_SCROLL_PAGEDOWN, wxEVT_SCROLL_THUMBTRACK,
-                                 wxEVT_SCROLL_THUMBRELEASE, wxEVT_SCROLL_CHANGED})
+        for (const auto& type :
+             {wxEVT_SCROLL_TOP, wxEVT_SCROLL_BOTTOM, wxEVT_SCROLL_LINEUP, wxEVT_SCROLL_LINEDOWN, wxEVT_SCROLL_PAGEUP,
+              wxEVT_SCROLL_PAGEDOWN, wxEVT_SCROLL_THUMBTRACK, wxEVT_SCROLL_THUMBRELEASE, wxEVT_SCROLL_CHANGED})
             bar->Bind(type, &PreviewCanvas::onScroll, this);
     area->Bind(wxEVT_MOUSEWHEEL, &PreviewCanvas::onWheel, this);
     area->Bind(wxEVT_LEFT_DOWN, &PreviewCanvas::onDragStart, this);
@@ -76,9 +76,7 @@ PreviewCanvas::PreviewCanvas(wxWindow* parent)
     area->Bind(wxEVT_MOUSE_CAPTURE_LOST, &PreviewCanvas::onCaptureLost, this);
 }
 
-int PreviewCanvas::scale() const {
-    return std::max(1, static_cast<int>(std::lround(area->GetContentScaleFactor())));
-}
+int PreviewCanvas::scale() const { return std::max(1, static_cast<int>(std::lround(area->GetContentScaleFactor()))); }
 
 wxSize PreviewCanvas::deviceSize() const { return area->GetClientSize() * scale(); }
 
@@ -107,8 +105,10 @@ bool PreviewCanvas::setZoom(int zoom) {
     // pictures stays at the centre.
     const wxSize size = deviceSize(), content = contentSize();
     const long long halfWidth = panes().front().width / 2, halfHeight = size.y / 2;
-    const long long centreX = (position.x + std::min(position.x + 2 * halfWidth, static_cast<long long>(content.x))) / 2 / zoomFactor;
-    const long long centreY = (position.y + std::min(position.y + 2 * halfHeight, static_cast<long long>(content.y))) / 2 / zoomFactor;
+    const long long centreX =
+        (position.x + std::min(position.x + 2 * halfWidth, static_cast<long long>(content.x))) / 2 / zoomFactor;
+    const long long centreY =
+        (position.y + std::min(position.y + 2 * halfHeight, static_cast<long long>(content.y))) / 2 / zoomFactor;
     zoomFactor = zoom;
     const wxPoint furthest = furthestPosition();
     position.x = static_cast<int>(std::clamp(centreX * zoom - halfWidth, 0LL, static_cast<long long>(furthest.x)));
@@ -174,7 +174,8 @@ void PreviewCanvas::compose() {
     const std::vector<Pane> layout = panes();
     for (std::size_t i = 0; i < pictures.size() && i < layout.size(); ++i)
         if (pictures[i] && !pictures[i]->isEmpty())
-            copyEnlarged(*pictures[i], layout[i], position, zoomFactor, pixels, static_cast<std::size_t>(size.x), size.y);
+            copyEnlarged(*pictures[i], layout[i], position, zoomFactor, pixels, static_cast<std::size_t>(size.x),
+                         size.y);
     // Of the scale factor's size per logical pixel: drawn without scaling.
     drawn = wxBitmap(composed, -1, scale());
 }
@@ -205,7 +206,8 @@ void PreviewCanvas::onScroll(wxScrollEvent& event) {
 void PreviewCanvas::onWheel(wxMouseEvent& event) {
     const int delta = std::max(1, event.GetWheelDelta());
     const long long step = 16LL * scale() * std::max(1, event.GetLinesPerAction());
-    const int amount = static_cast<int>(std::clamp(step * event.GetWheelRotation() / delta, -1LL * INT_MAX / 2, 1LL * INT_MAX / 2));
+    const int amount =
+        static_cast<int>(std::clamp(step * event.GetWheelRotation() / delta, -1LL * INT_MAX / 2, 1LL * INT_MAX / 2));
     if (event.GetWheelAxis() == wxMOUSE_WHEEL_HORIZONTAL)
         scrollTo({position.x + amount, position.y});
     else if (event.ShiftDown())

@@ -31,7 +31,8 @@ void pixloomFrame::bindPreview() {
             if (hit != wxNOT_FOUND) lstFiles->SetSelection(index = hit);
         }
         if (index == wxNOT_FOUND) return;
-        const wxString path = lstFiles->GetString(static_cast<unsigned>(index));  // a run may remove the entry meanwhile
+        const wxString path =
+            lstFiles->GetString(static_cast<unsigned>(index));  // a run may remove the entry meanwhile
         wxMenu menu;
         menu.Append(wxID_ANY, wxT("プレビュー(Preview)"));
         menu.Bind(wxEVT_MENU, [this, path](wxCommandEvent&) { openPreview(path); });

@@ -230,8 +230,8 @@ void PreviewReducer::decode(const Job& job) {
 void PreviewReducer::reduce(const Job& job) {
     auto copy = std::make_shared<Image>(*source.image);
     copy->cancelWith(job.cancel);
-    const wxString error = copy->isEmpty() ? wxString(wxT("not enough memory to preview it"))
-                                           : reduceImage(*copy, job.settings);
+    const wxString error =
+        copy->isEmpty() ? wxString(wxT("not enough memory to preview it")) : reduceImage(*copy, job.settings);
     auto lock = pool.lock();
     if (givenUp(job)) return;
     pictures[job.method] = Reduced{error.empty() ? copy : nullptr, error};

@@ -31,10 +31,10 @@ public:
     // The output file that picture gives for the settings' type.
     struct Figures {
         std::size_t bytes = 0;
-        int quality = 0;     // lossy types: the quality written (the size search's pick under a limit)
+        int quality = 0;            // lossy types: the quality written (the size search's pick under a limit)
         int width = 0, height = 0;  // the picture written: smaller than reduced when a lowest quality asks so
-        wxString overLimit;  // lossy types: what the file misses when quality 1 is still over the limit
-        wxString error;      // the encoding failed
+        wxString overLimit;         // lossy types: what the file misses when quality 1 is still over the limit
+        wxString error;             // the encoding failed
     };
 
     // The bytes of pictures kept for methods reduced ahead of being shown.
@@ -108,6 +108,6 @@ private:
     std::optional<wxString> loadError;
     std::vector<std::optional<Reduced>> pictures;
     std::vector<std::optional<Figures>> outputs;
-    Job running;                  // the job the worker is on, if any
-    WorkerPool pool;              // last: its thread is gone before the rest; its lock guards the rest
+    Job running;      // the job the worker is on, if any
+    WorkerPool pool;  // last: its thread is gone before the rest; its lock guards the rest
 };

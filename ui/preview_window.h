@@ -41,7 +41,6 @@ public:
     static PreviewWindow* of(wxWindow* owner);
 
 protected:  // its parts, for derived windows
-
     wxSizer* controlRow(const Method& method);
     wxSizer* statusRow();
     void bindEvents();

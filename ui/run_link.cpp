@@ -6,7 +6,6 @@
 
 #include <wx/app.h>
 
-
 WindowLink::WindowLink(pixloomFrame* window) : frame(window) {}
 
 pixloomFrame* WindowLink::window() const {

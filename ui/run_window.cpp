@@ -12,7 +12,6 @@
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
 
-
 namespace {
 
 const wchar_t* const startLabel = L"6. 変換開始(Start convert)";
@@ -50,7 +49,8 @@ wxString failureSummary(const std::vector<FileFailure>& failures) {
     wxString text = wxT("変換できなかったファイルがあります。\nSome files could not be converted:\n");
     for (size_t i = 0; i < failures.size() && i < shown; ++i)
         text += wxT("\n") + failures[i].source + wxT(": ") + failures[i].reason;
-    if (failures.size() > shown) text += wxString::Format(wxT("\n... (%lu more)"), static_cast<unsigned long>(failures.size() - shown));
+    if (failures.size() > shown)
+        text += wxString::Format(wxT("\n... (%lu more)"), static_cast<unsigned long>(failures.size() - shown));
     return text;
 }
 
@@ -68,9 +68,10 @@ bool pixloomFrame::validateInputs() {
     auto fail = [this](const wchar_t* message) { return modal([message] { return inputError(message); }); };
     if (lstFiles->IsEmpty()) return fail(L"画像ファイルを指定してください。\nSet image file.");
     if (optDst->GetStringSelection() == wxT("Same Folder") && txtSuffix->GetValue().empty())
-        return fail(L"Suffixを指定してください。\nSet suffix.\n\n"
-                    L"{w} 幅(width)、{h} 高さ(height)、{size} 指定サイズ(size asked for) が使えます。\n"
-                    L"{w}, {h} and {size} stand for the output's width, height and the size asked for.");
+        return fail(
+            L"Suffixを指定してください。\nSet suffix.\n\n"
+            L"{w} 幅(width)、{h} 高さ(height)、{size} 指定サイズ(size asked for) が使えます。\n"
+            L"{w}, {h} and {size} stand for the output's width, height and the size asked for.");
     if (txtSaveDir->IsEnabled() && !folderPartExists(txtSaveDir->GetValue()))
         return fail(L"保存先を指定してください。\nSet save directory.");
     return true;
@@ -95,7 +96,9 @@ void pixloomFrame::startRun() {
         run.link.reset();
         run.run.reset();
         btnStart->SetLabel(startLabel);
-        modal([] { wxMessageBox(wxT("変換を開始できません。\nCannot start the conversion."), wxT("Error"), wxICON_ERROR); });
+        modal([] {
+            wxMessageBox(wxT("変換を開始できません。\nCannot start the conversion."), wxT("Error"), wxICON_ERROR);
+        });
     }
 }
 
@@ -118,8 +121,9 @@ std::optional<FileJob> pixloomFrame::takeFile() {
 }
 
 std::vector<wxString> pixloomFrame::nextFiles(const wxString& current, size_t count) const {
-    return filesAfter(lstFiles->GetCount(), [this](size_t i) { return lstFiles->GetString(static_cast<unsigned>(i)); },
-                      current, count);
+    return filesAfter(
+        lstFiles->GetCount(), [this](size_t i) { return lstFiles->GetString(static_cast<unsigned>(i)); }, current,
+        count);
 }
 
 bool pixloomFrame::isListed(const wxString& path) const { return listedFiles.names(path); }
@@ -136,8 +140,7 @@ void pixloomFrame::forgetFile(const wxString& source) {
 
 void pixloomFrame::updateProgress() {
     wxString title = wxT("画像縮小ツール pixloom (resize image for LCD)");
-    if (run.link)
-        title += wxString::Format(wxT(" — %u / %u"), filesDone, filesDone + lstFiles->GetCount());
+    if (run.link) title += wxString::Format(wxT(" — %u / %u"), filesDone, filesDone + lstFiles->GetCount());
     if (GetTitle() != title) SetTitle(title);
 }
 

@@ -55,8 +55,10 @@ void pixloomFrame::loadSettings() {
     const SettingValues values = settingValuesFrom(readStoredSettings(notes, true));
     for (const wxString& note : notes) report(note);
     for (const Setting& row : settingsTable()) {
-        if (wxWindow* control = settingControl(row)) applyValue(control, row, values.at(row.key));
-        else withoutControl[row.key] = values.at(row.key);
+        if (wxWindow* control = settingControl(row))
+            applyValue(control, row, values.at(row.key));
+        else
+            withoutControl[row.key] = values.at(row.key);
     }
 }
 
