@@ -144,11 +144,6 @@ wxArrayString withoutEarlierOutputs(const wxArrayString& files, const OutputNami
     return kept;
 }
 
-wxString withoutTrailingSeparators(wxString folder) {
-    while (folder.length() > 1 && folder.Last() == wxFILE_SEP_PATH) folder.RemoveLast();
-    return folder;
-}
-
 }  // namespace
 
 const std::vector<wxString>& imageExtensions() {

@@ -41,18 +41,13 @@ std::vector<Piece> piecesOf(const wxString& suffix) {
     return pieces;
 }
 
-bool isDigit(wxUniChar c) { return c >= wxT('0') && c <= wxT('9'); }
-bool isBoxCharacter(wxUniChar c) { return isDigit(c) || c == wxT('x') || c == wxT('%'); }
+bool isDecimalDigit(wxUniChar c) { return c >= wxT('0') && c <= wxT('9'); }
+bool isBoxCharacter(wxUniChar c) { return isDecimalDigit(c) || c == wxT('x') || c == wxT('%'); }
 
 wxString joined(const wxString& folder, const wxString& name) {
     if (folder.empty()) return name;
     if (folder.EndsWith(separator)) return folder + name;  // the root
     return folder + separator + name;
-}
-
-wxString withoutTrailingSeparators(wxString path) {
-    while (path.length() > 1 && path.EndsWith(separator)) path.RemoveLast();
-    return path;
 }
 
 // The walked folder's own name, "." and ".." resolved ("" for the root).
@@ -91,6 +86,11 @@ wxString suffixedPath(const wxFileName& source, const wxString& folder, const Ou
 }
 
 }  // namespace
+
+wxString withoutTrailingSeparators(wxString path) {
+    while (path.length() > 1 && path.EndsWith(separator)) path.RemoveLast();
+    return path;
+}
 
 wxString boxText(const TargetBox& box, bool percent) {
     if (!percent) return wxString::Format(wxT("%dx%d"), box.width, box.height);
@@ -137,7 +137,7 @@ bool matchesSuffix(const wxString& text, const wxString& suffix) {
                 if (text.compare(i, piece.text.length(), piece.text) == 0) next[i + piece.text.length()] = 1;
                 continue;
             }
-            const auto fits = piece.kind == Piece::Box ? isBoxCharacter : isDigit;
+            const auto fits = piece.kind == Piece::Box ? isBoxCharacter : isDecimalDigit;
             for (size_t j = i; j < text.length() && fits(text[j]); ++j) next[j + 1] = 1;
         }
         reached.swap(next);

@@ -51,6 +51,8 @@ OutputNaming namingFor(const RunSettings& settings, const TargetBox& box);
 
 // "1920x1080", or in percent "50%" ("50x60%" when they differ).
 wxString boxText(const TargetBox& box, bool percent);
+// The path without separators at its end; the root stays "/".
+wxString withoutTrailingSeparators(wxString path);
 
 // Whether the suffix holds {w}, {h} or {size}.
 bool hasPlaceholder(const wxString& suffix);

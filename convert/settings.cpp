@@ -165,6 +165,13 @@ int limitBytes(const wxString& kilobytesText) {
     return static_cast<int>(kilobytes * 1024);
 }
 
+std::size_t methodIndex(const Method& method) {
+    const auto& rows = methods();
+    std::size_t i = 0;
+    while (i < rows.size() && !(rows[i].method == method)) ++i;
+    return i;
+}
+
 wxString labelOf(const Method& method) {
     for (const MethodInfo& row : methods())
         if (row.method == method) return row.label;

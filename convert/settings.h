@@ -11,6 +11,7 @@
 
 #include <wx/string.h>
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <vector>
@@ -63,6 +64,8 @@ struct MethodInfo {
 };
 // The seven methods, in the window's order. No label selects LCD type 2.
 const std::vector<MethodInfo>& methods();
+// The method's row in methods(), or methods().size() when it has none.
+std::size_t methodIndex(const Method& method);
 
 struct SizePreset {
     const wchar_t* label;

@@ -7,13 +7,6 @@
 
 namespace {
 
-std::size_t indexOf(const Method& method) {
-    const auto& rows = methods();
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].method == method) return i;
-    return rows.size();
-}
-
 // The same size, reduced the same way.
 bool sameSize(const RunSettings& a, const RunSettings& b) {
     return a.width == b.width && a.height == b.height && a.percent == b.percent && a.keepRatio == b.keepRatio &&
@@ -84,7 +77,7 @@ void PreviewReducer::show(const RunSettings& wanted, const std::vector<Method>& 
         shown.clear();
         unsigned mask = 0;
         for (const Method& method : onScreen) {
-            const std::size_t index = indexOf(method);
+            const std::size_t index = methodIndex(method);
             if (index >= methods().size() || (mask & (1u << index))) continue;
             shown.push_back(index);
             mask |= 1u << index;
@@ -112,14 +105,14 @@ bool PreviewReducer::sourceDamaged() const {
 }
 
 std::optional<PreviewReducer::Reduced> PreviewReducer::reduced(const Method& method) const {
-    const std::size_t index = indexOf(method);
+    const std::size_t index = methodIndex(method);
     auto lock = pool.lock();
     if (index >= pictures.size() || !pictures[index]) return std::nullopt;
     return Reduced{pictures[index]->image, ownCopy(pictures[index]->error)};
 }
 
 std::optional<PreviewReducer::Figures> PreviewReducer::figures(const Method& method) const {
-    const std::size_t index = indexOf(method);
+    const std::size_t index = methodIndex(method);
     auto lock = pool.lock();
     if (index >= outputs.size() || !outputs[index]) return std::nullopt;
     const Figures& kept = *outputs[index];

@@ -24,13 +24,6 @@ wxArrayString methodLabels() {
     return labels;
 }
 
-int indexOf(const Method& method) {
-    const auto& rows = methods();
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].method == method) return static_cast<int>(i);
-    return wxNOT_FOUND;
-}
-
 Method methodAt(const wxChoice* choice) {
     const int index = choice->GetSelection();
     return index == wxNOT_FOUND ? Method() : methods()[static_cast<std::size_t>(index)].method;
@@ -84,7 +77,8 @@ wxSizer* PreviewWindow::controlRow(const Method& method) {
     const int centred = wxALIGN_CENTER_VERTICAL;
     row->Add(label(this, wxT("方式(method):")), 0, centred | wxRIGHT, 5);
     choMethod = new wxChoice(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, methodLabels());
-    choMethod->SetSelection(std::max(0, indexOf(method)));
+    const std::size_t index = methodIndex(method);
+    choMethod->SetSelection(index < methods().size() ? static_cast<int>(index) : 0);
     row->Add(choMethod, 0, centred | wxRIGHT, 15);
     chkCompare = new wxCheckBox(this, wxID_ANY, wxT("比較(compare):"));
     row->Add(chkCompare, 0, centred | wxRIGHT, 5);
