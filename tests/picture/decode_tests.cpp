@@ -14,7 +14,6 @@
 #include <wx/log.h>
 #include <wx/palette.h>
 
-#include <sstream>
 #include <thread>
 
 #include <lcms2.h>
@@ -280,15 +279,6 @@ struct RecordingLog : wxLog {
 
 // Damaged files fail with a reason (any for the toolkit's: "*"), files every viewer shows convert as their clean twin
 // with one note; on a worker too, silenced with wxLogNull as the program's run is; nothing on stderr or in a log.
-// Under AddressSanitizer, the allocation refused for a huge picture is also told by the sanitizer itself.
-std::string withoutSanitizerNotes(const std::string& text) {
-    std::istringstream lines(text);
-    std::string kept, line;
-    while (std::getline(lines, line))
-        if (line.find("AddressSanitizer failed to allocate") == std::string::npos) kept += line + "\n";
-    return kept;
-}
-
 TEST(FlawedFiles, FailWithAReasonOrConvertWithANoteAndSayNothingElsewhere) {
     const Raster picture = noise(300, 200, 3, 8);
     const Bytes jpeg = jpegFile(picture), progressive = jpegFile(picture, {22, true}), png = pngFile(picture);
