@@ -116,10 +116,8 @@ TEST(Batch, OptionsOverrideTheSavedSettingsOneByOne) {
 
 TEST(Batch, OutputsAreTheEnginesSampleForSampleInNameOrderAndFailuresAreReported) {
     Folder folder;
-    for (const char* name : {"img10.png", "img2.png", "sub/b.png"}) {
-        std::filesystem::create_directories(std::filesystem::path(folder / name).parent_path());
-        ASSERT_TRUE(pattern(300, 200, static_cast<unsigned>(std::strlen(name))).SaveFile(wx(folder / name)));
-    }
+    for (const char* name : {"img10.png", "img2.png", "sub/b.png"})
+        ASSERT_TRUE(pattern(300, 200, static_cast<unsigned>(std::strlen(name))).SaveFile(wx(folder.made(name))));
     writeText(folder / "broken.png", "not a picture");
     const Result result =
         batch(folder, {"--method", "LCD(max)", "--size", "90x90", "--type", "png", ".", "missing.png"});
@@ -258,8 +256,7 @@ TEST(Batch, FolderTreesKeepTheirShapeSizesNamesAndDates) {
         {"photos/a.png", {400, 300}}, {"photos/2024/b.png", {200, 100}}, {"photos/2024/small.png", {50, 40}}};
     const timespec times[] = {{1600000000, 5}, {1500000000, 123456789}};  // accessed, modified
     for (const auto& [name, size] : sources) {
-        std::filesystem::create_directories(std::filesystem::path(folder / name).parent_path());
-        ASSERT_TRUE(pattern(size.x, size.y).SaveFile(wx(folder / name)));
+        ASSERT_TRUE(pattern(size.x, size.y).SaveFile(wx(folder.made(name))));
         ASSERT_EQ(utimensat(AT_FDCWD, (folder / name).c_str(), times, 0), 0);
     }
     std::filesystem::create_directory(folder / "out");

@@ -82,6 +82,10 @@ struct Folder {
     Folder(const Folder&) = delete;
     ~Folder() { std::error_code ignored; std::filesystem::remove_all(dir, ignored); }
     std::string operator/(const std::string& name) const { return dir + "/" + name; }
+    std::string made(const std::string& name) const {  // the path, its folders made
+        std::filesystem::create_directories(std::filesystem::path(*this / name).parent_path());
+        return *this / name;
+    }
 };
 
 // $HOME at a fresh folder while it lives, so that nothing touches the real ~/.pixloom.

@@ -26,11 +26,6 @@ std::string bytesOf(const wxString& name) {
     return buffer.data() ? buffer.data() : "<unconvertible>";
 }
 
-void touch(const std::string& path) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path) << "x";
-}
-
 using Values = Strings;  // the settings in key order (the JPEG coding's two at their built-in values)
 const Values builtIn{"320x320", "320", "320", "px", "1", "LCD(hi)", "PNG", "90", "", "Same Folder", "_res", "",
                      "0", "0", "0", "0"};
@@ -175,10 +170,10 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesOnceInOrderWalkingFoldersSubFolde
          {tree[0], tree[1], tree[2], "ÉCOLE.png", "写真.png", "caf\xe9.png", "b.png"}}};
     fs::create_symlink(home / "old.bmp", home / "link.bmp");
     for (const auto& step : steps)
-        for (const std::string& path : under(step.second)) touch(path);
+        for (const std::string& name : step.second) writeText(home.made(name), "x");
     for (const char* name : {"README", ".png", "v1.png/README", "pics.png/n.txt",
                              "pics.png/.hidden.png", "pics.png/.cache/c.png", "école.png"})
-        touch(home / name);
+        writeText(home.made(name), "x");
     Strings args = under(steps[0].first), listed;
     std::vector<const char*> argv{"pixloom"};
     for (const std::string& arg : args) argv.push_back(arg.c_str());
@@ -202,7 +197,7 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesOnceInOrderWalkingFoldersSubFolde
     // Folder walks end on link loops, stay in the dropped folder, and list 20000 files once.
     send(btnClearList);
     const std::string root = home / "root";
-    for (const char* name : {"root/a.png", "root/sub/b.png", "elsewhere/c.png"}) touch(home / name);
+    for (const char* name : {"root/a.png", "root/sub/b.png", "elsewhere/c.png"}) writeText(home.made(name), "x");
     for (const auto& [target, link] : {std::pair<std::string, std::string>{"..", "sub/up"}, {".", "sub/self"},
                                        {root, "sub/again"}, {root + "/sub", "twin"}, {home / "elsewhere", "outside"}})
         fs::create_directory_symlink(target, root + "/" + link);
@@ -212,7 +207,7 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesOnceInOrderWalkingFoldersSubFolde
     const int many = 20000;
 #endif
     for (int file = 0; file < many; ++file)
-        touch(home / ("many/d" + std::to_string(file / 1000) + "/f" + std::to_string(file) + ".png"));
+        writeText(home.made("many/d" + std::to_string(file / 1000) + "/f" + std::to_string(file) + ".png"), "x");
     dropNamed({root});
     std::multiset<std::string> names;  // each folder entered once, by whichever road comes first
     for (const std::string& entry : entries()) names.insert(fs::path(entry).filename());
