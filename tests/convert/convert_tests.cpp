@@ -275,12 +275,6 @@ const RunCase runCases[] = {
     {"ATruncatedJpegIsWrittenAsFarAsItGoesAndReported", {"a.jpg", "cut.jpg"}, {}, sameFolder,
      {"a_res.png", "cut_res.png"}, {"cut.jpg: JPEG warning: Premature end of JPEG file",
      "cut.jpg: damaged JPEG data: converted as far as it could be read"}, 1},
-    {"SeveralSizesEachNamedBySize", {"a.png"}, {}, [](const Folder&) {
-         auto s = sized(32, 32); s.moreSizes = {{16, 16}, {200, 200}}, s.suffix = "_{w}x{h}", s.onlyReduce = true;
-         return s; }, {"a_16x12.png", "a_32x24.png", "a_64x48.png"}, {}},
-    {"OnlyReduceWritesAPictureThatFitsOnce", {"a.png"}, {}, [](const Folder&) {
-         auto s = sized(100, 100); s.moreSizes = {{200, 200}}, s.suffix = "_{w}", s.onlyReduce = true; return s; },
-     {"a_64.png"}, {"a.png: 200x200 gives the same picture as a_64.png, not written again"}},
     {"AJpegLimitOutOfReachIsWrittenAndReported", {"a.png"}, {}, [](const Folder&) {
          auto s = sized(640, 480, FileType::JPEG); s.keepRatio = false, s.limitBytes = 1024; return s; },
      {"a_res.jpg"}, {"a.png: 4 KB at quality 1, over the 1 KB limit"}, 1},
