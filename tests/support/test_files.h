@@ -75,6 +75,13 @@ inline std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// Whether a thread of this process has the name.
+inline bool threadRunning(const std::string& name) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        if (readFile(task.path() / "comm") == name + "\n") return true;
+    return false;
+}
+
 // A fresh empty folder, removed with everything in it.
 struct Folder {
     std::string dir = (std::filesystem::temp_directory_path() / "pixloom-test-XXXXXX").string();

@@ -112,15 +112,6 @@ struct PreviewProbe {
 
 namespace {
 
-bool previewThreadRunning() {
-    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
-        std::string name;
-        std::getline(std::ifstream(task.path() / "comm"), name);
-        if (name == "pixloom-preview") return true;
-    }
-    return false;
-}
-
 bool samePixels(const wxImage& a, const wxImage& b) {
     return a.IsOk() && b.IsOk() && a.GetSize() == b.GetSize() &&
            std::equal(a.GetData(), a.GetData() + size_t(a.GetWidth()) * a.GetHeight() * 3, b.GetData());
@@ -187,7 +178,7 @@ public:  // to the tables' steps too
         holdReductions = false;
         FrameProbe::TearDown();
         seams::onPreviewReduction(nullptr);
-        EXPECT_FALSE(previewThreadRunning());  // joined by its window
+        EXPECT_FALSE(threadRunning("pixloom-preview"));  // joined by its window
     }
     wxArrayString files(const std::vector<std::string>& names, int width = 640, int height = 480) {
         const wxArrayString paths = images(names, width, height);
@@ -441,10 +432,10 @@ TEST_P(PreviewCloses, DuringAReductionGivingItUpAndLeavingNoThread) {
     const PreviewProbe preview = open(0);
     ASSERT_TRUE(pumpUntil([&] { return reductionsHeld == 1 && preview.status().Contains(L"縮小中...(Reducing...)"); }))
         << preview.status().utf8_str();
-    EXPECT_TRUE(preview.reducer().reducing() && previewThreadRunning());
+    EXPECT_TRUE(preview.reducer().reducing() && threadRunning("pixloom-preview"));
     GetParam().close(*this, preview);
     EXPECT_TRUE(pumpUntil([&] { return wxTopLevelWindows.size() == GetParam().left; }));
-    EXPECT_FALSE(previewThreadRunning());
+    EXPECT_FALSE(threadRunning("pixloom-preview"));
     EXPECT_EQ(namesIn(dir.dir), std::vector<std::string>{"big.png"});
 }
 
