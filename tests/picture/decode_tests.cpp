@@ -66,19 +66,6 @@ Bytes broken() {
     return p;
 }
 
-Bytes transformed(const Bytes& profile, cmsUInt32Number format, const Bytes& samples) {
-    cmsHPROFILE from = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM t = cmsCreateTransform(from, format, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
-    const std::size_t pixels = samples.size() / T_CHANNELS(format);
-    Bytes out(3 * pixels);
-    cmsDoTransform(t, samples.data(), out.data(), cmsUInt32Number(pixels));
-    cmsDeleteTransform(t);
-    cmsCloseProfile(from);
-    cmsCloseProfile(srgb);
-    return out;
-}
-
 // The stored picture as it is to be shown, by the toolkit's own turns and mirrors.
 Raster shownAs(Raster stored, int o) {
     const wxImage s(stored.width, stored.height, stored.samples.data(), true);

@@ -281,6 +281,18 @@ inline Bytes savedProfile(cmsHPROFILE profile) {
     return bytes;
 }
 
+// Samples of the format (LittleCMS's) converted from the profile to sRGB, as LittleCMS does it.
+inline Bytes transformed(const Bytes& profile, cmsUInt32Number format, const Bytes& samples) {
+    cmsHPROFILE from = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(from, format, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    const std::size_t pixels = samples.size() / T_CHANNELS(format);
+    Bytes out(3 * pixels);
+    cmsDoTransform(t, samples.data(), out.data(), cmsUInt32Number(pixels));
+    cmsDeleteTransform(t), cmsCloseProfile(from), cmsCloseProfile(srgb);
+    return out;
+}
+
 // A printer-like CMYK profile: ink darkens its opposite colour, black darkens all.
 inline Bytes cmykProfile() {
     cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
