@@ -142,7 +142,9 @@ TEST(PlainFiles, ComeOutAsTheToolkitReadsThemOnWhiteAndTurnAsBefore) {
     const std::pair<const char*, Bytes> written[] = {
         {"baseline.jpg", jpegFile(colours)}, {"progressive.jpg", jpegFile(colours, {22, true})},
         {"chroma-422.jpg", jpegFile(colours, {21})}, {"chroma-444.jpg", jpegFile(colours, {11, true})},
-        {"grey.jpg", jpegFile(greys)}, {"cmyk.jpg", jpegFile(inks)}};
+        {"grey.jpg", jpegFile(greys)}, {"cmyk.jpg", jpegFile(inks)},  // EXIF without an orientation, or unreadable
+        {"make.jpg", jpegFile(colours, {22, false, oneTagExif(false, 0x010f, EXIF_FORMAT_ASCII, 'A')})},
+        {"unreadable-exif.jpg", jpegFile(colours, {22, false, Bytes(40, 0x4d)})}};
     const PngKind pngs[] = {
         {"rgb8.png", PNG_COLOR_TYPE_RGB, 8, false}, {"rgb16.png", PNG_COLOR_TYPE_RGB, 16, false},
         {"rgba8.png", PNG_COLOR_TYPE_RGB_ALPHA, 8, false}, {"rgba16.png", PNG_COLOR_TYPE_RGB_ALPHA, 16, true},
@@ -186,7 +188,7 @@ TEST(PlainFiles, ComeOutAsTheToolkitReadsThemOnWhiteAndTurnAsBefore) {
 }
 
 // JPEG (colour, CMYK, and grey with a profile, converted before it is turned) and lossy WebP: the same file untagged,
-// decoded and turned here. TIFF's tag and PNG's EXIF: the samples written.
+// decoded and turned here. TIFF's tag and PNG's EXIF: the samples written. EXIF's byte order changes with the value.
 TEST(Orientation, AllEightStandUpright) {
     const Raster colour = noise(13, 7, 3, 4), inks = noise(11, 6, 4, 5), greys = noise(9, 5, 1, 6);
     const auto webp = [&](const Bytes& exif) {
@@ -300,6 +302,9 @@ TEST(FlawedFiles, FailWithAReasonOrConvertWithANoteAndSayNothingElsewhere) {
         {"orientation9.jpg", jpegFile(picture, {22, false, orientationExif(9)}), "", "EXIF orientation 9" + outside},
         {"orientation256.jpg", jpegFile(picture, {22, false, orientationExif(256)}), "",
          "EXIF orientation 256" + outside},
+        {"orientation0.jpg", jpegFile(picture, {22, false, orientationExif(0)}), "", "EXIF orientation 0" + outside},
+        {"orientation-long.jpg", jpegFile(picture, {22, false, oneTagExif(false, 0x0112, EXIF_FORMAT_LONG, 6)}), "",
+         "EXIF orientation 0" + outside},  // 6, but not a SHORT: not turned
     };
     for (const auto& c : cases)
         if (!c.file.empty()) put(c.name, c.file);
