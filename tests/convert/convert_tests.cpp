@@ -62,7 +62,8 @@ TEST(OutputPath, SameFolderOtherFolderPlaceholdersKeptSubFoldersAndTheSourceInAn
         {"_1920", "_{w}", true}, {"_19x", "_{w}", false}, {"_", "_{w}", false}, {"_{w}", "_{w}", false},
         {"_50%", "_{size}", true}, {"_1920x1080", "_{size}", true}, {"_1920x1080", "_{w}x{h}", true},
         {"_12", "_{w}{h}", true}, {"_res", "_res", true}, {"_{x}", "_{x}", true}};
-    for (const auto& [text, suffix, matches] : patterns) EXPECT_EQ(matchesSuffix(text, suffix), matches) << text << suffix;
+    for (const auto& [text, suffix, matches] : patterns)
+        EXPECT_EQ(matchesSuffix(text, suffix), matches) << text << suffix;
     const std::pair<const char*, const char*> variants[] = {{"/p/cat_res.png", "/p/cat_res-2.png"},
         {"a.b.png", "a.b-2.png"}, {"/p.q/name", "/p.q/name-2"}, {"/p/.png", "/p/.png-2"}};
     for (const auto& [path, second] : variants) {

@@ -220,7 +220,7 @@ TEST_F(UiTest, AStartRestoresUsableSettingsAndTheCloseWritesThemBack) {
         {"[Size]\noptSize=1920x1080\nspnWidth=800\nspnHeight=600\nselUnits=%\nchkFixRatio=0\n",  // the preset wins
          "LCD(hi) PNG 1920x1080px fit q90 limit 0 same _res|"},
         {fileText(Strings(16)), builtIn},
-        {fileText({"Other", "", "", "", "", "", "", "", "", "", "", "", "", "", "", ""}), builtIn},  // no empty field as 1
+        {fileText({"Other", "", "", "", "", "", "", "", "", "", "", "", "", "", "", ""}), builtIn},  // none read as 1
         {fileText({"Huge", "", "", "", "", "Bicubic", "GIF", "abc", "", "Elsewhere", "", "", "yes", "x", "-", "on"}),
          builtIn},
         {fileText({"Other", "99999999999999999999", "abc", "cm", "0x0", "", "", "", "", "", "", "", "", "", "", "x"}),
