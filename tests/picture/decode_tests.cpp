@@ -208,7 +208,7 @@ TEST(Orientation, AllEightStandUpright) {
             put("untagged-" + t.name, t.untagged), put(t.name, t.tagged);
             expectDecoded(place(t.name), shownAs(decoded(place("untagged-" + t.name)), o));
         }
-        put("tagged.tif", tiffFile(colour, {o}));
+        put("tagged.tif", tiffFile(colour, [o](TIFF* t) { TIFFSetField(t, TIFFTAG_ORIENTATION, o); }));
         put("tagged.png", pngFile(colour, {-1, 8, false, {}, {}, {}, {}, orientationExif(o)}));
         for (const char* name : {"tagged.tif", "tagged.png"}) expectDecoded(place(name), shownAs(colour, o));
     }
@@ -242,7 +242,8 @@ TEST(ColourProfiles, ConvertToSrgbAsLittleCmsDoesAlsoTwoAtOnce) {
     for (const auto& c : cases) {
         const std::string format = std::string(c.name).substr(std::string(c.name).rfind('.'));
         put(c.name, format == ".png" ? pngFile(c.picture, {-1, 8, false, {}, {}, {}, c.profile})
-                    : format == ".tif" ? tiffFile(c.picture, {1, 0, c.profile})
+                    : format == ".tif" ? tiffFile(c.picture, [&c = c](TIFF* t) {
+                          TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(c.profile.size()), c.profile.data()); })
                                        : jpegFile(c.picture, {22, false, {}, c.profile}));
     }
     const auto check = [&](int rounds) {

@@ -16,18 +16,8 @@
 namespace {
 
 const Folder folder;
-const int width = 37, height = 21;  // partial strips and tiles at both edges
-
-struct Kind {
-    const char* name;
-    uint16_t photometric, samples, bits;
-    uint16_t compression = COMPRESSION_NONE;
-    uint32_t tile = 0;          // the side of square tiles; 0: strips
-    uint32_t rowsPerStrip = 4;
-    bool planes = false;        // one plane per sample
-    const char* extra = "";  // ExtraSamples, one digit each
-    bool big = false;        // BigTIFF
-};
+using Kind = TiffKind;
+const int width = Kind{}.width, height = Kind{}.height;
 
 // Stored sample values, interleaved, of the kind's depth.
 std::vector<unsigned> valuesOf(const Kind& k, unsigned seed) {
@@ -35,70 +25,6 @@ std::vector<unsigned> valuesOf(const Kind& k, unsigned seed) {
     std::vector<unsigned> values(std::size_t(width) * height * k.samples);
     for (unsigned& v : values) v = random() & ((1u << k.bits) - 1);
     return values;
-}
-
-Bytes packed(const std::vector<unsigned>& values, int bits) {
-    Bytes out((values.size() * bits + 7) / 8);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const uint16_t wide = uint16_t(values[i]);  // in the machine's order, as libtiff takes it
-        if (bits == 16) std::memcpy(&out[2 * i], &wide, 2);
-        else if (bits == 8) out[i] = static_cast<unsigned char>(values[i]);
-        else out[i * bits / 8] |= static_cast<unsigned char>(values[i] << (8 - bits - i * bits % 8));
-    }
-    return out;
-}
-
-// The kind written by libtiff; more() sets further tags. A second page holds the values' complements.
-Bytes tiffOf(const Kind& k, std::vector<unsigned> values, const std::function<void(TIFF*)>& more = {},
-             bool secondPage = false) {
-    const std::string path = folder / "written.tif";
-    TIFF* t = TIFFOpen(path.c_str(), k.big ? "w8" : "w");
-    for (int page = 0; page < 1 + secondPage; ++page) {
-        if (page) {
-            TIFFWriteDirectory(t);
-            for (unsigned& v : values) v = ((1u << k.bits) - 1) - v;
-        }
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width), TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, k.samples), TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, k.bits);
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, k.photometric), TIFFSetField(t, TIFFTAG_COMPRESSION, k.compression);
-        TIFFSetField(t, TIFFTAG_PLANARCONFIG, k.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-        std::vector<uint16_t> extra(k.extra, k.extra + std::strlen(k.extra));
-        for (uint16_t& e : extra) e = uint16_t(e - '0');
-        if (!extra.empty()) TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
-        if (k.compression == COMPRESSION_JPEG && k.photometric == PHOTOMETRIC_YCBCR)
-            TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-        if (k.compression == COMPRESSION_WEBP) TIFFSetField(t, TIFFTAG_WEBP_LOSSLESS, 1);
-        std::vector<uint16_t> map(3 << k.bits);
-        for (std::size_t i = 0; i < map.size(); ++i) map[i] = uint16_t(i * 40503u);  // not 8-bit levels times 257
-        if (k.photometric == PHOTOMETRIC_PALETTE)
-            TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data() + (1 << k.bits), map.data() + (2 << k.bits));
-        if (more) more(t);
-        const int planes = k.planes ? k.samples : 1, per = k.planes ? 1 : k.samples;
-        const auto block = [&](int plane, int x0, int y0, int w, int h) {  // outside the picture: 0
-            std::vector<unsigned> row(std::size_t(w) * per);
-            Bytes bytes;
-            for (int y = y0; y < y0 + h; ++y) {
-                for (int x = x0; x < x0 + w; ++x)
-                    for (int s = 0; s < per; ++s)
-                        row[(x - x0) * per + s] =
-                            x < width && y < height ? values[(std::size_t(y) * width + x) * k.samples + plane + s] : 0;
-                const Bytes r = packed(row, k.bits);
-                bytes.insert(bytes.end(), r.begin(), r.end());
-            }
-            return bytes;
-        };
-        if (k.tile) TIFFSetField(t, TIFFTAG_TILEWIDTH, k.tile), TIFFSetField(t, TIFFTAG_TILELENGTH, k.tile);
-        else TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, k.rowsPerStrip);
-        for (int plane = 0; plane < planes; ++plane)
-            for (int y = 0; y < height; y += k.tile ? int(k.tile) : 1)
-                for (int x = 0; x < width; x += k.tile ? int(k.tile) : width) {
-                    Bytes b = k.tile ? block(plane, x, y, k.tile, k.tile) : block(plane, 0, y, width, 1);
-                    if (k.tile) TIFFWriteTile(t, b.data(), x, y, 0, uint16_t(plane));
-                    else TIFFWriteScanline(t, b.data(), y, uint16_t(plane));
-                }
-    }
-    TIFFClose(t);
-    return fileBytes(path);
 }
 
 Bytes put(const std::string& name, const Bytes& file) { return writeBytes(folder / name, file), file; }

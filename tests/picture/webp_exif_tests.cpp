@@ -285,8 +285,12 @@ TEST(ExifContainers, PngAndWebpCarryItToTheirReadersAndThePixelsStay) {
 // A TIFF file from libtiff: its directory after 20000 one-row strips, their offsets 80 KB; with a make, a
 // description and an artist of 40 KB each.
 Bytes longTiff(const std::string& make) {
-    const std::string long40k = make.empty() ? "" : std::string(40000, 'x');
-    return tiffFile({2, 20000, 1, Bytes(40000, 1)}, {1, 1, {}, make, long40k, long40k});
+    const std::string long40k(40000, 'x');
+    return tiffFile({2, 20000, 1, Bytes(40000, 1)}, [&](TIFF* t) {
+        if (make.empty()) return;
+        TIFFSetField(t, TIFFTAG_MAKE, make.c_str()), TIFFSetField(t, TIFFTAG_IMAGEDESCRIPTION, long40k.c_str());
+        TIFFSetField(t, TIFFTAG_ARTIST, long40k.c_str());
+    }, 1);
 }
 
 // exiv2's tags in a TIFF file come out as those of its JPEG; files without them, or damaged, give none.
