@@ -3,27 +3,8 @@
 # a damaged settings file, where the window opens on a small screen with and without a window manager, and
 # names the locale cannot decode.
 set -eu
-program=$(readlink -f "$1") work=$(mktemp -d) servers=""
-trap 'for p in $servers; do kill $p 2>/dev/null || true; done; rm -rf "$work"' EXIT
-cd "$work"
-fail() { echo "FAILED: $*"; exit 1; }
-
-display() {  # WxH [wm]: a new X server; sets DISPLAY
-    Xvfb -displayfd 3 -noreset -screen 0 "$1x24" 3>"$work/display" >/dev/null 2>&1 &
-    servers="$servers $!"
-    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-    DISPLAY=:$(cat "$work/display"); export DISPLAY
-    rm "$work/display"
-    screen=$1
-    [ "${2:-}" = wm ] || return 0
-    openbox >/dev/null 2>&1 &
-    servers="$servers $!"
-    for _ in $(seq 100); do  # until it manages the screen
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return
-        sleep 0.05
-    done
-    fail "openbox did not start"
-}
+program=$(readlink -f "$1")
+. "$(dirname "$0")/x_display.sh"
 
 # --help and --version answer without any display.
 help=$(env -u DISPLAY -u WAYLAND_DISPLAY "$program" --help) || fail "--help without a display: status $?"
@@ -32,8 +13,6 @@ for text in 'usage: pixloom \[FILE_OR_FOLDER' '\.webp' 'pixloom-batch' 'man pixl
 done
 version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$program" --version) || fail "--version without a display: status $?"
 echo "$version" | grep -Eqx 'pixloom [0-9]+\.[0-9]+\.[0-9]+' || fail "--version says '$version'"
-
-window() { timeout 30 xdotool search --sync --onlyvisible --classname pixloom | head -1; }
 
 # Waits until the window has centred itself on the screen, which it does once shown; sets X Y WIDTH HEIGHT.
 centred() {

@@ -2,17 +2,9 @@
 # usage: stop_test.sh PROGRAM BATCH. The real program stopped, cleared and closed at many moments of a run, the
 # next file being decoded ahead meanwhile: every time it must end with exit status 0, leaving whole outputs only.
 set -eu
-program=$(readlink -f "$1") batch=$(readlink -f "$2") work=$(mktemp -d) servers=""
-trap 'for p in $servers; do kill $p 2>/dev/null || true; done; rm -rf "$work"' EXIT
-cd "$work"
-fail() { echo "FAILED: $*"; exit 1; }
-
-Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 3>"$work/display" >/dev/null 2>&1 &
-servers="$servers $!"
-until [ -s "$work/display" ]; do sleep 0.05; done
-DISPLAY=:$(cat "$work/display"); export DISPLAY
-openbox >/dev/null 2>&1 &  # closes the active window on Alt+F4, as a user would
-servers="$servers $!"
+program=$(readlink -f "$1") batch=$(readlink -f "$2")
+. "$(dirname "$0")/x_display.sh"
+display 1280x1024 wm  # the window manager closes the active window on Alt+F4, as a user would
 
 # Noise decodes slowly: three such pictures (one file under three names) keep a decode ahead in flight while
 # the one before is reduced.
@@ -22,14 +14,12 @@ HOME=$work "$batch" --size 100x100 --percent --type png --suffix _ noise.bmp 2>/
 rm noise.bmp
 for n in 1 2 3; do ln noise_.png "in$n.png"; done
 
-window() { timeout 30 xdotool search --sync --onlyvisible --classname pixloom | head -1; }
 # The window's client area on screen (xwininfo's absolute corner: under a window manager xdotool's is the frame's),
 # once the window has centred itself, which it does when first shown.
 place() {
     for _ in $(seq 200); do
-        left=$(xwininfo -id "$1" | awk '/Absolute upper-left X/ {print $4}')
-        top=$(xwininfo -id "$1" | awk '/Absolute upper-left Y/ {print $4}')
-        width=$(xwininfo -id "$1" | awk '/Width:/ {print $2}') height=$(xwininfo -id "$1" | awk '/Height:/ {print $2}')
+        eval "$(xwininfo -id "$1" | awk '/Absolute upper-left X/ {print "left=" $4} /Absolute upper-left Y/ {
+            print "top=" $4} /Width:/ {print "width=" $2} /Height:/ {print "height=" $2}')"
         off=$(( (1280 - width) / 2 - left ))
         [ ${off#-} -le 30 ] && return
         sleep 0.05

@@ -1,12 +1,8 @@
 #!/bin/sh
-# check_install.sh SOURCE_DIR BUILD_DIR HAVE_BATCH CMAKE CPACK
-# Checks what installing pixloom gives a user, from a finished build: the
-# desktop entry and metainfo validate, `cmake --install` puts exactly the
-# expected files under a fresh prefix, the installed window carries its icon,
-# the manual pages render without a warning, and `cpack -G DEB` makes a
-# package with the same files and computed library dependencies, which
-# lintian passes without an error or a warning.
-# HAVE_BATCH is 1 when the build has pixloom-batch.
+# check_install.sh SOURCE_DIR BUILD_DIR HAVE_BATCH CMAKE CPACK (HAVE_BATCH: 1 when the build has pixloom-batch)
+# What installing pixloom gives a user, from a finished build: valid desktop entry and metainfo, exactly the expected
+# files under a fresh prefix, the window's icon, manual pages without a warning, and a Debian package of the same
+# files with computed library dependencies that lintian passes without an error or a warning.
 set -eu
 
 if [ "${1:-}" = "--window-icon" ]; then
@@ -62,67 +58,46 @@ if ! appstreamcli validate --no-net --pedantic "$BUILD/data/$ID.metainfo.xml" >"
 fi
 
 # The files every install must give, relative to its prefix.
-expected_files() {
-    {
-        echo bin/pixloom
-        echo share/applications/$ID.desktop
-        echo share/metainfo/$ID.metainfo.xml
-        echo share/icons/hicolor/scalable/apps/$ID.svg
-        for size in 16 32 48 128 256; do
-            echo "share/icons/hicolor/${size}x${size}/apps/$ID.png"
-        done
-        echo share/man/man1/pixloom.1.gz
-        echo share/doc/pixloom/copyright
-        echo share/doc/pixloom/changelog.gz
-        if [ "$HAVE_BATCH" = 1 ]; then
-            echo bin/pixloom-batch
-            echo share/man/man1/pixloom-batch.1.gz
-        fi
-    } | sort
-}
+SIZES="16 32 48 128 256"
+{
+    printf '%s\n' bin/pixloom share/applications/$ID.desktop share/metainfo/$ID.metainfo.xml \
+        share/icons/hicolor/scalable/apps/$ID.svg share/man/man1/pixloom.1.gz share/doc/pixloom/copyright \
+        share/doc/pixloom/changelog.gz
+    for size in $SIZES; do echo "share/icons/hicolor/${size}x${size}/apps/$ID.png"; done
+    [ "$HAVE_BATCH" != 1 ] || printf '%s\n' bin/pixloom-batch share/man/man1/pixloom-batch.1.gz
+} | sort >"$WORK/expected"
 
 PREFIX=$WORK/prefix
 "$CMAKE" --install "$BUILD" --prefix "$PREFIX" >"$WORK/out" 2>&1 || { cat "$WORK/out"; exit 1; }
 (cd "$PREFIX" && find . ! -type d | sed 's|^\./||' | sort) >"$WORK/installed"
-expected_files >"$WORK/expected"
 diff -u "$WORK/expected" "$WORK/installed" >"$WORK/out" || { fail "installed files (- missing, + extra):"; cat "$WORK/out"; }
 
 for program in pixloom pixloom-batch; do
-    if [ -e "$PREFIX/bin/$program" ] && [ ! -x "$PREFIX/bin/$program" ]; then
-        fail "bin/$program is not executable"
-    fi
+    [ ! -e "$PREFIX/bin/$program" ] || [ -x "$PREFIX/bin/$program" ] || fail "bin/$program is not executable"
 done
 # The menu entry starts an installed program and shows an installed icon.
 exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$PREFIX/share/applications/$ID.desktop")
 [ -x "$PREFIX/bin/$exec_program" ] || fail "the desktop entry starts '$exec_program', which is not installed"
 icon=$(sed -n 's/^Icon=//p' "$PREFIX/share/applications/$ID.desktop")
 [ "$icon" = "$ID" ] || fail "the desktop entry's icon is '$icon', not $ID"
-# Each PNG is as large as the folder it is in says (width and height from its header).
-for size in 16 32 48 128 256; do
+# Each PNG is as large as the folder it is in says: its signature, then its header's width and height.
+for size in $SIZES; do
     png="$PREFIX/share/icons/hicolor/${size}x${size}/apps/$ID.png"
-    [ -f "$png" ] || continue
-    header=$(od -An -tx1 -N24 "$png" | tr -d ' \n')
-    width=$((0x$(echo "$header" | cut -c33-40)))
-    height=$((0x$(echo "$header" | cut -c41-48)))
-    case "$header" in
-        89504e470d0a1a0a*) ;;
-        *) fail "$png is no PNG" ;;
-    esac
-    [ "$width" = "$size" ] && [ "$height" = "$size" ] || fail "$png is ${width}x$height"
+    header=$(od -An -tx1 -N24 "$png" 2>/dev/null | tr -d ' \n')
+    [ "$header" = "89504e470d0a1a0a0000000d49484452$(printf '%08x%08x' "$size" "$size")" ] ||
+        fail "$png is no ${size}x$size PNG: $header"
 done
 
-# The window shows the icon compiled into it, at every size drawn, and its
-# class is the one the desktop entry names.
+# The window shows the icon compiled into it, at every size drawn, and its class is the one the desktop entry names.
 xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" env HOME="$WORK" "$0" --window-icon "$PREFIX/bin/pixloom" >"$WORK/window" 2>&1 || true
-for size in 16 32 48 128 256; do
+for size in $SIZES; do
     grep -qx "Icon ($size x $size)" "$WORK/window" || fail "the window has no ${size}x$size icon"
 done
 wm_class=$(sed -n 's/^StartupWMClass=//p' "$PREFIX/share/applications/$ID.desktop")
 grep -q "^WM_CLASS(STRING) = \"$wm_class\"" "$WORK/window" ||
     { fail "the window's class is not StartupWMClass=$wm_class:"; cat "$WORK/window"; }
 
-# Both pages render with every warning on (warnings go to standard error),
-# as built and as installed.
+# Both pages render with every warning on (warnings go to standard error), as built and as installed.
 man_warnings() { LC_ALL=C.UTF-8 man --warnings -l "$1" 2>&1 >/dev/null; }
 for page in pixloom pixloom-batch; do
     expect_empty "man $page.1" man_warnings "$BUILD/data/man/$page.1"

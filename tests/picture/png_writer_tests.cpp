@@ -165,20 +165,8 @@ TEST(PngWriter, EachRowTakesTheFirstFilterOfLeastWeight) {
     }
 }
 
-TEST(PngWriter, AbandonedEncodesLeaveNothing) {
-    const Bytes rgb = picture(2000, 600, Content::Random);  // 20 pieces of 30 rows
-    for (int threads : {1, 2})
-        for (bool given : {false, true}) {
-            CancelToken cancel;
-            if (given) cancel.request();
-            std::vector<char> png(10, 'x');
-            const wxString reason = encodePngWith(rgb.data(), 2000, 600, {}, png, cancel, {1, threads, 180030});
-            EXPECT_EQ(reason, given ? "abandoned" : "");
-            EXPECT_EQ(png.empty(), given);
-        }
-}
-
-TEST(PngWriter, RefusesWhatPngCannotHold) {
+// What PNG cannot hold is refused, and an abandoned encode leaves nothing, on one thread or several.
+TEST(PngWriter, RefusesWhatPngCannotHoldAndAbandonedEncodesLeaveNothing) {
     const std::uint8_t sample[3] = {};
     const std::size_t tooLarge = std::size_t{1} << 31;
     const struct { const std::uint8_t* rgb; std::size_t width, height; const char* reason; } cases[] = {
@@ -192,6 +180,16 @@ TEST(PngWriter, RefusesWhatPngCannotHold) {
         EXPECT_EQ(encodePng(c.rgb, c.width, c.height, {}, png), c.reason);
         EXPECT_TRUE(png.empty());
     }
+    const Bytes rgb = picture(2000, 600, Content::Random);  // 20 pieces of 30 rows
+    for (int threads : {1, 2})
+        for (bool given : {false, true}) {
+            CancelToken cancel;
+            if (given) cancel.request();
+            std::vector<char> png(10, 'x');
+            const wxString reason = encodePngWith(rgb.data(), 2000, 600, {}, png, cancel, {1, threads, 180030});
+            EXPECT_EQ(reason, given ? "abandoned" : "");
+            EXPECT_EQ(png.empty(), given);
+        }
 }
 
 // Over 2 GiB of samples, more than the toolkit's images hold: written, read back exactly by libpng and by pixloom's

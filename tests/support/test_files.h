@@ -33,23 +33,17 @@ inline wxSize sizeOf(const std::string& path) {
     return picture.ok() ? wxSize(picture.width, picture.height) : wxSize(-1, -1);
 }
 
-// A JPEG file's segments in order, each its marker and the bytes after its length; entropy-coded data is skipped.
-inline std::vector<std::pair<int, std::string>> jpegSegments(const std::vector<char>& bytes) {
+// A JPEG file's segments of a marker in order, each the bytes after its length; entropy-coded data is skipped.
+inline std::vector<std::string> jpegSegments(const std::vector<char>& bytes, int marker) {
     const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    std::vector<std::pair<int, std::string>> segments;
+    std::vector<std::string> found;
     for (std::size_t i = 2; i + 4 <= bytes.size() && at(i) == 0xFF && at(i + 1) != 0xD9;) {
-        const int marker = at(i + 1);
+        const int kind = at(i + 1);
         const std::size_t end = std::min(bytes.size(), i + 2 + (at(i + 2) << 8 | at(i + 3)));
-        segments.emplace_back(marker, std::string(bytes.begin() + long(i) + 4, bytes.begin() + long(end)));
-        for (i = end; marker == 0xDA && i + 1 < bytes.size(); ++i)  // to the next marker that is no restart
+        if (kind == marker) found.emplace_back(bytes.begin() + long(i) + 4, bytes.begin() + long(end));
+        for (i = end; kind == 0xDA && i + 1 < bytes.size(); ++i)  // to the next marker that is no restart
             if (at(i) == 0xFF && at(i + 1) != 0 && (at(i + 1) < 0xD0 || at(i + 1) > 0xD7)) break;
     }
-    return segments;
-}
-inline std::vector<std::string> jpegSegments(const std::vector<char>& bytes, int marker) {
-    std::vector<std::string> found;
-    for (const auto& segment : jpegSegments(bytes))
-        if (segment.first == marker) found.push_back(segment.second);
     return found;
 }
 // The luminance quantisation table (8-bit, table 0): at a higher quality no entry is larger.
@@ -75,6 +69,13 @@ inline std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// Whether a thread of this process has the name.
+inline bool threadRunning(const std::string& name) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        if (readFile(task.path() / "comm") == name + "\n") return true;
+    return false;
+}
+
 // A fresh empty folder, removed with everything in it.
 struct Folder {
     std::string dir = (std::filesystem::temp_directory_path() / "pixloom-test-XXXXXX").string();
@@ -82,6 +83,10 @@ struct Folder {
     Folder(const Folder&) = delete;
     ~Folder() { std::error_code ignored; std::filesystem::remove_all(dir, ignored); }
     std::string operator/(const std::string& name) const { return dir + "/" + name; }
+    std::string made(const std::string& name) const {  // the path, its folders made
+        std::filesystem::create_directories(std::filesystem::path(*this / name).parent_path());
+        return *this / name;
+    }
 };
 
 // $HOME at a fresh folder while it lives, so that nothing touches the real ~/.pixloom.

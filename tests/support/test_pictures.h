@@ -21,6 +21,7 @@
 #include <iterator>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -171,21 +172,21 @@ inline Bytes pngFile(const Raster& p, PngOptions o = {}) {
     return pngFile(p.width, p.height, o, [&](int y) { return &p.samples[y * stride]; });
 }
 
-// libpng's strict reading: any error fails it, warnings are counted; 8-bit RGB rows are kept, or handed to onRow.
+// libpng's strict reading: any error fails it, warnings are counted; the rows are kept.
 struct PngRead {
     bool ok = false;
     std::size_t width = 0, height = 0, warnings = 0;
     int colourType = -1, depth = 0;
     Bytes rgb = {}, exif = {};
 };
-inline PngRead readPng(const void* data, std::size_t size,
-                       const std::function<void(std::size_t, const Bytes&)>& onRow = {}) {
+template <class Container>
+PngRead readPng(const Container& file) {
     PngRead r;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, nullptr, [](png_structp p, png_const_charp) {
         ++static_cast<PngRead*>(png_get_error_ptr(p))->warnings;
     });
     png_infop info = png_create_info_struct(png);
-    std::pair<const unsigned char*, std::size_t> in{static_cast<const unsigned char*>(data), size};
+    std::pair<const unsigned char*, std::size_t> in{reinterpret_cast<const unsigned char*>(file.data()), file.size()};
     png_set_read_fn(png, &in, [](png_structp p, png_bytep to, png_size_t n) {
         auto* in = static_cast<std::pair<const unsigned char*, std::size_t>*>(png_get_io_ptr(p));
         if (n > in->second) png_error(p, "truncated");
@@ -197,10 +198,8 @@ inline PngRead readPng(const void* data, std::size_t size,
         r.width = png_get_image_width(png, info), r.height = png_get_image_height(png, info);
         r.colourType = png_get_color_type(png, info), r.depth = png_get_bit_depth(png, info);
         Bytes row(png_get_rowbytes(png, info));
-        for (std::size_t y = 0; y < r.height; ++y) {
-            png_read_row(png, row.data(), nullptr);
-            if (onRow) onRow(y, row); else r.rgb.insert(r.rgb.end(), row.begin(), row.end());
-        }
+        for (std::size_t y = 0; y < r.height; ++y)
+            png_read_row(png, row.data(), nullptr), r.rgb.insert(r.rgb.end(), row.begin(), row.end());
         png_read_end(png, info);
         png_bytep exif = nullptr;
         png_uint_32 length = 0;
@@ -210,35 +209,103 @@ inline PngRead readPng(const void* data, std::size_t size,
     png_destroy_read_struct(&png, &info, nullptr);
     return r;
 }
-template <class Container>
-PngRead readPng(const Container& file) { return readPng(file.data(), file.size()); }
 
-// TIFF by libtiff, through a file of its own: RGB or grey samples, strips of rowsPerStrip rows (0: libtiff's choice).
-struct TiffOptions {
-    int orientation = 1, rowsPerStrip = 0;
-    Bytes profile = {};
-    std::string make = {}, description = {}, artist = {};
+// Standard error as captured, but for AddressSanitizer's own note on an allocation refused (a huge picture's).
+inline std::string withoutSanitizerNotes(const std::string& text) {
+    std::istringstream lines(text);
+    std::string kept, line;
+    while (std::getline(lines, line))
+        if (line.find("AddressSanitizer failed to allocate") == std::string::npos) kept += line + "\n";
+    return kept;
+}
+
+// A kind of TIFF file: its layout and samples.
+struct TiffKind {
+    const char* name;
+    uint16_t photometric, samples, bits;
+    uint16_t compression = COMPRESSION_NONE;
+    uint32_t tile = 0;          // the side of square tiles; 0: strips
+    uint32_t rowsPerStrip = 4;
+    bool planes = false;        // one plane per sample
+    const char* extra = "";  // ExtraSamples, one digit each
+    bool big = false;        // BigTIFF
+    int width = 37, height = 21;  // partial strips and tiles at both edges
 };
-inline Bytes tiffFile(const Raster& p, const TiffOptions& o = {}) {
+
+inline Bytes packed(const std::vector<unsigned>& values, int bits) {
+    Bytes out((values.size() * bits + 7) / 8);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const uint16_t wide = uint16_t(values[i]);  // in the machine's order, as libtiff takes it
+        if (bits == 16) std::memcpy(&out[2 * i], &wide, 2);
+        else if (bits == 8) out[i] = static_cast<unsigned char>(values[i]);
+        else out[i * bits / 8] |= static_cast<unsigned char>(values[i] << (8 - bits - i * bits % 8));
+    }
+    return out;
+}
+
+// The kind written by libtiff, of the sample values given (interleaved), through a file of its own; more() sets
+// further tags. A second page holds the values' complements.
+inline Bytes tiffOf(const TiffKind& k, std::vector<unsigned> values, const std::function<void(TIFF*)>& more = {},
+             bool secondPage = false) {
     char path[] = "/tmp/pixloom-tiff-XXXXXX";
     close(mkstemp(path));
-    TIFF* t = TIFFOpen(path, "w");
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width), TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, p.channels), TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, p.channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
-    TIFFSetField(t, TIFFTAG_ORIENTATION, o.orientation);
-    if (o.rowsPerStrip) TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, o.rowsPerStrip);
-    if (!o.profile.empty()) TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(o.profile.size()), o.profile.data());
-    const std::pair<int, const std::string*> texts[] = {
-        {TIFFTAG_MAKE, &o.make}, {TIFFTAG_IMAGEDESCRIPTION, &o.description}, {TIFFTAG_ARTIST, &o.artist}};
-    for (const auto& [tag, text] : texts)
-        if (!text->empty()) TIFFSetField(t, tag, text->c_str());
-    for (int y = 0; y < p.height; ++y)
-        TIFFWriteScanline(t, const_cast<unsigned char*>(&p.samples[std::size_t(y) * p.width * p.channels]), y, 0);
+    TIFF* t = TIFFOpen(path, k.big ? "w8" : "w");
+    for (int page = 0; page < 1 + secondPage; ++page) {
+        if (page) {
+            TIFFWriteDirectory(t);
+            for (unsigned& v : values) v = ((1u << k.bits) - 1) - v;
+        }
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, k.width), TIFFSetField(t, TIFFTAG_IMAGELENGTH, k.height);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, k.samples), TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, k.bits);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, k.photometric), TIFFSetField(t, TIFFTAG_COMPRESSION, k.compression);
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, k.planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        std::vector<uint16_t> extra(k.extra, k.extra + std::strlen(k.extra));
+        for (uint16_t& e : extra) e = uint16_t(e - '0');
+        if (!extra.empty()) TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
+        if (k.compression == COMPRESSION_JPEG && k.photometric == PHOTOMETRIC_YCBCR)
+            TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        if (k.compression == COMPRESSION_WEBP) TIFFSetField(t, TIFFTAG_WEBP_LOSSLESS, 1);
+        std::vector<uint16_t> map(3 << k.bits);
+        for (std::size_t i = 0; i < map.size(); ++i) map[i] = uint16_t(i * 40503u);  // not 8-bit levels times 257
+        if (k.photometric == PHOTOMETRIC_PALETTE)
+            TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data() + (1 << k.bits), map.data() + (2 << k.bits));
+        if (more) more(t);
+        const int planes = k.planes ? k.samples : 1, per = k.planes ? 1 : k.samples;
+        const auto block = [&](int plane, int x0, int y0, int w, int h) {  // outside the picture: 0
+            std::vector<unsigned> row(std::size_t(w) * per);
+            Bytes bytes;
+            for (int y = y0; y < y0 + h; ++y) {
+                for (int x = x0; x < x0 + w; ++x)
+                    for (int s = 0; s < per; ++s)
+                        row[(x - x0) * per + s] =
+                            x < k.width && y < k.height ? values[(std::size_t(y) * k.width + x) * k.samples + plane + s]
+                                                        : 0;
+                const Bytes r = packed(row, k.bits);
+                bytes.insert(bytes.end(), r.begin(), r.end());
+            }
+            return bytes;
+        };
+        if (k.tile) TIFFSetField(t, TIFFTAG_TILEWIDTH, k.tile), TIFFSetField(t, TIFFTAG_TILELENGTH, k.tile);
+        else TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, k.rowsPerStrip);
+        for (int plane = 0; plane < planes; ++plane)
+            for (int y = 0; y < k.height; y += k.tile ? int(k.tile) : 1)
+                for (int x = 0; x < k.width; x += k.tile ? int(k.tile) : k.width) {
+                    Bytes b = k.tile ? block(plane, x, y, k.tile, k.tile) : block(plane, 0, y, k.width, 1);
+                    if (k.tile) TIFFWriteTile(t, b.data(), x, y, 0, uint16_t(plane));
+                    else TIFFWriteScanline(t, b.data(), y, uint16_t(plane));
+                }
+    }
     TIFFClose(t);
     const Bytes file = fileBytes(path);
     unlink(path);
     return file;
+}
+
+// A raster of 8-bit grey or RGB as a TIFF file; more() sets further tags.
+inline Bytes tiffFile(const Raster& p, const std::function<void(TIFF*)>& more = {}, uint32_t rowsPerStrip = 4) {
+    const uint16_t photometric = p.channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
+    return tiffOf({"", photometric, uint16_t(p.channels), 8, COMPRESSION_NONE, 0, rowsPerStrip, false, "", false,
+                   p.width, p.height}, std::vector<unsigned>(p.samples.begin(), p.samples.end()), more);
 }
 
 // libexif's reading of EXIF from its TIFF header on: every tag as stored, nothing added.
@@ -273,6 +340,18 @@ inline Bytes savedProfile(cmsHPROFILE profile) {
     cmsSaveProfileToMem(profile, bytes.data(), &length);
     cmsCloseProfile(profile);
     return bytes;
+}
+
+// Samples of the format (LittleCMS's) converted from the profile to sRGB, as LittleCMS does it.
+inline Bytes transformed(const Bytes& profile, cmsUInt32Number format, const Bytes& samples) {
+    cmsHPROFILE from = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(from, format, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    const std::size_t pixels = samples.size() / T_CHANNELS(format);
+    Bytes out(3 * pixels);
+    cmsDoTransform(t, samples.data(), out.data(), cmsUInt32Number(pixels));
+    cmsDeleteTransform(t), cmsCloseProfile(from), cmsCloseProfile(srgb);
+    return out;
 }
 
 // A printer-like CMYK profile: ink darkens its opposite colour, black darkens all.
