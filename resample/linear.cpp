@@ -23,16 +23,16 @@ namespace {
 // Two output lines of a vertical strip, filtered together.
 struct LightPair {
     const TapSpan* span[2];
-    const double* w[2];
+    const float* w[2];
     float* out[2];
 };
 
 struct LinearLoops {
-    void (*widenLight)(const std::uint8_t* bytes, std::size_t count, const double* light, double* out);
-    void (*verticalLine)(const double* const* rows, const double* w, const TapSpan& span, std::size_t lanes,
+    void (*widenLight)(const std::uint8_t* bytes, std::size_t count, const float* light, float* out);
+    void (*verticalLine)(const float* const* rows, const float* w, const TapSpan& span, std::size_t lanes,
                          float* out);
     // rows[0 ..] are source rows from `low` on, covering both spans.
-    void (*verticalPair)(const double* const* rows, long long low, const LightPair& pair, std::size_t lanes);
+    void (*verticalPair)(const float* const* rows, long long low, const LightPair& pair, std::size_t lanes);
     void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table, std::size_t begin,
                               std::size_t end, double* samples);
     // The folds of eight triple-width rows of light in the block layout to
@@ -42,10 +42,6 @@ struct LinearLoops {
 
 namespace portable {
 constexpr int kLanes = 2;
-template <class Mask>
-bool allSet(Mask m) {
-    return m[0] & m[1];
-}
 #include "linear_loops.inc"
 }  // namespace portable
 
@@ -59,10 +55,6 @@ bool allSet(Mask m) {
 #endif
 namespace avx2 {
 constexpr int kLanes = 4;
-template <class Mask>
-bool allSet(Mask m) {
-    return _mm256_movemask_pd(reinterpret_cast<__m256d>(m)) == 0xf;
-}
 #include "linear_loops.inc"
 }  // namespace avx2
 #if defined(__clang__)
@@ -79,10 +71,6 @@ bool allSet(Mask m) {
 #endif
 namespace avx512 {
 constexpr int kLanes = 8;
-template <class Mask>
-bool allSet(Mask m) {
-    return _mm512_movepi64_mask(reinterpret_cast<__m512i>(m)) == 0xff;
-}
 #include "linear_loops.inc"
 }  // namespace avx512
 #if defined(__clang__)
@@ -117,10 +105,12 @@ constexpr int kBins = 4096;  // of light, for the way back: each holds at most t
 
 struct Tables {
     double light[256];
+    float lightFloat[256];  // what the vertical pass reads
     double halfway[256];  // the light half a code value above 0 .. 254 (and beyond all light): where rounding goes up
     std::uint8_t below[kBins];  // a code value no higher than that of any light in the bin
     Tables() {
-        for (int k = 0; k < 256; ++k) light[k] = lightOf(k), halfway[k] = lightOf(k + 0.5);
+        for (int k = 0; k < 256; ++k)
+            light[k] = lightOf(k), lightFloat[k] = static_cast<float>(light[k]), halfway[k] = lightOf(k + 0.5);
         halfway[255] = HUGE_VAL;
         for (int bin = 0, k = 0; bin < kBins; ++bin) {
             const double edge = bin * (255.0 / kBins);
@@ -217,15 +207,25 @@ __attribute__((target("avx2,avx512f,avx512vl"))) bool eightCodesOfLight(const do
 }
 #endif
 
-// Bytes to light through the table, eight by one gather where the
-// processor has gathers of eight.
+// Bytes to light through the table by gathers, sixteen or eight at a time.
 #ifdef PIXLOOM_HAVE_X86_LINEAR
-__attribute__((target("avx2,avx512f"))) void widenLightGathering(const std::uint8_t* bytes, std::size_t count,
-                                                                 const double* light, double* out) {
+__attribute__((target("avx2,avx512f"))) void widenLightGathering16(const std::uint8_t* bytes, std::size_t count,
+                                                                   const float* light, float* out) {
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m512i index = _mm512_maskz_cvtepu8_epi32(0xffff, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)));
+        _mm512_storeu_ps(out + i, _mm512_mask_i32gather_ps(_mm512_setzero_ps(), 0xffff, index, light, 4));
+    }
+    for (; i < count; ++i) out[i] = light[bytes[i]];
+}
+
+__attribute__((target("avx2"))) void widenLightGathering8(const std::uint8_t* bytes, std::size_t count,
+                                                          const float* light, float* out) {
     std::size_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m256i index = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i)));
-        _mm512_storeu_pd(out + i, _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, index, light, 8));
+        _mm256_storeu_ps(out + i, _mm256_mask_i32gather_ps(_mm256_setzero_ps(), light, index,
+                                                           _mm256_castsi256_ps(_mm256_set1_epi32(-1)), 4));
     }
     for (; i < count; ++i) out[i] = light[bytes[i]];
 }
@@ -255,12 +255,13 @@ public:
           held(static_cast<std::size_t>(slots)),
           rows(static_cast<std::size_t>(slots)) {
 #ifdef PIXLOOM_HAVE_X86_LINEAR
-        if (kernelsInUse() == KernelSet::avx512) widen = widenLightGathering;
+        if (kernelsInUse() == KernelSet::avx512) widen = widenLightGathering16;
+        if (kernelsInUse() == KernelSet::avx2) widen = widenLightGathering8;
 #endif
     }
 
     // Room for a line's row pointers.
-    const double** rowPointers() { return rows.data(); }
+    const float** rowPointers() { return rows.data(); }
 
     void startStrip(std::size_t byteOffset, std::size_t length) {
         offset = byteOffset;
@@ -269,12 +270,12 @@ public:
     }
 
     void lookUp(const std::uint8_t* source, std::size_t rowBytes, long long first, long long count,
-                const double** rows) {
-        const double* light = tables().light;
+                const float** rows) {
+        const float* light = tables().lightFloat;
         const std::size_t slots = held.size();
         std::size_t slot = static_cast<std::size_t>(first) % slots;  // one division, not one a row
         for (long long j = first; j < first + count; ++j, slot = slot + 1 == slots ? 0 : slot + 1) {
-            double* cached = samples.data() + slot * lanes;
+            float* cached = samples.data() + slot * lanes;
             if (held[slot] != j) {
                 const std::uint8_t* bytes = source + static_cast<std::size_t>(j) * rowBytes + offset;
                 widen(bytes, used, light, cached);
@@ -294,12 +295,12 @@ private:
     }
 
     static constexpr long long kPrefetchRows = 8;
-    void (*widen)(const std::uint8_t* bytes, std::size_t count, const double* light, double* out);
+    void (*widen)(const std::uint8_t* bytes, std::size_t count, const float* light, float* out);
     long long rowCount;
     std::size_t lanes, offset = 0, used = 0;
-    std::vector<double> samples;
+    std::vector<float> samples;
     std::vector<long long> held;
-    std::vector<const double*> rows;
+    std::vector<const float*> rows;
 };
 
 // The source rows of lines y and y + 1 together, lowest first.
@@ -321,12 +322,13 @@ long long mostPairRows(const WeightTable& table) {
 
 // Strips narrow enough that a line's rows stay in the first-level cache.
 std::size_t stripLanes(long long taps) {
-    return std::max<std::size_t>(64, std::min<std::size_t>(512, 3072 / static_cast<std::size_t>(taps) / 16 * 16));
+    return std::max<std::size_t>(128, std::min<std::size_t>(1024, 6144 / static_cast<std::size_t>(taps) / 32 * 32));
 }
 
 struct VerticalStrip {
     const LinearJob& job;
     const WeightTable& table;
+    const float* weights;  // the table's, each divided by its line's weight sum
     LightRows& cache;
     std::size_t rowBytes, offset, length;
     float* band;  // row `begin` of the band
@@ -340,9 +342,9 @@ struct VerticalStrip {
             std::fill(out(y), out(y) + length, 0.0f);  // no tap contributed
             return;
         }
-        const double** rows = cache.rowPointers();
+        const float** rows = cache.rowPointers();
         cache.lookUp(job.source, rowBytes, span.first, span.count, rows);
-        loopsInUse().verticalLine(rows, table.weights.data() + span.weightOffset, span, length, out(y));
+        loopsInUse().verticalLine(rows, weights + span.weightOffset, span, length, out(y));
     }
 
     // Lines y and y + 1 from one reading of their rows, when both have taps.
@@ -352,9 +354,8 @@ struct VerticalStrip {
         if (one.weightSum == 0 || two.weightSum == 0) return false;
         long long low, count;
         pairRows(one, two, low, count);
-        const double** rows = cache.rowPointers();
+        const float** rows = cache.rowPointers();
         cache.lookUp(job.source, rowBytes, low, count, rows);
-        const double* weights = table.weights.data();
         const LightPair lines{
             {&one, &two}, {weights + one.weightOffset, weights + two.weightOffset}, {out(y), out(y + 1)}};
         loopsInUse().verticalPair(rows, low, lines, length);
@@ -365,13 +366,13 @@ struct VerticalStrip {
 // The vertical pass into light rows of floats: rows [begin, end) of the
 // target, strip by strip, two lines at a time, row y at
 // band + (y - begin) * 3 * width.
-void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cache, std::size_t lanes, long long begin,
-                  long long end, float* band) {
+void verticalRows(const LinearJob& job, const WeightTable& table, const float* weights, LightRows& cache,
+                  std::size_t lanes, long long begin, long long end, float* band) {
     const std::size_t rowBytes = 3 * static_cast<std::size_t>(job.width);
     for (std::size_t offset = 0; offset < rowBytes; offset += lanes) {
         const std::size_t length = std::min(lanes, rowBytes - offset);
         cache.startStrip(offset, length);
-        const VerticalStrip strip{job, table, cache, rowBytes, offset, length, band, begin};
+        const VerticalStrip strip{job, table, weights, cache, rowBytes, offset, length, band, begin};
         for (long long y = begin; y < end;) {
             if (y + 1 < end && strip.pair(y))
                 y += 2;
@@ -493,7 +494,17 @@ constexpr long long kBandRows = 4 * kBlockRows;  // target rows made by one pass
 
 struct PassTables {
     WeightTable vertical, horizontal;
+    std::vector<float> verticalWeights;  // the vertical pass's, as it applies them
 };
+
+// Each weight divided by its line's weight sum, as float.
+void normalizedWeights(const WeightTable& table, std::vector<float>& out) {
+    out.resize(table.weights.size());
+    for (const TapSpan& span : table.spans)
+        if (span.weightSum != 0)
+            for (std::size_t t = span.weightOffset; t < span.weightOffset + static_cast<std::size_t>(span.count); ++t)
+            out[t] = static_cast<float>(table.weights[t] / span.weightSum);
+}
 
 // Bands of target rows, one thread each at a time: the vertical pass into
 // the thread's light rows, then the horizontal pass, the fold and the way
@@ -516,7 +527,8 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
                     break;
                 }
                 const long long begin = b * kBandRows, last = std::min(job.targetHeight, begin + kBandRows);
-                verticalRows(job, tables.vertical, cache, lanes, begin, last, band.data());
+                verticalRows(job, tables.vertical, tables.verticalWeights.data(), cache, lanes, begin, last,
+                             band.data());
                 for (long long first = begin; first < last; first += kBlockRows)
                     horizontalBlock(job, tables.horizontal,
                                     band.data() + static_cast<std::size_t>(first - begin) * rowSamples, first, scratch,
@@ -532,8 +544,15 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
 bool buildTables(const LinearJob& job, PassTables& tables) {
     const int widening = job.lcdType >= 1 && job.lcdType <= 3 ? 3 : 1;
     const long long columns = job.lcdType > 0 ? 3 * job.targetWidth : job.targetWidth;
-    return buildVerticalWeights(verticalGeometry(job.height, job.targetHeight, job.softness), tables.vertical) &&
-           buildHorizontalWeights(horizontalGeometry(job.width, columns, widening, job.softness), tables.horizontal);
+    if (!buildVerticalWeights(verticalGeometry(job.height, job.targetHeight, job.softness), tables.vertical) ||
+        !buildHorizontalWeights(horizontalGeometry(job.width, columns, widening, job.softness), tables.horizontal))
+        return false;
+    try {
+        normalizedWeights(tables.vertical, tables.verticalWeights);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 bool sampleCount(long long width, long long height, std::size_t& count) {

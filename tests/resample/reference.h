@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace reference {
@@ -31,30 +32,35 @@ struct Plane {
     double at(long long x, long long y, int c) const { return v[std::size_t((y * width + x) * 3 + c)]; }
 };
 
-// One pass to newLength columns (horizontal) or rows; each sample is finish(its taps' sum / their weight sum).
-template <class Out, class In, class Finish>
-Out resampleTo(const In& src, int newLength, bool horizontal, int lcdType, int softnessLevel, Finish finish) {
-    const long long S = horizontal ? src.width : src.height, D = std::max(newLength, 1);
-    const long long across = horizontal ? src.height : src.width;
+// The taps of output line o of a pass from S to D lines: tap(source line, weight) in window order.
+template <class Tap>
+void forEachTap(long long S, long long D, bool horizontal, int lcdType, int softnessLevel, long long o, Tap tap) {
     const double scale = double(D) / double(S), widening = horizontal && lcdType >= 1 && lcdType <= 3 ? 3 : 1;
     const double softness[5] = {1.0, 1.1830127025, 1.366025405, 1.5490381075, 1.73205081};
     const double t = softnessLevel >= 0 && softnessLevel < 5 ? softness[softnessLevel] : 1.0;
     const double f = std::min(1.0, scale / widening / t), delta = D < S ? f / 3 - 0.4 : 0.0;
     const long long N = std::lrint(D < S ? (horizontal ? 6.0 : 3.0) * S / D : 3.0 * D / S);
+    // Vertical: centred on the nearest row. Horizontal: on the pixel holding the position rounded to a third.
+    const double p = horizontal ? 3.0 * o / scale : o / scale;
+    const long long z = horizontal ? std::lrint(p) / 3 : std::lrint(p);
+    for (long long i = std::max(-N, -z); i <= std::min(N - 1, S - 1 - z); ++i)  // taps -N..N-1 inside 0..S-1
+        tap(z + i, lanczos3(horizontal ? (i - (p - 3 * z) / 3) * f + delta : (i - p + z) * f + delta));
+}
+
+// One pass to newLength columns (horizontal) or rows; each sample is finish(its taps' sum / their weight sum).
+template <class Out, class In, class Finish>
+Out resampleTo(const In& src, int newLength, bool horizontal, int lcdType, int softnessLevel, Finish finish) {
+    const long long S = horizontal ? src.width : src.height, D = std::max(newLength, 1);
+    const long long across = horizontal ? src.height : src.width;
     Out out(horizontal ? int(D) : src.width, horizontal ? src.height : int(D));
     for (long long o = 0; o < D; ++o) {
-        // Vertical: centred on the nearest row. Horizontal: on the pixel holding the position rounded to a third.
-        const double p = horizontal ? 3.0 * o / scale : o / scale;
-        const long long z = horizontal ? std::lrint(p) / 3 : std::lrint(p);
         std::vector<double> acc(3 * std::size_t(across));
         double sum = 0;
-        for (long long i = std::max(-N, -z); i <= std::min(N - 1, S - 1 - z); ++i) {  // taps -N..N-1 inside 0..S-1
-            const double w = lanczos3(horizontal ? (i - (p - 3 * z) / 3) * f + delta : (i - p + z) * f + delta);
+        forEachTap(S, D, horizontal, lcdType, softnessLevel, o, [&](long long s, double w) {
             sum += w;
             for (long long r = 0; r < across; ++r)
-                for (int c = 0; c < 3; ++c)
-                    acc[3 * r + c] += w * (horizontal ? src.at(z + i, r, c) : src.at(r, z + i, c));
-        }
+                for (int c = 0; c < 3; ++c) acc[3 * r + c] += w * (horizontal ? src.at(s, r, c) : src.at(r, s, c));
+        });
         for (long long r = 0; r < across; ++r)
             for (int c = 0; c < 3; ++c)
                 (horizontal ? out.at(o, r, c) : out.at(r, o, c)) = finish(sum == 0 ? 0 : acc[3 * r + c] / sum);
@@ -107,6 +113,28 @@ inline unsigned char codeOf(double light) {
     return (unsigned char)std::floor(255 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055) + 0.5);
 }
 
+// Linear light's vertical pass, all in float: light, each weight divided by its line's weight sum, and the sums of
+// the products in window order.
+inline Plane verticalLight(const Plane& light, int newHeight, int softnessLevel) {
+    const long long D = std::max(newHeight, 1);
+    Plane out(light.width, int(D));
+    for (long long o = 0; o < D; ++o) {
+        std::vector<std::pair<long long, double>> taps;
+        double sum = 0;
+        forEachTap(light.height, D, false, 0, softnessLevel, o, [&](long long s, double w) {
+            taps.push_back({s, w});
+            sum += w;
+        });
+        for (long long x = 0; x < light.width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                float acc = 0;
+                for (auto [s, w] : taps) acc += float(w / sum) * float(light.at(x, s, c));
+                out.at(x, o, c) = sum == 0 ? 0 : acc;
+            }
+    }
+    return out;
+}
+
 // Negative types count as 0; 7 and above leave the triple-width picture (and ignore linear).
 inline Picture resize(const Picture& source, int width, int height, bool keepRatio, bool percent, int lcdType,
                       int softnessLevel, bool linear = false) {
@@ -117,10 +145,10 @@ inline Picture resize(const Picture& source, int width, int height, bool keepRat
     else if (keepRatio) h = w * H / W;
     w = std::max(w, 1LL), h = std::max(h, 1LL);
     const int wideWidth = int(lcdType > 0 ? 3 * w : w);
-    if (linear && lcdType <= 6) {  // the passes and the fold on light, the first pass kept as float
+    if (linear && lcdType <= 6) {  // the passes and the fold on light
         Plane light(source.width, source.height);
         for (std::size_t i = 0; i < source.rgb.size(); ++i) light.v[i] = lightOf(source.rgb[i]);
-        const Plane tall = resampleTo<Plane>(light, int(h), false, lcdType, softnessLevel, [](double v) { return float(v); });
+        const Plane tall = verticalLight(light, int(h), softnessLevel);
         Plane wide = resampleTo<Plane>(tall, wideWidth, true, lcdType, softnessLevel, [](double v) { return v; });
         if (lcdType > 0) wide = foldTo<double>(wide, lcdType);
         Picture out(wide.width, wide.height);
