@@ -33,7 +33,8 @@ struct LinearLoops {
                          float* out);
     // rows[0 ..] are source rows from `low` on, covering both spans.
     void (*verticalPair)(const float* const* rows, long long low, const LightPair& pair, std::size_t lanes);
-    void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table, std::size_t begin,
+    void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table, const double* w,
+                              std::size_t begin,
                               std::size_t end, double* samples);
     // The folds of eight triple-width rows of light in the block layout to
     // pixels, in that layout too.
@@ -462,8 +463,8 @@ struct HorizontalScratch {
 
 // Rows first .. first + 7 of the target from their light rows, tile by tile
 // of columns into s.wide, then folded and brought back to code values.
-void horizontalBlock(const LinearJob& job, const WeightTable& table, const float* rows, long long first,
-                     HorizontalScratch& s, std::uint8_t* result) {
+void horizontalBlock(const LinearJob& job, const WeightTable& table, const double* weights, const float* rows,
+                     long long first, HorizontalScratch& s, std::uint8_t* result) {
     const int rowCount = static_cast<int>(std::min<long long>(kBlockRows, job.targetHeight - first));
     const std::size_t columns = table.spans.size(), wideRow = 3 * columns;
     const std::size_t rowSamples = 3 * static_cast<std::size_t>(job.width);
@@ -474,12 +475,12 @@ void horizontalBlock(const LinearJob& job, const WeightTable& table, const float
         pixelsReached(table, x, end, lo, hi);
         transposeLight(rows, rowSamples, rowCount, lo, hi, s.block.data());
         if (job.lcdType == 0) {  // no fold: straight back to code values, in the byte passes' layout
-            loops.horizontalColumns(s.block.data(), lo, table, x, end, s.samples.data());
+            loops.horizontalColumns(s.block.data(), lo, table, weights, x, end, s.samples.data());
             codesOfLight(s.samples.data(), (end - x) * kBlockColumn, s.codes.data());
             untransposeTile(kernelsInUse(), s.codes.data(), 3 * (end - x), rowCount,
                             result + static_cast<std::size_t>(first) * wideRow + 3 * x, wideRow);
         } else {
-            loops.horizontalColumns(s.block.data(), lo, table, x, end, s.wide.data() + x * kBlockColumn);
+            loops.horizontalColumns(s.block.data(), lo, table, weights, x, end, s.wide.data() + x * kBlockColumn);
         }
     }
     if (job.lcdType == 0) return;
@@ -494,16 +495,18 @@ constexpr long long kBandRows = 4 * kBlockRows;  // target rows made by one pass
 
 struct PassTables {
     WeightTable vertical, horizontal;
-    std::vector<float> verticalWeights;  // the vertical pass's, as it applies them
+    // The weights as the passes apply them: each divided by its line's weight sum.
+    std::vector<float> verticalWeights;
+    std::vector<double> horizontalWeights;
 };
 
-// Each weight divided by its line's weight sum, as float.
-void normalizedWeights(const WeightTable& table, std::vector<float>& out) {
+template <class Weight>
+void normalizedWeights(const WeightTable& table, std::vector<Weight>& out) {
     out.resize(table.weights.size());
     for (const TapSpan& span : table.spans)
         if (span.weightSum != 0)
             for (std::size_t t = span.weightOffset; t < span.weightOffset + static_cast<std::size_t>(span.count); ++t)
-            out[t] = static_cast<float>(table.weights[t] / span.weightSum);
+            out[t] = static_cast<Weight>(table.weights[t] / span.weightSum);
 }
 
 // Bands of target rows, one thread each at a time: the vertical pass into
@@ -530,7 +533,7 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
                 verticalRows(job, tables.vertical, tables.verticalWeights.data(), cache, lanes, begin, last,
                              band.data());
                 for (long long first = begin; first < last; first += kBlockRows)
-                    horizontalBlock(job, tables.horizontal,
+                    horizontalBlock(job, tables.horizontal, tables.horizontalWeights.data(),
                                     band.data() + static_cast<std::size_t>(first - begin) * rowSamples, first, scratch,
                                     result);
             }
@@ -549,6 +552,7 @@ bool buildTables(const LinearJob& job, PassTables& tables) {
         return false;
     try {
         normalizedWeights(tables.vertical, tables.verticalWeights);
+        normalizedWeights(tables.horizontal, tables.horizontalWeights);
     } catch (const std::bad_alloc&) {
         return false;
     }

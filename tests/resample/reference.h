@@ -73,8 +73,11 @@ inline Picture resample(const Picture& src, int newLength, bool horizontal, int 
                                [](double v) { return v < 0.49999 ? 0 : v > 254.5 ? 255 : std::round(v); });
 }
 
-// Three columns to a pixel, by the type's rule; beyond the row's ends, the end sample again. Code values divide
-// rounding down, light exactly.
+// Code values divide rounding down, light multiplies by the reciprocal.
+inline int divide(int sum, int by) { return sum / by; }
+inline double divide(double sum, int by) { return sum * (1.0 / by); }
+
+// Three columns to a pixel, by the type's rule; beyond the row's ends, the end sample again.
 template <class Sample, class Pic>
 Pic foldTo(const Pic& wide, int lcdType) {
     const bool adaptive = lcdType % 3 == 2, weighted = lcdType % 3 == 0;  // else the box
@@ -86,15 +89,16 @@ Pic foldTo(const Pic& wide, int lcdType) {
             auto B = [&](int s) { return Sample(wide.at(std::min(s, wide.width - 1), y, 2)); };
             auto sharpUnlessFar = [](Sample sharp, Sample box) { return std::abs(sharp - box) <= 31 ? sharp : box; };
             const bool first = n == 0, last = n == out.width - 1;
-            Sample r = (R(c - 1) + R(c) + R(c + 1)) / 3, g = (G(c) + G(c + 1) + G(c + 2)) / 3;
-            Sample b = (B(c + 1) + B(c + 2) + B(c + 3)) / 3;
+            Sample r = divide(R(c - 1) + R(c) + R(c + 1), 3), g = divide(G(c) + G(c + 1) + G(c + 2), 3);
+            Sample b = divide(B(c + 1) + B(c + 2) + B(c + 3), 3);
             if (adaptive && (first || last)) {
-                r = (R(c) + R(c + 1) + R(c + 2)) / 3, b = (B(c) + B(c + 1) + B(c + 2)) / 3;
+                r = divide(R(c) + R(c + 1) + R(c + 2), 3), b = divide(B(c) + B(c + 1) + B(c + 2), 3);
             } else if (adaptive) {
-                r = sharpUnlessFar((2 * R(c) + R(c + 1)) / 3, r), b = sharpUnlessFar((B(c + 1) + 2 * B(c + 2)) / 3, b);
+                r = sharpUnlessFar(divide(2 * R(c) + R(c + 1), 3), r);
+                b = sharpUnlessFar(divide(B(c + 1) + 2 * B(c + 2), 3), b);
             } else if (weighted && !first) {
-                r = (2 * R(c) + R(c + 1)) / 3, b = (B(c + 1) + 2 * B(c + 2)) / 3;
-                if (!last) g = (G(c) + 4 * G(c + 1) + G(c + 2)) / 6;
+                r = divide(2 * R(c) + R(c + 1), 3), b = divide(B(c + 1) + 2 * B(c + 2), 3);
+                if (!last) g = divide(G(c) + 4 * G(c + 1) + G(c + 2), 6);
             }
             out.at(n, y, 0) = r, out.at(n, y, 1) = g, out.at(n, y, 2) = b;
         }
@@ -113,23 +117,26 @@ inline unsigned char codeOf(double light) {
     return (unsigned char)std::floor(255 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055) + 0.5);
 }
 
-// Linear light's vertical pass, all in float: light, each weight divided by its line's weight sum, and the sums of
-// the products in window order.
-inline Plane verticalLight(const Plane& light, int newHeight, int softnessLevel) {
-    const long long D = std::max(newHeight, 1);
-    Plane out(light.width, int(D));
+// A pass in linear light: each weight divided by its line's weight sum first, then the products summed in window
+// order, all in Number: float in the vertical pass (the light read as float too), double in the horizontal one.
+template <class Number>
+Plane lightPass(const Plane& light, int newLength, bool horizontal, int lcdType, int softnessLevel) {
+    const long long S = horizontal ? light.width : light.height, D = std::max(newLength, 1);
+    const long long across = horizontal ? light.height : light.width;
+    Plane out(horizontal ? int(D) : light.width, horizontal ? light.height : int(D));
     for (long long o = 0; o < D; ++o) {
         std::vector<std::pair<long long, double>> taps;
         double sum = 0;
-        forEachTap(light.height, D, false, 0, softnessLevel, o, [&](long long s, double w) {
+        forEachTap(S, D, horizontal, lcdType, softnessLevel, o, [&](long long s, double w) {
             taps.push_back({s, w});
             sum += w;
         });
-        for (long long x = 0; x < light.width; ++x)
+        for (long long r = 0; r < across; ++r)
             for (int c = 0; c < 3; ++c) {
-                float acc = 0;
-                for (auto [s, w] : taps) acc += float(w / sum) * float(light.at(x, s, c));
-                out.at(x, o, c) = sum == 0 ? 0 : acc;
+                Number acc = 0;
+                for (auto [s, w] : taps)
+                    acc += Number(w / sum) * Number(horizontal ? light.at(s, r, c) : light.at(r, s, c));
+                (horizontal ? out.at(o, r, c) : out.at(r, o, c)) = sum == 0 ? 0 : acc;
             }
     }
     return out;
@@ -148,8 +155,8 @@ inline Picture resize(const Picture& source, int width, int height, bool keepRat
     if (linear && lcdType <= 6) {  // the passes and the fold on light
         Plane light(source.width, source.height);
         for (std::size_t i = 0; i < source.rgb.size(); ++i) light.v[i] = lightOf(source.rgb[i]);
-        const Plane tall = verticalLight(light, int(h), softnessLevel);
-        Plane wide = resampleTo<Plane>(tall, wideWidth, true, lcdType, softnessLevel, [](double v) { return v; });
+        const Plane tall = lightPass<float>(light, int(h), false, lcdType, softnessLevel);
+        Plane wide = lightPass<double>(tall, wideWidth, true, lcdType, softnessLevel);
         if (lcdType > 0) wide = foldTo<double>(wide, lcdType);
         Picture out(wide.width, wide.height);
         for (std::size_t i = 0; i < out.rgb.size(); ++i) out.rgb[i] = codeOf(wide.v[i]);
