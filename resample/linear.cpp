@@ -369,7 +369,7 @@ long long mostPairRows(const WeightTable& table) {
 
 // Strips narrow enough that a line's rows stay in the first-level cache.
 std::size_t stripLanes(long long taps) {
-    return std::max<std::size_t>(128, std::min<std::size_t>(1024, 6144 / static_cast<std::size_t>(taps) / 32 * 32));
+    return std::max<std::size_t>(128, std::min<std::size_t>(1024, 12288 / static_cast<std::size_t>(taps) / 32 * 32));
 }
 
 struct VerticalStrip {
