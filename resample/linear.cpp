@@ -38,7 +38,7 @@ struct LinearLoops {
                               std::size_t end, double* samples);
     // The folds of eight triple-width rows of light in the block layout to
     // pixels, in that layout too.
-    void (*foldRows)(int lcdType, const double* wide, long long pixels, double* out);
+    void (*foldRows)(int lcdType, const double* wide, long long pixels, long long from, long long to, double* out);
 };
 
 namespace portable {
@@ -489,9 +489,10 @@ std::size_t tileColumns(std::size_t columns, long long sourceWidth) {
 
 struct HorizontalScratch {
     std::size_t tile;
-    std::vector<double> block, samples, wide, folded;  // wide and folded (for folds only): in the block layout too
+    // wide (a whole triple-width block) and folded: for folds only, in the block layout too
+    std::vector<double> block, samples, wide, folded;
     std::vector<std::uint8_t> codes;
-    HorizontalScratch(const WeightTable& table, std::size_t tile, std::size_t targetWidth, bool folds) : tile(tile) {
+    HorizontalScratch(const WeightTable& table, std::size_t tile, bool folds) : tile(tile) {
         long long widest = 1;
         for (std::size_t x = 0; x < table.spans.size(); x += tile) {
             long long lo, hi;
@@ -500,41 +501,52 @@ struct HorizontalScratch {
         }
         block.resize(static_cast<std::size_t>(widest) * kBlockColumn);
         samples.resize(tile * kBlockColumn);
-        codes.resize((folds ? targetWidth : tile) * kBlockColumn);
+        codes.resize(tile * kBlockColumn);
         if (!folds) return;
         wide.resize(kBlockColumn * table.spans.size());
-        folded.resize(kBlockColumn * targetWidth);
+        folded.resize(kBlockColumn * mostFoldedAtOnce(tile));
     }
+    // Pixels folded after one tile: those its columns complete.
+    static std::size_t mostFoldedAtOnce(std::size_t tile) { return tile / 3 + 2; }
 };
 
+// Code values of light samples in the block layout, out to rows first ..
+// first + rowCount - 1 of the result from byte offset `offset` on.
+void storeCodes(const double* samples, std::size_t pixels, HorizontalScratch& s, int rowCount, std::uint8_t* result,
+                std::size_t rowBytes, long long first, std::size_t offset) {
+    codesOfLight(samples, pixels * kBlockColumn, s.codes.data());
+    untransposeTile(kernelsInUse(), s.codes.data(), 3 * pixels, rowCount,
+                    result + static_cast<std::size_t>(first) * rowBytes + offset, rowBytes);
+}
+
 // Rows first .. first + 7 of the target from their light rows, tile by tile
-// of columns into s.wide, then folded and brought back to code values.
+// of columns; with a fold, into s.wide, folded as soon as a tile completes
+// a pixel's columns, while they are still in the cache.
 void horizontalBlock(const LinearJob& job, const WeightTable& table, const double* weights, const float* rows,
                      long long first, HorizontalScratch& s, std::uint8_t* result) {
     const int rowCount = static_cast<int>(std::min<long long>(kBlockRows, job.targetHeight - first));
-    const std::size_t columns = table.spans.size(), wideRow = 3 * columns;
-    const std::size_t rowSamples = 3 * static_cast<std::size_t>(job.width);
+    const std::size_t columns = table.spans.size(), pixels = static_cast<std::size_t>(job.targetWidth);
+    const std::size_t rowSamples = 3 * static_cast<std::size_t>(job.width), targetRow = 3 * pixels;
     const LinearLoops& loops = loopsInUse();
-    for (std::size_t x = 0; x < columns; x += s.tile) {
+    for (std::size_t x = 0, folded = 0; x < columns; x += s.tile) {
         const std::size_t end = std::min(columns, x + s.tile);
         long long lo, hi;
         pixelsReached(table, x, end, lo, hi);
         transposeLight(rows, rowSamples, rowCount, lo, hi, s.block.data());
         if (job.lcdType == 0) {  // no fold: straight back to code values, in the byte passes' layout
             loops.horizontalColumns(s.block.data(), lo, table, weights, x, end, s.samples.data());
-            codesOfLight(s.samples.data(), (end - x) * kBlockColumn, s.codes.data());
-            untransposeTile(kernelsInUse(), s.codes.data(), 3 * (end - x), rowCount,
-                            result + static_cast<std::size_t>(first) * wideRow + 3 * x, wideRow);
-        } else {
-            loops.horizontalColumns(s.block.data(), lo, table, weights, x, end, s.wide.data() + x * kBlockColumn);
+            storeCodes(s.samples.data(), end - x, s, rowCount, result, targetRow, first, 3 * x);
+            continue;
         }
+        loops.horizontalColumns(s.block.data(), lo, table, weights, x, end, s.wide.data() + x * kBlockColumn);
+        // Pixel n reads columns up to 3 n + 3.
+        const std::size_t ready = end == columns ? pixels : end >= 4 ? (end - 4) / 3 + 1 : 0;
+        if (ready <= folded) continue;
+        loops.foldRows(job.lcdType, s.wide.data(), job.targetWidth, static_cast<long long>(folded),
+                       static_cast<long long>(ready), s.folded.data());
+        storeCodes(s.folded.data(), ready - folded, s, rowCount, result, targetRow, first, 3 * folded);
+        folded = ready;
     }
-    if (job.lcdType == 0) return;
-    const std::size_t pixels = static_cast<std::size_t>(job.targetWidth), targetRow = 3 * pixels;
-    loops.foldRows(job.lcdType, s.wide.data(), job.targetWidth, s.folded.data());
-    codesOfLight(s.folded.data(), pixels * kBlockColumn, s.codes.data());
-    untransposeTile(kernelsInUse(), s.codes.data(), targetRow, rowCount,
-                    result + static_cast<std::size_t>(first) * targetRow, targetRow);
 }
 
 constexpr long long kBandRows = 4 * kBlockRows;  // target rows made by one pass, then the other, in the cache
@@ -569,7 +581,7 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
             LightRows cache(slots, lanes, job.height);
             std::vector<float> band(static_cast<std::size_t>(kBandRows) * rowSamples);
             HorizontalScratch scratch(tables.horizontal, tileColumns(tables.horizontal.spans.size(), job.width),
-                                      static_cast<std::size_t>(job.targetWidth), job.lcdType > 0);
+                                      job.lcdType > 0);
             for (long long b, end; !failed && queue.take(b, end);) {
                 if (cancel.requested()) {
                     failed = true;
