@@ -29,13 +29,11 @@ struct LightPair {
 
 struct LinearLoops {
     void (*widenLight)(const std::uint8_t* bytes, std::size_t count, const float* light, float* out);
-    void (*verticalLine)(const float* const* rows, const float* w, const TapSpan& span, std::size_t lanes,
-                         float* out);
+    void (*verticalLine)(const float* const* rows, const float* w, const TapSpan& span, std::size_t lanes, float* out);
     // rows[0 ..] are source rows from `low` on, covering both spans.
     void (*verticalPair)(const float* const* rows, long long low, const LightPair& pair, std::size_t lanes);
     void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table, const double* w,
-                              std::size_t begin,
-                              std::size_t end, double* samples);
+                              std::size_t begin, std::size_t end, double* samples);
     // The folds of eight triple-width rows of light in the block layout to
     // pixels, in that layout too.
     void (*foldRows)(int lcdType, const double* wide, long long pixels, long long from, long long to, double* out);
@@ -107,7 +105,7 @@ constexpr int kBins = 4096;  // of light, for the way back: each holds at most t
 struct Tables {
     double light[256];
     float lightFloat[256];  // what the vertical pass reads
-    double halfway[256];  // the light half a code value above 0 .. 254 (and beyond all light): where rounding goes up
+    double halfway[256];    // the light half a code value above 0 .. 254 (and beyond all light): where rounding goes up
     std::uint8_t below[kBins];  // a code value no higher than that of any light in the bin
     Tables() {
         for (int k = 0; k < 256; ++k)
@@ -133,7 +131,8 @@ struct LightPlanes {
     alignas(64) std::uint8_t order[64];
     LightPlanes() {
         for (int k = 0; k < 256; ++k)
-            for (int b = 0; b < 4; ++b) bytes[b][k] = static_cast<std::uint8_t>(bitsOf(tables().lightFloat[k]) >> 8 * b);
+            for (int b = 0; b < 4; ++b)
+                bytes[b][k] = static_cast<std::uint8_t>(bitsOf(tables().lightFloat[k]) >> 8 * b);
         // Sample 16 m + 4 l + j goes to byte 16 l + 4 m + j: lane l's j-th float of the m-th vector out.
         for (int l = 0; l < 4; ++l)
             for (int m = 0; m < 4; ++m)
@@ -266,12 +265,12 @@ PIXLOOM_VBMI void widenLightPermuting(const std::uint8_t* bytes, std::size_t cou
         for (int b = 0; b < 4; ++b)
             plane[b] = _mm512_mask_blend_epi8(upper, _mm512_permutex2var_epi8(table[b][0], index, table[b][1]),
                                               _mm512_permutex2var_epi8(table[b][2], index, table[b][3]));
-        const __m512i low01 = _mm512_unpacklo_epi8(plane[0], plane[1]), high01 = _mm512_unpackhi_epi8(plane[0], plane[1]);
-        const __m512i low23 = _mm512_unpacklo_epi8(plane[2], plane[3]), high23 = _mm512_unpackhi_epi8(plane[2], plane[3]);
-        _mm512_storeu_si512(out + i, _mm512_unpacklo_epi16(low01, low23));
-        _mm512_storeu_si512(out + i + 16, _mm512_unpackhi_epi16(low01, low23));
-        _mm512_storeu_si512(out + i + 32, _mm512_unpacklo_epi16(high01, high23));
-        _mm512_storeu_si512(out + i + 48, _mm512_unpackhi_epi16(high01, high23));
+        const __m512i bytes01[2] = {_mm512_unpacklo_epi8(plane[0], plane[1]), _mm512_unpackhi_epi8(plane[0], plane[1])};
+        const __m512i bytes23[2] = {_mm512_unpacklo_epi8(plane[2], plane[3]), _mm512_unpackhi_epi8(plane[2], plane[3])};
+        for (int h = 0; h < 2; ++h) {
+            _mm512_storeu_si512(out + i + 32 * h, _mm512_unpacklo_epi16(bytes01[h], bytes23[h]));
+            _mm512_storeu_si512(out + i + 32 * h + 16, _mm512_unpackhi_epi16(bytes01[h], bytes23[h]));
+        }
     }
     for (; i < count; ++i) out[i] = light[bytes[i]];
 }
@@ -564,7 +563,7 @@ void normalizedWeights(const WeightTable& table, std::vector<Weight>& out) {
     for (const TapSpan& span : table.spans)
         if (span.weightSum != 0)
             for (std::size_t t = span.weightOffset; t < span.weightOffset + static_cast<std::size_t>(span.count); ++t)
-            out[t] = static_cast<Weight>(table.weights[t] / span.weightSum);
+                out[t] = static_cast<Weight>(table.weights[t] / span.weightSum);
 }
 
 // Bands of target rows, one thread each at a time: the vertical pass into
