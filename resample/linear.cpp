@@ -36,7 +36,9 @@ struct LinearLoops {
                               std::size_t begin, std::size_t end, double* samples);
     // The folds of eight triple-width rows of light in the block layout to
     // pixels, in that layout too.
-    void (*foldRows)(int lcdType, const double* wide, long long pixels, long long from, long long to, double* out);
+    // wide holds columns from firstColumn on; pixels from .. to - 1 go to out.
+    void (*foldRows)(int lcdType, const double* wide, long long firstColumn, long long pixels, long long from,
+                     long long to, double* out);
 };
 
 namespace portable {
@@ -488,7 +490,8 @@ std::size_t tileColumns(std::size_t columns, long long sourceWidth) {
 
 struct HorizontalScratch {
     std::size_t tile;
-    // wide (a whole triple-width block) and folded: for folds only, in the block layout too
+    // wide (the columns a tile makes and those the next pixel still reads) and
+    // folded: for folds only, in the block layout too
     std::vector<double> block, samples, wide, folded;
     std::vector<std::uint8_t> codes;
     HorizontalScratch(const WeightTable& table, std::size_t tile, bool folds) : tile(tile) {
@@ -502,7 +505,7 @@ struct HorizontalScratch {
         samples.resize(tile * kBlockColumn);
         codes.resize(tile * kBlockColumn);
         if (!folds) return;
-        wide.resize(kBlockColumn * table.spans.size());
+        wide.resize(kBlockColumn * (tile + 4));
         folded.resize(kBlockColumn * mostFoldedAtOnce(tile));
     }
     // Pixels folded after one tile: those its columns complete.
@@ -520,14 +523,15 @@ void storeCodes(const double* samples, std::size_t pixels, HorizontalScratch& s,
 
 // Rows first .. first + 7 of the target from their light rows, tile by tile
 // of columns; with a fold, into s.wide, folded as soon as a tile completes
-// a pixel's columns, while they are still in the cache.
+// a pixel's columns, while they are still in the cache. s.wide keeps the
+// columns from 3 * folded - 1 on, at most 4 before the tile's.
 void horizontalBlock(const LinearJob& job, const WeightTable& table, const double* weights, const float* rows,
                      long long first, HorizontalScratch& s, std::uint8_t* result) {
     const int rowCount = static_cast<int>(std::min<long long>(kBlockRows, job.targetHeight - first));
     const std::size_t columns = table.spans.size(), pixels = static_cast<std::size_t>(job.targetWidth);
     const std::size_t rowSamples = 3 * static_cast<std::size_t>(job.width), targetRow = 3 * pixels;
     const LinearLoops& loops = loopsInUse();
-    for (std::size_t x = 0, folded = 0; x < columns; x += s.tile) {
+    for (std::size_t x = 0, folded = 0, held = 0; x < columns; x += s.tile) {
         const std::size_t end = std::min(columns, x + s.tile);
         long long lo, hi;
         pixelsReached(table, x, end, lo, hi);
@@ -537,12 +541,16 @@ void horizontalBlock(const LinearJob& job, const WeightTable& table, const doubl
             storeCodes(s.samples.data(), end - x, s, rowCount, result, targetRow, first, 3 * x);
             continue;
         }
-        loops.horizontalColumns(s.block.data(), lo, table, weights, x, end, s.wide.data() + x * kBlockColumn);
+        const std::size_t keep = folded > 0 ? 3 * folded - 1 : 0;
+        std::copy(s.wide.begin() + (keep - held) * kBlockColumn, s.wide.begin() + (x - held) * kBlockColumn,
+                  s.wide.begin());
+        held = keep;
+        loops.horizontalColumns(s.block.data(), lo, table, weights, x, end, s.wide.data() + (x - held) * kBlockColumn);
         // Pixel n reads columns up to 3 n + 3.
         const std::size_t ready = end == columns ? pixels : end >= 4 ? (end - 4) / 3 + 1 : 0;
         if (ready <= folded) continue;
-        loops.foldRows(job.lcdType, s.wide.data(), job.targetWidth, static_cast<long long>(folded),
-                       static_cast<long long>(ready), s.folded.data());
+        loops.foldRows(job.lcdType, s.wide.data(), static_cast<long long>(held), job.targetWidth,
+                       static_cast<long long>(folded), static_cast<long long>(ready), s.folded.data());
         storeCodes(s.folded.data(), ready - folded, s, rowCount, result, targetRow, first, 3 * folded);
         folded = ready;
     }
