@@ -35,8 +35,8 @@ struct LinearLoops {
     void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table, const double* w,
                               std::size_t begin, std::size_t end, double* samples);
     // The folds of eight triple-width rows of light in the block layout to
-    // pixels, in that layout too.
-    // wide holds columns from firstColumn on; pixels from .. to - 1 go to out.
+    // pixels, in that layout too: wide holds the columns from firstColumn on,
+    // pixels from .. to - 1 go to out.
     void (*foldRows)(int lcdType, const double* wide, long long firstColumn, long long pixels, long long from,
                      long long to, double* out);
 };
@@ -542,8 +542,9 @@ void horizontalBlock(const LinearJob& job, const WeightTable& table, const doubl
             continue;
         }
         const std::size_t keep = folded > 0 ? 3 * folded - 1 : 0;
-        std::copy(s.wide.begin() + (keep - held) * kBlockColumn, s.wide.begin() + (x - held) * kBlockColumn,
-                  s.wide.begin());
+        if (keep > held)  // the kept columns to the front
+            std::copy(s.wide.begin() + (keep - held) * kBlockColumn, s.wide.begin() + (x - held) * kBlockColumn,
+                      s.wide.begin());
         held = keep;
         loops.horizontalColumns(s.block.data(), lo, table, weights, x, end, s.wide.data() + (x - held) * kBlockColumn);
         // Pixel n reads columns up to 3 n + 3.
