@@ -23,29 +23,26 @@ namespace {
 // Two output lines of a vertical strip, filtered together.
 struct LightPair {
     const TapSpan* span[2];
-    const double* w[2];
+    const float* w[2];
     float* out[2];
 };
 
 struct LinearLoops {
-    void (*widenLight)(const std::uint8_t* bytes, std::size_t count, const double* light, double* out);
-    void (*verticalLine)(const double* const* rows, const double* w, const TapSpan& span, std::size_t lanes,
-                         float* out);
+    void (*widenLight)(const std::uint8_t* bytes, std::size_t count, const float* light, float* out);
+    void (*verticalLine)(const float* const* rows, const float* w, const TapSpan& span, std::size_t lanes, float* out);
     // rows[0 ..] are source rows from `low` on, covering both spans.
-    void (*verticalPair)(const double* const* rows, long long low, const LightPair& pair, std::size_t lanes);
-    void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table, std::size_t begin,
-                              std::size_t end, double* samples);
+    void (*verticalPair)(const float* const* rows, long long low, const LightPair& pair, std::size_t lanes);
+    void (*horizontalColumns)(const double* block, long long firstPixel, const WeightTable& table, const double* w,
+                              std::size_t begin, std::size_t end, double* samples);
     // The folds of eight triple-width rows of light in the block layout to
-    // pixels, in that layout too.
-    void (*foldRows)(int lcdType, const double* wide, long long pixels, double* out);
+    // pixels, in that layout too: wide holds the columns from firstColumn on,
+    // pixels from .. to - 1 go to out.
+    void (*foldRows)(int lcdType, const double* wide, long long firstColumn, long long pixels, long long from,
+                     long long to, double* out);
 };
 
 namespace portable {
 constexpr int kLanes = 2;
-template <class Mask>
-bool allSet(Mask m) {
-    return m[0] & m[1];
-}
 #include "linear_loops.inc"
 }  // namespace portable
 
@@ -59,10 +56,6 @@ bool allSet(Mask m) {
 #endif
 namespace avx2 {
 constexpr int kLanes = 4;
-template <class Mask>
-bool allSet(Mask m) {
-    return _mm256_movemask_pd(reinterpret_cast<__m256d>(m)) == 0xf;
-}
 #include "linear_loops.inc"
 }  // namespace avx2
 #if defined(__clang__)
@@ -79,10 +72,6 @@ bool allSet(Mask m) {
 #endif
 namespace avx512 {
 constexpr int kLanes = 8;
-template <class Mask>
-bool allSet(Mask m) {
-    return _mm512_movepi64_mask(reinterpret_cast<__m512i>(m)) == 0xff;
-}
 #include "linear_loops.inc"
 }  // namespace avx512
 #if defined(__clang__)
@@ -117,10 +106,12 @@ constexpr int kBins = 4096;  // of light, for the way back: each holds at most t
 
 struct Tables {
     double light[256];
-    double halfway[256];  // the light half a code value above 0 .. 254 (and beyond all light): where rounding goes up
+    float lightFloat[256];  // what the vertical pass reads
+    double halfway[256];    // the light half a code value above 0 .. 254 (and beyond all light): where rounding goes up
     std::uint8_t below[kBins];  // a code value no higher than that of any light in the bin
     Tables() {
-        for (int k = 0; k < 256; ++k) light[k] = lightOf(k), halfway[k] = lightOf(k + 0.5);
+        for (int k = 0; k < 256; ++k)
+            light[k] = lightOf(k), lightFloat[k] = static_cast<float>(light[k]), halfway[k] = lightOf(k + 0.5);
         halfway[255] = HUGE_VAL;
         for (int bin = 0, k = 0; bin < kBins; ++bin) {
             const double edge = bin * (255.0 / kBins);
@@ -133,6 +124,32 @@ struct Tables {
 const Tables& tables() {
     static const Tables t;
     return t;
+}
+
+// The float table's bytes, plane b holding byte b of every entry, and the
+// order the permuting lookup puts 64 samples in first.
+struct LightPlanes {
+    alignas(64) std::uint8_t bytes[4][256];
+    alignas(64) std::uint8_t order[64];
+    LightPlanes() {
+        for (int k = 0; k < 256; ++k)
+            for (int b = 0; b < 4; ++b)
+                bytes[b][k] = static_cast<std::uint8_t>(bitsOf(tables().lightFloat[k]) >> 8 * b);
+        // Sample 16 m + 4 l + j goes to byte 16 l + 4 m + j: lane l's j-th float of the m-th vector out.
+        for (int l = 0; l < 4; ++l)
+            for (int m = 0; m < 4; ++m)
+                for (int j = 0; j < 4; ++j) order[16 * l + 4 * m + j] = static_cast<std::uint8_t>(16 * m + 4 * l + j);
+    }
+    static std::uint32_t bitsOf(float v) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        return bits;
+    }
+};
+
+const LightPlanes& lightPlanes() {
+    static const LightPlanes p;
+    return p;
 }
 
 #ifdef PIXLOOM_HAVE_X86_LINEAR
@@ -217,15 +234,45 @@ __attribute__((target("avx2,avx512f,avx512vl"))) bool eightCodesOfLight(const do
 }
 #endif
 
-// Bytes to light through the table, eight by one gather where the
-// processor has gathers of eight.
 #ifdef PIXLOOM_HAVE_X86_LINEAR
-__attribute__((target("avx2,avx512f"))) void widenLightGathering(const std::uint8_t* bytes, std::size_t count,
-                                                                 const double* light, double* out) {
+// Bytes to light through the table by gathers, eight at a time.
+__attribute__((target("avx2"))) void widenLightGathering(const std::uint8_t* bytes, std::size_t count,
+                                                         const float* light, float* out) {
     std::size_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m256i index = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i)));
-        _mm512_storeu_pd(out + i, _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xff, index, light, 8));
+        _mm256_storeu_ps(out + i, _mm256_mask_i32gather_ps(_mm256_setzero_ps(), light, index,
+                                                           _mm256_castsi256_ps(_mm256_set1_epi32(-1)), 4));
+    }
+    for (; i < count; ++i) out[i] = light[bytes[i]];
+}
+
+// The same by byte permutes, which cost less than gathers: each of a
+// float's four bytes is looked up in its own 256-byte table, 64 samples at a
+// time, and the four byte planes interleaved back into floats. The bytes are
+// first reordered so that the interleaving, which works within 16-byte
+// lanes, leaves the floats in order.
+#define PIXLOOM_VBMI __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi")))
+PIXLOOM_VBMI void widenLightPermuting(const std::uint8_t* bytes, std::size_t count, const float* light, float* out) {
+    static const LightPlanes& planes = lightPlanes();
+    __m512i table[4][4];
+    for (int b = 0; b < 4; ++b)
+        for (int q = 0; q < 4; ++q) table[b][q] = _mm512_load_si512(planes.bytes[b] + 64 * q);
+    const __m512i order = _mm512_load_si512(planes.order);
+    std::size_t i = 0;
+    for (; i + 64 <= count; i += 64) {
+        const __m512i index = _mm512_maskz_permutexvar_epi8(~0ULL, order, _mm512_loadu_si512(bytes + i));
+        const __mmask64 upper = _mm512_movepi8_mask(index);
+        __m512i plane[4];
+        for (int b = 0; b < 4; ++b)
+            plane[b] = _mm512_mask_blend_epi8(upper, _mm512_permutex2var_epi8(table[b][0], index, table[b][1]),
+                                              _mm512_permutex2var_epi8(table[b][2], index, table[b][3]));
+        const __m512i bytes01[2] = {_mm512_unpacklo_epi8(plane[0], plane[1]), _mm512_unpackhi_epi8(plane[0], plane[1])};
+        const __m512i bytes23[2] = {_mm512_unpacklo_epi8(plane[2], plane[3]), _mm512_unpackhi_epi8(plane[2], plane[3])};
+        for (int h = 0; h < 2; ++h) {
+            _mm512_storeu_si512(out + i + 32 * h, _mm512_unpacklo_epi16(bytes01[h], bytes23[h]));
+            _mm512_storeu_si512(out + i + 32 * h + 16, _mm512_unpackhi_epi16(bytes01[h], bytes23[h]));
+        }
     }
     for (; i < count; ++i) out[i] = light[bytes[i]];
 }
@@ -255,12 +302,14 @@ public:
           held(static_cast<std::size_t>(slots)),
           rows(static_cast<std::size_t>(slots)) {
 #ifdef PIXLOOM_HAVE_X86_LINEAR
-        if (kernelsInUse() == KernelSet::avx512) widen = widenLightGathering;
+        static const bool vbmi = __builtin_cpu_supports("avx512vbmi");
+        if (kernelsInUse() != KernelSet::portable) widen = widenLightGathering;
+        if (kernelsInUse() == KernelSet::avx512 && vbmi) widen = widenLightPermuting;
 #endif
     }
 
     // Room for a line's row pointers.
-    const double** rowPointers() { return rows.data(); }
+    const float** rowPointers() { return rows.data(); }
 
     void startStrip(std::size_t byteOffset, std::size_t length) {
         offset = byteOffset;
@@ -269,12 +318,12 @@ public:
     }
 
     void lookUp(const std::uint8_t* source, std::size_t rowBytes, long long first, long long count,
-                const double** rows) {
-        const double* light = tables().light;
+                const float** rows) {
+        const float* light = tables().lightFloat;
         const std::size_t slots = held.size();
         std::size_t slot = static_cast<std::size_t>(first) % slots;  // one division, not one a row
         for (long long j = first; j < first + count; ++j, slot = slot + 1 == slots ? 0 : slot + 1) {
-            double* cached = samples.data() + slot * lanes;
+            float* cached = samples.data() + slot * lanes;
             if (held[slot] != j) {
                 const std::uint8_t* bytes = source + static_cast<std::size_t>(j) * rowBytes + offset;
                 widen(bytes, used, light, cached);
@@ -294,12 +343,12 @@ private:
     }
 
     static constexpr long long kPrefetchRows = 8;
-    void (*widen)(const std::uint8_t* bytes, std::size_t count, const double* light, double* out);
+    void (*widen)(const std::uint8_t* bytes, std::size_t count, const float* light, float* out);
     long long rowCount;
     std::size_t lanes, offset = 0, used = 0;
-    std::vector<double> samples;
+    std::vector<float> samples;
     std::vector<long long> held;
-    std::vector<const double*> rows;
+    std::vector<const float*> rows;
 };
 
 // The source rows of lines y and y + 1 together, lowest first.
@@ -321,12 +370,13 @@ long long mostPairRows(const WeightTable& table) {
 
 // Strips narrow enough that a line's rows stay in the first-level cache.
 std::size_t stripLanes(long long taps) {
-    return std::max<std::size_t>(64, std::min<std::size_t>(512, 3072 / static_cast<std::size_t>(taps) / 16 * 16));
+    return std::max<std::size_t>(128, std::min<std::size_t>(1024, 12288 / static_cast<std::size_t>(taps) / 32 * 32));
 }
 
 struct VerticalStrip {
     const LinearJob& job;
     const WeightTable& table;
+    const float* weights;  // the table's, each divided by its line's weight sum
     LightRows& cache;
     std::size_t rowBytes, offset, length;
     float* band;  // row `begin` of the band
@@ -340,9 +390,9 @@ struct VerticalStrip {
             std::fill(out(y), out(y) + length, 0.0f);  // no tap contributed
             return;
         }
-        const double** rows = cache.rowPointers();
+        const float** rows = cache.rowPointers();
         cache.lookUp(job.source, rowBytes, span.first, span.count, rows);
-        loopsInUse().verticalLine(rows, table.weights.data() + span.weightOffset, span, length, out(y));
+        loopsInUse().verticalLine(rows, weights + span.weightOffset, span, length, out(y));
     }
 
     // Lines y and y + 1 from one reading of their rows, when both have taps.
@@ -352,9 +402,8 @@ struct VerticalStrip {
         if (one.weightSum == 0 || two.weightSum == 0) return false;
         long long low, count;
         pairRows(one, two, low, count);
-        const double** rows = cache.rowPointers();
+        const float** rows = cache.rowPointers();
         cache.lookUp(job.source, rowBytes, low, count, rows);
-        const double* weights = table.weights.data();
         const LightPair lines{
             {&one, &two}, {weights + one.weightOffset, weights + two.weightOffset}, {out(y), out(y + 1)}};
         loopsInUse().verticalPair(rows, low, lines, length);
@@ -365,13 +414,13 @@ struct VerticalStrip {
 // The vertical pass into light rows of floats: rows [begin, end) of the
 // target, strip by strip, two lines at a time, row y at
 // band + (y - begin) * 3 * width.
-void verticalRows(const LinearJob& job, const WeightTable& table, LightRows& cache, std::size_t lanes, long long begin,
-                  long long end, float* band) {
+void verticalRows(const LinearJob& job, const WeightTable& table, const float* weights, LightRows& cache,
+                  std::size_t lanes, long long begin, long long end, float* band) {
     const std::size_t rowBytes = 3 * static_cast<std::size_t>(job.width);
     for (std::size_t offset = 0; offset < rowBytes; offset += lanes) {
         const std::size_t length = std::min(lanes, rowBytes - offset);
         cache.startStrip(offset, length);
-        const VerticalStrip strip{job, table, cache, rowBytes, offset, length, band, begin};
+        const VerticalStrip strip{job, table, weights, cache, rowBytes, offset, length, band, begin};
         for (long long y = begin; y < end;) {
             if (y + 1 < end && strip.pair(y))
                 y += 2;
@@ -441,9 +490,11 @@ std::size_t tileColumns(std::size_t columns, long long sourceWidth) {
 
 struct HorizontalScratch {
     std::size_t tile;
-    std::vector<double> block, samples, wide, folded;  // wide and folded (for folds only): in the block layout too
+    // wide (the columns a tile makes and those the next pixel still reads) and
+    // folded: for folds only, in the block layout too
+    std::vector<double> block, samples, wide, folded;
     std::vector<std::uint8_t> codes;
-    HorizontalScratch(const WeightTable& table, std::size_t tile, std::size_t targetWidth, bool folds) : tile(tile) {
+    HorizontalScratch(const WeightTable& table, std::size_t tile, bool folds) : tile(tile) {
         long long widest = 1;
         for (std::size_t x = 0; x < table.spans.size(); x += tile) {
             long long lo, hi;
@@ -452,48 +503,77 @@ struct HorizontalScratch {
         }
         block.resize(static_cast<std::size_t>(widest) * kBlockColumn);
         samples.resize(tile * kBlockColumn);
-        codes.resize((folds ? targetWidth : tile) * kBlockColumn);
+        codes.resize(tile * kBlockColumn);
         if (!folds) return;
-        wide.resize(kBlockColumn * table.spans.size());
-        folded.resize(kBlockColumn * targetWidth);
+        wide.resize(kBlockColumn * (tile + 4));
+        folded.resize(kBlockColumn * mostFoldedAtOnce(tile));
     }
+    // Pixels folded after one tile: those its columns complete.
+    static std::size_t mostFoldedAtOnce(std::size_t tile) { return tile / 3 + 2; }
 };
 
+// Code values of light samples in the block layout, out to rows first ..
+// first + rowCount - 1 of the result from byte offset `offset` on.
+void storeCodes(const double* samples, std::size_t pixels, HorizontalScratch& s, int rowCount, std::uint8_t* result,
+                std::size_t rowBytes, long long first, std::size_t offset) {
+    codesOfLight(samples, pixels * kBlockColumn, s.codes.data());
+    untransposeTile(kernelsInUse(), s.codes.data(), 3 * pixels, rowCount,
+                    result + static_cast<std::size_t>(first) * rowBytes + offset, rowBytes);
+}
+
 // Rows first .. first + 7 of the target from their light rows, tile by tile
-// of columns into s.wide, then folded and brought back to code values.
-void horizontalBlock(const LinearJob& job, const WeightTable& table, const float* rows, long long first,
-                     HorizontalScratch& s, std::uint8_t* result) {
+// of columns; with a fold, into s.wide, folded as soon as a tile completes
+// a pixel's columns, while they are still in the cache. s.wide keeps the
+// columns from 3 * folded - 1 on, at most 4 before the tile's.
+void horizontalBlock(const LinearJob& job, const WeightTable& table, const double* weights, const float* rows,
+                     long long first, HorizontalScratch& s, std::uint8_t* result) {
     const int rowCount = static_cast<int>(std::min<long long>(kBlockRows, job.targetHeight - first));
-    const std::size_t columns = table.spans.size(), wideRow = 3 * columns;
-    const std::size_t rowSamples = 3 * static_cast<std::size_t>(job.width);
+    const std::size_t columns = table.spans.size(), pixels = static_cast<std::size_t>(job.targetWidth);
+    const std::size_t rowSamples = 3 * static_cast<std::size_t>(job.width), targetRow = 3 * pixels;
     const LinearLoops& loops = loopsInUse();
-    for (std::size_t x = 0; x < columns; x += s.tile) {
+    for (std::size_t x = 0, folded = 0, held = 0; x < columns; x += s.tile) {
         const std::size_t end = std::min(columns, x + s.tile);
         long long lo, hi;
         pixelsReached(table, x, end, lo, hi);
         transposeLight(rows, rowSamples, rowCount, lo, hi, s.block.data());
         if (job.lcdType == 0) {  // no fold: straight back to code values, in the byte passes' layout
-            loops.horizontalColumns(s.block.data(), lo, table, x, end, s.samples.data());
-            codesOfLight(s.samples.data(), (end - x) * kBlockColumn, s.codes.data());
-            untransposeTile(kernelsInUse(), s.codes.data(), 3 * (end - x), rowCount,
-                            result + static_cast<std::size_t>(first) * wideRow + 3 * x, wideRow);
-        } else {
-            loops.horizontalColumns(s.block.data(), lo, table, x, end, s.wide.data() + x * kBlockColumn);
+            loops.horizontalColumns(s.block.data(), lo, table, weights, x, end, s.samples.data());
+            storeCodes(s.samples.data(), end - x, s, rowCount, result, targetRow, first, 3 * x);
+            continue;
         }
+        const std::size_t keep = folded > 0 ? 3 * folded - 1 : 0;
+        if (keep > held)  // the kept columns to the front
+            std::copy(s.wide.begin() + (keep - held) * kBlockColumn, s.wide.begin() + (x - held) * kBlockColumn,
+                      s.wide.begin());
+        held = keep;
+        loops.horizontalColumns(s.block.data(), lo, table, weights, x, end, s.wide.data() + (x - held) * kBlockColumn);
+        // Pixel n reads columns up to 3 n + 3.
+        const std::size_t ready = end == columns ? pixels : end >= 4 ? (end - 4) / 3 + 1 : 0;
+        if (ready <= folded) continue;
+        loops.foldRows(job.lcdType, s.wide.data(), static_cast<long long>(held), job.targetWidth,
+                       static_cast<long long>(folded), static_cast<long long>(ready), s.folded.data());
+        storeCodes(s.folded.data(), ready - folded, s, rowCount, result, targetRow, first, 3 * folded);
+        folded = ready;
     }
-    if (job.lcdType == 0) return;
-    const std::size_t pixels = static_cast<std::size_t>(job.targetWidth), targetRow = 3 * pixels;
-    loops.foldRows(job.lcdType, s.wide.data(), job.targetWidth, s.folded.data());
-    codesOfLight(s.folded.data(), pixels * kBlockColumn, s.codes.data());
-    untransposeTile(kernelsInUse(), s.codes.data(), targetRow, rowCount,
-                    result + static_cast<std::size_t>(first) * targetRow, targetRow);
 }
 
 constexpr long long kBandRows = 4 * kBlockRows;  // target rows made by one pass, then the other, in the cache
 
 struct PassTables {
     WeightTable vertical, horizontal;
+    // The weights as the passes apply them: each divided by its line's weight sum.
+    std::vector<float> verticalWeights;
+    std::vector<double> horizontalWeights;
 };
+
+template <class Weight>
+void normalizedWeights(const WeightTable& table, std::vector<Weight>& out) {
+    out.resize(table.weights.size());
+    for (const TapSpan& span : table.spans)
+        if (span.weightSum != 0)
+            for (std::size_t t = span.weightOffset; t < span.weightOffset + static_cast<std::size_t>(span.count); ++t)
+                out[t] = static_cast<Weight>(table.weights[t] / span.weightSum);
+}
 
 // Bands of target rows, one thread each at a time: the vertical pass into
 // the thread's light rows, then the horizontal pass, the fold and the way
@@ -509,16 +589,17 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
             LightRows cache(slots, lanes, job.height);
             std::vector<float> band(static_cast<std::size_t>(kBandRows) * rowSamples);
             HorizontalScratch scratch(tables.horizontal, tileColumns(tables.horizontal.spans.size(), job.width),
-                                      static_cast<std::size_t>(job.targetWidth), job.lcdType > 0);
+                                      job.lcdType > 0);
             for (long long b, end; !failed && queue.take(b, end);) {
                 if (cancel.requested()) {
                     failed = true;
                     break;
                 }
                 const long long begin = b * kBandRows, last = std::min(job.targetHeight, begin + kBandRows);
-                verticalRows(job, tables.vertical, cache, lanes, begin, last, band.data());
+                verticalRows(job, tables.vertical, tables.verticalWeights.data(), cache, lanes, begin, last,
+                             band.data());
                 for (long long first = begin; first < last; first += kBlockRows)
-                    horizontalBlock(job, tables.horizontal,
+                    horizontalBlock(job, tables.horizontal, tables.horizontalWeights.data(),
                                     band.data() + static_cast<std::size_t>(first - begin) * rowSamples, first, scratch,
                                     result);
             }
@@ -532,8 +613,16 @@ bool bands(const LinearJob& job, const PassTables& tables, std::uint8_t* result,
 bool buildTables(const LinearJob& job, PassTables& tables) {
     const int widening = job.lcdType >= 1 && job.lcdType <= 3 ? 3 : 1;
     const long long columns = job.lcdType > 0 ? 3 * job.targetWidth : job.targetWidth;
-    return buildVerticalWeights(verticalGeometry(job.height, job.targetHeight, job.softness), tables.vertical) &&
-           buildHorizontalWeights(horizontalGeometry(job.width, columns, widening, job.softness), tables.horizontal);
+    if (!buildVerticalWeights(verticalGeometry(job.height, job.targetHeight, job.softness), tables.vertical) ||
+        !buildHorizontalWeights(horizontalGeometry(job.width, columns, widening, job.softness), tables.horizontal))
+        return false;
+    try {
+        normalizedWeights(tables.vertical, tables.verticalWeights);
+        normalizedWeights(tables.horizontal, tables.horizontalWeights);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 bool sampleCount(long long width, long long height, std::size_t& count) {

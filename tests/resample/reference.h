@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace reference {
@@ -31,30 +32,35 @@ struct Plane {
     double at(long long x, long long y, int c) const { return v[std::size_t((y * width + x) * 3 + c)]; }
 };
 
-// One pass to newLength columns (horizontal) or rows; each sample is finish(its taps' sum / their weight sum).
-template <class Out, class In, class Finish>
-Out resampleTo(const In& src, int newLength, bool horizontal, int lcdType, int softnessLevel, Finish finish) {
-    const long long S = horizontal ? src.width : src.height, D = std::max(newLength, 1);
-    const long long across = horizontal ? src.height : src.width;
+// The taps of output line o of a pass from S to D lines: tap(source line, weight) in window order.
+template <class Tap>
+void forEachTap(long long S, long long D, bool horizontal, int lcdType, int softnessLevel, long long o, Tap tap) {
     const double scale = double(D) / double(S), widening = horizontal && lcdType >= 1 && lcdType <= 3 ? 3 : 1;
     const double softness[5] = {1.0, 1.1830127025, 1.366025405, 1.5490381075, 1.73205081};
     const double t = softnessLevel >= 0 && softnessLevel < 5 ? softness[softnessLevel] : 1.0;
     const double f = std::min(1.0, scale / widening / t), delta = D < S ? f / 3 - 0.4 : 0.0;
     const long long N = std::lrint(D < S ? (horizontal ? 6.0 : 3.0) * S / D : 3.0 * D / S);
+    // Vertical: centred on the nearest row. Horizontal: on the pixel holding the position rounded to a third.
+    const double p = horizontal ? 3.0 * o / scale : o / scale;
+    const long long z = horizontal ? std::lrint(p) / 3 : std::lrint(p);
+    for (long long i = std::max(-N, -z); i <= std::min(N - 1, S - 1 - z); ++i)  // taps -N..N-1 inside 0..S-1
+        tap(z + i, lanczos3(horizontal ? (i - (p - 3 * z) / 3) * f + delta : (i - p + z) * f + delta));
+}
+
+// One pass to newLength columns (horizontal) or rows; each sample is finish(its taps' sum / their weight sum).
+template <class Out, class In, class Finish>
+Out resampleTo(const In& src, int newLength, bool horizontal, int lcdType, int softnessLevel, Finish finish) {
+    const long long S = horizontal ? src.width : src.height, D = std::max(newLength, 1);
+    const long long across = horizontal ? src.height : src.width;
     Out out(horizontal ? int(D) : src.width, horizontal ? src.height : int(D));
     for (long long o = 0; o < D; ++o) {
-        // Vertical: centred on the nearest row. Horizontal: on the pixel holding the position rounded to a third.
-        const double p = horizontal ? 3.0 * o / scale : o / scale;
-        const long long z = horizontal ? std::lrint(p) / 3 : std::lrint(p);
         std::vector<double> acc(3 * std::size_t(across));
         double sum = 0;
-        for (long long i = std::max(-N, -z); i <= std::min(N - 1, S - 1 - z); ++i) {  // taps -N..N-1 inside 0..S-1
-            const double w = lanczos3(horizontal ? (i - (p - 3 * z) / 3) * f + delta : (i - p + z) * f + delta);
+        forEachTap(S, D, horizontal, lcdType, softnessLevel, o, [&](long long s, double w) {
             sum += w;
             for (long long r = 0; r < across; ++r)
-                for (int c = 0; c < 3; ++c)
-                    acc[3 * r + c] += w * (horizontal ? src.at(z + i, r, c) : src.at(r, z + i, c));
-        }
+                for (int c = 0; c < 3; ++c) acc[3 * r + c] += w * (horizontal ? src.at(s, r, c) : src.at(r, s, c));
+        });
         for (long long r = 0; r < across; ++r)
             for (int c = 0; c < 3; ++c)
                 (horizontal ? out.at(o, r, c) : out.at(r, o, c)) = finish(sum == 0 ? 0 : acc[3 * r + c] / sum);
@@ -67,8 +73,11 @@ inline Picture resample(const Picture& src, int newLength, bool horizontal, int 
                                [](double v) { return v < 0.49999 ? 0 : v > 254.5 ? 255 : std::round(v); });
 }
 
-// Three columns to a pixel, by the type's rule; beyond the row's ends, the end sample again. Code values divide
-// rounding down, light exactly.
+// Code values divide rounding down, light multiplies by the reciprocal.
+inline int divide(int sum, int by) { return sum / by; }
+inline double divide(double sum, int by) { return sum * (1.0 / by); }
+
+// Three columns to a pixel, by the type's rule; beyond the row's ends, the end sample again.
 template <class Sample, class Pic>
 Pic foldTo(const Pic& wide, int lcdType) {
     const bool adaptive = lcdType % 3 == 2, weighted = lcdType % 3 == 0;  // else the box
@@ -80,15 +89,16 @@ Pic foldTo(const Pic& wide, int lcdType) {
             auto B = [&](int s) { return Sample(wide.at(std::min(s, wide.width - 1), y, 2)); };
             auto sharpUnlessFar = [](Sample sharp, Sample box) { return std::abs(sharp - box) <= 31 ? sharp : box; };
             const bool first = n == 0, last = n == out.width - 1;
-            Sample r = (R(c - 1) + R(c) + R(c + 1)) / 3, g = (G(c) + G(c + 1) + G(c + 2)) / 3;
-            Sample b = (B(c + 1) + B(c + 2) + B(c + 3)) / 3;
+            Sample r = divide(R(c - 1) + R(c) + R(c + 1), 3), g = divide(G(c) + G(c + 1) + G(c + 2), 3);
+            Sample b = divide(B(c + 1) + B(c + 2) + B(c + 3), 3);
             if (adaptive && (first || last)) {
-                r = (R(c) + R(c + 1) + R(c + 2)) / 3, b = (B(c) + B(c + 1) + B(c + 2)) / 3;
+                r = divide(R(c) + R(c + 1) + R(c + 2), 3), b = divide(B(c) + B(c + 1) + B(c + 2), 3);
             } else if (adaptive) {
-                r = sharpUnlessFar((2 * R(c) + R(c + 1)) / 3, r), b = sharpUnlessFar((B(c + 1) + 2 * B(c + 2)) / 3, b);
+                r = sharpUnlessFar(divide(2 * R(c) + R(c + 1), 3), r);
+                b = sharpUnlessFar(divide(B(c + 1) + 2 * B(c + 2), 3), b);
             } else if (weighted && !first) {
-                r = (2 * R(c) + R(c + 1)) / 3, b = (B(c + 1) + 2 * B(c + 2)) / 3;
-                if (!last) g = (G(c) + 4 * G(c + 1) + G(c + 2)) / 6;
+                r = divide(2 * R(c) + R(c + 1), 3), b = divide(B(c + 1) + 2 * B(c + 2), 3);
+                if (!last) g = divide(G(c) + 4 * G(c + 1) + G(c + 2), 6);
             }
             out.at(n, y, 0) = r, out.at(n, y, 1) = g, out.at(n, y, 2) = b;
         }
@@ -107,6 +117,31 @@ inline unsigned char codeOf(double light) {
     return (unsigned char)std::floor(255 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055) + 0.5);
 }
 
+// A pass in linear light: each weight divided by its line's weight sum first, then the products summed in window
+// order, all in Number: float in the vertical pass (the light read as float too), double in the horizontal one.
+template <class Number>
+Plane lightPass(const Plane& light, int newLength, bool horizontal, int lcdType, int softnessLevel) {
+    const long long S = horizontal ? light.width : light.height, D = std::max(newLength, 1);
+    const long long across = horizontal ? light.height : light.width;
+    Plane out(horizontal ? int(D) : light.width, horizontal ? light.height : int(D));
+    for (long long o = 0; o < D; ++o) {
+        std::vector<std::pair<long long, double>> taps;
+        double sum = 0;
+        forEachTap(S, D, horizontal, lcdType, softnessLevel, o, [&](long long s, double w) {
+            taps.push_back({s, w});
+            sum += w;
+        });
+        for (long long r = 0; r < across; ++r)
+            for (int c = 0; c < 3; ++c) {
+                Number acc = 0;
+                for (auto [s, w] : taps)
+                    acc += Number(w / sum) * Number(horizontal ? light.at(s, r, c) : light.at(r, s, c));
+                (horizontal ? out.at(o, r, c) : out.at(r, o, c)) = sum == 0 ? 0 : acc;
+            }
+    }
+    return out;
+}
+
 // Negative types count as 0; 7 and above leave the triple-width picture (and ignore linear).
 inline Picture resize(const Picture& source, int width, int height, bool keepRatio, bool percent, int lcdType,
                       int softnessLevel, bool linear = false) {
@@ -117,11 +152,11 @@ inline Picture resize(const Picture& source, int width, int height, bool keepRat
     else if (keepRatio) h = w * H / W;
     w = std::max(w, 1LL), h = std::max(h, 1LL);
     const int wideWidth = int(lcdType > 0 ? 3 * w : w);
-    if (linear && lcdType <= 6) {  // the passes and the fold on light, the first pass kept as float
+    if (linear && lcdType <= 6) {  // the passes and the fold on light
         Plane light(source.width, source.height);
         for (std::size_t i = 0; i < source.rgb.size(); ++i) light.v[i] = lightOf(source.rgb[i]);
-        const Plane tall = resampleTo<Plane>(light, int(h), false, lcdType, softnessLevel, [](double v) { return float(v); });
-        Plane wide = resampleTo<Plane>(tall, wideWidth, true, lcdType, softnessLevel, [](double v) { return v; });
+        const Plane tall = lightPass<float>(light, int(h), false, lcdType, softnessLevel);
+        Plane wide = lightPass<double>(tall, wideWidth, true, lcdType, softnessLevel);
         if (lcdType > 0) wide = foldTo<double>(wide, lcdType);
         Picture out(wide.width, wide.height);
         for (std::size_t i = 0; i < out.rgb.size(); ++i) out.rgb[i] = codeOf(wide.v[i]);
