@@ -103,16 +103,16 @@ stage "ASan tests; TSan build" asan_tests
 
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1"
 export TSAN_OPTIONS
-# The window's run tests and the stopped program side by side (each on an X
-# server of its own); the stop test's noise pictures are made by the plain
-# build's pixloom-batch, which is not under test there.
+# The stopped program beside the run's tests (each window on an X server of
+# its own); the stop test's noise pictures are made by the plain build's
+# pixloom-batch, which is not under test there.
 tsan_tests() {
-    build-tsan/tests/convert/convert_tests
     tests/app/stop_test.sh build-tsan/pixloom build/pixloom-batch &
     stop_test=$!
-    window_tests=0
-    build-tsan/tests/ui/window_tests --gtest_filter='*Run*' || window_tests=$?
-    wait $stop_test && [ $window_tests = 0 ]
+    run_tests=0
+    { build-tsan/tests/convert/convert_tests && build-tsan/tests/ui/window_tests --gtest_filter='*Run*'; } ||
+        run_tests=$?
+    wait $stop_test && [ $run_tests = 0 ]
 }
 stage "TSan tests" tsan_tests
 
