@@ -67,10 +67,9 @@ std::vector<char> encoded(const Bytes& rgb, std::size_t w, std::size_t h, PngSet
 
 }  // namespace
 
-// libpng reads every output back without a warning, as written: the samples, the EXIF, which comes before the first
-// IDAT; the bytes do not depend on the threads; pngcheck finds nothing wrong.
+// libpng's strict reading takes every output without a warning, as written: the samples, the EXIF, which comes before
+// the first IDAT; the bytes do not depend on the threads.
 TEST(PngWriter, EveryOutputIsAPlainPngOfTheSameSamples) {
-    const bool pngcheck = system("command -v pngcheck >/dev/null 2>&1") == 0;
     const std::size_t wide = 700000;  // a row of over 2 MiB
     const Bytes tiff = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0};
     Bytes large(70000, 0x5A);  // more than a JPEG segment holds
@@ -104,12 +103,7 @@ TEST(PngWriter, EveryOutputIsAPlainPngOfTheSameSamples) {
         PngSettings oneThread = c.settings;
         oneThread.threads = 1;
         EXPECT_TRUE(c.settings.threads == 1 || encoded(rgb, c.width, c.height, oneThread, c.exif) == png);
-        if (!pngcheck) continue;
-        std::FILE* check = popen("pngcheck -q", "w");  // from its standard input
-        ASSERT_EQ(std::fwrite(png.data(), 1, png.size(), check), png.size());
-        EXPECT_EQ(pclose(check), 0);
     }
-    if (!pngcheck) GTEST_SKIP() << "pngcheck is not installed: all but its verdict checked";
 }
 
 TEST(PngWriter, NoiseTakesRunLengthsTheRestTheSmallerOfBoth) {
