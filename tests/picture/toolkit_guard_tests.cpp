@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // GIF and BMP files the toolkit's decoders must not see: refused before they
-// run, with a reason; a GIF header's size is the size of the picture decoded.
+// run, with a reason.
 // The files are inputs the fuzz targets found (fuzz/regressions/).
 #include "picture.h"
 
@@ -25,15 +25,6 @@ TEST(ToolkitGuards, RefuseWhatTheToolkitsDecodersMustNotSee) {
         const DecodedPicture picture = decodePicture(regression(c.file));
         EXPECT_TRUE(!picture.ok() && picture.error == c.error) << c.file << ": " << picture.error;
     }
-}
-
-TEST(ToolkitGuards, GifHeaderSizeIsTheFirstImagesNotTheScreens) {
-    const wxString path = regression("gif/frame-not-screen-size");
-    long long width = 0, height = 0;
-    ASSERT_TRUE(readPictureSize(path, width, height));
-    EXPECT_EQ(std::make_pair(width, height), std::make_pair(12LL, 9LL));  // the screen is 12x3953
-    const DecodedPicture picture = decodePicture(path);
-    EXPECT_TRUE(!picture.ok() || (picture.width == width && picture.height == height));
 }
 
 }  // namespace
