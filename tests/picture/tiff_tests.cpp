@@ -33,8 +33,9 @@ Bytes rgbOf(const DecodedPicture& d) {
     return d.ok() ? Bytes(d.pixels, d.pixels + 3 * std::size_t(d.width) * d.height) : Bytes();
 }
 
-// 8-bit RGB of any compression and layout, and the kinds the toolkit read right (16-bit colour rounded, grey of
-// fewer bits, palettes of 16-bit colours, CMYK by the plain inverse of its inks, YCbCr):
+// 8-bit RGB of every layout (libtiff's codecs are its own: a few compressions; JPEG's colours are pixloom's), and the
+// kinds the toolkit read right (16-bit colour rounded, grey of fewer bits, palettes of 16-bit colours, CMYK by the
+// plain inverse of its inks, YCbCr):
 // as the toolkit decodes the same file, and the size the header tells.
 TEST(TiffKinds, WhatTheToolkitReadComesOutAsItDecodedIt) {
     const uint16_t rgb = PHOTOMETRIC_RGB, grey = PHOTOMETRIC_MINISBLACK;
@@ -48,9 +49,6 @@ TEST(TiffKinds, WhatTheToolkitReadComesOutAsItDecodedIt) {
         {"rgb8-bigtiff.tif", rgb, 3, 8, COMPRESSION_LZW, 16, 0, false, "", true},
         {"rgb8-jpeg-ycbcr.tif", PHOTOMETRIC_YCBCR, 3, 8, COMPRESSION_JPEG, 0, 16},
         {"rgb8-jpeg-tiles.tif", rgb, 3, 8, COMPRESSION_JPEG, 16},
-        {"rgb8-zstd.tif", rgb, 3, 8, COMPRESSION_ZSTD},
-        {"rgb8-lzma-tiles.tif", rgb, 3, 8, COMPRESSION_LZMA, 32},
-        {"rgb8-webp.tif", rgb, 3, 8, COMPRESSION_WEBP, 0, height},
         {"rgb16-lzw.tif", rgb, 3, 16, COMPRESSION_LZW},
         {"grey1.tif", grey, 1, 1}, {"grey2.tif", grey, 1, 2}, {"grey4-lzw.tif", grey, 1, 4, COMPRESSION_LZW},
         {"grey8.tif", grey, 1, 8},

@@ -264,7 +264,6 @@ inline Bytes tiffOf(const TiffKind& k, std::vector<unsigned> values, const std::
         if (!extra.empty()) TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
         if (k.compression == COMPRESSION_JPEG && k.photometric == PHOTOMETRIC_YCBCR)
             TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-        if (k.compression == COMPRESSION_WEBP) TIFFSetField(t, TIFFTAG_WEBP_LOSSLESS, 1);
         std::vector<uint16_t> map(3 << k.bits);
         for (std::size_t i = 0; i < map.size(); ++i) map[i] = uint16_t(i * 40503u);  // not 8-bit levels times 257
         if (k.photometric == PHOTOMETRIC_PALETTE)
