@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
-// TIFF files of every kind libtiff writes, read by pixloom's own reader: what the toolkit read right comes out as it
-// did, sample for sample; alpha (and only alpha) is laid on white; CMYK goes through its profile; flawed files fail
-// with a reason or convert with one note, and libtiff prints nothing.
+// TIFF files of every kind libtiff writes, read by pixloom's own reader (the kinds the toolkit read: decode_tests):
+// alpha (and only alpha) is laid on white; CMYK goes through its profile; flawed files fail with a reason or convert
+// with one note, and libtiff prints nothing.
 #include "picture.h"
 #include "test_files.h"
 #include "test_pictures.h"
 
 #include <gtest/gtest.h>
-#include <wx/image.h>
 #include <wx/log.h>
 
 #include <algorithm>
@@ -19,65 +18,10 @@ const Folder folder;
 using Kind = TiffKind;
 const int width = Kind{}.width, height = Kind{}.height;
 
-// Stored sample values, interleaved, of the kind's depth.
-std::vector<unsigned> valuesOf(const Kind& k, unsigned seed) {
-    std::mt19937 random(seed);
-    std::vector<unsigned> values(std::size_t(width) * height * k.samples);
-    for (unsigned& v : values) v = random() & ((1u << k.bits) - 1);
-    return values;
-}
-
 Bytes put(const std::string& name, const Bytes& file) { return writeBytes(folder / name, file), file; }
 
 Bytes rgbOf(const DecodedPicture& d) {
     return d.ok() ? Bytes(d.pixels, d.pixels + 3 * std::size_t(d.width) * d.height) : Bytes();
-}
-
-// 8-bit RGB of every layout (libtiff's codecs are its own: a few compressions; JPEG's colours are pixloom's), and the
-// kinds the toolkit read right (16-bit colour rounded, grey of fewer bits, palettes of 16-bit colours, CMYK by the
-// plain inverse of its inks, YCbCr):
-// as the toolkit decodes the same file, and the size the header tells.
-TEST(TiffKinds, WhatTheToolkitReadComesOutAsItDecodedIt) {
-    const uint16_t rgb = PHOTOMETRIC_RGB, grey = PHOTOMETRIC_MINISBLACK;
-    const std::vector<Kind> kinds = {
-        {"rgb8-strips-of-one-row.tif", rgb, 3, 8, COMPRESSION_NONE, 0, 1},
-        {"rgb8-lzw.tif", rgb, 3, 8, COMPRESSION_LZW},
-        {"rgb8-deflate-tiles.tif", rgb, 3, 8, COMPRESSION_ADOBE_DEFLATE, 16},
-        {"rgb8-packbits-tiles-planes.tif", rgb, 3, 8, COMPRESSION_PACKBITS, 16, 0, true},
-        {"rgb8-planes.tif", rgb, 3, 8, COMPRESSION_LZW, 0, 8, true},
-        {"rgb8-one-strip.tif", rgb, 3, 8, COMPRESSION_NONE, 0, height},
-        {"rgb8-bigtiff.tif", rgb, 3, 8, COMPRESSION_LZW, 16, 0, false, "", true},
-        {"rgb8-jpeg-ycbcr.tif", PHOTOMETRIC_YCBCR, 3, 8, COMPRESSION_JPEG, 0, 16},
-        {"rgb8-jpeg-tiles.tif", rgb, 3, 8, COMPRESSION_JPEG, 16},
-        {"rgb16-lzw.tif", rgb, 3, 16, COMPRESSION_LZW},
-        {"grey1.tif", grey, 1, 1}, {"grey2.tif", grey, 1, 2}, {"grey4-lzw.tif", grey, 1, 4, COMPRESSION_LZW},
-        {"grey8.tif", grey, 1, 8},
-        {"white-is-zero.tif", PHOTOMETRIC_MINISWHITE, 1, 8},
-        {"palette4.tif", PHOTOMETRIC_PALETTE, 1, 4},
-        {"palette8-tiles.tif", PHOTOMETRIC_PALETTE, 1, 8, COMPRESSION_LZW, 16},
-        {"cmyk8.tif", PHOTOMETRIC_SEPARATED, 4, 8},
-        {"cmyk8-planes.tif", PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_NONE, 0, 4, true},
-        {"ycbcr-uncompressed.tif", PHOTOMETRIC_YCBCR, 3, 8},  // read by libtiff's RGBA reader
-    };
-    for (const Kind& k : kinds) {
-        const auto subsampling = [&](TIFF* t) {
-            if (k.photometric == PHOTOMETRIC_YCBCR && k.compression != COMPRESSION_JPEG)
-                TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 1, 1);
-        };
-        put(k.name, tiffOf(k, valuesOf(k, 7), subsampling));
-        const wxString path = wx(folder / k.name);
-        wxImage toolkit;
-        {
-            wxLogNull quiet;
-            ASSERT_TRUE(toolkit.LoadFile(path)) << k.name;
-        }
-        ASSERT_FALSE(toolkit.HasAlpha()) << k.name;
-        long long w = 0, h = 0;
-        EXPECT_TRUE(readPictureSize(path, w, h) && w == width && h == height) << k.name;
-        const DecodedPicture d = decodePicture(path);
-        EXPECT_TRUE(d.ok() && d.notes.empty()) << k.name << ": " << d.error << (d.notes.empty() ? "" : d.notes[0]);
-        EXPECT_EQ(rgbOf(d), Bytes(toolkit.GetData(), toolkit.GetData() + 3 * width * height)) << k.name;
-    }
 }
 
 unsigned eight(unsigned v, int bits) { return bits == 16 ? (v + 128) / 257 : v; }
@@ -122,7 +66,7 @@ TEST(TiffKinds, OnlyAlphaIsTransparencyAndInksGoThroughTheirProfile) {
     };
     for (const Case& c : cases) {
         const Kind& k = c.kind;
-        const std::vector<unsigned> values = valuesOf(k, 11);
+        const std::vector<unsigned> values = tiffValues(k, 11);
         put(k.name, tiffOf(k, values, [&](TIFF* t) {
             if (!c.profile.empty()) TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(c.profile.size()), c.profile.data());
         }, c.secondPage));
@@ -141,7 +85,7 @@ TEST(TiffKinds, OnlyAlphaIsTransparencyAndInksGoThroughTheirProfile) {
 // A header over memory fails naming its size, an unreadable kind says what it is, damaged data fails with libtiff's
 // reason, a stop is seen whatever the layout; a warning is one note, a private tag none; nothing on stderr or in a log.
 TEST(TiffKinds, FlawedFilesFailWithAReasonOrConvertWithOneNote) {
-    const std::vector<unsigned> values = valuesOf({"", PHOTOMETRIC_RGB, 3, 8}, 3);
+    const std::vector<unsigned> values = tiffValues({"", PHOTOMETRIC_RGB, 3, 8}, 3);
     const Kind plain = {"", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, 0, 4};
     const Kind tiled = {"", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, 16};
     const Kind ycbcr = {"", PHOTOMETRIC_YCBCR, 3, 8};
@@ -175,7 +119,7 @@ TEST(TiffKinds, FlawedFilesFailWithAReasonOrConvertWithOneNote) {
     } cases[] = {
         {"million.tif", million, "not enough memory for a 1000000x1000000 picture"},
         {"float.tif",
-         tiffOf(floats, valuesOf(floats, 1),
+         tiffOf(floats, tiffValues(floats, 1),
                 [](TIFF* t) { TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); }),
          "unsupported TIFF (floating-point samples)"},
         {"many-samples.tif", fileBytes(PIXLOOM_FUZZ_REGRESSIONS "/tiff/5889-samples-per-pixel"),
@@ -185,7 +129,7 @@ TEST(TiffKinds, FlawedFilesFailWithAReasonOrConvertWithOneNote) {
         {"stopped-tiles.tif", tiles, "cancelled", &stop},
         {"stopped-ycbcr.tif", tiffOf(ycbcr, values, [](TIFF* t) { TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 1, 1); }),
          "cancelled", &stop},
-        {"fourth-sample.tif", tiffOf(fourth, valuesOf(fourth, 3)), "TIFF warning: *"},
+        {"fourth-sample.tif", tiffOf(fourth, tiffValues(fourth, 3)), "TIFF warning: *"},
         {"orientation9.tif", orientation9, "TIFF orientation 9 is not one of 1 to 8: the picture is used as stored"},
         {"private-tag.tif", tiffOf(plain, values, [&](TIFF* t) {
              TIFFMergeFieldInfo(t, &privateTag, 1);

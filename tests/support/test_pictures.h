@@ -232,6 +232,14 @@ struct TiffKind {
     int width = 37, height = 21;  // partial strips and tiles at both edges
 };
 
+// Random sample values of the kind's depth, interleaved.
+inline std::vector<unsigned> tiffValues(const TiffKind& k, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<unsigned> values(std::size_t(k.width) * k.height * k.samples);
+    for (unsigned& v : values) v = random() & ((1u << k.bits) - 1);
+    return values;
+}
+
 inline Bytes packed(const std::vector<unsigned>& values, int bits) {
     Bytes out((values.size() * bits + 7) / 8);
     for (std::size_t i = 0; i < values.size(); ++i) {
