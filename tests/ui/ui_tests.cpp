@@ -181,30 +181,17 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesOnceInOrderWalkingFoldersSubFolde
     listed.push_back(home / "école.png");  // another file than ÉCOLE.png
     EXPECT_EQ(entries(), listed);
 
-    // Folder walks end on link loops, stay in the dropped folder, and list 20000 files once.
+    // Folder walks end on link loops and stay in the dropped folder.
     send(btnClearList);
     const std::string root = home / "root";
     for (const char* name : {"root/a.png", "root/sub/b.png", "elsewhere/c.png"}) writeText(home.made(name), "x");
     for (const auto& [target, link] : {std::pair<std::string, std::string>{"..", "sub/up"}, {".", "sub/self"},
                                        {root, "sub/again"}, {root + "/sub", "twin"}, {home / "elsewhere", "outside"}})
         fs::create_directory_symlink(target, root + "/" + link);
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    const int many = 2000;  // the sanitizers need the code path, not the count
-#else
-    const int many = 20000;
-#endif
-    for (int file = 0; file < many; ++file)
-        writeText(home.made("many/d" + std::to_string(file / 1000) + "/f" + std::to_string(file) + ".png"), "x");
     dropNamed({root});
     std::multiset<std::string> names;  // each folder entered once, by whichever road comes first
     for (const std::string& entry : entries()) names.insert(fs::path(entry).filename());
     EXPECT_EQ(names, (std::multiset<std::string>{"a.png", "b.png"}));  // nothing from outside
-    send(btnClearList);
-    dropNamed({home / "many"});
-    dropNamed({home / "many"});
-    listed = entries();
-    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(), size_t(many));
-    EXPECT_EQ(listed.size(), size_t(many));
 }
 
 // What a start takes from a stored file is what pixloom-batch takes (its values: the settings tests), every control
