@@ -248,8 +248,7 @@ TEST(Batch, APhotosDateAndCameraSurviveItsLocationDoesNot) {
 }
 
 // A folder tree converted as people run batches: sub-folders kept under --out, several sizes named by their size,
-// dates kept, nothing enlarged; a second run replaces, a destination inside the tree is not walked, a file where a
-// folder belongs fails that source alone.
+// dates kept, nothing enlarged; a second run replaces, a file where a folder belongs fails that source alone.
 TEST(Batch, FolderTreesKeepTheirShapeSizesNamesAndDates) {
     Folder folder;
     const std::pair<const char*, wxSize> sources[] = {
@@ -290,12 +289,6 @@ TEST(Batch, FolderTreesKeepTheirShapeSizesNamesAndDates) {
         EXPECT_NE(blocked.errors.find(told), std::string::npos) << blocked.errors;
     EXPECT_EQ(namesIn(folder / "blocked"), (std::vector<std::string>{"photos/2024", "photos/a.png"}));
     EXPECT_EQ(readFile(folder / "blocked/photos/2024"), "a file");
-    const std::vector<std::string> flat{"photos/2024/b.png", "photos/2024/small.png", "photos/a.png"};
-    std::filesystem::create_directory(folder / "photos/out");
-    for (int run = 1; run <= 2; ++run) {  // into the walked folder itself: never walked, replaced
-        EXPECT_EQ(batch(folder, {"--out", "photos/out", "--keep-tree", "--size", "20x20", "photos"}).status, 0);
-        EXPECT_EQ(namesIn(folder / "photos/out"), flat);
-    }
 }
 
 int main(int argc, char** argv) {
