@@ -106,24 +106,6 @@ TEST(PngWriter, EveryOutputIsAPlainPngOfTheSameSamples) {
     }
 }
 
-TEST(PngWriter, NoiseTakesRunLengthsTheRestTheSmallerOfBoth) {
-    const struct { std::size_t width, height; Content content; std::size_t pieceBytes; bool noise; } cases[] = {
-        {640, 480, Content::Random, kPngPieceBytes, true}, {640, 480, Content::Glyphs, kPngPieceBytes, false},
-        {640, 480, Content::Glyphs, 100000, false}, {3000, 40, Content::Glyphs, 1, false},
-        {640, 480, Content::Flat, kPngPieceBytes, false}, {17, 3, Content::Flat, 1, false},
-    };
-    for (const auto& c : cases) {
-        const Bytes rgb = picture(c.width, c.height, c.content);
-        std::size_t size[3];  // by content, libdeflate only, run lengths only
-        for (int how = 0; how < 3; ++how) {
-            const auto png = encoded(rgb, c.width, c.height, {kPngLevel, 1, c.pieceBytes, PngCompressor(how)});
-            EXPECT_TRUE(readPng(png).rgb == rgb) << how;
-            size[how] = png.size();
-        }
-        EXPECT_TRUE(c.noise ? size[0] == size[2] : size[0] <= std::min(size[1], size[2])) << size[0];
-    }
-}
-
 TEST(PngWriter, EachRowTakesTheFirstFilterOfLeastWeight) {
     const struct { std::size_t width, height; Content content; } cases[] = {
         {1, 1, Content::Random}, {1, 4, Content::Flat}, {40, 60, Content::EveryFilter}, {999, 30, Content::Random},
