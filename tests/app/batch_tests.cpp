@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 #include <wx/init.h>
-#include <wx/mstream.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -149,17 +148,6 @@ TEST(Batch, OutputsAreTheEnginesSampleForSampleInNameOrderAndFailuresAreReported
         EXPECT_NE(missed.errors.find(told), std::string::npos) << missed.errors;
 }
 
-// The luminance quantisation table of the toolkit writer's JPEG at a quality.
-std::string toolkitLumaTable(int quality) {
-    wxImage image = pattern(64, 48);
-    image.SetOption(wxIMAGE_OPTION_QUALITY, quality);
-    wxMemoryOutputStream stream;
-    EXPECT_TRUE(image.SaveFile(stream, wxBITMAP_TYPE_JPEG));
-    std::vector<char> bytes(stream.GetLength());
-    stream.CopyTo(bytes.data(), bytes.size());
-    return jpegLumaTable(bytes);
-}
-
 // --progressive reaches the file (its coding and pixels: the writers' tests); under a limit, a picture that needs
 // less than --min-quality is written smaller, within the limit, at that quality or more.
 TEST(Batch, ProgressiveAndALowestQualityReachTheFile) {
@@ -175,11 +163,14 @@ TEST(Batch, ProgressiveAndALowestQualityReachTheFile) {
     EXPECT_LE(file.size(), 50u * 1024);
     const wxSize size = sizeOf(folder / "a_res.jpg");
     EXPECT_TRUE(size.x < 1000 && size.x > 16 && std::abs(size.x * 3 - size.y * 4) < 4) << size.x << "x" << size.y;
-    const std::string written = jpegLumaTable(file), at60 = toolkitLumaTable(60);
+    const auto toolkitTable = [](int quality) {  // at a quality
+        return jpegLumaTable(toolkitFile(pattern(64, 48), wxBITMAP_TYPE_JPEG, quality));
+    };
+    const std::string written = jpegLumaTable(file), at60 = toolkitTable(60);
     ASSERT_EQ(written.size(), 64u);
     for (std::size_t i = 0; i < 64; ++i)  // a higher quality quantises no coefficient more coarsely
         EXPECT_LE(static_cast<unsigned char>(written[i]), static_cast<unsigned char>(at60[i])) << i;
-    EXPECT_NE(written, toolkitLumaTable(59));
+    EXPECT_NE(written, toolkitTable(59));
 }
 
 // Once the first file is written: Ctrl-C during the second, once or twice.

@@ -5,6 +5,7 @@
 #include "picture.h"
 
 #include <wx/image.h>
+#include <wx/mstream.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -31,6 +32,15 @@ inline wxImage pattern(int w, int h, unsigned seed = 1) {
 inline wxSize sizeOf(const std::string& path) {
     const DecodedPicture picture = decodePicture(wx(path));
     return picture.ok() ? wxSize(picture.width, picture.height) : wxSize(-1, -1);
+}
+
+// The file the toolkit's own writer makes of the image (a JPEG at the quality).
+inline std::vector<char> toolkitFile(wxImage image, wxBitmapType type, int quality) {
+    image.SetOption(wxIMAGE_OPTION_QUALITY, quality);
+    wxMemoryOutputStream stream;
+    std::vector<char> bytes(image.SaveFile(stream, type) ? stream.GetLength() : 0);
+    stream.CopyTo(bytes.data(), bytes.size());
+    return bytes;
 }
 
 // A JPEG file's segments of a marker in order, each the bytes after its length; entropy-coded data is skipped.
