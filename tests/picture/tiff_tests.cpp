@@ -1,16 +1,13 @@
 // SPDX-License-Identifier: MIT
-// TIFF files of every kind libtiff writes, read by pixloom's own reader (the kinds the toolkit read: decode_tests):
-// alpha (and only alpha) is laid on white; CMYK goes through its profile; flawed files fail with a reason or convert
-// with one note, and libtiff prints nothing.
+// TIFF files of every kind libtiff writes, read by pixloom's own reader (the kinds the toolkit read and flawed files:
+// decode_tests): alpha (and only alpha) is laid on white; CMYK goes through its profile.
 #include "picture.h"
 #include "test_files.h"
 #include "test_pictures.h"
 
 #include <gtest/gtest.h>
-#include <wx/log.h>
 
 #include <algorithm>
-#include <atomic>
 
 namespace {
 
@@ -80,80 +77,6 @@ TEST(TiffKinds, OnlyAlphaIsTransparencyAndInksGoThroughTheirProfile) {
         EXPECT_TRUE(d.ok() && d.notes.empty()) << k.name << ": " << d.error << (d.notes.empty() ? "" : d.notes[0]);
         EXPECT_EQ(rgbOf(d), expected) << k.name;
     }
-}
-
-// A header over memory fails naming its size, an unreadable kind says what it is, damaged data fails with libtiff's
-// reason, a stop is seen whatever the layout; a warning is one note, a private tag none; nothing on stderr or in a log.
-TEST(TiffKinds, FlawedFilesFailWithAReasonOrConvertWithOneNote) {
-    const std::vector<unsigned> values = tiffValues({"", PHOTOMETRIC_RGB, 3, 8}, 3);
-    const Kind plain = {"", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, 0, 4};
-    const Kind tiled = {"", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, 16};
-    const Kind ycbcr = {"", PHOTOMETRIC_YCBCR, 3, 8};
-    const Bytes tiles = tiffOf(tiled, values);
-    const Kind floats = {"", PHOTOMETRIC_MINISBLACK, 1, 16};
-    const Kind fourth = {"", PHOTOMETRIC_RGB, 4, 8};  // no ExtraSamples for the fourth sample
-    const TIFFFieldInfo privateTag = {50341, -1, -1, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1, const_cast<char*>("Private")};
-    // RGB, a million by a million in one strip of no bytes: three terabytes of samples.
-    Bytes million = {'I', 'I', 42, 0, 8, 0, 0, 0, 8, 0};
-    const uint16_t entries[][2] = {{256, 4}, {257, 4}, {258, 3}, {262, 3}, {273, 4}, {277, 3}, {278, 4}, {279, 4}};
-    const uint32_t entryValues[] = {1000000, 1000000, 8, 2, 8, 3, 1000000, 0};
-    for (int i = 0; i < 8; ++i) {
-        const uint32_t count = 1;
-        million.insert(million.end(), {uint8_t(entries[i][0]), uint8_t(entries[i][0] >> 8), uint8_t(entries[i][1]), 0});
-        for (uint32_t word : {count, entryValues[i]})
-            for (int b = 0; b < 32; b += 8) million.push_back(uint8_t(word >> b));
-    }
-    million.insert(million.end(), 4, 0);
-    Bytes orientation9 = tiffOf(plain, values, [](TIFF* t) { TIFFSetField(t, TIFFTAG_ORIENTATION, 3); });
-    const unsigned char entry[] = {0x12, 0x01, 3, 0, 1, 0, 0, 0, 3, 0};  // Orientation, a SHORT: 3
-    const auto at = std::search(orientation9.begin(), orientation9.end(), entry, entry + sizeof entry);
-    ASSERT_NE(at, orientation9.end());
-    at[8] = 9;
-    CancelToken stop;
-    stop.request();
-    const struct {
-        const char* name;
-        Bytes file;
-        wxString error;
-        const CancelToken* cancel = nullptr;
-    } cases[] = {
-        {"million.tif", million, "not enough memory for a 1000000x1000000 picture"},
-        {"float.tif",
-         tiffOf(floats, tiffValues(floats, 1),
-                [](TIFF* t) { TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); }),
-         "unsupported TIFF (floating-point samples)"},
-        {"many-samples.tif", fileBytes(PIXLOOM_FUZZ_REGRESSIONS "/tiff/5889-samples-per-pixel"),
-         "unsupported TIFF (5889 samples per pixel)"},
-        {"cut-tiles.tif", Bytes(tiles.begin(), tiles.begin() + tiles.size() / 2), "damaged TIFF data (*"},
-        {"stopped-strips.tif", tiffOf(plain, values), "cancelled", &stop},
-        {"stopped-tiles.tif", tiles, "cancelled", &stop},
-        {"stopped-ycbcr.tif", tiffOf(ycbcr, values, [](TIFF* t) { TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 1, 1); }),
-         "cancelled", &stop},
-        {"fourth-sample.tif", tiffOf(fourth, tiffValues(fourth, 3)), "TIFF warning: *"},
-        {"orientation9.tif", orientation9, "TIFF orientation 9 is not one of 1 to 8: the picture is used as stored"},
-        {"private-tag.tif", tiffOf(plain, values, [&](TIFF* t) {
-             TIFFMergeFieldInfo(t, &privateTag, 1);
-             TIFFSetField(t, 50341, 3, "abc");
-         }), ""},
-    };
-    wxLogBuffer log;
-    wxLog* previous = wxLog::SetActiveTarget(&log);
-    testing::internal::CaptureStderr();
-    for (const auto& c : cases) {
-        put(c.name, c.file);
-        DecodeOptions options;
-        if (c.cancel) options.cancel = *c.cancel;
-        const DecodedPicture d = decodePicture(wx(folder / c.name), options);
-        const bool isNote = c.error.StartsWith("TIFF ") || c.error.empty();
-        const wxString said = isNote ? (d.notes.empty() ? wxString() : d.notes[0]) : d.error;
-        EXPECT_TRUE(c.error.EndsWith("*") ? said.StartsWith(c.error.Left(c.error.length() - 1)) : said == c.error)
-            << c.name << ": " << said;
-        EXPECT_EQ(d.ok(), isNote) << c.name << ": " << d.error;
-        EXPECT_LE(d.notes.size(), 1u) << c.name;
-    }
-    EXPECT_EQ(withoutSanitizerNotes(testing::internal::GetCapturedStderr()), "");
-    wxLog::SetActiveTarget(previous);
-    EXPECT_EQ(log.GetBuffer(), "");
 }
 
 }  // namespace
