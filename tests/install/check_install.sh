@@ -75,8 +75,9 @@ diff -u "$WORK/expected" "$WORK/installed" >"$WORK/out" || { fail "installed fil
 for program in pixloom pixloom-batch; do
     [ ! -e "$PREFIX/bin/$program" ] || [ -x "$PREFIX/bin/$program" ] || fail "bin/$program is not executable"
 done
-# The menu entry shows the installed icon (that it starts an installed program, and that each PNG icon is the size
-# its folder says, lintian checks in the package: desktop-command-not-in-package, icon-size-and-directory-name-mismatch).
+# The menu entry shows the installed icon. That it starts an installed program, and that each PNG icon is the size
+# its folder says, lintian checks in the package (desktop-command-not-in-package,
+# icon-size-and-directory-name-mismatch).
 icon=$(sed -n 's/^Icon=//p' "$PREFIX/share/applications/$ID.desktop")
 [ "$icon" = "$ID" ] || fail "the desktop entry's icon is '$icon', not $ID"
 

@@ -317,9 +317,10 @@ bool matches(const wxString& text, const wxString& expected) {
     return expected.EndsWith("*") ? !text.empty() && text.StartsWith(expected.BeforeLast('*')) : text == expected;
 }
 
-// Damaged files fail with a reason (any for the toolkit's: "*"), also a TIFF file too large, of a kind pixloom cannot
-// read or stopped whatever its layout; files every viewer shows convert as their clean twin with one note, or none for a
-// private tag; on a worker too, silenced with wxLogNull as the program's run is; nothing on stderr or in a log.
+// Damaged files fail with a reason (any for the toolkit's: "*"), also a TIFF file too large, of a kind pixloom
+// cannot read or stopped whatever its layout; files every viewer shows convert as their clean twin with one note, or
+// none for a private tag; on a worker too, silenced with wxLogNull as the program's run is; nothing on stderr or in a
+// log.
 TEST(FlawedFiles, FailWithAReasonOrConvertWithANoteAndSayNothingElsewhere) {
     const Raster picture = noise(300, 200, 3, 8);
     const Bytes jpeg = jpegFile(picture), progressive = jpegFile(picture, {22, true}), png = pngFile(picture);
@@ -371,7 +372,8 @@ TEST(FlawedFiles, FailWithAReasonOrConvertWithANoteAndSayNothingElsewhere) {
          "EXIF orientation 0" + outside},  // 6, but not a SHORT: not turned
         {"million.tif", millionTiff(), wxT("not enough memory for a 1000000x1000000 picture")},
         {"float.tif", tiffOf(floats, tiffValues(floats, 1), [](TIFF* t) {
-             TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); }), wxT("unsupported TIFF (floating-point samples)")},
+             TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); }),
+         wxT("unsupported TIFF (floating-point samples)")},
         {"many-samples.tif", fileBytes(PIXLOOM_FUZZ_REGRESSIONS "/tiff/5889-samples-per-pixel"),
          wxT("unsupported TIFF (5889 samples per pixel)")},
         {"cut-tiles.tif", Bytes(tiles.begin(), tiles.begin() + tiles.size() / 2), wxT("damaged TIFF data (*")},
