@@ -370,6 +370,9 @@ Bytes millionTiff() {
     return million;
 }
 
+// An input the fuzz targets found (fuzz/regressions/).
+Bytes regression(const std::string& name) { return fileBytes(PIXLOOM_FUZZ_REGRESSIONS "/" + name); }
+
 // Whether a text is the one expected, or begins as it does up to its "*" (and is not empty).
 bool matches(const wxString& text, const wxString& expected) {
     return expected.EndsWith("*") ? !text.empty() && text.StartsWith(expected.BeforeLast('*')) : text == expected;
@@ -432,8 +435,17 @@ TEST(FlawedFiles, FailWithAReasonOrConvertWithANoteAndSayNothingElsewhere) {
         {"float.tif", tiffOf(floats, tiffValues(floats, 1), [](TIFF* t) {
              TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); }),
          wxT("unsupported TIFF (floating-point samples)")},
-        {"many-samples.tif", fileBytes(PIXLOOM_FUZZ_REGRESSIONS "/tiff/5889-samples-per-pixel"),
+        {"many-samples.tif", regression("tiff/5889-samples-per-pixel"),
          wxT("unsupported TIFF (5889 samples per pixel)")},
+        // What the toolkit's decoders must not see: LZW code sizes that overrun their tables, BMP runs past the end.
+        {"lzw-130.gif", regression("gif/lzw-code-size-130"), wxT("damaged GIF data (LZW code size 130)")},
+        {"lzw-56.gif", regression("gif/lzw-code-size-56"), wxT("damaged GIF data (LZW code size 56)")},
+        {"no-rows.gif", regression("gif/no-rows"), wxT("damaged GIF data (a 2316x0 picture)")},
+        {"sub-block.gif", regression("gif/cut-after-a-sub-block"), wxT("damaged GIF data (cut short)")},
+        {"huge.gif", regression("gif/huge-frame-in-562-bytes"),
+         wxT("damaged GIF data (a 48830x48830 picture in 562 bytes)")},
+        {"rle8.bmp", regression("bmp/rle8-run-past-the-picture"), wxT("unsupported BMP (run-length encoded)")},
+        {"rle4.bmp", regression("bmp/rle4-run-past-the-picture"), wxT("unsupported BMP (run-length encoded)")},
         {"cut-tiles.tif", Bytes(tiles.begin(), tiles.begin() + tiles.size() / 2), wxT("damaged TIFF data (*")},
         {"stopped-strips.tif", tiffOf(plain, values), wxT("cancelled"), {}, 0, nullptr, true},
         {"stopped-tiles.tif", tiles, wxT("cancelled"), {}, 0, nullptr, true},
