@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-// What a run does with a settings file, the window and pixloom-batch alike (the window's side is checked
-// against this table in the window's tests). Lines the toolkit's reader fails its own checks on (an entry without a
+// What a run does with a settings file, the window and pixloom-batch alike (the window's tests compare the two on
+// the same files). Lines the toolkit's reader fails its own checks on (an entry without a
 // name, a group given twice) make the file damaged, said once, with nothing else on standard error; a NUL byte, which
 // the toolkit reads up to but cannot write back, does not stop the settings being written. Whatever was read is
 // written and read back the same.
