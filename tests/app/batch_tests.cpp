@@ -148,6 +148,14 @@ TEST(Batch, OutputsAreTheEnginesSampleForSampleInNameOrderAndFailuresAreReported
         EXPECT_NE(missed.errors.find(told), std::string::npos) << missed.errors;
 }
 
+// The luminance quantisation table (8-bit, table 0): at a higher quality no entry is larger.
+std::string jpegLumaTable(const std::vector<char>& bytes) {
+    for (const std::string& table : jpegSegments(bytes, 0xDB))
+        for (std::size_t i = 0; i + 65 <= table.size(); i += 65)
+            if (table[i] == 0) return table.substr(i + 1, 64);
+    return {};
+}
+
 // --progressive reaches the file (its coding and pixels: the writers' tests); under a limit, a picture that needs
 // less than --min-quality is written smaller, within the limit, at that quality or more.
 TEST(Batch, ProgressiveAndALowestQualityReachTheFile) {

@@ -6,9 +6,48 @@
 #include "test_pictures.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <zlib.h>
 
 namespace {
+
+// libpng's strict reading: any error fails it, warnings are counted; the rows are kept.
+struct PngRead {
+    bool ok = false;
+    std::size_t width = 0, height = 0, warnings = 0;
+    int colourType = -1, depth = 0;
+    Bytes rgb = {}, exif = {};
+};
+template <class Container>
+PngRead readPng(const Container& file) {
+    PngRead r;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, nullptr, [](png_structp p, png_const_charp) {
+        ++static_cast<PngRead*>(png_get_error_ptr(p))->warnings;
+    });
+    png_infop info = png_create_info_struct(png);
+    std::pair<const unsigned char*, std::size_t> in{reinterpret_cast<const unsigned char*>(file.data()), file.size()};
+    png_set_read_fn(png, &in, [](png_structp p, png_bytep to, png_size_t n) {
+        auto* in = static_cast<std::pair<const unsigned char*, std::size_t>*>(png_get_io_ptr(p));
+        if (n > in->second) png_error(p, "truncated");
+        std::memcpy(to, in->first, n), in->first += n, in->second -= n;
+    });
+    if (setjmp(png_jmpbuf(png)) == 0) {
+        png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
+        png_read_info(png, info);
+        r.width = png_get_image_width(png, info), r.height = png_get_image_height(png, info);
+        r.colourType = png_get_color_type(png, info), r.depth = png_get_bit_depth(png, info);
+        Bytes row(png_get_rowbytes(png, info));
+        for (std::size_t y = 0; y < r.height; ++y)
+            png_read_row(png, row.data(), nullptr), r.rgb.insert(r.rgb.end(), row.begin(), row.end());
+        png_read_end(png, info);
+        png_bytep exif = nullptr;
+        png_uint_32 length = 0;
+        if (png_get_eXIf_1(png, info, &length, &exif)) r.exif.assign(exif, exif + length);
+        r.ok = true;
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return r;
+}
 
 enum class Content { Random, Flat, EveryFilter, Glyphs };
 

@@ -56,14 +56,6 @@ inline std::vector<std::string> jpegSegments(const std::vector<char>& bytes, int
     }
     return found;
 }
-// The luminance quantisation table (8-bit, table 0): at a higher quality no entry is larger.
-inline std::string jpegLumaTable(const std::vector<char>& bytes) {
-    for (const std::string& table : jpegSegments(bytes, 0xDB))
-        for (std::size_t i = 0; i + 65 <= table.size(); i += 65)
-            if (table[i] == 0) return table.substr(i + 1, 64);
-    return {};
-}
-
 inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 inline std::vector<std::string> namesIn(const std::string& folder) {  // sorted, files in sub-folders as "sub/name"
