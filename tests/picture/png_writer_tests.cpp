@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The PNG writer: what it writes, read back with libpng and zlib (neither of which it uses to write), and pngcheck.
+// The PNG writer: what it writes, read back with libpng (which it does not use to write). Its sizes: bench/png_bench.
 #include "picture.h"
 #include "png_writer.h"
 #include "test_files.h"
@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
-#include <zlib.h>
 
 namespace {
 
@@ -142,41 +141,6 @@ TEST(PngWriter, EveryOutputIsAPlainPngOfTheSameSamples) {
         PngSettings oneThread = c.settings;
         oneThread.threads = 1;
         EXPECT_TRUE(c.settings.threads == 1 || encoded(rgb, c.width, c.height, oneThread, c.exif) == png);
-    }
-}
-
-TEST(PngWriter, EachRowTakesTheFirstFilterOfLeastWeight) {
-    const struct { std::size_t width, height; Content content; } cases[] = {
-        {1, 1, Content::Random}, {1, 4, Content::Flat}, {40, 60, Content::EveryFilter}, {999, 30, Content::Random},
-    };
-    for (const auto& c : cases) {
-        const Bytes rgb = picture(c.width, c.height, c.content, 7);
-        const std::size_t n = 3 * c.width;
-        Bytes stream, rows((n + 1) * c.height);  // the filtered rows, inflated by zlib from the IDAT chunks
-        for (const Chunk& chunk : chunksOf(encoded(rgb, c.width, c.height, {6, 1, 2000})))
-            if (chunk.type == "IDAT") stream.insert(stream.end(), chunk.data.begin(), chunk.data.end());
-        uLongf length = rows.size();
-        ASSERT_EQ(uncompress(rows.data(), &length, stream.data(), stream.size()), Z_OK);
-        ASSERT_EQ(length, rows.size());
-        std::vector<int> seen(5);
-        for (std::size_t y = 0; y < c.height; ++y) {
-            const std::uint8_t* filtered = &rows[y * (n + 1)];  // the filter, then the residuals
-            const int chosen = filtered[0];
-            long weight[5] = {};
-            for (int f = 0; f < 5; ++f)
-                for (std::size_t i = 0; i < n; ++i) {
-                    const std::uint8_t* x = &rgb[y * n + i];
-                    const int a = i >= 3 ? x[-3] : 0, b = y ? x[-int(n)] : 0, c = y && i >= 3 ? x[-3 - int(n)] : 0;
-                    const int r = (*x - predicted(f, a, b, c)) & 0xFF;
-                    weight[f] += r < 128 ? r : 256 - r;
-                    ASSERT_TRUE(f != chosen || filtered[1 + i] == r) << "row " << y << " filter " << f;
-                }
-            ASSERT_LT(chosen, 5);
-            ++seen[chosen];
-            for (int f = 0; f < 5; ++f)
-                EXPECT_TRUE(weight[chosen] < weight[f] || (weight[chosen] == weight[f] && chosen <= f)) << "row " << y;
-        }
-        for (int f = 0; f < 5 && c.content == Content::EveryFilter; ++f) EXPECT_GT(seen[f], 0) << "filter " << f;
     }
 }
 
