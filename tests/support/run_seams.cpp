@@ -22,6 +22,12 @@ F current(const F& watcher) {
     return watcher;
 }
 
+template <class F>
+void set(F& watcher, F to) {
+    std::lock_guard<std::mutex> lock(mutex);
+    watcher = std::move(to);
+}
+
 bool onThread(const char* name) {
     char thread[16] = {};
     return pthread_getname_np(pthread_self(), thread, sizeof thread) == 0 && std::strcmp(thread, name) == 0;
@@ -29,22 +35,12 @@ bool onThread(const char* name) {
 }  // namespace
 
 namespace seams {
-void onFileTaken(std::function<void(const wxString&)> watcher) {
-    std::lock_guard<std::mutex> lock(mutex);
-    fileTaken = std::move(watcher);
-}
-void onSourceDecoded(std::function<void(const wxString&, bool)> watcher) {
-    std::lock_guard<std::mutex> lock(mutex);
-    sourceDecoded = std::move(watcher);
-}
+void onFileTaken(std::function<void(const wxString&)> watcher) { set(fileTaken, std::move(watcher)); }
+void onSourceDecoded(std::function<void(const wxString&, bool)> watcher) { set(sourceDecoded, std::move(watcher)); }
 void onPreviewReduction(std::function<void(const Image&, const RunSettings&, bool)> watcher) {
-    std::lock_guard<std::mutex> lock(mutex);
-    previewReduction = std::move(watcher);
+    set(previewReduction, std::move(watcher));
 }
-void onEncode(std::function<void(int, int)> watcher) {
-    std::lock_guard<std::mutex> lock(mutex);
-    encoding = std::move(watcher);
-}
+void onEncode(std::function<void(int, int)> watcher) { set(encoding, std::move(watcher)); }
 }  // namespace seams
 
 // The linker sends the product's calls of these steps here (--wrap), and

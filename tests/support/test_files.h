@@ -5,6 +5,7 @@
 #include "picture.h"
 
 #include <wx/image.h>
+#include <wx/mstream.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -33,6 +34,15 @@ inline wxSize sizeOf(const std::string& path) {
     return picture.ok() ? wxSize(picture.width, picture.height) : wxSize(-1, -1);
 }
 
+// The file the toolkit's own writer makes of the image (a JPEG at the quality).
+inline std::vector<char> toolkitFile(wxImage image, wxBitmapType type, int quality) {
+    image.SetOption(wxIMAGE_OPTION_QUALITY, quality);
+    wxMemoryOutputStream stream;
+    std::vector<char> bytes(image.SaveFile(stream, type) ? stream.GetLength() : 0);
+    stream.CopyTo(bytes.data(), bytes.size());
+    return bytes;
+}
+
 // A JPEG file's segments of a marker in order, each the bytes after its length; entropy-coded data is skipped.
 inline std::vector<std::string> jpegSegments(const std::vector<char>& bytes, int marker) {
     const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
@@ -46,14 +56,6 @@ inline std::vector<std::string> jpegSegments(const std::vector<char>& bytes, int
     }
     return found;
 }
-// The luminance quantisation table (8-bit, table 0): at a higher quality no entry is larger.
-inline std::string jpegLumaTable(const std::vector<char>& bytes) {
-    for (const std::string& table : jpegSegments(bytes, 0xDB))
-        for (std::size_t i = 0; i + 65 <= table.size(); i += 65)
-            if (table[i] == 0) return table.substr(i + 1, 64);
-    return {};
-}
-
 inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 inline std::vector<std::string> namesIn(const std::string& folder) {  // sorted, files in sub-folders as "sub/name"

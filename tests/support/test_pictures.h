@@ -6,7 +6,6 @@
 #include <jpeglib.h>
 #include <lcms2.h>
 #include <libexif/exif-data.h>
-#include <png.h>
 #include <tiffio.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
@@ -21,7 +20,6 @@
 #include <iterator>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,13 +46,6 @@ struct Raster {
     int width = 0, height = 0, channels = 3;
     Bytes samples = {};
 };
-inline Raster noise(int width, int height, int channels, unsigned seed) {
-    std::mt19937 random(seed);
-    Raster r{width, height, channels, Bytes(std::size_t(width) * height * channels)};
-    for (auto& s : r.samples) s = static_cast<unsigned char>(random());
-    return r;
-}
-
 // EXIF from its TIFF header on with one IFD0 entry, whose value fits in the entry, in either byte order.
 inline Bytes oneTagExif(bool motorola, unsigned tag, unsigned type, std::uint32_t value) {
     Bytes t = motorola ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
@@ -71,40 +62,6 @@ inline Bytes orientationExif(int value) { return oneTagExif(value % 2, 0x0112, E
 inline Bytes exifSegment(const Bytes& tiff) {
     Bytes segment = {'E', 'x', 'i', 'f', 0, 0};
     return segment.insert(segment.end(), tiff.begin(), tiff.end()), segment;
-}
-
-// JPEG by libjpeg at quality 92. chroma: luma sampling, 22 is 4:2:0, 21 4:2:2, 11 4:4:4.
-struct JpegOptions {
-    int chroma = 22;
-    bool progressive = false;
-    Bytes exif = {}, profile = {};
-};
-inline Bytes jpegFile(const Raster& p, const JpegOptions& o = {}) {
-    jpeg_compress_struct c;
-    jpeg_error_mgr errors;
-    c.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = p.width, c.image_height = p.height, c.input_components = p.channels;
-    c.in_color_space = p.channels == 1 ? JCS_GRAYSCALE : p.channels == 4 ? JCS_CMYK : JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 92, TRUE);
-    if (p.channels == 3) c.comp_info[0].h_samp_factor = o.chroma / 10, c.comp_info[0].v_samp_factor = o.chroma % 10;
-    if (o.progressive) jpeg_simple_progression(&c);
-    jpeg_start_compress(&c, TRUE);
-    const Bytes app1 = exifSegment(o.exif);
-    if (!o.exif.empty()) jpeg_write_marker(&c, JPEG_APP0 + 1, app1.data(), unsigned(app1.size()));
-    if (!o.profile.empty()) jpeg_write_icc_profile(&c, o.profile.data(), unsigned(o.profile.size()));
-    for (JSAMPROW row = const_cast<unsigned char*>(p.samples.data()); c.next_scanline < c.image_height;
-         row += std::size_t(p.width) * p.channels)
-        jpeg_write_scanlines(&c, &row, 1);
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    Bytes file(out, out + size);
-    std::free(out);
-    return file;
 }
 
 // libjpeg's reading: the samples as stored (CMYK inverted, as Adobe writes it) and the EXIF of its APP1 segment.
@@ -133,92 +90,6 @@ inline JpegRead readJpeg(const Bytes& file) {
     return read;
 }
 
-// PNG by libpng: rows of the colour type and depth given (by default 8-bit, of the raster's channels).
-struct PngOptions {
-    int colourType = -1, depth = 8;
-    bool interlaced = false;
-    std::vector<png_color> palette = {};
-    Bytes alphas = {};                             // tRNS of a palette
-    std::vector<png_color_16> transparent = {};    // tRNS of grey or RGB: one colour
-    Bytes profile = {}, exif = {};
-};
-inline Bytes pngFile(int width, int height, const PngOptions& o, const std::function<const unsigned char*(int)>& row) {
-    Bytes file;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &file, [](png_structp p, png_bytep data, png_size_t n) {
-        static_cast<Bytes*>(png_get_io_ptr(p))->insert(static_cast<Bytes*>(png_get_io_ptr(p))->end(), data, data + n);
-    }, nullptr);
-    const int interlace = o.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
-    png_set_IHDR(png, info, width, height, o.depth, o.colourType, interlace, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    if (!o.palette.empty()) png_set_PLTE(png, info, o.palette.data(), int(o.palette.size()));
-    if (!o.alphas.empty()) png_set_tRNS(png, info, o.alphas.data(), int(o.alphas.size()), nullptr);
-    if (!o.transparent.empty()) png_set_tRNS(png, info, nullptr, 0, o.transparent.data());
-    if (!o.profile.empty())
-        png_set_iCCP(png, info, "embedded", PNG_COMPRESSION_TYPE_BASE, o.profile.data(), png_uint_32(o.profile.size()));
-    if (!o.exif.empty()) png_set_eXIf_1(png, info, png_uint_32(o.exif.size()), const_cast<png_bytep>(o.exif.data()));
-    png_write_info(png, info);
-    for (int pass = png_set_interlace_handling(png); pass > 0; --pass)
-        for (int y = 0; y < height; ++y) png_write_row(png, row(y));
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return file;
-}
-inline Bytes pngFile(const Raster& p, PngOptions o = {}) {
-    const int types[] = {0, PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGBA};
-    if (o.colourType < 0) o.colourType = o.palette.empty() ? types[p.channels] : PNG_COLOR_TYPE_PALETTE;
-    const std::size_t stride = (std::size_t(p.width) * p.channels * o.depth + 7) / 8;
-    return pngFile(p.width, p.height, o, [&](int y) { return &p.samples[y * stride]; });
-}
-
-// libpng's strict reading: any error fails it, warnings are counted; the rows are kept.
-struct PngRead {
-    bool ok = false;
-    std::size_t width = 0, height = 0, warnings = 0;
-    int colourType = -1, depth = 0;
-    Bytes rgb = {}, exif = {};
-};
-template <class Container>
-PngRead readPng(const Container& file) {
-    PngRead r;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, nullptr, [](png_structp p, png_const_charp) {
-        ++static_cast<PngRead*>(png_get_error_ptr(p))->warnings;
-    });
-    png_infop info = png_create_info_struct(png);
-    std::pair<const unsigned char*, std::size_t> in{reinterpret_cast<const unsigned char*>(file.data()), file.size()};
-    png_set_read_fn(png, &in, [](png_structp p, png_bytep to, png_size_t n) {
-        auto* in = static_cast<std::pair<const unsigned char*, std::size_t>*>(png_get_io_ptr(p));
-        if (n > in->second) png_error(p, "truncated");
-        std::memcpy(to, in->first, n), in->first += n, in->second -= n;
-    });
-    if (setjmp(png_jmpbuf(png)) == 0) {
-        png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
-        png_read_info(png, info);
-        r.width = png_get_image_width(png, info), r.height = png_get_image_height(png, info);
-        r.colourType = png_get_color_type(png, info), r.depth = png_get_bit_depth(png, info);
-        Bytes row(png_get_rowbytes(png, info));
-        for (std::size_t y = 0; y < r.height; ++y)
-            png_read_row(png, row.data(), nullptr), r.rgb.insert(r.rgb.end(), row.begin(), row.end());
-        png_read_end(png, info);
-        png_bytep exif = nullptr;
-        png_uint_32 length = 0;
-        if (png_get_eXIf_1(png, info, &length, &exif)) r.exif.assign(exif, exif + length);
-        r.ok = true;
-    }
-    png_destroy_read_struct(&png, &info, nullptr);
-    return r;
-}
-
-// Standard error as captured, but for AddressSanitizer's own note on an allocation refused (a huge picture's).
-inline std::string withoutSanitizerNotes(const std::string& text) {
-    std::istringstream lines(text);
-    std::string kept, line;
-    while (std::getline(lines, line))
-        if (line.find("AddressSanitizer failed to allocate") == std::string::npos) kept += line + "\n";
-    return kept;
-}
-
 // A kind of TIFF file: its layout and samples.
 struct TiffKind {
     const char* name;
@@ -231,6 +102,14 @@ struct TiffKind {
     bool big = false;        // BigTIFF
     int width = 37, height = 21;  // partial strips and tiles at both edges
 };
+
+// Random sample values of the kind's depth, interleaved.
+inline std::vector<unsigned> tiffValues(const TiffKind& k, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<unsigned> values(std::size_t(k.width) * k.height * k.samples);
+    for (unsigned& v : values) v = random() & ((1u << k.bits) - 1);
+    return values;
+}
 
 inline Bytes packed(const std::vector<unsigned>& values, int bits) {
     Bytes out((values.size() * bits + 7) / 8);
@@ -264,7 +143,6 @@ inline Bytes tiffOf(const TiffKind& k, std::vector<unsigned> values, const std::
         if (!extra.empty()) TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
         if (k.compression == COMPRESSION_JPEG && k.photometric == PHOTOMETRIC_YCBCR)
             TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-        if (k.compression == COMPRESSION_WEBP) TIFFSetField(t, TIFFTAG_WEBP_LOSSLESS, 1);
         std::vector<uint16_t> map(3 << k.bits);
         for (std::size_t i = 0; i < map.size(); ++i) map[i] = uint16_t(i * 40503u);  // not 8-bit levels times 257
         if (k.photometric == PHOTOMETRIC_PALETTE)
@@ -340,18 +218,6 @@ inline Bytes savedProfile(cmsHPROFILE profile) {
     cmsSaveProfileToMem(profile, bytes.data(), &length);
     cmsCloseProfile(profile);
     return bytes;
-}
-
-// Samples of the format (LittleCMS's) converted from the profile to sRGB, as LittleCMS does it.
-inline Bytes transformed(const Bytes& profile, cmsUInt32Number format, const Bytes& samples) {
-    cmsHPROFILE from = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM t = cmsCreateTransform(from, format, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
-    const std::size_t pixels = samples.size() / T_CHANNELS(format);
-    Bytes out(3 * pixels);
-    cmsDoTransform(t, samples.data(), out.data(), cmsUInt32Number(pixels));
-    cmsDeleteTransform(t), cmsCloseProfile(from), cmsCloseProfile(srgb);
-    return out;
 }
 
 // A printer-like CMYK profile: ink darkens its opposite colour, black darkens all.

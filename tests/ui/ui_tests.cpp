@@ -181,61 +181,34 @@ TEST_F(UiTest, CommandLineAndDropsListNewImagesOnceInOrderWalkingFoldersSubFolde
     listed.push_back(home / "école.png");  // another file than ÉCOLE.png
     EXPECT_EQ(entries(), listed);
 
-    // Folder walks end on link loops, stay in the dropped folder, and list 20000 files once.
+    // Folder walks end on link loops and stay in the dropped folder.
     send(btnClearList);
     const std::string root = home / "root";
     for (const char* name : {"root/a.png", "root/sub/b.png", "elsewhere/c.png"}) writeText(home.made(name), "x");
     for (const auto& [target, link] : {std::pair<std::string, std::string>{"..", "sub/up"}, {".", "sub/self"},
                                        {root, "sub/again"}, {root + "/sub", "twin"}, {home / "elsewhere", "outside"}})
         fs::create_directory_symlink(target, root + "/" + link);
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    const int many = 2000;  // the sanitizers need the code path, not the count
-#else
-    const int many = 20000;
-#endif
-    for (int file = 0; file < many; ++file)
-        writeText(home.made("many/d" + std::to_string(file / 1000) + "/f" + std::to_string(file) + ".png"), "x");
     dropNamed({root});
     std::multiset<std::string> names;  // each folder entered once, by whichever road comes first
     for (const std::string& entry : entries()) names.insert(fs::path(entry).filename());
     EXPECT_EQ(names, (std::multiset<std::string>{"a.png", "b.png"}));  // nothing from outside
-    send(btnClearList);
-    dropNamed({home / "many"});
-    dropNamed({home / "many"});
-    listed = entries();
-    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(), size_t(many));
-    EXPECT_EQ(listed.size(), size_t(many));
 }
 
-// What a start takes from a stored file, as pixloom-batch does, and what the close after it writes, read back by the
-// next start; a whole file is written back as it was.
+// What a start takes from a stored file is what pixloom-batch takes (its values: the settings tests), every control
+// within its range; the close after it writes it back, read back by the next start; a whole file as it was.
 TEST_F(UiTest, AStartRestoresUsableSettingsAndTheCloseWritesThemBack) {
     const std::string whole = fileText({"Other", "800", "600", "%", "0", "Lanczos3", "JPEG", "70", "300",
                                         "Other Folder", "_$USER", "/tmp/写真 $HOME A", "1", "1", "1", "1"});
-    const std::string builtIn = "LCD(hi) PNG 320x320px fit q90 limit 0 same _res|";
-    std::vector<std::pair<std::optional<std::string>, std::string>> cases = {  // no run expected: any usable one
-        {std::nullopt, builtIn},
-        {whole, "Lanczos3 JPEG 800x600% stretch linear q70 limit 307200 other _$USER|/tmp/写真 $HOME A tree dates "
-                "reduce"},  // "$" stays as typed: no variables are expanded
-        {"[Size]\noptSize=1920x1080\nspnWidth=800\nspnHeight=600\nselUnits=%\nchkFixRatio=0\n",  // the preset wins
-         "LCD(hi) PNG 1920x1080px fit q90 limit 0 same _res|"},
-        {fileText(Strings(16)), builtIn},
-        {fileText({"Other", "", "", "", "", "", "", "", "", "", "", "", "", "", "", ""}), builtIn},  // none read as 1
-        {fileText({"Huge", "", "", "", "", "Bicubic", "GIF", "abc", "", "Elsewhere", "", "", "yes", "x", "-", "on"}),
-         builtIn},
-        {fileText({"Other", "99999999999999999999", "abc", "cm", "0x0", "", "", "", "", "", "", "", "", "", "", "x"}),
-         builtIn},
-        {fileText({"Other", "70000", "-5", "%", "0", "Nearest", "JPEG", "150", "7", "Other Folder", "_s", "/o", "7", "0",
-                   "-1", "1"}),
-         "Nearest JPEG 65535x1% stretch linear q100 limit 7168 other _s|/o tree reduce"},
-        {"[Size]\noptSize=Other\nspnWidth= 640 \nchkFixRatio=no\n[Filetype]\nspnQuality=-3\n",
-         "LCD(hi) PNG 640x320px fit q0 limit 0 same _res|"}};
+    std::vector<std::optional<std::string>> cases = {std::nullopt, whole,
+        fileText({"Other", "70000", "-5", "%", "0", "Nearest", "JPEG", "150", "7", "Other Folder", "_s", "/o", "7", "0",
+                  "-1", "1"}),
+        "[Size]\noptSize=Other\nspnWidth= 640 \nchkFixRatio=no\n[Filetype]\nspnQuality=-3\n"};
     std::string noise(4000, '\0');
     for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 2654435761u >> 11);
-    cases.push_back({noise, ""});
-    for (size_t length = 5; length < whole.size(); length += 9) cases.push_back({whole.substr(0, length), ""});
+    cases.push_back(noise);
+    for (size_t length = 5; length < whole.size(); length += 9) cases.push_back(whole.substr(0, length));
     const std::string settingsFile = home / ".pixloom";
-    for (const auto& [file, expected] : cases) {
+    for (const auto& file : cases) {
         SCOPED_TRACE(file.value_or("no file"));
         fs::remove(settingsFile);
         if (file) writeText(settingsFile, *file);
@@ -243,7 +216,8 @@ TEST_F(UiTest, AStartRestoresUsableSettingsAndTheCloseWritesThemBack) {
         const std::string was = describe(runSettings());
         std::vector<wxString> notes;  // what pixloom-batch does with the same file
         EXPECT_EQ(was, describe(runSettingsFrom(settingValuesFrom(readStoredSettings(notes, false)))));
-        EXPECT_TRUE(expected.empty() || was == expected) << was;
+        EXPECT_TRUE(file != whole || was == "Lanczos3 JPEG 800x600% stretch linear q70 limit 307200 other _$USER|"
+                                             "/tmp/写真 $HOME A tree dates reduce") << was;  // "$" as typed
         EXPECT_TRUE(optSize->GetSelection() != wxNOT_FOUND && selUnits->GetSelection() != wxNOT_FOUND);
         EXPECT_EQ(std::make_tuple(spnWidth->IsEnabled(), spnQuality->IsEnabled(), txtSaveDir->IsEnabled()),
                   std::make_tuple(optSize->GetStringSelection() == "Other", optFiletype->GetStringSelection() == "JPEG",
