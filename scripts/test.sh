@@ -1,9 +1,9 @@
 #!/bin/sh
 # Sets up the machine, builds pixloom and runs every test; then the whole
 # suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# run's tests and the real program under ThreadSanitizer, each sanitizer's
-# build made while the tests before it run. Each GUI test program starts an
-# Xvfb of its own. Ends with the wall and processor time of each stage (the
+# run's tests and the real program under ThreadSanitizer: the first
+# sanitizer's build is made while the plain tests run, and both sanitizers'
+# tests run side by side. Each GUI test program starts an Xvfb of its own. Ends with the wall and processor time of each stage (the
 # processor time tells a stage's own cost on a busy machine).
 set -eu
 cd "$(dirname "$0")/.."
@@ -41,8 +41,8 @@ stage "set-up (packages)" ./scripts/setup.sh
 stage "build" configure build -DCMAKE_BUILD_TYPE=Release
 stage "build" cmake --build build -j"$jobs"
 
-# Each build after the first runs beside the tests before it, niced, so that
-# both cores stay busy while tests wait on windows and servers.
+# A build beside tests runs niced, so that both cores stay busy while tests
+# wait on windows and servers.
 build_log=$(mktemp)
 build_pid=""
 trap 'rm -f "$times_file" "$build_log"; [ -z "$build_pid" ] || kill "$build_pid" 2>/dev/null || true' EXIT
@@ -88,21 +88,13 @@ stage "tests; ASan build" plain_tests
 # libraries are not instrumented; the suppressions cover their internals only.
 # shellcheck disable=SC2086
 configure build-tsan $sanitized -DPIXLOOM_SANITIZE=thread
+stage "build, TSan" cmake --build build-tsan -j"$jobs" --target convert_tests window_tests pixloom pixloom-batch
+
 ASAN_OPTIONS="detect_leaks=1:malloc_context_size=8:allocator_may_return_null=1"
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-export ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
-# Each test program runs here in a few shards (tests/CMakeLists.txt), not one
-# process per test: every start of a program costs seconds under ASan.
-asan_tests() {
-    build_behind build-tsan convert_tests window_tests pixloom pixloom-batch
-    ctest --test-dir build-asan --no-tests=error --output-on-failure -j"$jobs"
-    build_done
-}
-stage "ASan tests; TSan build" asan_tests
-
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1"
-export TSAN_OPTIONS
+export ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS TSAN_OPTIONS
 # The stopped program beside the run's tests (each window on an X server of
 # its own); the stop test's noise pictures are made by the plain build's
 # pixloom-batch, which is not under test there.
@@ -114,7 +106,24 @@ tsan_tests() {
         run_tests=$?
     wait $stop_test && [ $run_tests = 0 ]
 }
-stage "TSan tests" tsan_tests
+# Both sanitizers' tests side by side: the ThreadSanitizer ones mostly wait on
+# a program stopped over and over. Each test program under AddressSanitizer
+# runs in a few shards (tests/CMakeLists.txt), not one process per test:
+# every start of a program costs seconds there.
+sanitizer_tests() {
+    tsan_log=$(mktemp)
+    tsan_tests >"$tsan_log" 2>&1 &
+    tsan_pid=$!
+    asan=0
+    ctest --test-dir build-asan --no-tests=error --output-on-failure -j"$jobs" || asan=$?
+    tsan=0
+    wait $tsan_pid || tsan=$?
+    echo "Under ThreadSanitizer:"
+    cat "$tsan_log"
+    rm -f "$tsan_log"
+    [ $asan = 0 ] && [ $tsan = 0 ]
+}
+stage "ASan and TSan tests" sanitizer_tests
 
 echo
 echo "Time by stage (wall, processor):"

@@ -17,7 +17,7 @@ for n in 1 2 3; do ln noise_.png "in$n.png"; done
 # The window's client area on screen (xwininfo's absolute corner: under a window manager xdotool's is the frame's),
 # once the window has centred itself, which it does when first shown.
 place() {
-    for _ in $(seq 200); do
+    for _ in $(seq 600); do
         eval "$(xwininfo -id "$1" | awk '/Absolute upper-left X/ {print "left=" $4} /Absolute upper-left Y/ {
             print "top=" $4} /Width:/ {print "width=" $2} /Height:/ {print "height=" $2}')"
         off=$(( (1280 - width) / 2 - left ))
@@ -36,7 +36,7 @@ run() {  # ACTION DELAY: starts a run over the three, does ACTION DELAY seconds 
     w=$(window)
     place "$w"
     start
-    for _ in $(seq 100); do running "$w" && break; sleep 0.02; done
+    for _ in $(seq 500); do running "$w" && break; sleep 0.02; done
     running "$w" || { kill $pid; echo "no run started"; return; }
     sleep "$2"  # the moment under test
     case $1 in
