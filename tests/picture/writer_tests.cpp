@@ -38,7 +38,7 @@ std::vector<char> encoded(const wxImage& image, FileType type, int quality, std:
     return bytes;
 }
 
-std::vector<char> bytesOf(const std::string& text) { return std::vector<char>(text.begin(), text.end()); }
+std::vector<char> charsOf(const std::string& text) { return std::vector<char>(text.begin(), text.end()); }
 
 // The samples the toolkit's decoder (libjpeg) gives for a JPEG file.
 std::string pixelsOf(const std::vector<char>& file) {
@@ -130,9 +130,9 @@ TEST(SafeWrite, ReplacesWholeOrNotAtAll) {
     const std::string file = folder / "a.bmp";
     writeText(file, "old");
     ASSERT_EQ(chmod(file.c_str(), 0640), 0);
-    ASSERT_EQ(writeFileAtomically(bytesOf("first"), wx(file)), "");
+    ASSERT_EQ(writeFileAtomically(charsOf("first"), wx(file)), "");
     EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0640));  // kept
-    EXPECT_EQ(writeFileAtomically(bytesOf("second"), wx(file), given()), "abandoned");
+    EXPECT_EQ(writeFileAtomically(charsOf("second"), wx(file), given()), "abandoned");
     ASSERT_EQ(chmod(folder.dir.c_str(), 0777), 0);  // writable by the other user below
     EXPECT_EQ(inChild([&] {  // a file size limit makes the write itself fail; then write-protected, as another user
         std::signal(SIGXFSZ, SIG_IGN);
@@ -141,7 +141,7 @@ TEST(SafeWrite, ReplacesWholeOrNotAtAll) {
                                !writeFileAtomically(std::vector<char>(5000, 'x'), wx(file)).empty();
         // Only the effective user changes: the real one may still be root.
         const bool protectedLeft = chmod(file.c_str(), 0444) == 0 && (geteuid() != 0 || seteuid(65534) == 0) &&
-                                   !writeFileAtomically(bytesOf("third"), wx(file)).empty();
+                                   !writeFileAtomically(charsOf("third"), wx(file)).empty();
         return (errorSeen ? 0 : 1) | (protectedLeft ? 0 : 2);
     }), 0) << "1: a write error unnoticed, 2: the protected file replaced";
     EXPECT_EQ(readFile(file), "first");
@@ -156,7 +156,7 @@ TEST(SafeWrite, AKilledWriterLeavesNothingBehindWhereItCanAndWritesWithoutProc) 
         if (pipe(ready) != 0) return -1;
         const pid_t writer = fork();
         if (writer == 0) {
-            writeFileAtomically(bytesOf("new"), wx(folder / "b.bmp"), {}, [&] {
+            writeFileAtomically(charsOf("new"), wx(folder / "b.bmp"), {}, [&] {
                 return write(ready[1], "x", 1), pause(), true;
             });
             _exit(0);
@@ -174,7 +174,7 @@ TEST(SafeWrite, AKilledWriterLeavesNothingBehindWhereItCanAndWritesWithoutProc) 
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount("none", "/proc", "tmpfs", 0, nullptr) != 0)
             return 99;
-        if (!writeFileAtomically(bytesOf("written"), wx(noProc / "c.bmp")).empty()) return 1;
+        if (!writeFileAtomically(charsOf("written"), wx(noProc / "c.bmp")).empty()) return 1;
         return killedWhileWriting(noProc) == 2 ? 0 : 2;  // c.bmp and the hidden file
     });
     if (status == 99) GTEST_SKIP() << "cannot hide /proc here (needs root)";
