@@ -6,6 +6,7 @@
 // lane has |d| < limit, false for NaN) and storeBytes() (values clamped to
 // [0, 255], stored as bytes; integral ones within that range). No multiply-add is fused anywhere (-ffp-contract=off).
 #include "kernels.h"
+#include "target_sections.h"
 
 #include <algorithm>
 #include <cmath>
@@ -51,12 +52,7 @@ void storeBytes(std::uint8_t* out, Vec v) {
 
 #if defined(__x86_64__)
 #define PIXLOOM_HAVE_X86_KERNELS 1
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+PIXLOOM_TARGET_BEGIN(PIXLOOM_AVX2)
 namespace avx2 {
 constexpr int kLanes = 4;
 
@@ -96,18 +92,9 @@ void storeBytes(std::uint8_t* out, Vec v) {
 
 #include "kernels.inc"
 }  // namespace avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+PIXLOOM_TARGET_END
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
-#endif
+PIXLOOM_TARGET_BEGIN(PIXLOOM_AVX512)
 namespace avx512 {
 constexpr int kLanes = 8;
 
@@ -144,11 +131,7 @@ void storeBytes(std::uint8_t* out, Vec v) {
 
 #include "kernels.inc"
 }  // namespace avx512
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+PIXLOOM_TARGET_END
 #endif
 
 // Portable transposition of a block of rows.

@@ -3,6 +3,7 @@
 
 #include "filter.h"
 #include "kernels.h"
+#include "target_sections.h"
 
 #include <algorithm>
 #include <climits>
@@ -48,37 +49,19 @@ constexpr int kLanes = 2;
 
 #if defined(__x86_64__)
 #define PIXLOOM_HAVE_X86_LINEAR 1
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+PIXLOOM_TARGET_BEGIN(PIXLOOM_AVX2)
 namespace avx2 {
 constexpr int kLanes = 4;
 #include "linear_loops.inc"
 }  // namespace avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+PIXLOOM_TARGET_END
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
-#endif
+PIXLOOM_TARGET_BEGIN(PIXLOOM_AVX512)
 namespace avx512 {
 constexpr int kLanes = 8;
 #include "linear_loops.inc"
 }  // namespace avx512
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+PIXLOOM_TARGET_END
 #endif
 
 const LinearLoops& loopsInUse() {
